@@ -1,0 +1,15 @@
+# Every folder under src/ is one static library, veldra_<folder>, made of all
+# .cpp files below it. Adding a file needs no CMake edit.
+function(veldra_module name)
+  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp)
+  if(srcs)
+    add_library(veldra_${name} STATIC ${srcs})
+    target_include_directories(veldra_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(veldra_${name} PUBLIC ${M_DEPS} PRIVATE veldra_flags)
+  else()
+    add_library(veldra_${name} INTERFACE)
+    target_include_directories(veldra_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(veldra_${name} INTERFACE ${M_DEPS})
+  endif()
+endfunction()

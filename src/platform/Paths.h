@@ -1,0 +1,32 @@
+// Where the program keeps its files on this platform.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace veldra::platform {
+
+// Roaming application data: $XDG_CONFIG_HOME, else ~/.config, else ".".
+std::filesystem::path roamingDataDir();
+// Local application data: $XDG_CACHE_HOME, else ~/.cache, else ".".
+std::filesystem::path localDataDir();
+// The system temporary folder.
+std::filesystem::path tempDir();
+// Diagnostics folder: $VELDRA_DIAG_DIR when set, else /tmp.
+std::filesystem::path diagDir();
+
+// Appends one line (plus a line feed) to a diagnostics file; failures are silent.
+void appendDiagLine(std::string_view fileName, std::string_view line);
+// Replaces a diagnostics file with the given text; failures are silent.
+void rewriteDiagFile(std::string_view fileName, std::string_view text);
+
+// Writes bytes to a temporary file beside `path` and renames it into place, so
+// readers see either the old or the new content, never a torn file. Creates the
+// parent folder. Returns an empty string on success, else the reason.
+std::string writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// Reads a whole file. Returns false when it cannot be opened or read.
+bool readWholeFile(const std::filesystem::path& path, std::string& out);
+
+}  // namespace veldra::platform
