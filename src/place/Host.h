@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "geo/Point.h"
+
 namespace veldra {
 
 using HostErr = int;
@@ -52,14 +54,6 @@ struct Attribute {
   bool hatch = false;
   // Surface materials: colour 0..1.
   double r = 0.0, g = 0.0, b = 0.0;
-};
-
-struct Point2 {
-  double x = 0.0, y = 0.0;
-};
-
-struct Point3 {
-  double x = 0.0, y = 0.0, z = 0.0;
 };
 
 // Element record. Defaults for a type come from the host; the caller overrides
