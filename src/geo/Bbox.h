@@ -1,0 +1,28 @@
+// The fetch frame in PL-1992 metres (x easting, y northing).
+#pragma once
+
+#include "geo/Projections.h"
+
+#include <algorithm>
+
+namespace veldra {
+
+struct Bbox {
+  double minX = 0, minY = 0, maxX = 0, maxY = 0;
+};
+
+// Projects the corners SW, NE, NW, SE of a WGS84 frame and takes the extremes.
+inline Bbox bboxFromWgs84(double west, double south, double east, double north) {
+  const std::pair<double, double> corners[4] = {
+      wgs84ToPl1992(south, west), wgs84ToPl1992(north, east), wgs84ToPl1992(north, west), wgs84ToPl1992(south, east)};
+  Bbox b{corners[0].first, corners[0].second, corners[0].first, corners[0].second};
+  for (const auto& [e, n] : corners) {
+    b.minX = std::min(b.minX, e);
+    b.minY = std::min(b.minY, n);
+    b.maxX = std::max(b.maxX, e);
+    b.maxY = std::max(b.maxY, n);
+  }
+  return b;
+}
+
+}  // namespace veldra

@@ -1,0 +1,153 @@
+#include "geo/Bbox.h"
+#include "geo/Projections.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace veldra {
+namespace {
+
+TEST(Pl2000Zone, BoundariesBelongToTheEasternZone) {
+  EXPECT_EQ(pl2000ZoneForLongitude(14.0), 2176);
+  EXPECT_EQ(pl2000ZoneForLongitude(16.4999), 2176);
+  EXPECT_EQ(pl2000ZoneForLongitude(16.5), 2177);
+  EXPECT_EQ(pl2000ZoneForLongitude(19.4999999), 2177);
+  EXPECT_EQ(pl2000ZoneForLongitude(19.5), 2178);
+  EXPECT_EQ(pl2000ZoneForLongitude(22.4999), 2178);
+  EXPECT_EQ(pl2000ZoneForLongitude(22.5), 2179);
+  EXPECT_EQ(pl2000ZoneForLongitude(25.0), 2179);
+}
+
+TEST(FindPlEpsgInText, TriesCodesInFixedOrder) {
+  EXPECT_EQ(findPlEpsgInText("ETRF2000-PL / CS2000/18 (EPSG:2177)"), 2177);
+  EXPECT_EQ(findPlEpsgInText("2180 and 2178"), 2178);
+  EXPECT_EQ(findPlEpsgInText("EPSG:2180"), 2180);
+  EXPECT_EQ(findPlEpsgInText("urn:ogc:def:crs:EPSG::2176"), 2176);
+  EXPECT_EQ(findPlEpsgInText("EPSG:4326 WGS 84"), 0);
+  EXPECT_EQ(findPlEpsgInText(""), 0);
+  EXPECT_EQ(findPlEpsgInText("217"), 0);
+}
+
+TEST(EpsgFromSrsName, CurrentZoneOnlyWhenNamedOtherwisePl1992) {
+  EXPECT_EQ(epsgFromSrsName("urn:ogc:def:crs:EPSG::2178", 2178), 2178);
+  EXPECT_EQ(epsgFromSrsName("urn:ogc:def:crs:EPSG::2178", 2177), 2180);
+  EXPECT_EQ(epsgFromSrsName("EPSG:2177", 2177), 2177);
+  EXPECT_EQ(epsgFromSrsName("http://www.opengis.net/def/crs/EPSG/0/2177", 2177), 2180);  // no ':' before digits
+  EXPECT_EQ(epsgFromSrsName("urn:x-ogc:def:crs:EPSG:6.9:2176", 2176), 2176);
+  EXPECT_EQ(epsgFromSrsName("EPSG:2180", 2178), 2180);
+  EXPECT_EQ(epsgFromSrsName("EPSG:4326", 2178), 2180);
+  EXPECT_EQ(epsgFromSrsName("", 2178), 2180);
+  EXPECT_EQ(epsgFromSrsName("EPSG:0", 0), 2180);  // no zone chosen yet
+}
+
+TEST(Projections, KnownPoints) {
+  const auto [e, n] = wgs84ToPl1992(52.0, 19.0);
+  EXPECT_DOUBLE_EQ(e, 500000.0);
+  // PROJ: cs2cs EPSG:4326 EPSG:2180 gives 486757.209 637382.204 (N E) for 52.2297 21.0122.
+  const auto [e2, n2] = wgs84ToPl1992(52.2297, 21.0122);
+  EXPECT_NEAR(e2, 637382.204, 0.01);
+  EXPECT_NEAR(n2, 486757.209, 0.01);
+  const auto [z6e, z6n] = pl1992ToPl2000(e, n, 2177);
+  EXPECT_GT(z6e, 6500000.0);
+  EXPECT_GT(z6n, 5700000.0);
+}
+
+// Reference values from PROJ 9 (cs2cs); the inverse must hold near Poland's western edge too,
+// five degrees from the PL-1992 meridian, where plain truncated series drift by a centimetre.
+TEST(Projections, InverseMatchesReferenceAtTheEdges) {
+  const auto [lat, lon] = pl1992ToWgs84(174357.74367, 525739.09719);
+  EXPECT_NEAR(lat, 52.5, 1e-8);
+  EXPECT_NEAR(lon, 14.2, 1e-8);
+  const auto [lat2, lon2] = pl2000ToWgs84(8507169.02268, 5540425.18883, 2179);
+  EXPECT_NEAR(lat2, 50.0, 1e-8);
+  EXPECT_NEAR(lon2, 24.1, 1e-8);
+  const auto [e, n] = wgs84ToPl1992(52.5, 14.2);
+  EXPECT_NEAR(e, 174357.74367, 1e-3);
+  EXPECT_NEAR(n, 525739.09719, 1e-3);
+}
+
+TEST(Projections, RejectsNonPl2000Codes) {
+  for (int bad : {0, 2175, 2180, 4326}) {
+    EXPECT_THROW(pl1992ToPl2000(500000, 500000, bad), std::invalid_argument);
+    EXPECT_THROW(pl2000ToWgs84(6500000, 5700000, bad), std::invalid_argument);
+    EXPECT_THROW(pl2000ToPl1992(6500000, 5700000, bad), std::invalid_argument);
+  }
+  try {
+    pl1992ToPl2000(0, 0, 2180);
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "Nieobslugiwany EPSG PL-2000");
+  }
+}
+
+// Grid over Poland's extent; each zone is checked only within about 2 degrees of its meridian.
+TEST(Projections, RoundTripsStaySubMillimetreAcrossPoland) {
+  double worst1992 = 0, worst2000 = 0;
+  for (double lat = 49.0; lat <= 54.9; lat += 0.37) {
+    for (double lon = 14.1; lon <= 24.2; lon += 0.41) {
+      const auto [e, n] = wgs84ToPl1992(lat, lon);
+      const auto [lat2, lon2] = pl1992ToWgs84(e, n);
+      const auto [e2, n2] = wgs84ToPl1992(lat2, lon2);
+      worst1992 = std::max({worst1992, std::abs(e2 - e), std::abs(n2 - n)});
+      EXPECT_NEAR(lat2, lat, 1e-9);
+      EXPECT_NEAR(lon2, lon, 1e-9);
+
+      const int zone = pl2000ZoneForLongitude(lon);
+      const auto [pe, pn] = pl1992ToPl2000(e, n, zone);
+      const auto [be, bn] = pl2000ToPl1992(pe, pn, zone);
+      worst2000 = std::max({worst2000, std::abs(be - e), std::abs(bn - n)});
+      const auto [zl, zo] = pl2000ToWgs84(pe, pn, zone);
+      EXPECT_NEAR(zl, lat, 1e-9);
+      EXPECT_NEAR(zo, lon, 1e-9);
+    }
+  }
+  EXPECT_LT(worst1992, 1e-4);
+  EXPECT_LT(worst2000, 1e-4);
+}
+
+TEST(LocalAffine, ExactAtCentreAndCloseToRigorousInFrame) {
+  const double minE = 630000, minN = 480000, maxE = 640000, maxN = 490000;
+  const LocalAffine a = makeLocalAffine(minE, minN, maxE, maxN, 2178);
+  EXPECT_EQ(a.cE, 635000.0);
+  EXPECT_EQ(a.cN, 485000.0);
+  const auto [ce, cn] = applyLocalAffine(a, a.cE, a.cN);
+  EXPECT_EQ(ce, a.pE);
+  EXPECT_EQ(cn, a.pN);
+  const auto rigorous = pl1992ToPl2000(a.cE, a.cN, 2178);
+  EXPECT_EQ(a.pE, rigorous.first);
+  EXPECT_EQ(a.pN, rigorous.second);
+  // Near-rotation with a scale close to one.
+  EXPECT_NEAR(a.dEdE, a.dNdN, 1e-6);
+  EXPECT_NEAR(a.dNdE, -a.dEdN, 1e-6);
+  // The error grows with the square of the distance from the centre: centimetres at the corner of a
+  // 10 km frame, a few millimetres at 700 m.
+  const auto approx = applyLocalAffine(a, maxE, maxN);
+  const auto exact = pl1992ToPl2000(maxE, maxN, 2178);
+  EXPECT_NEAR(approx.first, exact.first, 0.15);
+  EXPECT_NEAR(approx.second, exact.second, 0.15);
+  const auto approxNear = applyLocalAffine(a, a.cE + 500, a.cN + 500);
+  const auto exactNear = pl1992ToPl2000(a.cE + 500, a.cN + 500, 2178);
+  EXPECT_NEAR(approxNear.first, exactNear.first, 0.003);
+  EXPECT_NEAR(approxNear.second, exactNear.second, 0.003);
+}
+
+TEST(Bbox, FromWgs84TakesExtremesOfAllCorners) {
+  const Bbox b = bboxFromWgs84(20.9, 52.1, 21.1, 52.3);
+  const std::pair<double, double> corners[] = {wgs84ToPl1992(52.1, 20.9), wgs84ToPl1992(52.3, 20.9),
+                                               wgs84ToPl1992(52.1, 21.1), wgs84ToPl1992(52.3, 21.1)};
+  for (const auto& [e, n] : corners) {
+    EXPECT_LE(b.minX, e);
+    EXPECT_GE(b.maxX, e);
+    EXPECT_LE(b.minY, n);
+    EXPECT_GE(b.maxY, n);
+  }
+  // East of the central meridian the grid is rotated: the minimum northing is at the SW corner,
+  // the maximum easting at the SE corner.
+  EXPECT_EQ(b.minY, wgs84ToPl1992(52.1, 20.9).second);
+  EXPECT_EQ(b.maxX, wgs84ToPl1992(52.1, 21.1).first);
+  EXPECT_EQ(b.maxY, wgs84ToPl1992(52.3, 21.1).second);
+}
+
+}  // namespace
+}  // namespace veldra
