@@ -21,6 +21,7 @@ constexpr HostErr kHostErrBadParameters = -2130313;
 constexpr HostErr kHostErrBadIndex = -2130315;
 constexpr HostErr kHostErrNotSupported = -2110145;
 constexpr HostErr kHostErrRefused = -2130000;  // generic refusal (injected failures)
+constexpr HostErr kHostErrMemFull = -2130312;  // memory handle too large
 
 // Element type codes.
 enum class ElementType : int {
@@ -101,7 +102,7 @@ struct MeshLevelLine {
 // Morph body: a boundary representation built by the caller.
 struct MorphBody {
   std::vector<Point3> vertices;
-  std::vector<std::pair<int, int>> edges;                 // vertex indices
+  std::vector<std::pair<int, int>> edges;                 // vertex indices, 0-based
   std::vector<std::vector<int>> polygons;                 // signed edge indices, 1-based
 };
 
