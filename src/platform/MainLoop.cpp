@@ -1,8 +1,25 @@
 #include "platform/MainLoop.h"
 
+#include <exception>
+#include <iostream>
 #include <utility>
 
 namespace veldra::platform {
+
+namespace {
+
+// A task that throws must not take the main thread (and the process) down.
+void runGuarded(MainLoop::Task& t) {
+  try {
+    t();
+  } catch (const std::exception& e) {
+    std::cerr << "veldra: main-thread task failed: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "veldra: main-thread task failed\n";
+  }
+}
+
+}  // namespace
 
 MainLoop& MainLoop::instance() {
   static MainLoop loop;
@@ -26,7 +43,7 @@ void MainLoop::run(const std::function<bool()>& idle) {
       Task t = std::move(queue_.front());
       queue_.pop_front();
       lock.unlock();
-      t();
+      runGuarded(t);
       lock.lock();
       continue;
     }
@@ -53,7 +70,7 @@ std::size_t MainLoop::runPending() {
       t = std::move(queue_.front());
       queue_.pop_front();
     }
-    t();
+    runGuarded(t);
     ++n;
   }
 }

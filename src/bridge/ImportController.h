@@ -1,0 +1,81 @@
+// Native side of the import palette: answers the page's messages, runs the
+// fetch on a worker and keeps its result for placement.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/FetchedData.h"
+#include "bridge/Settings.h"
+#include "geo/Bbox.h"
+#include "place/Host.h"
+
+namespace veldra {
+
+class Bridge;
+
+class ImportController {
+ public:
+  // The process-wide controller, created on first use with the process host
+  // (setProcessHost) and the settings file; never destroyed.
+  static ImportController& instance();
+  static void setProcessHost(Host* host);
+
+  // A controller of its own (tests, batch tools).
+  ImportController(Host& host, Settings settings);
+  ImportController(const ImportController&) = delete;
+  ImportController& operator=(const ImportController&) = delete;
+
+  void registerHandlers(Bridge& bridge);
+
+  nlohmann::json onFetch(const nlohmann::json& msg);
+  nlohmann::json onPlace(const nlohmann::json& msg);
+  nlohmann::json onGetLayers(const nlohmann::json& msg);
+  nlohmann::json onSettingsChanged(const nlohmann::json& msg);
+  nlohmann::json onGetInit(const nlohmann::json& msg);
+  nlohmann::json onCancel(const nlohmann::json& msg);
+
+  void startFetch(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale, int terrainStep,
+                  double contourCut);
+
+  // The fetch pipeline; runs on the fetch worker.
+  FetchedData fetchForImport(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale,
+                             int terrainStep, double contourCut, std::string notes);
+
+  // Progress messages from workers, posted through the main loop.
+  static void postProgress(int done, int total, const std::string& label);
+  static void postPercentProgress(int percent, const std::string& label);
+  static void postCountedProgress(int done, int total, const std::string& label);
+
+  // State, for the host window and tests.
+  bool fetching() const { return fetching_; }
+  bool hasData() const { return hasData_; }
+  int epsg() const { return epsg_; }
+  const Bbox& lastBbox() const { return lastBbox_; }
+  const std::vector<std::string>& lastLayers() const { return lastLayers_; }
+  const FetchedData& lastData() const { return lastData_; }
+  const Settings& settings() const { return settings_; }
+  bool cancelRequested() const { return cancelRequested_.load(); }
+  bool smoothContours() const { return smoothContours_; }
+  double cloudTerrainStep() const { return cloudTerrainStep_; }
+
+ private:
+  void completeFetch(const Bbox& frame, const std::vector<std::string>& keys, FetchedData data);
+
+  Host& host_;
+  Settings settings_;
+  std::atomic<bool> cancelRequested_{false};
+  bool fetching_ = false;
+  FetchedData lastData_;
+  Bbox lastBbox_{};
+  std::vector<std::string> lastLayers_;
+  bool hasData_ = false;
+  int epsg_ = 2180;
+  bool smoothContours_ = false;
+  double cloudTerrainStep_ = 1.0;
+};
+
+}  // namespace veldra

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/Settings.h"
+#include "platform/Paths.h"
+
+namespace veldra {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct SettingsFile : ::testing::Test {
+  fs::path dir;
+  fs::path file;
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("veldra_settings_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                       "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    file = dir / "settings.json";
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  void write(const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+};
+
+TEST(SettingsCatalogue, TwentyTypesInTableOrderWithKeysAndDefaults) {
+  const auto& all = Settings::wszystkieTypy();
+  ASSERT_EQ(all.size(), 20u);
+  EXPECT_EQ(typeKey(all.front()), "dzialki");
+  EXPECT_EQ(typeKey(all.back()), "wodachmura");
+  EXPECT_EQ(defaultLayerName(DataType::BudynkiNdsm), "GIS_BUDYNKI_NMPT");
+  EXPECT_EQ(typeKey(static_cast<DataType>(20)), "inne");
+  EXPECT_EQ(typeKey(static_cast<DataType>(-1)), "inne");
+  EXPECT_EQ(&all, &Settings::wszystkieTypy());
+}
+
+TEST_F(SettingsFile, MissingMalformedOrNonObjectFilesGiveDefaults) {
+  for (const char* text : {"", "{", "[1,2]", "12", "{\"layers\": 5} // c"}) {
+    write(text);
+    Settings s = Settings::loadFrom(file);
+    EXPECT_EQ(s.layerFor(DataType::Dzialki), "GIS_DZIALKI") << text;
+    EXPECT_EQ(s.basemap, "osm");
+    EXPECT_FALSE(s.hasZAnchor);
+  }
+  Settings s = Settings::loadFrom(dir / "nope.json");
+  EXPECT_EQ(s.layers.size(), 20u);
+}
+
+TEST_F(SettingsFile, PartialFileKeepsOtherDefaultsAndIgnoresWrongKinds) {
+  write(R"({"layers":{"dzialki":"MOJE","budynki":7,"inne":"X"},"basemap":3,"upgToken":"tok","zAnchor":"12"})");
+  Settings s = Settings::loadFrom(file);
+  EXPECT_EQ(s.layerFor(DataType::Dzialki), "MOJE");
+  EXPECT_EQ(s.layerFor(DataType::Budynki), "GIS_BUDYNKI");
+  EXPECT_EQ(s.basemap, "osm");
+  EXPECT_EQ(s.upgToken, "tok");
+  EXPECT_FALSE(s.hasZAnchor);
+  // The foreign "inne" entry is dropped on the next save.
+  ASSERT_EQ(s.saveTo(file), "");
+  json j = json::parse(std::ifstream(file));
+  EXPECT_FALSE(j["layers"].contains("inne"));
+  EXPECT_EQ(j["layers"].size(), 20u);
+}
+
+TEST_F(SettingsFile, ZeroAnchorCountsAsSet) {
+  write(R"({"zAnchor":0})");
+  Settings s = Settings::loadFrom(file);
+  EXPECT_TRUE(s.hasZAnchor);
+  EXPECT_EQ(s.zAnchor, 0.0);
+  write(R"({"zAnchor":123.25})");
+  EXPECT_DOUBLE_EQ(Settings::loadFrom(file).zAnchor, 123.25);
+}
+
+TEST_F(SettingsFile, SaveWritesSortedIndentedUtf8AndAnchorOnlyWhenSet) {
+  Settings s;
+  s.layers[DataType::Pog] = "Strefy \xC5\xBC\xC3\xB3\xC5\x82te";  // żółte
+  ASSERT_EQ(s.saveTo(file), "");
+  std::string text;
+  ASSERT_TRUE(platform::readWholeFile(file, text));
+  EXPECT_EQ(text.find("zAnchor"), std::string::npos);
+  EXPECT_NE(text.find("\n  \"basemap\": \"osm\""), std::string::npos);
+  EXPECT_NE(text.find("\xC5\xBC\xC3\xB3\xC5\x82te"), std::string::npos);
+  EXPECT_LT(text.find("\"basemap\""), text.find("\"layers\""));
+  EXPECT_LT(text.find("\"bdot500\""), text.find("\"budynki\""));
+  s.hasZAnchor = true;
+  s.zAnchor = 101.5;
+  ASSERT_EQ(s.saveTo(file), "");
+  Settings back = Settings::loadFrom(file);
+  EXPECT_TRUE(back.hasZAnchor);
+  EXPECT_EQ(back.zAnchor, 101.5);
+  EXPECT_EQ(back.layerFor(DataType::Pog), s.layers[DataType::Pog]);
+  // Nothing but the file itself is left in the folder.
+  int entries = 0;
+  for (auto& e : fs::directory_iterator(dir)) { (void)e; ++entries; }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(SettingsFile, FailedSaveIsReportedAndReplacesNothing) {
+  // A regular file where the folder should be: the write cannot even start.
+  write(R"({"basemap":"orto"})");
+  Settings s;
+  EXPECT_NE(s.saveTo(file / "settings.json"), "");
+  EXPECT_EQ(Settings::loadFrom(file).basemap, "orto");
+  // A folder in the way of the final name: the rename fails, the temporary goes.
+  fs::create_directories(dir / "taken" / "settings.json" / "x");
+  EXPECT_NE(s.saveTo(dir / "taken" / "settings.json"), "");
+  int entries = 0;
+  for (auto& e : fs::directory_iterator(dir / "taken")) { (void)e; ++entries; }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(SettingsFile, FilePathFollowsTheRoamingFolder) {
+  ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  EXPECT_EQ(Settings::filePath(), dir / "VELDRA" / "settings.json");
+  EXPECT_TRUE(fs::is_directory(dir / "VELDRA"));
+  ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+}  // namespace veldra
