@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "cloud/LazTileReader.h"
+#include "unit/cloud/LasTestFile.h"
+#include "unit/cloud/TempDir.h"
+
+namespace veldra {
+namespace {
+
+using test::LasTestPoint;
+using test::TempDir;
+using test::writeLasFile;
+
+// Without a zone the accumulator keeps the input system: local = input - origin exactly.
+CloudAccumulator plain(double voxel) { return CloudAccumulator(Bbox{0, 0, 100, 100}, 0, voxel); }
+
+TEST(CloudAccumulator, OriginIsTheSmallestMappedCornerInTheZone) {
+  const Bbox frame{566000.0, 244000.0, 567000.0, 245500.0};
+  CloudAccumulator acc(frame, 2178, 0.0);
+  const LocalAffine a = makeLocalAffine(frame.minX, frame.minY, frame.maxX, frame.maxY, 2178);
+  double minE = 1e300, minN = 1e300;
+  for (double x : {frame.minX, frame.maxX})
+    for (double y : {frame.minY, frame.maxY}) {
+      const auto [e, n] = applyLocalAffine(a, x, y);
+      minE = std::min(minE, e);
+      minN = std::min(minN, n);
+    }
+  EXPECT_DOUBLE_EQ(acc.originX(), minE);
+  EXPECT_DOUBLE_EQ(acc.originY(), minN);
+  EXPECT_EQ(acc.originZ(), 0.0);
+
+  acc.addPoint(566500.0, 244700.0, 250.0, 1, 2, 3);
+  const auto [e, n] = applyLocalAffine(a, 566500.0, 244700.0);
+  ASSERT_EQ(acc.points().size(), 1u);
+  EXPECT_DOUBLE_EQ(acc.points()[0].x, e - minE);
+  EXPECT_DOUBLE_EQ(acc.points()[0].y, n - minN);
+  EXPECT_DOUBLE_EQ(acc.points()[0].z, 250.0);
+  EXPECT_EQ(acc.points()[0].classification, 0);
+  // The PL-2000 image of a PL-1992 point agrees with the exact projection to well below a millimetre
+  // per kilometre of frame, which is what the palette relies on.
+  const auto [ee, en] = pl1992ToPl2000(566500.0, 244700.0, 2178);
+  EXPECT_NEAR(e, ee, 0.01);
+  EXPECT_NEAR(n, en, 0.01);
+
+  acc.setOrigin(ee - 10.0, en - 20.0, 200.0);
+  acc.addPoint(566500.0, 244700.0, 250.0, 1, 2, 3);
+  EXPECT_NEAR(acc.points()[1].x, 10.0, 0.01);
+  EXPECT_NEAR(acc.points()[1].y, 20.0, 0.01);
+  EXPECT_DOUBLE_EQ(acc.points()[1].z, 50.0);
+}
+
+TEST(CloudAccumulator, FrameIsInclusiveAndEverythingElseIsDropped) {
+  CloudAccumulator acc = plain(0.0);
+  acc.addPoint(0, 0, 0, 0, 0, 0);
+  acc.addPoint(100, 100, 0, 0, 0, 0);
+  acc.addPoint(100.000001, 50, 0, 0, 0, 0);
+  acc.addPoint(50, -0.000001, 0, 0, 0, 0);
+  acc.addPoint(std::nan(""), 50, 0, 0, 0, 0);
+  acc.addPoint(50, 50, INFINITY, 0, 0, 0);
+  EXPECT_EQ(acc.points().size(), 2u);
+}
+
+TEST(CloudAccumulator, VoxelSizeZeroKeepsEveryPoint) {
+  CloudAccumulator acc = plain(0.0);
+  for (int i = 0; i < 5; ++i) acc.addPoint(10, 10, 10, uint8_t(i), 0, 0);
+  ASSERT_EQ(acc.points().size(), 5u);
+  EXPECT_EQ(acc.points()[4].red, 4);
+}
+
+TEST(CloudAccumulator, FirstPointInAVoxelWins) {
+  CloudAccumulator acc = plain(0.5);
+  acc.addPoint(10.1, 10.1, 1.1, 1, 0, 0);
+  acc.addPoint(10.2, 10.2, 1.2, 2, 0, 0);  // 0.1 m away, same voxel
+  ASSERT_EQ(acc.points().size(), 1u);
+  EXPECT_EQ(acc.points()[0].red, 1);
+}
+
+TEST(CloudAccumulator, VoxelBoundariesBelongToTheVoxelAbove) {
+  CloudAccumulator acc = plain(0.5);
+  acc.addPoint(0.49, 0, 0, 1, 0, 0);   // voxel 0
+  acc.addPoint(0.5, 0, 0, 2, 0, 0);    // exactly on the boundary: voxel 1
+  acc.addPoint(0.99, 0, 0, 3, 0, 0);   // voxel 1 again: dropped
+  acc.addPoint(0, 0, -0.01, 4, 0, 0);  // z below zero floors to -1
+  acc.addPoint(0, 0, -0.5, 5, 0, 0);   // z = -0.5 is voxel -1 as well
+  acc.addPoint(0, 0, -0.51, 6, 0, 0);  // voxel -2
+  std::vector<int> kept;
+  for (const auto& p : acc.points()) kept.push_back(p.red);
+  EXPECT_EQ(kept, (std::vector<int>{1, 2, 4, 6}));
+}
+
+TEST(CloudAccumulator, VoxelTestUsesLocalCoordinates) {
+  CloudAccumulator acc = plain(1.0);
+  acc.setOrigin(0.5, 0, 0);
+  acc.addPoint(0.6, 0, 0, 1, 0, 0);  // local 0.1: voxel 0
+  acc.addPoint(1.4, 0, 0, 2, 0, 0);  // local 0.9: voxel 0, dropped
+  acc.addPoint(1.5, 0, 0, 3, 0, 0);  // local 1.0: voxel 1
+  EXPECT_EQ(acc.points().size(), 2u);
+}
+
+TEST(CloudAccumulator, HugeHeightsDoNotOverflowTheVoxelKey) {
+  CloudAccumulator acc = plain(0.2);
+  acc.addPoint(1, 1, 1e300, 1, 0, 0);
+  acc.addPoint(1, 1, -1e300, 2, 0, 0);
+  acc.addPoint(1, 1, 1e299, 3, 0, 0);  // saturates to the same key as 1e300
+  EXPECT_EQ(acc.points().size(), 2u);
+}
+
+TEST(CloudAccumulator, VoxelHashSpreadsNeighbouringKeys) {
+  CloudAccumulator::VoxelHash h;
+  std::unordered_set<std::size_t> seen;
+  for (int64_t i = -10; i < 10; ++i)
+    for (int64_t j = -10; j < 10; ++j)
+      for (int64_t k = -10; k < 10; ++k) seen.insert(h({i, j, k}));
+  EXPECT_EQ(seen.size(), 8000u);
+  EXPECT_NE(h({1, 2, 3}), h({3, 2, 1}));
+}
+
+class FeedAccumulator : public ::testing::Test {
+ protected:
+  TempDir dir;
+  const double scale[3] = {0.01, 0.01, 0.01};
+};
+
+TEST_F(FeedAccumulator, ThrowsOnceTheLimitIsPassed) {
+  std::vector<LasTestPoint> pts;
+  for (int i = 0; i < 10; ++i) pts.push_back({i * 100, 0, 0, 0, 2});
+  const double offset[3] = {0, 0, 0};
+  writeLasFile(dir.file("ten.las"), 0, pts, scale, offset);
+
+  CloudAccumulator exact = plain(0.0);
+  LazTileReader r = LazTileReader::open(dir.file("ten.las"));
+  EXPECT_NO_THROW(feedAccumulator(r, 2180, exact, 10));
+  EXPECT_EQ(exact.points().size(), 10u);
+
+  CloudAccumulator over = plain(0.0);
+  r = LazTileReader::open(dir.file("ten.las"));
+  EXPECT_THROW(feedAccumulator(r, 2180, over, 5), HardLimitExceeded);
+  EXPECT_EQ(over.points().size(), 6u);
+
+  // Dropped points do not count towards the limit.
+  CloudAccumulator thinned = plain(100.0);
+  r = LazTileReader::open(dir.file("ten.las"));
+  EXPECT_NO_THROW(feedAccumulator(r, 2180, thinned, 5));
+  EXPECT_EQ(thinned.points().size(), 1u);
+
+  EXPECT_EQ(kCloudPointLimit, 8'000'000u);
+  EXPECT_EQ(kCloudPointLimit * sizeof(CloudPoint), 256'000'000u);
+}
+
+TEST_F(FeedAccumulator, ZoneTilesAreClippedWithAMarginThenClippedExactly) {
+  // Frame near the 19.5 deg meridian in zone 7; the tile is delivered in zone 6.
+  const Bbox frame{530000.0, 300000.0, 530100.0, 300100.0};
+  auto inZone6 = [](double e, double n) { return pl1992ToPl2000(e, n, 2177); };
+  const auto [e0, n0] = inZone6(530000.0, 300000.0);
+  const double offset[3] = {std::floor(e0) - 1000, std::floor(n0) - 1000, 0};
+  auto rec = [&](double e92, double n92, int32_t Z) {
+    const auto [e, n] = inZone6(e92, n92);
+    return LasTestPoint{int32_t(std::lround((e - offset[0]) * 100)), int32_t(std::lround((n - offset[1]) * 100)), Z, 0, 2};
+  };
+  writeLasFile(dir.file("z6.las"), 0,
+               {rec(530050.0, 300050.0, 1),   // inside
+                rec(529999.0, 300050.0, 2),   // 1 m west of the frame: inside the margin, outside the frame
+                rec(529990.0, 300050.0, 3),   // 10 m west: outside the margin
+                rec(530100.0 - 0.05, 300100.0 - 0.05, 4)},
+               scale, offset);
+  CloudAccumulator acc(frame, 2178, 0.0);
+  LazTileReader r = LazTileReader::open(dir.file("z6.las"));
+  feedAccumulator(r, 2177, acc);
+  ASSERT_EQ(acc.points().size(), 2u);
+  EXPECT_DOUBLE_EQ(acc.points()[0].z, 0.01);
+  EXPECT_DOUBLE_EQ(acc.points()[1].z, 0.04);
+  const auto [e, n] = pl1992ToPl2000(530050.0, 300050.0, 2178);
+  EXPECT_NEAR(acc.points()[0].x, e - acc.originX(), 0.02);
+  EXPECT_NEAR(acc.points()[0].y, n - acc.originY(), 0.02);
+}
+
+}  // namespace
+}  // namespace veldra

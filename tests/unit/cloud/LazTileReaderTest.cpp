@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cloud/LazTileReader.h"
+#include "unit/cloud/LasTestFile.h"
+#include "unit/cloud/TempDir.h"
+
+namespace veldra {
+namespace {
+
+using test::LasTestPoint;
+using test::TempDir;
+using test::writeLasFile;
+
+const double kUnitScale[3] = {0.01, 0.01, 0.01};
+const double kOffset[3] = {560000.0, 240000.0, 0.0};
+
+TEST(CloudRecordLayout, OffsetsByFormatAndRecordLength) {
+  struct Case { uint32_t format, length; int rgb, cls; };
+  const Case cases[] = {
+      {0, 20, -1, 15}, {1, 28, -1, 15}, {4, 57, -1, 15},
+      {2, 26, 20, 15}, {3, 34, 28, 15}, {5, 63, 28, 15},
+      {6, 30, -1, 16}, {9, 59, -1, 16}, {10, 67, -1, 16},
+      {7, 36, 30, 16}, {8, 38, 30, 16},
+      {3, 33, -1, 15},   // one byte short of the blue channel: no colour
+      {7, 35, -1, 16},
+      {2, 25, -1, 15},
+      {0, 15, -1, -1},   // classification byte beyond the record
+      {6, 16, -1, -1},
+      {11, 100, -1, -1}, // unknown format
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "format " << c.format << " length " << c.length);
+    const CloudRecordLayout l = cloudRecordLayout(c.format, c.length);
+    EXPECT_EQ(l.rgbOffset, c.rgb);
+    EXPECT_EQ(l.classOffset, c.cls);
+  }
+}
+
+TEST(DecodeCloudPoint, ColourGreyAndClassification) {
+  std::vector<uint8_t> rec(34, 0);
+  const int32_t X = -150, Y = 200, Z = 12345;
+  std::memcpy(rec.data(), &X, 4);
+  std::memcpy(rec.data() + 4, &Y, 4);
+  std::memcpy(rec.data() + 8, &Z, 4);
+  rec[12] = 0x34;  // intensity 0xAB34
+  rec[13] = 0xAB;
+  rec[15] = 0x82;  // ground with the withheld flag, kept whole
+  const uint8_t rgb[6] = {0x11, 0xA0, 0x22, 0xB0, 0x33, 0xC0};
+  std::memcpy(rec.data() + 28, rgb, 6);
+
+  const double scale[3] = {0.5, 0.25, 0.001}, offset[3] = {1000, 2000, 3};
+  CloudPoint c = decodeCloudPoint(rec.data(), cloudRecordLayout(3, 34), scale, offset);
+  EXPECT_DOUBLE_EQ(c.x, 925.0);
+  EXPECT_DOUBLE_EQ(c.y, 2050.0);
+  EXPECT_DOUBLE_EQ(c.z, 15.345);
+  EXPECT_EQ(c.red, 0xA0);
+  EXPECT_EQ(c.green, 0xB0);
+  EXPECT_EQ(c.blue, 0xC0);
+  EXPECT_EQ(c.classification, 0x82);
+
+  c = decodeCloudPoint(rec.data(), cloudRecordLayout(3, 33), scale, offset);
+  EXPECT_EQ(c.red, 0xAB);
+  EXPECT_EQ(c.green, 0xAB);
+  EXPECT_EQ(c.blue, 0xAB);
+
+  c = decodeCloudPoint(rec.data(), cloudRecordLayout(0, 15), scale, offset);
+  EXPECT_EQ(c.classification, 0);
+}
+
+TEST(LazTileReader, ReadsGreyPointsOfFormat1) {
+  TempDir dir;
+  std::vector<LasTestPoint> pts = {{100, 200, 300, 0x7F01, 2}, {-5, 7, 9, 0x00FF, 9}, {0, 0, 0, 0xFFFF, 0x82}};
+  writeLasFile(dir.file("f1.las"), 1, pts, kUnitScale, kOffset);
+  LazTileReader r = LazTileReader::open(dir.file("f1.las"));
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r.pointCount(), 3);
+  EXPECT_EQ(r.pointFormat(), 1);
+  EXPECT_EQ(r.recordLength(), 28);
+  CloudPoint p;
+  ASSERT_TRUE(readCloudPoint(r, p));
+  EXPECT_DOUBLE_EQ(p.x, 560001.0);
+  EXPECT_DOUBLE_EQ(p.y, 240002.0);
+  EXPECT_DOUBLE_EQ(p.z, 3.0);
+  EXPECT_EQ(p.red, 0x7F);
+  EXPECT_EQ(p.green, 0x7F);
+  EXPECT_EQ(p.blue, 0x7F);
+  EXPECT_EQ(p.classification, 2);
+  ASSERT_TRUE(readCloudPoint(r, p));
+  EXPECT_EQ(p.red, 0);
+  ASSERT_TRUE(readCloudPoint(r, p));
+  EXPECT_EQ(p.red, 0xFF);
+  EXPECT_EQ(p.classification, 0x82);
+  EXPECT_FALSE(readCloudPoint(r, p));
+  r.close();
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(readCloudPoint(r, p));
+}
+
+TEST(LazTileReader, ReadsColourOfFormat3) {
+  TempDir dir;
+  std::vector<LasTestPoint> pts = {{1, 2, 3, 0, 1, 0x1200, 0x3400, 0xFF56}};
+  writeLasFile(dir.file("f3.las"), 3, pts, kUnitScale, kOffset);
+  LazTileReader r = LazTileReader::open(dir.file("f3.las"));
+  ASSERT_TRUE(r.ok()) << r.error();
+  CloudPoint p;
+  ASSERT_TRUE(readCloudPoint(r, p));
+  EXPECT_EQ(p.red, 0x12);
+  EXPECT_EQ(p.green, 0x34);
+  EXPECT_EQ(p.blue, 0xFF);
+}
+
+TEST(LazTileReader, UnusableFilesAreNotOkAndContributeNothing) {
+  TempDir dir;
+  writeLasFile(dir.file("empty.las"), 1, {}, kUnitScale, kOffset);
+  std::ofstream(dir.file("junk.las")) << "this is not a point cloud";
+  const Bbox everything{-1e12, -1e12, 1e12, 1e12};
+  for (const char* name : {"empty.las", "junk.las", "missing.las"}) {
+    SCOPED_TRACE(name);
+    LazTileReader r = LazTileReader::open(dir.file(name));
+    EXPECT_FALSE(r.ok());
+    CloudPoint p;
+    EXPECT_FALSE(readCloudPoint(r, p));
+    EXPECT_TRUE(loadPointsInFrame({dir.file(name)}, everything).empty());
+    GroundWaterContext ctx;
+    ctx.frame = everything;
+    EXPECT_NO_THROW(loadGroundAndWater(r, ctx));
+    EXPECT_EQ(ctx.total, 0);
+  }
+  EXPECT_FALSE(LazTileReader::open(dir.file("junk.las")).error().empty());
+}
+
+TEST(LazTileReader, TruncatedDataEndsTheTileButKeepsEarlierPoints) {
+  TempDir dir;
+  std::vector<LasTestPoint> pts(10, LasTestPoint{1, 1, 1, 0, 2});
+  writeLasFile(dir.file("t.las"), 0, pts, kUnitScale, kOffset);
+  std::filesystem::resize_file(dir.file("t.las"), 227 + 20 * 4 + 7);
+  const Bbox everything{-1e12, -1e12, 1e12, 1e12};
+  // The reader may refuse a file whose count overstates its data; either way no more than the
+  // complete records come out and nothing throws.
+  EXPECT_LE(loadPointsInFrame({dir.file("t.las")}, everything).size(), 4u);
+}
+
+TEST(LoadGroundAndWater, KeepsClasses2And9InsideTheFrame) {
+  TempDir dir;
+  // Offsets put the points at E 560000 + X/100, N 240000 + Y/100.
+  std::vector<LasTestPoint> pts = {
+      {0, 0, 100, 0, 2},          // ground on the frame's corner (inclusive)
+      {500, 500, 200, 0, 9},      // water
+      {500, 500, 300, 0, 0x82},   // withheld ground: neither
+      {500, 500, 400, 0, 1},      // unclassified
+      {-1, 0, 500, 0, 2},         // ground 1 cm outside
+      {1000, 1000, 600, 0, 2},    // ground on the opposite corner
+  };
+  writeLasFile(dir.file("gw.las"), 1, pts, kUnitScale, kOffset);
+  GroundWaterContext ctx;
+  ctx.tile.epsg = 2180;
+  ctx.frame = {560000.0, 240000.0, 560010.0, 240010.0};
+  LazTileReader r = LazTileReader::open(dir.file("gw.las"));
+  loadGroundAndWater(r, ctx);
+  EXPECT_EQ(ctx.total, 6);
+  EXPECT_EQ(ctx.groundTotal, 3);
+  ASSERT_EQ(ctx.ground.size(), 2u);
+  EXPECT_DOUBLE_EQ(ctx.ground[0].z, 1.0);
+  EXPECT_DOUBLE_EQ(ctx.ground[1].z, 6.0);
+  ASSERT_EQ(ctx.water.size(), 1u);
+  EXPECT_EQ(ctx.water[0].classification, 9);
+}
+
+TEST(LoadGroundAndWater, ConvertsPl2000TilesToPl1992) {
+  TempDir dir;
+  const auto [e7, n7] = pl1992ToPl2000(566000.0, 244000.0, 2178);
+  const double offset[3] = {std::floor(e7), std::floor(n7), 0.0};
+  const int32_t X = int32_t(std::lround((e7 - offset[0]) * 100)), Y = int32_t(std::lround((n7 - offset[1]) * 100));
+  writeLasFile(dir.file("z7.las"), 1, {{X, Y, 21050, 0, 2}}, kUnitScale, offset);
+  GroundWaterContext ctx;
+  ctx.tile.epsg = 2178;
+  ctx.frame = {565990.0, 243990.0, 566010.0, 244010.0};
+  LazTileReader r = LazTileReader::open(dir.file("z7.las"));
+  loadGroundAndWater(r, ctx);
+  ASSERT_EQ(ctx.ground.size(), 1u);
+  EXPECT_NEAR(ctx.ground[0].x, 566000.0, 0.02);
+  EXPECT_NEAR(ctx.ground[0].y, 244000.0, 0.02);
+  EXPECT_DOUBLE_EQ(ctx.ground[0].z, 210.5);
+}
+
+TEST(LoadPointsInFrame, AllClassesInOrderAcrossTiles) {
+  TempDir dir;
+  writeLasFile(dir.file("a.las"), 0, {{0, 0, 1, 0, 5}, {2000, 0, 2, 0, 2}}, kUnitScale, kOffset);
+  writeLasFile(dir.file("b.las"), 0, {{1000, 1000, 3, 0, 0x82}}, kUnitScale, kOffset);
+  const Bbox frame{560000.0, 240000.0, 560010.0, 240010.0};
+  auto pts = loadPointsInFrame({dir.file("a.las"), dir.file("missing.las"), dir.file("b.las")}, frame);
+  ASSERT_EQ(pts.size(), 2u);
+  EXPECT_DOUBLE_EQ(pts[0].z, 0.01);
+  EXPECT_DOUBLE_EQ(pts[1].z, 0.03);
+  EXPECT_EQ(pts[1].classification, 0x82);
+}
+
+TEST(LazTileReader, SharedSampleMatchesReferenceDecode) {
+  const std::string path = std::string(VELDRA_SHARED_DATA) + "/lidar/laspy/simple.las";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared sample data not available: " << path;
+  LazTileReader r = LazTileReader::open(path);
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r.pointCount(), 1065);
+  EXPECT_EQ(r.pointFormat(), 3);
+  CloudPoint p;
+  ASSERT_TRUE(readCloudPoint(r, p));
+  // Reference: 637012.24 849028.31 431.66, class 1, RGB 68 77 88 (16-bit values; high bytes 0).
+  EXPECT_NEAR(p.x, 637012.24, 1e-6);
+  EXPECT_NEAR(p.y, 849028.31, 1e-6);
+  EXPECT_NEAR(p.z, 431.66, 1e-6);
+  EXPECT_EQ(p.classification, 1);
+  EXPECT_EQ(p.red, 0);
+  int64_t n = 1;
+  while (readCloudPoint(r, p)) ++n;
+  EXPECT_EQ(n, 1065);
+}
+
+}  // namespace
+}  // namespace veldra
