@@ -1,0 +1,518 @@
+#include "host/MemoryHost.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace veldra {
+namespace {
+
+Memo ringMemo(std::vector<std::vector<Point2>> rings) {
+  Memo m;
+  m.coords.push_back({});
+  m.ringEnds.push_back(0);
+  for (const auto& r : rings) {
+    m.coords.insert(m.coords.end(), r.begin(), r.end());
+    m.ringEnds.push_back(static_cast<int>(m.coords.size()) - 1);
+  }
+  return m;
+}
+
+Memo squareMemo(double x = 0, double y = 0, double s = 10) {
+  return ringMemo({{{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}, {x, y}}});
+}
+
+Memo lineMemo() {
+  Memo m;
+  m.coords = {{}, {0, 0}, {5, 5}};
+  return m;
+}
+
+Memo textMemo(std::u16string t = u"dz. 12/5") {
+  Memo m;
+  m.text = std::move(t);
+  return m;
+}
+
+class MemoryHostTest : public ::testing::Test {
+ protected:
+  Element defaults(ElementType t) {
+    Element e;
+    e.typeCode = static_cast<int>(t);
+    EXPECT_EQ(host.getElementDefaults(e), kHostOk);
+    return e;
+  }
+  HostErr create(ElementType t, const Memo& m, int layer = 1, std::string* guid = nullptr) {
+    Element e = defaults(t);
+    e.layer = layer;
+    const HostErr rc = host.createElement(e, m);
+    if (guid) *guid = e.guid;
+    return rc;
+  }
+  HostErr createFill(int layer = 1, std::string* guid = nullptr) {
+    return create(ElementType::Fill, squareMemo(), layer, guid);
+  }
+  int layer(const std::string& name) {
+    int index = 0;
+    EXPECT_EQ(host.createAttribute(AttributeKind::Layer, name, 0, 0, 0, index), kHostOk);
+    return index;
+  }
+
+  MemoryHost host;
+};
+
+// ---- transactions -------------------------------------------------------------
+
+TEST_F(MemoryHostTest, FailedCommandRestoresElementsAttributesAndGeolocationButKeepsReport) {
+  ASSERT_EQ(createFill(), kHostOk);
+  GeoLocation geo;
+  geo.surveyEasting = 5500000.0;
+  ASSERT_EQ(host.writeGeoLocation(geo), kHostOk);
+  const auto layersBefore = host.attributes(AttributeKind::Layer).size();
+
+  const HostErr rc = host.runUndoableCommand("Import GIS", [&] {
+    EXPECT_EQ(createFill(), kHostOk);
+    EXPECT_GT(layer("GIS_DZIALKI"), 0);
+    GeoLocation g;
+    g.surveyEasting = 1.0;
+    EXPECT_EQ(host.writeGeoLocation(g), kHostOk);
+    host.writeReportLine("VELDRA: probny wiersz");
+    return HostErr{42};
+  });
+
+  EXPECT_EQ(rc, 42);
+  EXPECT_EQ(host.elementCount(), 1u);
+  EXPECT_EQ(host.attributes(AttributeKind::Layer).size(), layersBefore);
+  EXPECT_EQ(host.geoLocation().surveyEasting, 5500000.0);
+  EXPECT_EQ(host.reportLines(), std::vector<std::string>{"VELDRA: probny wiersz"});
+  EXPECT_TRUE(host.commandTitles().empty());
+}
+
+TEST_F(MemoryHostTest, ExceptionRestoresStateAndPropagates) {
+  EXPECT_THROW(host.runUndoableCommand("Import GIS",
+                                       [&]() -> HostErr {
+                                         EXPECT_EQ(createFill(), kHostOk);
+                                         throw std::runtime_error("boom");
+                                       }),
+               std::runtime_error);
+  EXPECT_EQ(host.elementCount(), 0u);
+  EXPECT_FALSE(host.inCommand());
+  // The host is usable afterwards.
+  EXPECT_EQ(host.runUndoableCommand("next", [&] { return createFill(); }), kHostOk);
+  EXPECT_EQ(host.elementCount(), 1u);
+}
+
+TEST_F(MemoryHostTest, NestedCommandFailureUndoesOnlyItsOwnWork) {
+  const HostErr rc = host.runUndoableCommand("outer", [&] {
+    EXPECT_EQ(createFill(), kHostOk);
+    EXPECT_EQ(host.runUndoableCommand("inner", [&] {
+                EXPECT_EQ(createFill(), kHostOk);
+                return HostErr{-1};
+              }),
+              -1);
+    EXPECT_THROW(host.runUndoableCommand("inner2",
+                                         [&]() -> HostErr {
+                                           EXPECT_EQ(createFill(), kHostOk);
+                                           throw std::logic_error("x");
+                                         }),
+                 std::logic_error);
+    EXPECT_EQ(host.runUndoableCommand("inner3", [&] { return createFill(); }), kHostOk);
+    return kHostOk;
+  });
+  EXPECT_EQ(rc, kHostOk);
+  EXPECT_EQ(host.elementCount(), 2u);
+  // Only the outer command is one undo step.
+  EXPECT_EQ(host.commandTitles(), std::vector<std::string>{"outer"});
+  ASSERT_TRUE(host.undoLast());
+  EXPECT_EQ(host.elementCount(), 0u);
+}
+
+TEST_F(MemoryHostTest, OuterFailureAlsoUndoesCommittedInnerCommand) {
+  host.runUndoableCommand("outer", [&] {
+    host.runUndoableCommand("inner", [&] { return createFill(); });
+    return HostErr{5};
+  });
+  EXPECT_EQ(host.elementCount(), 0u);
+}
+
+TEST_F(MemoryHostTest, GuidOfRolledBackElementIsNotHandedOutAgain) {
+  std::string stale;
+  host.runUndoableCommand("x", [&] {
+    createFill(1, &stale);
+    return HostErr{1};
+  });
+  std::string fresh;
+  ASSERT_EQ(createFill(1, &fresh), kHostOk);
+  EXPECT_NE(stale, fresh);
+  ElementHeader h;
+  EXPECT_EQ(host.getElementHeader(stale, h), kHostErrBadId);
+}
+
+// ---- undo -------------------------------------------------------------------
+
+TEST_F(MemoryHostTest, UndoLastStepsBackOneCommandAtATime) {
+  std::string guid;
+  host.runUndoableCommand("Import GIS", [&] {
+    createFill(1, &guid);
+    return host.setElementInfoString(guid, "dzialka 1");
+  });
+  host.runUndoableCommand("Import GIS 2", [&] {
+    EXPECT_EQ(host.setElementInfoString(guid, "zmieniona"), kHostOk);
+    return createFill();
+  });
+  EXPECT_EQ(host.commandTitles(), (std::vector<std::string>{"Import GIS", "Import GIS 2"}));
+
+  ASSERT_TRUE(host.undoLast());
+  EXPECT_EQ(host.elementCount(), 1u);
+  EXPECT_EQ(host.findElement(guid)->info, "dzialka 1");
+  ASSERT_TRUE(host.undoLast());
+  EXPECT_EQ(host.elementCount(), 0u);
+  EXPECT_FALSE(host.undoLast());
+}
+
+TEST_F(MemoryHostTest, UndoIsRefusedWhileACommandRuns) {
+  host.runUndoableCommand("a", [&] { return createFill(); });
+  host.runUndoableCommand("b", [&] {
+    EXPECT_FALSE(host.undoLast());
+    return kHostOk;
+  });
+  EXPECT_EQ(host.elementCount(), 1u);
+}
+
+TEST_F(MemoryHostTest, ChangeOutsideACommandEndsTheUndoHistory) {
+  host.runUndoableCommand("Import GIS", [&] { return createFill(); });
+  GeoLocation g;
+  g.surveyEasting = 7.0;
+  ASSERT_EQ(host.writeGeoLocation(g), kHostOk);
+  // Undoing the import now would silently drop the georeference written after it.
+  EXPECT_FALSE(host.undoLast());
+  EXPECT_EQ(host.geoLocation().surveyEasting, 7.0);
+  EXPECT_EQ(host.elementCount(), 1u);
+}
+
+// ---- refusals -----------------------------------------------------------------
+
+TEST_F(MemoryHostTest, RefusalByTypeLeavesOtherTypesAlone) {
+  RefusalRule r;
+  r.operation = HostOperation::CreateElement;
+  r.typeCode = static_cast<int>(ElementType::Fill);
+  r.code = kHostErrBadParameters;
+  host.addRefusal(r);
+  EXPECT_EQ(createFill(), kHostErrBadParameters);
+  EXPECT_EQ(create(ElementType::Polyline, lineMemo()), kHostOk);
+  EXPECT_EQ(host.elementCount(18), 0u);
+  EXPECT_EQ(host.elementCount(), 1u);
+}
+
+TEST_F(MemoryHostTest, RefusalByLayerIndexAndByLayerName) {
+  const int parcels = layer("GIS_DZIALKI");
+  const int buildings = layer("GIS_BUDYNKI");
+  RefusalRule byIndex;
+  byIndex.layerIndex = parcels;
+  byIndex.code = -11;
+  host.addRefusal(byIndex);
+  RefusalRule byName;
+  byName.layerName = "GIS_BUDYNKI";
+  byName.code = -12;
+  host.addRefusal(byName);
+
+  EXPECT_EQ(createFill(parcels), -11);
+  EXPECT_EQ(createFill(buildings), -12);
+  EXPECT_EQ(createFill(1), kHostOk);
+  EXPECT_EQ(host.elementCount(), 1u);
+}
+
+TEST_F(MemoryHostTest, RefusalAfterSuccessesForALimitedNumberOfCalls) {
+  RefusalRule r;
+  r.afterSuccesses = 2;
+  r.times = 1;
+  host.addRefusal(r);
+  EXPECT_EQ(createFill(), kHostOk);
+  // A call that fails on its own does not count as a success.
+  EXPECT_EQ(create(ElementType::Fill, lineMemo()), kHostErrBadParameters);
+  EXPECT_EQ(createFill(), kHostOk);
+  EXPECT_EQ(createFill(), kHostErrRefused);
+  EXPECT_EQ(createFill(), kHostOk);
+  EXPECT_EQ(host.refusals()[0].refusals, 1);
+}
+
+TEST_F(MemoryHostTest, RefusalCountersSurviveRollback) {
+  RefusalRule r;
+  r.afterSuccesses = 1;
+  r.times = 1;
+  host.addRefusal(r);
+  host.runUndoableCommand("a", [&] {
+    createFill();
+    return HostErr{1};
+  });
+  EXPECT_EQ(createFill(), kHostErrRefused);
+}
+
+TEST_F(MemoryHostTest, RefusedAttributeCreationYieldsIndexZero) {
+  RefusalRule r;
+  r.operation = HostOperation::CreateAttribute;
+  r.layerName = "GIS_TEREN";
+  host.addRefusal(r);
+  int index = 99;
+  EXPECT_EQ(host.createAttribute(AttributeKind::Layer, "GIS_TEREN", 0, 0, 0, index), kHostErrRefused);
+  EXPECT_EQ(index, 0);
+  EXPECT_GT(layer("GIS_MOSTY"), 0);
+}
+
+TEST_F(MemoryHostTest, GeolocationWriteRefusedTwiceThenAccepted) {
+  RefusalRule r;
+  r.operation = HostOperation::WriteGeoLocation;
+  r.code = kHostErrBadParameters;
+  r.times = 2;
+  host.addRefusal(r);
+  GeoLocation g;
+  g.crsName = "EPSG:2178";
+  EXPECT_EQ(host.writeGeoLocation(g), kHostErrBadParameters);
+  EXPECT_EQ(host.writeGeoLocation(g), kHostErrBadParameters);
+  EXPECT_EQ(host.geoLocation().crsName, "");
+  EXPECT_EQ(host.writeGeoLocation(g), kHostOk);
+  EXPECT_EQ(host.geoLocation().crsName, "EPSG:2178");
+}
+
+TEST_F(MemoryHostTest, ReadAndListRefusals) {
+  RefusalRule read;
+  read.operation = HostOperation::ReadGeoLocation;
+  read.code = kHostErrNotSupported;
+  host.addRefusal(read);
+  RefusalRule list;
+  list.operation = HostOperation::ListAttributes;
+  list.attributeKind = static_cast<int>(AttributeKind::FillType);
+  host.addRefusal(list);
+  GeoLocation g;
+  EXPECT_EQ(host.readGeoLocation(g), kHostErrNotSupported);
+  std::vector<Attribute> out;
+  EXPECT_EQ(host.listAttributes(AttributeKind::FillType, out), kHostErrRefused);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(host.listAttributes(AttributeKind::Layer, out), kHostOk);
+  EXPECT_EQ(out.size(), 1u);
+}
+
+// ---- memo validation ----------------------------------------------------------
+
+TEST_F(MemoryHostTest, PolygonRingsMustBeClosedAndNumberedFromOne) {
+  // Open ring.
+  EXPECT_EQ(create(ElementType::Fill, ringMemo({{{0, 0}, {1, 0}, {1, 1}, {0, 1}}})), kHostErrBadParameters);
+  // Points from slot 0: the ring end no longer matches the point count.
+  Memo noDummy;
+  noDummy.coords = {{0, 0}, {1, 0}, {1, 1}, {0, 0}};
+  noDummy.ringEnds = {0, 4};
+  EXPECT_EQ(create(ElementType::Slab, noDummy), kHostErrBadParameters);
+  // Ring ends not starting at 0.
+  Memo noZero = squareMemo();
+  noZero.ringEnds.erase(noZero.ringEnds.begin());
+  EXPECT_EQ(create(ElementType::Mesh, noZero), kHostErrBadParameters);
+  // Two corners and the closing point are not a ring.
+  EXPECT_EQ(create(ElementType::Fill, ringMemo({{{0, 0}, {1, 0}, {0, 0}}})), kHostErrBadParameters);
+  // An open hole inside a closed outline.
+  EXPECT_EQ(create(ElementType::Fill, ringMemo({{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}}, {{1, 1}, {2, 1}, {2, 2}}})),
+            kHostErrBadParameters);
+  EXPECT_EQ(create(ElementType::Fill,
+                   ringMemo({{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}}, {{1, 1}, {2, 1}, {2, 2}, {1, 1}}})),
+            kHostOk);
+  EXPECT_EQ(host.elementCount(), 1u);
+}
+
+TEST_F(MemoryHostTest, PolylineNeedsTwoPointsAndGetsOnePartWhenNoneGiven) {
+  Memo one;
+  one.coords = {{}, {1, 1}};
+  EXPECT_EQ(create(ElementType::Polyline, one), kHostErrBadParameters);
+  std::string guid;
+  ASSERT_EQ(create(ElementType::Polyline, lineMemo(), 1, &guid), kHostOk);
+  Memo back;
+  ASSERT_EQ(host.getElementMemo(guid, back), kHostOk);
+  EXPECT_EQ(back.ringEnds, (std::vector<int>{0, 2}));
+}
+
+TEST_F(MemoryHostTest, NonFiniteNumbersAreRefused) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(create(ElementType::Fill, squareMemo(nan)), kHostErrBadParameters);
+  Memo line = lineMemo();
+  line.coords[2].y = inf;
+  EXPECT_EQ(create(ElementType::Polyline, line), kHostErrBadParameters);
+  Memo mesh = squareMemo();
+  mesh.z.assign(mesh.coords.size(), 100.0);
+  mesh.z[3] = nan;
+  EXPECT_EQ(create(ElementType::Mesh, mesh), kHostErrBadParameters);
+  Element slab = defaults(ElementType::Slab);
+  slab.level = nan;
+  EXPECT_EQ(host.createElement(slab, squareMemo()), kHostErrBadParameters);
+  Element text = defaults(ElementType::Text);
+  text.angle = nan;
+  EXPECT_EQ(host.createElement(text, textMemo()), kHostErrBadParameters);
+  GeoLocation g;
+  g.surveyHeight = nan;
+  EXPECT_EQ(host.writeGeoLocation(g), kHostErrBadParameters);
+  EXPECT_EQ(host.elementCount(), 0u);
+}
+
+TEST_F(MemoryHostTest, ElementChecksAgainstProjectAttributes) {
+  EXPECT_EQ(createFill(77), kHostErrBadIndex);
+  Element fill = defaults(ElementType::Fill);
+  fill.fillType = 5;   // section pattern, not usable for drawing fills
+  EXPECT_EQ(host.createElement(fill, squareMemo()), kHostErrBadParameters);
+  fill.fillType = 99;
+  EXPECT_EQ(host.createElement(fill, squareMemo()), kHostErrBadIndex);
+  Element slab = defaults(ElementType::Slab);
+  slab.thickness = 0.0;
+  EXPECT_EQ(host.createElement(slab, squareMemo()), kHostErrBadParameters);
+  Element bad;
+  bad.typeCode = 5;
+  EXPECT_EQ(host.getElementDefaults(bad), kHostErrBadParameters);
+  EXPECT_EQ(host.createElement(bad, squareMemo()), kHostErrBadParameters);
+}
+
+TEST_F(MemoryHostTest, TextMustBeValidUtf16) {
+  EXPECT_EQ(create(ElementType::Text, textMemo(u"")), kHostErrBadParameters);
+  std::u16string lone = u"ab";
+  lone += static_cast<char16_t>(0xD800);
+  EXPECT_EQ(create(ElementType::Text, textMemo(lone)), kHostErrBadParameters);
+  EXPECT_EQ(create(ElementType::Text, textMemo(u"Łódź 🏠")), kHostOk);
+}
+
+TEST_F(MemoryHostTest, MorphBodyEdgesMustChainAroundEachPolygon) {
+  Memo m;
+  m.body.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  m.body.edges = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
+  // Tetrahedron; negative indices walk an edge backwards.
+  m.body.polygons = {{-3, -2, -1}, {1, 5, -4}, {2, 6, -5}, {3, 4, -6}};
+  EXPECT_EQ(create(ElementType::Morph, m), kHostOk);
+  Memo broken = m;
+  broken.body.polygons[1] = {1, 4, -5};
+  EXPECT_EQ(create(ElementType::Morph, broken), kHostErrBadParameters);
+  Memo badEdge = m;
+  badEdge.body.polygons[0] = {0, 1, 2};
+  EXPECT_EQ(create(ElementType::Morph, badEdge), kHostErrBadIndex);
+  Memo badVertex = m;
+  badVertex.body.edges[0] = {0, 4};
+  EXPECT_EQ(create(ElementType::Morph, badVertex), kHostErrBadIndex);
+  EXPECT_EQ(host.elementCount(), 1u);
+}
+
+// ---- reading and deleting -------------------------------------------------------
+
+TEST_F(MemoryHostTest, ElementsOfTypeOnActiveFloorInCreationOrder) {
+  std::string a, b, c;
+  create(ElementType::Polyline, lineMemo(), 1, &a);
+  createFill();
+  host.setActiveFloor(1);
+  create(ElementType::Polyline, lineMemo(), 1, &b);
+  host.setActiveFloor(0);
+  create(ElementType::Polyline, lineMemo(), 1, &c);
+  std::vector<std::string> out;
+  ASSERT_EQ(host.elementsOfTypeOnActiveFloor(20, out), kHostOk);
+  EXPECT_EQ(out, (std::vector<std::string>{a, c}));
+}
+
+TEST_F(MemoryHostTest, DeleteOnlyInsideACommand) {
+  std::string g;
+  createFill(1, &g);
+  EXPECT_NE(host.deleteElements({g}), kHostOk);
+  EXPECT_EQ(host.elementCount(), 1u);
+  EXPECT_EQ(host.runUndoableCommand("Usun", [&] { return host.deleteElements({g}); }), kHostOk);
+  EXPECT_EQ(host.elementCount(), 0u);
+}
+
+TEST_F(MemoryHostTest, RefusedDeleteDeletesNothing) {
+  const int locked = layer("ZABLOKOWANA");
+  std::string free1, free2, onLocked;
+  createFill(1, &free1);
+  createFill(locked, &onLocked);
+  createFill(1, &free2);
+  RefusalRule r;
+  r.operation = HostOperation::DeleteElements;
+  r.layerIndex = locked;
+  host.addRefusal(r);
+
+  EXPECT_EQ(host.runUndoableCommand("Usun", [&] { return host.deleteElements({free1, onLocked, free2}); }),
+            kHostErrRefused);
+  EXPECT_EQ(host.elementCount(), 3u);
+  EXPECT_EQ(host.runUndoableCommand("Usun", [&] { return host.deleteElements({free1, "nie-ma-takiego"}); }),
+            kHostErrBadId);
+  EXPECT_EQ(host.elementCount(), 3u);
+  EXPECT_EQ(host.runUndoableCommand("Usun", [&] { return host.deleteElements({free1, free2, free1}); }), kHostOk);
+  EXPECT_EQ(host.elementCount(), 1u);
+  std::vector<std::string> left;
+  host.elementsOfTypeOnActiveFloor(18, left);
+  EXPECT_EQ(left, std::vector<std::string>{onLocked});
+}
+
+TEST_F(MemoryHostTest, SelectionDropsElementsThatNoLongerExist) {
+  std::string a, b;
+  createFill(1, &a);
+  createFill(1, &b);
+  host.setSelection({b, a, b});
+  host.runUndoableCommand("Usun", [&] { return host.deleteElements({a}); });
+  std::vector<std::string> sel;
+  ASSERT_EQ(host.getSelection(sel), kHostOk);
+  EXPECT_EQ(sel, (std::vector<std::string>{b, b}));
+}
+
+// ---- attributes, alerts, handles --------------------------------------------------
+
+TEST_F(MemoryHostTest, CreatingAnExistingAttributeGivesItsIndex) {
+  const int first = layer("GIS_BUDYNKI");
+  EXPECT_EQ(layer("GIS_BUDYNKI"), first);
+  int mat = 0;
+  EXPECT_EQ(host.createAttribute(AttributeKind::SurfaceMaterial, "GIS Droga", 0.3, 0.3, 0.32, mat), kHostOk);
+  EXPECT_GT(mat, 0);
+  int bad = 7;
+  EXPECT_EQ(host.createAttribute(AttributeKind::SurfaceMaterial, "GIS Zly", 1.5, 0, 0, bad), kHostErrBadParameters);
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(host.createAttribute(AttributeKind::Layer, "", 0, 0, 0, bad), kHostErrBadParameters);
+  EXPECT_EQ(host.createAttribute(AttributeKind::Layer, "\xC3\x28", 0, 0, 0, bad), kHostErrBadParameters);
+}
+
+TEST_F(MemoryHostTest, AlertsAnswerFromTheScriptThenWithOne) {
+  host.queueAlertAnswer(2);
+  AlertRequest req;
+  req.title = "Czyszczenie duplikatow";
+  req.buttons = {"Uruchom", "Anuluj"};
+  EXPECT_EQ(host.showAlert(req), 2);
+  EXPECT_EQ(host.showAlert(req), 1);
+  ASSERT_EQ(host.shownAlerts().size(), 2u);
+  EXPECT_EQ(host.shownAlerts()[0].buttons[1], "Anuluj");
+}
+
+TEST_F(MemoryHostTest, HandlesRefuseAbsurdSizesAndTrackReleases) {
+  std::int64_t h = 0;
+  EXPECT_EQ(host.allocateHandle(std::numeric_limits<std::size_t>::max(), h), kHostErrMemFull);
+  EXPECT_EQ(h, 0);
+  ASSERT_EQ(host.allocateHandle(1234, h), kHostOk);
+  std::size_t size = 0;
+  EXPECT_EQ(host.handleSize(h, size), kHostOk);
+  EXPECT_EQ(size, 1234u);
+  EXPECT_EQ(host.liveHandleCount(), 1u);
+  host.releaseHandle(h);
+  host.releaseHandle(h);
+  EXPECT_EQ(host.liveHandleCount(), 0u);
+  EXPECT_EQ(host.handleSize(h, size), kHostErrBadId);
+  // Live total is bounded too, not only each handle.
+  std::vector<std::int64_t> held;
+  HostErr rc = kHostOk;
+  for (int i = 0; i < 8 && rc == kHostOk; ++i) {
+    rc = host.allocateHandle(MemoryHost::kMaxHandleBytes, h);
+    if (rc == kHostOk) held.push_back(h);
+  }
+  EXPECT_EQ(rc, kHostErrMemFull);
+  EXPECT_EQ(held.size(), MemoryHost::kMaxLiveHandleBytes / MemoryHost::kMaxHandleBytes);
+}
+
+TEST_F(MemoryHostTest, MemoIsDisposedAndCallsAreCounted) {
+  Memo m = squareMemo();
+  Element e = defaults(ElementType::Fill);
+  host.createElement(e, m);
+  host.disposeMemo(m);
+  EXPECT_EQ(m.pointCount(), 0);
+  EXPECT_EQ(host.createCalls(), host.disposeCalls());
+}
+
+}  // namespace
+}  // namespace veldra
