@@ -1,0 +1,100 @@
+#include "formats/GeoJsonWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "geo/Projections.h"
+
+namespace veldra {
+namespace {
+
+using nlohmann::json;
+
+Point2 at(double lat, double lon) {
+  const auto [e, n] = wgs84ToPl1992(lat, lon);
+  return {e, n};
+}
+
+TEST(GeoJsonWriter, GeometryChoiceAndKinds) {
+  GisFeature parcel;
+  parcel.type = DataType::Dzialki;
+  parcel.polygons.push_back({{at(52, 21), at(52, 21.001), at(52.001, 21.001), at(52, 21)}, {}});
+  parcel.attributes = {{"ID_DZIALKI", "146501_1.0001.12"}, {"_kind", "stale"}, {"_typ", "dzialki"}};
+
+  GisFeature building;
+  building.type = DataType::Budynki;
+  building.polygons.push_back({{at(52, 21), at(52, 21.001), at(52.001, 21)}, {{at(52.0001, 21.0001)}}});
+  building.polygons.push_back({{at(53, 21), at(53, 21.001), at(53.001, 21)}, {}});
+
+  GisFeature gesut;
+  gesut.type = DataType::Gesut;
+  gesut.lines = {{at(52, 21), at(52, 22)}, {at(52, 21), at(52, 22)}, {at(52, 21), at(52, 22)}};
+
+  GisFeature single;
+  single.type = DataType::Rastry;
+  single.lines = {{at(52, 21), at(52, 22)}};
+
+  GisFeature label;
+  label.type = DataType::Bdot500;
+  label.point = at(52.5, 19.5);
+  label.hasPoint = true;
+
+  GisFeature nothing;
+
+  const json doc = json::parse(toGeoJson({parcel, building, gesut, single, label, nothing}));
+  EXPECT_EQ(doc["type"], "FeatureCollection");
+  const json& fs = doc["features"];
+  ASSERT_EQ(fs.size(), 5u);
+
+  EXPECT_EQ(fs[0]["geometry"]["type"], "Polygon");
+  EXPECT_EQ(fs[0]["geometry"]["coordinates"].size(), 1u);
+  EXPECT_EQ(fs[0]["geometry"]["coordinates"][0].size(), 4u);  // ring as held
+  EXPECT_NEAR(fs[0]["geometry"]["coordinates"][0][0][0].get<double>(), 21.0, 1e-9);  // lon first
+  EXPECT_NEAR(fs[0]["geometry"]["coordinates"][0][0][1].get<double>(), 52.0, 1e-9);
+  EXPECT_EQ(fs[0]["properties"]["_kind"], "dzialka");  // computed kind replaces the attribute
+  EXPECT_EQ(fs[0]["properties"]["ID_DZIALKI"], "146501_1.0001.12");
+  EXPECT_EQ(fs[0]["type"], "Feature");
+
+  EXPECT_EQ(fs[1]["geometry"]["type"], "MultiPolygon");
+  EXPECT_EQ(fs[1]["geometry"]["coordinates"][0].size(), 2u);  // outer + hole
+  EXPECT_EQ(fs[1]["properties"]["_kind"], "budynek");
+
+  EXPECT_EQ(fs[2]["geometry"]["type"], "MultiLineString");
+  EXPECT_EQ(fs[2]["geometry"]["coordinates"].size(), 3u);
+  EXPECT_EQ(fs[2]["properties"]["_kind"], "gesut");
+
+  EXPECT_EQ(fs[3]["geometry"]["type"], "LineString");
+  EXPECT_EQ(fs[3]["properties"]["_kind"], "rastr");
+
+  EXPECT_EQ(fs[4]["geometry"]["type"], "Point");
+  EXPECT_NEAR(fs[4]["geometry"]["coordinates"][0].get<double>(), 19.5, 1e-9);
+  EXPECT_EQ(fs[4]["properties"]["_kind"], "inne");
+}
+
+TEST(GeoJsonWriter, OutputIsAsciiAndSurvivesBrokenText) {
+  GisFeature f;
+  f.point = at(52, 21);
+  f.hasPoint = true;
+  f.attributes = {{"NAZWA", "\xC5\x81\xC3\xB3" "d\xC5\xBA"}, {"zle", "a\xFF\xFE"}};
+  const std::string text = toGeoJson({f});
+  for (unsigned char c : text) EXPECT_LT(c, 0x80);
+  EXPECT_NE(text.find("\\u0141"), std::string::npos);
+  const json doc = json::parse(text);
+  EXPECT_EQ(doc["features"][0]["properties"]["NAZWA"], "\xC5\x81\xC3\xB3" "d\xC5\xBA");
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+}
+
+TEST(GeoJsonWriter, EmptyAndUnprojectableInput) {
+  EXPECT_EQ(toGeoJson({}), R"({"features":[],"type":"FeatureCollection"})");
+  GisFeature wild;
+  wild.hasPoint = true;
+  wild.point = {std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
+  const json doc = json::parse(toGeoJson({wild}));
+  for (const auto& f : doc["features"])
+    for (const auto& v : f["geometry"]["coordinates"]) EXPECT_TRUE(v.is_number());
+}
+
+}  // namespace
+}  // namespace veldra

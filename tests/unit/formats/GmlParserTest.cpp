@@ -1,0 +1,263 @@
+#include "formats/GmlParser.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "geo/Projections.h"
+
+namespace veldra {
+namespace {
+
+std::string wfs20(const std::string& members, const std::string& rootAttrs = "") {
+  return R"(<?xml version="1.0" encoding="UTF-8"?>
+<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0" xmlns:gml="http://www.opengis.net/gml/3.2" xmlns:ms="x")" +
+         rootAttrs + ">" + members + "</wfs:FeatureCollection>";
+}
+
+std::string polygonMember(const std::string& srs, const std::string& posList, const std::string& props = "") {
+  return "<wfs:member><ms:dzialki gml:id=\"d.1\"><ms:geom><gml:Polygon srsName=\"" + srs +
+         "\"><gml:exterior><gml:LinearRing><gml:posList>" + posList +
+         "</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></ms:geom>" + props +
+         "</ms:dzialki></wfs:member>";
+}
+
+TEST(ParseSrsEpsg, LastPositiveRunAfterEpsg) {
+  EXPECT_EQ(GmlParser::parseSrsEpsg("urn:ogc:def:crs:EPSG::2180"), 2180u);
+  EXPECT_EQ(GmlParser::parseSrsEpsg("EPSG:2180"), 2180u);
+  EXPECT_EQ(GmlParser::parseSrsEpsg("http://www.opengis.net/def/crs/EPSG/0/2177"), 2177u);
+  EXPECT_EQ(GmlParser::parseSrsEpsg("urn:x-ogc:def:crs:EPSG:6.9:2176"), 2176u);
+  EXPECT_EQ(GmlParser::parseSrsEpsg("http://www.opengis.net/gml/srs/epsg.xml#4326"), 0u);  // lower case
+  EXPECT_EQ(GmlParser::parseSrsEpsg("CRS:84"), 0u);
+  EXPECT_EQ(GmlParser::parseSrsEpsg("EPSG:0"), 0u);
+  EXPECT_EQ(GmlParser::parseSrsEpsg(""), 0u);
+  EXPECT_EQ(GmlParser::parseSrsEpsg("EPSG:2180:99999999999999999999"), 2180u);  // overlong run ignored
+}
+
+TEST(ReadCoordinatePair, AxisRules) {
+  // Non-Polish systems: only the flag decides.
+  EXPECT_DOUBLE_EQ(GmlParser::readCoordinatePair(1, 2, {2180, true}).x, 2);
+  EXPECT_DOUBLE_EQ(GmlParser::readCoordinatePair(1, 2, {2180, false}).x, 1);
+  EXPECT_DOUBLE_EQ(GmlParser::readCoordinatePair(1, 2, {4326, false}).y, 2);
+
+  // PL-2000: the zone digit finds the easting whatever the declared order.
+  const auto [e92, n92] = pl2000ToPl1992(6500000, 5800000, 2177);
+  for (bool nf : {true, false}) {
+    const Point2 p = GmlParser::readCoordinatePair(5800000, 6500000, {2177, nf});
+    EXPECT_NEAR(p.x, e92, 1e-6);
+    EXPECT_NEAR(p.y, n92, 1e-6);
+    const Point2 q = GmlParser::readCoordinatePair(6500000, 5800000, {2177, nf});
+    EXPECT_NEAR(q.x, e92, 1e-6);
+    EXPECT_NEAR(q.y, n92, 1e-6);
+  }
+  // Both carry the digit (northing in the 6-million band in zone 6): the flag decides.
+  const Point2 both = GmlParser::readCoordinatePair(6100000, 6500000, {2177, true});
+  const auto ref = pl2000ToPl1992(6500000, 6100000, 2177);
+  EXPECT_NEAR(both.x, ref.first, 1e-6);
+  EXPECT_NEAR(both.y, ref.second, 1e-6);
+}
+
+TEST(GmlParser, Wfs20Pl1992NorthingFirst) {
+  const auto fs = GmlParser::parseFeatureCollection(
+      wfs20(polygonMember("urn:ogc:def:crs:EPSG::2180", "5800000 450000 5800010 450000 5800010 450010 5800000 450000")),
+      DataType::Dzialki);
+  ASSERT_EQ(fs.size(), 1u);
+  ASSERT_EQ(fs[0].polygons.size(), 1u);
+  const auto& ring = fs[0].polygons[0].outer;
+  ASSERT_EQ(ring.size(), 4u);  // closing point kept
+  EXPECT_DOUBLE_EQ(ring[0].x, 450000);
+  EXPECT_DOUBLE_EQ(ring[0].y, 5800000);
+  EXPECT_EQ(fs[0].type, DataType::Dzialki);
+  EXPECT_EQ(fs[0].attributes.at("_typ"), "dzialki");
+  EXPECT_EQ(fs[0].attributes.count("gml_id"), 0u);  // gml:id is prefixed
+  // Label point: mean of the outer ring, closing vertex included.
+  ASSERT_TRUE(fs[0].hasPoint);
+  EXPECT_DOUBLE_EQ(fs[0].point.x, (450000 * 3 + 450010) / 4.0);
+  EXPECT_DOUBLE_EQ(fs[0].point.y, (5800000 * 2 + 5800010 * 2) / 4.0);
+}
+
+TEST(GmlParser, Pl2000ZoneConvertedToPl1992) {
+  const auto fs = GmlParser::parseFeatureCollection(
+      wfs20(polygonMember("urn:ogc:def:crs:EPSG::2177", "5800000 6500000 5800010 6500000 5800000 6500010")),
+      DataType::Budynki);
+  ASSERT_EQ(fs.size(), 1u);
+  const auto ref = pl2000ToPl1992(6500000, 5800000, 2177);
+  EXPECT_NEAR(fs[0].polygons[0].outer[0].x, ref.first, 1e-6);
+  EXPECT_NEAR(fs[0].polygons[0].outer[0].y, ref.second, 1e-6);
+}
+
+TEST(GmlParser, ThreeDimensionalPosListKeepsPairsAligned) {
+  std::string m = "<wfs:member><ms:b><ms:SHAPE><gml:MultiSurface srsName=\"urn:ogc:def:crs:EPSG::2180\" "
+                  "srsDimension=\"3\"><gml:surfaceMember><gml:Polygon><gml:exterior><gml:LinearRing><gml:posList>"
+                  "500000 600000 0 500010 600000 0 500010 600010 0 500000 600000 0"
+                  "</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></gml:surfaceMember></gml:MultiSurface>"
+                  "</ms:SHAPE></ms:b></wfs:member>";
+  const auto fs = GmlParser::parseFeatureCollection(wfs20(m), DataType::Budynki);
+  ASSERT_EQ(fs.size(), 1u);
+  const auto& ring = fs[0].polygons[0].outer;
+  ASSERT_EQ(ring.size(), 4u);
+  EXPECT_DOUBLE_EQ(ring[1].x, 600000);
+  EXPECT_DOUBLE_EQ(ring[1].y, 500010);
+  EXPECT_DOUBLE_EQ(ring[2].x, 600010);
+}
+
+TEST(GmlParser, Gml31FeatureMemberHolesLinesAndPoints) {
+  const std::string doc = R"(<wfs:FeatureCollection xmlns:gml="http://www.opengis.net/gml" xmlns:wfs="w" xmlns:ms="m">
+<gml:featureMember><ms:a fid="F1" id="I1">
+  <ms:geom><gml:Polygon srsName="EPSG:2180">
+    <gml:outerBoundaryIs><gml:LinearRing><gml:pos>10 20</gml:pos><gml:pos>10 30</gml:pos><gml:pos>1</gml:pos><gml:pos>20 30 7</gml:pos></gml:LinearRing></gml:outerBoundaryIs>
+    <gml:interior><gml:LinearRing><gml:posList>11 21 12 22 13 23 14</gml:posList></gml:LinearRing></gml:interior>
+    <gml:interior><gml:LinearRing><gml:posList>x</gml:posList></gml:LinearRing></gml:interior>
+  </gml:Polygon></ms:geom>
+  <ms:adres><ms:ulica>Dluga</ms:ulica></ms:adres>
+  <ms:nazwa> Pole &amp; las </ms:nazwa>
+  <ms:pusty></ms:pusty>
+  <ms:nazwa2><![CDATA[a<b]]></ms:nazwa2>
+</ms:a></gml:featureMember>
+<gml:featureMember><ms:l><ms:g><gml:LineString><gml:posList>1 2 3 4 5 6</gml:posList></gml:LineString></ms:g>
+  <ms:g2><gml:LineString><gml:posList>1 2</gml:posList></gml:LineString></ms:g2></ms:l></gml:featureMember>
+<gml:featureMember><ms:p><ms:g><gml:Point><gml:pos>7 8</gml:pos></gml:Point></ms:g>
+  <ms:g2><gml:Point><gml:pos>9 9</gml:pos></gml:Point></ms:g2></ms:p></gml:featureMember>
+<gml:featureMember><ms:none><ms:x>1</ms:x></ms:none></gml:featureMember>
+<gml:featureMember>  </gml:featureMember>
+</wfs:FeatureCollection>)";
+  const auto fs = GmlParser::parseFeatureCollection(doc, DataType::Gesut);
+  ASSERT_EQ(fs.size(), 3u);
+
+  const GisFeature& a = fs[0];
+  EXPECT_EQ(a.attributes.at("gml_id"), "F1");  // fid wins over id
+  EXPECT_EQ(a.attributes.count("adres"), 0u);
+  EXPECT_EQ(a.attributes.count("geom"), 0u);
+  EXPECT_EQ(a.attributes.count("pusty"), 0u);
+  EXPECT_EQ(a.attributes.at("nazwa"), " Pole & las ");  // decoded, not trimmed
+  EXPECT_EQ(a.attributes.at("nazwa2"), "a<b");
+  ASSERT_EQ(a.polygons.size(), 1u);
+  ASSERT_EQ(a.polygons[0].outer.size(), 3u);  // the one-number pos is skipped
+  EXPECT_DOUBLE_EQ(a.polygons[0].outer[0].x, 20);  // EPSG:2180 is northing first
+  EXPECT_DOUBLE_EQ(a.polygons[0].outer[2].x, 30);
+  ASSERT_EQ(a.polygons[0].holes.size(), 2u);      // the unreadable hole stays, empty
+  EXPECT_EQ(a.polygons[0].holes[0].size(), 3u);   // odd trailing number dropped
+  EXPECT_TRUE(a.polygons[0].holes[1].empty());
+
+  const GisFeature& l = fs[1];
+  ASSERT_EQ(l.lines.size(), 1u);  // a single-point line is dropped
+  EXPECT_DOUBLE_EQ(l.point.x, 3);  // middle vertex, no srsName anywhere: as written
+  EXPECT_DOUBLE_EQ(l.point.y, 4);
+
+  const GisFeature& p = fs[2];
+  ASSERT_TRUE(p.hasPoint);
+  EXPECT_DOUBLE_EQ(p.point.x, 7);  // first Point only
+  EXPECT_TRUE(p.polygons.empty());
+  EXPECT_EQ(p.type, DataType::Gesut);
+}
+
+TEST(GmlParser, DocumentDefaultSrsAppliesToUnlabelledGeometry) {
+  // The envelope names the zone; geometry without srsName inherits it.
+  const std::string doc = wfs20(R"(<wfs:boundedBy><gml:Envelope srsName="EPSG:2178"/></wfs:boundedBy>
+<wfs:member><ms:x><ms:g><gml:Point><gml:pos>5800000 7500000</gml:pos></gml:Point></ms:g></ms:x></wfs:member>)");
+  const auto fs = GmlParser::parseFeatureCollection(doc, DataType::Dzialki);
+  ASSERT_EQ(fs.size(), 1u);
+  const auto ref = pl2000ToPl1992(7500000, 5800000, 2178);
+  EXPECT_NEAR(fs[0].point.x, ref.first, 1e-6);
+  EXPECT_EQ(GmlParser::threadDefaultEpsg(), 2178u);
+
+  // PL-1992 inherited as the document default (not from an ancestor) does not swap.
+  const std::string doc92 = wfs20(R"(<wfs:boundedBy><gml:Envelope srsName="EPSG:2180"/></wfs:boundedBy>
+<wfs:member><ms:x><ms:g><gml:Point><gml:pos>1 2</gml:pos></gml:Point></ms:g></ms:x></wfs:member>)");
+  const auto fs92 = GmlParser::parseFeatureCollection(doc92, DataType::Dzialki);
+  ASSERT_EQ(fs92.size(), 1u);
+  EXPECT_DOUBLE_EQ(fs92[0].point.x, 1);
+}
+
+TEST(GmlParser, DefaultEpsgIsPerThread) {
+  GmlParser::setThreadDefaultEpsg(2179);
+  std::uint32_t seen = 1;
+  std::thread t([&] {
+    GmlParser::parseFeatureCollection(wfs20("", " srsName=\"EPSG:2176\""), DataType::Dzialki);
+    seen = GmlParser::threadDefaultEpsg();
+  });
+  t.join();
+  EXPECT_EQ(seen, 2176u);
+  EXPECT_EQ(GmlParser::threadDefaultEpsg(), 2179u);
+}
+
+TEST(GmlParser, NumbersStopAtFirstNonNumber) {
+  const auto fs = GmlParser::parseFeatureCollection(
+      wfs20(polygonMember("EPSG:2180", "1 2 3 4 5 6 nan 8 9 10")), DataType::Dzialki);
+  ASSERT_EQ(fs.size(), 1u);
+  EXPECT_EQ(fs[0].polygons[0].outer.size(), 3u);
+  // GML 2 comma-separated coordinates give one number: no ring.
+  EXPECT_TRUE(GmlParser::parseFeatureCollection(wfs20(polygonMember("EPSG:2180", "1,2 3,4 5,6")), DataType::Dzialki)
+                  .empty());
+  EXPECT_TRUE(
+      GmlParser::parseFeatureCollection(wfs20(polygonMember("EPSG:2180", "1e999 2 3 4")), DataType::Dzialki).empty());
+}
+
+TEST(GmlParser, BadInputGivesEmptyResult) {
+  EXPECT_TRUE(GmlParser::parseFeatureCollection("", DataType::Dzialki).empty());
+  EXPECT_TRUE(GmlParser::parseFeatureCollection("not xml", DataType::Dzialki).empty());
+  EXPECT_TRUE(
+      GmlParser::parseFeatureCollection(wfs20(polygonMember("EPSG:2180", "1 2 3 4")).substr(0, 200), DataType::Dzialki)
+          .empty());
+  // Well-formed but absurdly deep: refused instead of searched quadratically.
+  std::string deep = "<a><member><f>";
+  for (int i = 0; i < 100000; ++i) deep += "<Polygon><exterior><LinearRing><posList>1 2 3 4</posList>";
+  for (int i = 0; i < 100000; ++i) deep += "</LinearRing></exterior></Polygon>";
+  deep += "</f></member></a>";
+  EXPECT_TRUE(GmlParser::parseFeatureCollection(deep, DataType::Dzialki).empty());
+  EXPECT_EQ(GmlParser::diagnose(deep).kind, GmlDiagnosis::Kind::TooDeep);
+  std::string nul = wfs20(polygonMember("EPSG:2180", "1 2 3 4"));
+  nul.insert(100, 1, '\0');
+  EXPECT_NO_THROW(GmlParser::parseFeatureCollection(nul, DataType::Dzialki));
+}
+
+TEST(GmlDiagnosis, TellsWhatTheTextIs) {
+  EXPECT_EQ(GmlParser::diagnose(wfs20("")).kind, GmlDiagnosis::Kind::FeatureCollection);
+  const auto bad = GmlParser::diagnose("<a><b></a>");
+  EXPECT_EQ(bad.kind, GmlDiagnosis::Kind::XmlError);
+  EXPECT_NE(bad.message.find("bajt"), std::string::npos);
+  const auto exc = GmlParser::diagnose(R"(<?xml version="1.0"?>
+<ows:ExceptionReport xmlns:ows="http://www.opengis.net/ows/1.1" version="2.0.0">
+  <ows:Exception exceptionCode="InvalidParameterValue" locator="typename">
+    <ows:ExceptionText> Feature type ms:dzialki unknown </ows:ExceptionText>
+  </ows:Exception>
+</ows:ExceptionReport>)");
+  EXPECT_EQ(exc.kind, GmlDiagnosis::Kind::ExceptionReport);
+  EXPECT_EQ(exc.message, "InvalidParameterValue: Feature type ms:dzialki unknown");
+  const auto wms = GmlParser::diagnose(
+      R"(<ServiceExceptionReport version="1.1.1"><ServiceException code="LayerNotDefined">brak warstwy</ServiceException></ServiceExceptionReport>)");
+  EXPECT_EQ(wms.kind, GmlDiagnosis::Kind::ExceptionReport);
+  EXPECT_EQ(wms.message, "LayerNotDefined: brak warstwy");
+  EXPECT_EQ(GmlParser::diagnose("<CityModel/>").kind, GmlDiagnosis::Kind::NotFeatureCollection);
+}
+
+// Every recorded service answer parses; counts and systems as the files hold them.
+TEST(GmlParser, RecordedServiceAnswers) {
+  const std::filesystem::path dir = std::filesystem::path(VELDRA_SHARED_DATA) / "samples" / "egib_wfs";
+  if (!std::filesystem::exists(dir)) GTEST_SKIP() << "recorded samples not available at " << dir;
+  auto load = [&](const char* name) {
+    std::ifstream f(dir / name, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return GmlParser::parseFeatureCollection(ss.str(), DataType::Budynki);
+  };
+  EXPECT_EQ(load("budynki_epodgik_gml_multiple_buildings.xml").size(), 3u);
+  EXPECT_TRUE(load("budynki_epodgik_gml_no_building.xml").empty());
+  const auto dg = load("dzialki_dabrowa_gornicza_2465_wfs11_pl1992.xml");
+  ASSERT_EQ(dg.size(), 1u);
+  EXPECT_NEAR(dg[0].polygons[0].outer[0].x, 521476.672999, 1e-6);  // written N,E under "EPSG:2180"
+  EXPECT_EQ(dg[0].attributes.at("NAZWA_OBREBU"), "\xC5\x81osie\xC5\x84");
+  const auto kat = load("budynki_katowice_gml_basic_building_3d.xml");
+  ASSERT_EQ(kat.size(), 1u);
+  ASSERT_EQ(kat[0].polygons[0].outer.size(), 9u);  // 27 numbers in triples
+  const auto ref = pl2000ToPl1992(6573323.099, 5569169.66, 2177);
+  EXPECT_NEAR(kat[0].polygons[0].outer[0].x, ref.first, 1e-6);
+  EXPECT_NEAR(kat[0].polygons[0].outer[0].y, ref.second, 1e-6);
+}
+
+}  // namespace
+}  // namespace veldra
