@@ -14,10 +14,19 @@ namespace veldra::endpoints {
 
 namespace {
 
-const std::string kGeoportal = "https://mapy.geoportal.gov.pl";
-const std::string kIntegracja = "https://integracja.gugik.gov.pl";
-const std::string kOpendata = "https://opendata.geoportal.gov.pl";
-const std::string kRegistry = "https://rejestr-urbanistyczny.gov.pl";
+constexpr std::string_view kGeoportal = "https://mapy.geoportal.gov.pl";
+constexpr std::string_view kIntegracja = "https://integracja.gugik.gov.pl";
+constexpr std::string_view kOpendata = "https://opendata.geoportal.gov.pl";
+constexpr std::string_view kRegistry = "https://rejestr-urbanistyczny.gov.pl";
+constexpr std::string_view kUldk = "https://uldk.gugik.gov.pl";
+constexpr std::string_view kPhoton = "https://photon.komoot.io";
+constexpr std::string_view kNominatim = "https://nominatim.openstreetmap.org";
+constexpr std::string_view kOverpass = "https://overpass-api.de";
+constexpr std::string_view kOverpassFallback = "https://overpass.kumi.systems";
+constexpr std::string_view kOpenFreeMap = "https://tiles.openfreemap.org";
+
+// Function-local tables must not depend on the order of static initialisation.
+std::string S(std::string_view v) { return std::string(v); }
 
 struct Entry {
   Service service;
@@ -26,41 +35,41 @@ struct Entry {
 
 const std::vector<Entry>& table() {
   static const std::vector<Entry> t = {
-      {Service::PrgBoundariesWfs, kGeoportal + "/wss/service/PZGIK/PRG/WFS/AdministrativeBoundaries"},
-      {Service::NmtIndexWfs, kGeoportal + "/wss/service/PZGIK/NumerycznyModelTerenuEVRF2007/WFS/Skorowidze"},
-      {Service::NmptIndexWfs, kGeoportal + "/wss/service/PZGIK/NumerycznyModelPokryciaTerenuEVRF2007/WFS/Skorowidze"},
-      {Service::LidarIndexWfs, kGeoportal + "/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"},
-      {Service::NmtIndexKron86Wfs, kGeoportal + "/wss/service/PZGIK/NumerycznyModelTerenuKRON86/WFS/Skorowidze"},
+      {Service::PrgBoundariesWfs, S(kGeoportal) + "/wss/service/PZGIK/PRG/WFS/AdministrativeBoundaries"},
+      {Service::NmtIndexWfs, S(kGeoportal) + "/wss/service/PZGIK/NumerycznyModelTerenuEVRF2007/WFS/Skorowidze"},
+      {Service::NmptIndexWfs, S(kGeoportal) + "/wss/service/PZGIK/NumerycznyModelPokryciaTerenuEVRF2007/WFS/Skorowidze"},
+      {Service::LidarIndexWfs, S(kGeoportal) + "/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"},
+      {Service::NmtIndexKron86Wfs, S(kGeoportal) + "/wss/service/PZGIK/NumerycznyModelTerenuKRON86/WFS/Skorowidze"},
       {Service::NmptIndexKron86Wfs,
-       kGeoportal + "/wss/service/PZGIK/NumerycznyModelPokryciaTerenuKRON86/WFS/Skorowidze"},
-      {Service::LidarIndexKron86Wfs, kGeoportal + "/wss/service/PZGIK/DanePomiaroweLidarKRON86/WFS/Skorowidze"},
-      {Service::OrthoWms, kGeoportal + "/wss/service/PZGIK/ORTO/WMS/StandardResolution"},
-      {Service::OrthoHighResWms, kGeoportal + "/wss/service/PZGIK/ORTO/WMS/HighResolution"},
-      {Service::Bdot10kNewBuildingsWfs, kGeoportal + "/wss/service/PZGIK/BDOT10k/WFS/NoweBudynki"},
-      {Service::EgibCollectiveWfs, kGeoportal + "/wss/service/PZGIK/EGIB/WFS/UslugaZbiorcza"},
-      {Service::CountyEgibProxy, kGeoportal + "/wss/ext/PowiatoweBazyEwidencjiGruntow"},
-      {Service::KimpzpWms, kGeoportal + "/wss/ext/KrajowaIntegracjaMiejscowychPlanowZagospodarowaniaPrzestrzennego"},
-      {Service::PogWms, kGeoportal + "/wss/ext/PlanyOgolneGmin"},
-      {Service::KiappWms, kGeoportal + "/wss/ext/KrajowaIntegracjaAktowPlanowaniaPrzestrzennego"},
-      {Service::KiegWms, kIntegracja + "/cgi-bin/KrajowaIntegracjaEwidencjiGruntow"},
-      {Service::KiutWms, kIntegracja + "/cgi-bin/KrajowaIntegracjaUzbrojeniaTerenu"},
-      {Service::KibdotWms, kIntegracja + "/cgi-bin/KrajowaIntegracjaBazDanychObiektowTopograficznych"},
-      {Service::UldkApi, "https://uldk.gugik.gov.pl/"},
-      {Service::OpendataDownload, kOpendata},
-      {Service::Buildings3dLod1, kOpendata + "/InneDane/Budynki3D/LOD1"},
-      {Service::Buildings3dLod2, kOpendata + "/InneDane/Budynki3D/LOD2"},
-      {Service::RegistryBase, kRegistry},
-      {Service::RegistryQuery, kRegistry + "/api/public/published/query"},
-      {Service::RegistryUnitTree, kRegistry + "/api/public/published/territorial/tree"},
-      {Service::RegistryPogWfs, kRegistry + "/uslugi-sieciowe/app-pog/wfs"},
-      {Service::RegistryPogWms, kRegistry + "/uslugi-sieciowe/wms-pog/wms"},
-      {Service::RegistryMpzpWfs, kRegistry + "/uslugi-sieciowe/app-mpzp/wfs"},
-      {Service::RegistryMpzpWms, kRegistry + "/uslugi-sieciowe/wms-mpzp/wms"},
-      {Service::PhotonApi, "https://photon.komoot.io/api/"},
-      {Service::NominatimSearch, "https://nominatim.openstreetmap.org/search"},
-      {Service::OverpassInterpreter, "https://overpass-api.de/api/interpreter"},
-      {Service::OverpassFallback, "https://overpass.kumi.systems/api/interpreter"},
-      {Service::BasemapStyleBright, "https://tiles.openfreemap.org/styles/bright"},
+       S(kGeoportal) + "/wss/service/PZGIK/NumerycznyModelPokryciaTerenuKRON86/WFS/Skorowidze"},
+      {Service::LidarIndexKron86Wfs, S(kGeoportal) + "/wss/service/PZGIK/DanePomiaroweLidarKRON86/WFS/Skorowidze"},
+      {Service::OrthoWms, S(kGeoportal) + "/wss/service/PZGIK/ORTO/WMS/StandardResolution"},
+      {Service::OrthoHighResWms, S(kGeoportal) + "/wss/service/PZGIK/ORTO/WMS/HighResolution"},
+      {Service::Bdot10kNewBuildingsWfs, S(kGeoportal) + "/wss/service/PZGIK/BDOT10k/WFS/NoweBudynki"},
+      {Service::EgibCollectiveWfs, S(kGeoportal) + "/wss/service/PZGIK/EGIB/WFS/UslugaZbiorcza"},
+      {Service::CountyEgibProxy, S(kGeoportal) + "/wss/ext/PowiatoweBazyEwidencjiGruntow"},
+      {Service::KimpzpWms, S(kGeoportal) + "/wss/ext/KrajowaIntegracjaMiejscowychPlanowZagospodarowaniaPrzestrzennego"},
+      {Service::PogWms, S(kGeoportal) + "/wss/ext/PlanyOgolneGmin"},
+      {Service::KiappWms, S(kGeoportal) + "/wss/ext/KrajowaIntegracjaAktowPlanowaniaPrzestrzennego"},
+      {Service::KiegWms, S(kIntegracja) + "/cgi-bin/KrajowaIntegracjaEwidencjiGruntow"},
+      {Service::KiutWms, S(kIntegracja) + "/cgi-bin/KrajowaIntegracjaUzbrojeniaTerenu"},
+      {Service::KibdotWms, S(kIntegracja) + "/cgi-bin/KrajowaIntegracjaBazDanychObiektowTopograficznych"},
+      {Service::UldkApi, S(kUldk) + "/"},
+      {Service::OpendataDownload, S(kOpendata)},
+      {Service::Buildings3dLod1, S(kOpendata) + "/InneDane/Budynki3D/LOD1"},
+      {Service::Buildings3dLod2, S(kOpendata) + "/InneDane/Budynki3D/LOD2"},
+      {Service::RegistryBase, S(kRegistry)},
+      {Service::RegistryQuery, S(kRegistry) + "/api/public/published/query"},
+      {Service::RegistryUnitTree, S(kRegistry) + "/api/public/published/territorial/tree"},
+      {Service::RegistryPogWfs, S(kRegistry) + "/uslugi-sieciowe/app-pog/wfs"},
+      {Service::RegistryPogWms, S(kRegistry) + "/uslugi-sieciowe/wms-pog/wms"},
+      {Service::RegistryMpzpWfs, S(kRegistry) + "/uslugi-sieciowe/app-mpzp/wfs"},
+      {Service::RegistryMpzpWms, S(kRegistry) + "/uslugi-sieciowe/wms-mpzp/wms"},
+      {Service::PhotonApi, S(kPhoton) + "/api/"},
+      {Service::NominatimSearch, S(kNominatim) + "/search"},
+      {Service::OverpassInterpreter, S(kOverpass) + "/api/interpreter"},
+      {Service::OverpassFallback, S(kOverpassFallback) + "/api/interpreter"},
+      {Service::BasemapStyleBright, S(kOpenFreeMap) + "/styles/bright"},
   };
   return t;
 }
@@ -90,6 +99,30 @@ const std::string& url(Service s) {
   }
   static const std::string empty;
   return empty;
+}
+
+const std::vector<PublicHost>& publicHosts() {
+  static const std::vector<PublicHost> hosts = {
+      {"mapy", S(kGeoportal)},         {"integracja", S(kIntegracja)}, {"opendata", S(kOpendata)},
+      {"rejestr", S(kRegistry)},       {"uldk", S(kUldk)},             {"photon", S(kPhoton)},
+      {"nominatim", S(kNominatim)},    {"overpass", S(kOverpass)},     {"overpass2", S(kOverpassFallback)},
+      {"openfreemap", S(kOpenFreeMap)},
+  };
+  return hosts;
+}
+
+RewriteTable loopbackRewrites(const std::string& base) {
+  RewriteTable t;
+  t.strict = true;
+  for (const auto& h : publicHosts()) t.rules.push_back({h.origin, base + "/" + h.alias});
+  return t;
+}
+
+std::string rewriteTableJson(const RewriteTable& t) {
+  nlohmann::json rules = nlohmann::json::array();
+  for (const auto& r : t.rules) rules.push_back({r.from, r.to});
+  nlohmann::json j{{"rewrite", rules}, {"strict", t.strict}};
+  return j.dump(2);
 }
 
 RewriteTable parseRewriteTable(std::string_view jsonText) {

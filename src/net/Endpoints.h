@@ -63,6 +63,14 @@ enum class Service {
 // Base address of a service (no trailing slash unless the service needs one).
 const std::string& url(Service s);
 
+// Origins ("https://host") of the public services above, each with a short
+// alias; a fixture server maps origin -> http://127.0.0.1:PORT/alias.
+struct PublicHost {
+  std::string alias;
+  std::string origin;
+};
+const std::vector<PublicHost>& publicHosts();
+
 struct RewriteRule {
   std::string from;
   std::string to;
@@ -73,6 +81,11 @@ struct RewriteTable {
   bool strict = false;
   std::string error;  // non-empty: the configuration is unusable, refuse every request
 };
+
+// Strict table sending every public origin to `base` + "/" + alias.
+RewriteTable loopbackRewrites(const std::string& base);
+// The JSON text of a table, as read by parseRewriteTable.
+std::string rewriteTableJson(const RewriteTable& table);
 
 // Parses the JSON text of a rewrite file; problems are reported in `error`.
 RewriteTable parseRewriteTable(std::string_view jsonText);
