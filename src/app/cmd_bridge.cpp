@@ -1,0 +1,84 @@
+// `veldra bridge map [--project FILE]`: the import palette with standard input
+// and output as the browser control. One JSON text per input line goes to the
+// palette's Bridge; every message the native side sends is written as one line.
+#include <atomic>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Commands.h"
+#include "app/MapPalette.h"
+#include "bridge/ImportController.h"
+#include "host/MemoryHost.h"
+#include "host/ProjectFile.h"
+#include "platform/MainLoop.h"
+
+namespace veldra::app {
+namespace {
+
+int usage() {
+  std::cerr << "usage: veldra bridge map [--project FILE]\n";
+  return 2;
+}
+
+int runBridge(const std::vector<std::string>& args) {
+  if (args.empty() || args[0] != "map") return usage();
+  std::string projectPath;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--project" && i + 1 < args.size()) {
+      projectPath = args[++i];
+    } else {
+      return usage();
+    }
+  }
+
+  MemoryHost host;
+  if (!projectPath.empty() && std::filesystem::exists(projectPath)) {
+    const std::string err = loadProject(projectPath, host);
+    if (!err.empty()) {
+      std::cerr << "veldra: " << err << "\n";
+      return 1;
+    }
+  }
+  ImportController::setProcessHost(&host);
+
+  platform::MainLoop& loop = platform::MainLoop::instance();
+  MapPalette palette;
+  palette.bridge().setSender([](const std::string& text) {
+    std::cout << text << '\n';
+    std::cout.flush();
+  });
+
+  std::atomic<bool> inputDone{false};
+  std::thread reader([&] {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty()) continue;
+      loop.post([&palette, line] { palette.bridge().handleMessage(line); });
+    }
+    loop.post([&inputDone] { inputDone = true; });
+  });
+  // Ends when input is over, the queue is drained and no worker is running.
+  loop.run([&] { return inputDone.load(); });
+  reader.join();
+
+  // Report lines of the session go to standard error, as the report window.
+  int status = 0;
+  if (!projectPath.empty()) {
+    const std::string err = saveProject(host, projectPath);
+    if (!err.empty()) {
+      std::cerr << "veldra: " << err << "\n";
+      status = 1;
+    }
+  }
+  return status;
+}
+
+const CommandRegistrar reg{"bridge", "map [--project FILE]  the map palette's messages over stdin/stdout", &runBridge};
+
+}  // namespace
+}  // namespace veldra::app

@@ -1,0 +1,139 @@
+"""Black-box tests of the map palette's message channel through `veldra bridge map`."""
+import json
+import os
+import re
+import tempfile
+
+import pytest
+
+from bridge_cli import run_bridge
+
+BBOX_WARSAW = [21.00, 52.22, 21.01, 52.23]
+
+
+def test_ping_answers_version_and_build_date():
+    r = run_bridge([{"type": "ping"}])
+    assert r.returncode == 0
+    [pong] = r.messages
+    assert pong["type"] == "pong"
+    assert pong["wersja"] == "1.8.0"
+    assert re.fullmatch(r"[A-Z][a-z]{2} \d{1,2} \d{4} \d{2}:\d{2}:\d{2}", pong["build"])
+
+
+def test_malformed_lines_and_unknown_types_each_get_one_error_and_the_session_goes_on():
+    r = run_bridge(["this is not json", "[1,2,3]", '{"type": 7}', '{"type":"nieznany"}', '{"type":"ping"}'])
+    assert r.returncode == 0
+    msgs = r.messages
+    assert [m["type"] for m in msgs] == ["error", "error", "error", "error", "pong"]
+    assert msgs[0]["msg"] == msgs[1]["msg"] == msgs[2]["msg"] == "Nieprawidlowa wiadomosc z UI (JSON)"
+    assert msgs[3]["msg"] == "Brak obslugi wiadomosci: nieznany"
+
+
+def test_invalid_utf8_line_is_malformed_and_output_stays_ascii(tmp_path):
+    import subprocess
+    from bridge_cli import veldra_bin
+    env = dict(os.environ, XDG_CONFIG_HOME=str(tmp_path), XDG_CACHE_HOME=str(tmp_path))
+    p = subprocess.run([veldra_bin(), "bridge", "map"], input=b'{"type":"\xff\xfe"}\n{"type":"ping"}\n',
+                       capture_output=True, env=env, timeout=60)
+    assert p.returncode == 0
+    lines = p.stdout.decode("ascii").splitlines()
+    assert json.loads(lines[0])["msg"] == "Nieprawidlowa wiadomosc z UI (JSON)"
+    assert json.loads(lines[1])["type"] == "pong"
+
+
+def test_fetch_with_three_element_bbox_is_refused():
+    r = run_bridge([{"type": "fetch", "bboxWgs84": [21.0, 52.2, 21.01], "layers": ["dzialki"]}])
+    assert r.messages == [{"type": "error", "msg": "Nieprawidlowy bbox"}]
+
+
+def test_fetch_whose_layers_is_a_string_fails_before_any_state_changes():
+    r = run_bridge([
+        {"type": "fetch", "bboxWgs84": BBOX_WARSAW, "layers": "dzialki"},
+        {"type": "place"},
+    ])
+    err, place = r.messages
+    assert err["type"] == "error"
+    assert err["msg"].startswith("Blad wewnetrzny: ")
+    assert "type must be array, but is string" in err["msg"]
+    # Nothing started: no progress, and place still has no data.
+    assert place == {"type": "error", "msg": 'Najpierw kliknij "1. Pobierz elementy".'}
+
+
+def test_place_before_any_fetch_is_refused():
+    r = run_bridge([{"type": "place"}])
+    assert r.messages == [{"type": "error", "msg": 'Najpierw kliknij "1. Pobierz elementy".'}]
+
+
+def test_empty_fetch_reports_progress_then_nothing_fetched_and_exits_after_completion():
+    r = run_bridge([{"type": "fetch", "bboxWgs84": BBOX_WARSAW, "layers": []}])
+    assert r.returncode == 0
+    types = [m["type"] for m in r.messages]
+    assert types == ["progress", "fetchDone"]
+    progress, done = r.messages
+    assert progress == {"type": "progress", "done": 0, "total": 1, "label": "Pobieranie warstw"}
+    assert done == {"type": "fetchDone", "counts": {}, "warning": "Nic nie pobrano dla tego obszaru."}
+
+
+def test_fetch_with_missing_layers_and_defaults_then_place_still_refused():
+    r = run_bridge([{"type": "fetch", "bboxWgs84": BBOX_WARSAW}, {"type": "cancel"}])
+    types = [m["type"] for m in r.messages]
+    assert "fetchDone" in types and "cancelled" in types
+    r2 = run_bridge([{"type": "fetch", "bboxWgs84": BBOX_WARSAW, "layers": ["dzialki"]}, {"type": "place"}])
+    # Place may be handled before or after the completion; either way there is nothing to place.
+    place = [m for m in r2.messages if m["type"] == "error"]
+    assert place and place[-1]["msg"] in ('Najpierw kliknij "1. Pobierz elementy".',
+                                          "Trwa pobieranie danych - sprobuj za chwile")
+
+
+def test_cancel_when_idle_answers_cancelled():
+    assert run_bridge([{"type": "cancel"}]).messages == [{"type": "cancelled"}]
+
+
+def test_settings_changed_writes_the_settings_file():
+    home = tempfile.mkdtemp(prefix="veldra_home_")
+    r = run_bridge([
+        {"type": "settingsChanged", "mapping": {"dzialki": "MOJE_DZIALKI", "budynki": 5, "pog": "Strefy \u017c\u00f3\u0142te"}},
+        {"type": "getLayers"},
+    ], home=home)
+    assert r.returncode == 0
+    [reply] = r.messages  # settingsChanged answers nothing
+    assert reply["type"] == "layerList"
+    assert reply["mapping"]["dzialki"] == "MOJE_DZIALKI"
+    assert reply["mapping"]["budynki"] == "GIS_BUDYNKI"
+    path = os.path.join(home, "config", "VELDRA", "settings.json")
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    data = json.loads(text)
+    assert data["layers"]["dzialki"] == "MOJE_DZIALKI"
+    assert data["layers"]["budynki"] == "GIS_BUDYNKI"
+    assert data["layers"]["pog"] == "Strefy \u017c\u00f3\u0142te"
+    assert "Strefy \u017c\u00f3\u0142te" in text  # UTF-8, not escaped
+    assert data["basemap"] == "osm" and data["upgToken"] == ""
+    assert "zAnchor" not in data
+    assert len(data["layers"]) == 20
+    # A later process reads the stored mapping.
+    r2 = run_bridge([{"type": "getLayers"}], home=home)
+    assert r2.messages[0]["mapping"]["dzialki"] == "MOJE_DZIALKI"
+
+
+def test_settings_changed_with_non_object_mapping_is_an_internal_error_and_writes_nothing():
+    home = tempfile.mkdtemp(prefix="veldra_home_")
+    r = run_bridge([{"type": "settingsChanged", "mapping": "x"}, {"type": "settingsChanged"}], home=home)
+    [err] = r.messages
+    assert err["msg"].startswith("Blad wewnetrzny: ")
+    assert not os.path.exists(os.path.join(home, "config", "VELDRA", "settings.json"))
+
+
+def test_open_external_opens_only_web_addresses():
+    home = tempfile.mkdtemp(prefix="veldra_home_")
+    r = run_bridge([
+        {"type": "openExternal", "url": "https://example.org/a?b=1"},
+        {"type": "openExternal", "url": "mailto:x@example.org"},
+        {"type": "openExternal", "url": "file:///etc/passwd"},
+        {"type": "openExternal"},
+        {"type": "openExternal", "url": 5},
+    ], home=home)
+    assert [m["type"] for m in r.messages] == ["noop", "noop", "noop", "noop", "error"]
+    assert r.messages[4]["msg"].startswith("Blad wewnetrzny: ")
+    with open(os.path.join(home, "opened.txt")) as f:
+        assert f.read().splitlines() == ["https://example.org/a?b=1"]

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/Bridge.h"
+#include "bridge/ImportController.h"
+#include "bridge/PageChannel.h"
+#include "host/MemoryHost.h"
+#include "platform/MainLoop.h"
+
+namespace veldra {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+const json kWarsaw = json::array({21.00, 52.22, 21.01, 52.23});
+
+struct ControllerFixture : ::testing::Test {
+  MemoryHost host;
+  std::unique_ptr<ImportController> ctl;
+  Bridge bridge;
+  std::vector<json> page;
+  fs::path home;
+
+  void SetUp() override {
+    home = fs::temp_directory_path() /
+           (std::string("veldra_ctl_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(home);
+    ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    platform::MainLoop::instance().reset();
+    ctl = std::make_unique<ImportController>(host, Settings{});
+    ctl->registerHandlers(bridge);
+    bridge.setSender([this](const std::string& t) { page.push_back(json::parse(t)); });
+    setImportPageBridge(&bridge);
+  }
+  void TearDown() override {
+    drain();
+    setImportPageBridge(nullptr);
+    ::unsetenv("XDG_CONFIG_HOME");
+    fs::remove_all(home);
+  }
+  void send(const json& m) { bridge.handleMessage(m.dump()); }
+  // Waits for workers, then runs what they handed to the main thread.
+  void drain() {
+    auto& loop = platform::MainLoop::instance();
+    for (int i = 0; i < 5000 && loop.outstandingWork() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    loop.runPending();
+  }
+  std::vector<std::string> types() const {
+    std::vector<std::string> t;
+    for (const auto& m : page) t.push_back(m["type"]);
+    return t;
+  }
+};
+
+TEST_F(ControllerFixture, FetchRunsOnAWorkerAndCompletesOnTheMainThread) {
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"layers", json::array()}});
+  // Only the start progress so far; the worker's completion waits for the main loop.
+  ASSERT_EQ(types(), std::vector<std::string>{"progress"});
+  EXPECT_TRUE(ctl->fetching());
+  drain();
+  ASSERT_EQ(types(), (std::vector<std::string>{"progress", "fetchDone"}));
+  EXPECT_EQ(page[1], (json{{"type", "fetchDone"}, {"counts", json::object()}, {"warning", "Nic nie pobrano dla tego obszaru."}}));
+  EXPECT_FALSE(ctl->fetching());
+  EXPECT_FALSE(ctl->hasData());
+}
+
+TEST_F(ControllerFixture, SecondFetchAndPlaceAreRefusedWhileBusyButBboxIsCheckedFirst) {
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"layers", {"dzialki"}}});
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
+  send({{"type", "fetch"}, {"bboxWgs84", {1, 2, 3}}});
+  EXPECT_EQ(page[1]["msg"], "Trwa pobieranie danych - sprobuj za chwile");
+  EXPECT_EQ(page[2]["msg"], "Nieprawidlowy bbox");
+  drain();
+  EXPECT_EQ(types().back(), "fetchDone");
+  EXPECT_EQ(ctl->lastLayers(), std::vector<std::string>{"dzialki"});
+}
+
+TEST_F(ControllerFixture, PlaceRefusalsAndCancelFlag) {
+  send({{"type", "place"}});
+  EXPECT_EQ(page.back()["msg"], "Najpierw kliknij \"1. Pobierz elementy\".");
+  send({{"type", "cancel"}});
+  EXPECT_EQ(page.back(), (json{{"type", "cancelled"}}));
+  EXPECT_TRUE(ctl->cancelRequested());
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
+  EXPECT_FALSE(ctl->cancelRequested());  // a new fetch clears it
+  send({{"type", "place"}});
+  EXPECT_EQ(page.back()["msg"], "Najpierw kliknij \"1. Pobierz elementy\".");
+}
+
+TEST_F(ControllerFixture, MalformedFetchMembersChangeNoState) {
+  const int zoneBefore = ctl->epsg();
+  send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, 52.1}}, {"layers", "dzialki"}});
+  EXPECT_EQ(page.back()["type"], "error");
+  EXPECT_NE(page.back()["msg"].get<std::string>().find("type must be array, but is string"), std::string::npos);
+  send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, "x"}}});
+  EXPECT_EQ(page.back()["type"], "error");
+  EXPECT_EQ(ctl->epsg(), zoneBefore);
+  EXPECT_FALSE(ctl->fetching());
+}
+
+TEST_F(ControllerFixture, ZoneComesFromTheFrameCentreUnlessTheProjectNamesOne) {
+  send({{"type", "fetch"}, {"bboxWgs84", {16.4, 52.0, 16.6, 52.1}}, {"poziomiceWygladz", true},
+        {"terenChmuraKrok", 0.5}});
+  EXPECT_EQ(ctl->epsg(), 2177);  // centre 16.5 belongs to the eastern zone
+  EXPECT_TRUE(ctl->smoothContours());
+  EXPECT_EQ(ctl->cloudTerrainStep(), 0.5);
+  drain();
+  GeoLocation g;
+  g.crsName = "ETRF2000-PL / CS2000/24 (EPSG:2179)";
+  g.surveyEasting = 8500000;
+  g.surveyNorthing = 5800000;
+  ASSERT_EQ(host.writeGeoLocation(g), kHostOk);
+  send({{"type", "fetch"}, {"bboxWgs84", {16.4, 52.0, 16.6, 52.1}}});
+  EXPECT_EQ(ctl->epsg(), 2179);
+  drain();
+}
+
+TEST_F(ControllerFixture, FetchFrameIsTheExtentOfTheProjectedCorners) {
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
+  drain();
+  const Bbox& b = ctl->lastBbox();
+  EXPECT_LT(b.minX, b.maxX);
+  EXPECT_LT(b.minY, b.maxY);
+  EXPECT_NEAR(b.minX, 637000, 2000);
+  EXPECT_NEAR(b.minY, 486000, 2000);
+}
+
+TEST_F(ControllerFixture, GetLayersListsProjectLayersAndTheMappingWithDefaults) {
+  int idx = 0;
+  ASSERT_EQ(host.createAttribute(AttributeKind::Layer, "GIS_DZIALKI", 0, 0, 0, idx), kHostOk);
+  send({{"type", "settingsChanged"}, {"mapping", {{"budynki", "B"}, {"dzialki", 3}, {"nieznany", "x"}}}});
+  send({{"type", "getLayers"}});
+  const json& r = page.back();
+  ASSERT_EQ(r["type"], "layerList");
+  EXPECT_NE(std::find(r["layers"].begin(), r["layers"].end(), "GIS_DZIALKI"), r["layers"].end());
+  EXPECT_EQ(r["mapping"].size(), 20u);
+  EXPECT_EQ(r["mapping"]["budynki"], "B");
+  EXPECT_EQ(r["mapping"]["dzialki"], "GIS_DZIALKI");
+  EXPECT_TRUE(fs::exists(home / "VELDRA" / "settings.json"));
+  // A host that cannot list layers gives an empty list, not an error.
+  RefusalRule rule;
+  rule.operation = HostOperation::ListAttributes;
+  host.addRefusal(rule);
+  send({{"type", "getLayers"}});
+  EXPECT_TRUE(page.back()["layers"].empty());
+}
+
+TEST_F(ControllerFixture, GetInitAnswersOnlyForAGeoreferencedProject) {
+  send({{"type", "getInit"}});
+  EXPECT_TRUE(page.empty());
+  GeoLocation g;
+  g.crsName = "EPSG:2178";
+  g.surveyEasting = 7500000.0;   // on the central meridian 21 E
+  g.surveyNorthing = 5788000.0;
+  ASSERT_EQ(host.writeGeoLocation(g), kHostOk);
+  send({{"type", "getInit"}});
+  ASSERT_EQ(page.size(), 1u);
+  EXPECT_EQ(page[0]["type"], "init");
+  EXPECT_NEAR(page[0]["lon"].get<double>(), 21.0, 1e-9);
+  EXPECT_NEAR(page[0]["lat"].get<double>(), 52.23, 0.01);
+  EXPECT_EQ(page[0]["zoom"], 17);
+  // Approximate georeference from the project location alone.
+  GeoLocation approx;
+  approx.latitude = 50.06;
+  approx.longitude = 19.94;
+  ASSERT_EQ(host.writeGeoLocation(approx), kHostOk);
+  send({{"type", "getInit"}});
+  EXPECT_NEAR(page.back()["lat"].get<double>(), 50.06, 1e-9);
+  EXPECT_NEAR(page.back()["lon"].get<double>(), 19.94, 1e-9);
+}
+
+TEST_F(ControllerFixture, WorkerFailureToStartIsNotLeftBusy) {
+  // Simulated through the public contract: after any error reply the
+  // controller accepts a new fetch.
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"rasterScale", "x"}});
+  EXPECT_EQ(page.back()["type"], "error");
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
+  EXPECT_TRUE(ctl->fetching());
+  drain();
+}
+
+}  // namespace
+}  // namespace veldra
