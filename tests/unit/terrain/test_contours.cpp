@@ -1,0 +1,261 @@
+#include "terrain/Contours.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <map>
+
+namespace veldra {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+ContourLattice lattice(std::int32_t nc, std::int32_t nr, const std::function<double(double, double)>& f,
+                       double cell = 1.0, double x0 = 0.0, double y0 = 0.0) {
+  ContourLattice l;
+  l.x0 = x0;
+  l.y0 = y0;
+  l.cell = cell;
+  l.ncols = nc;
+  l.nrows = nr;
+  for (std::int32_t r = 0; r < nr; ++r)
+    for (std::int32_t c = 0; c < nc; ++c) l.z.push_back(f(x0 + c * cell, y0 + r * cell));
+  return l;
+}
+
+// 2 x 2 lattice from the corners a (SW), b (SE), c (NE), d (NW).
+ContourLattice cellOf(double a, double b, double c, double d) {
+  ContourLattice l;
+  l.ncols = l.nrows = 2;
+  l.z = {a, b, d, c};
+  return l;
+}
+
+double length(const Contour& c) {
+  double s = 0;
+  for (std::size_t i = 1; i < c.points.size(); ++i)
+    s += std::hypot(c.points[i].x - c.points[i - 1].x, c.points[i].y - c.points[i - 1].y);
+  return s;
+}
+
+bool closed(const Contour& c) {
+  return c.points.size() > 2 && c.points.front().x == c.points.back().x && c.points.front().y == c.points.back().y;
+}
+
+TEST(ContourRules, AllowedIntervals) {
+  for (double ok : {0.25, 0.5, 1.0, 2.0, 0.25000001, 1.9999995}) EXPECT_TRUE(isAllowedContourInterval(ok)) << ok;
+  for (double bad : {0.3, 0.0, -1.0, 5.0, 0.2500011, std::nan("")}) EXPECT_FALSE(isAllowedContourInterval(bad)) << bad;
+  EXPECT_EQ(contourIntervalNotice(0.3),
+            "Poziomice: ciecie 0,30 m nie jest dozwolona wartoscia (dozwolone: 0,25 / 0,5 / 1,0 / 2,0 m) - poziomice "
+            "pominiete.");
+  EXPECT_EQ(formatContourNumber(-12.5), "-12,50");
+  EXPECT_EQ(formatContourNumber(1234567.0), "1,235e+06");
+}
+
+TEST(ContourRules, GridStepIsCoarsenedBelow3000Cells) {
+  std::string msg;
+  EXPECT_DOUBLE_EQ(contourGridStep({0, 0, 2999, 500}, 1.0, msg), 1.0);
+  EXPECT_TRUE(msg.empty());
+  EXPECT_DOUBLE_EQ(contourGridStep({0, 0, 100, 100}, -3.0, msg), 1.0);
+  const double step = contourGridStep({0, 0, 1000, 5998}, 1.0, msg);
+  EXPECT_DOUBLE_EQ(step, 2.0);
+  EXPECT_EQ(msg,
+            "Poziomice: kadr za duzy dla kroku 1,00 m - siatka NMT ograniczona do 3000 wezlow na os. Uzyto kroku 2,00 "
+            "m, aby zmiescic caly obszar.");
+  msg.clear();
+  EXPECT_DOUBLE_EQ(contourGridStep({0, 0, 3000, 10}, 5.0, msg), 5.0);  // already coarse enough
+  const double s2 = contourGridStep({0, 0, 10000, 10000}, 1.0, msg);
+  const auto lat = buildContourLattice({0, 0, 10000, 10000}, s2, [](double, double) { return 1.0; });
+  EXPECT_LE(lat.ncols, kMaxContourNodesPerAxis);
+  EXPECT_GE(lat.ncols, kMaxContourNodesPerAxis - 1);
+}
+
+TEST(ContourLatticeBuild, NodesAndMissingHeights) {
+  const auto l = buildContourLattice({100, 200, 104.5, 202}, 1.0, [](double x, double y) -> std::optional<double> {
+    if (x == 102) return std::nullopt;
+    return x + 10 * y;
+  });
+  EXPECT_EQ(l.ncols, 5);
+  EXPECT_EQ(l.nrows, 3);
+  EXPECT_DOUBLE_EQ(l.at(1, 2), 101 + 2020);
+  EXPECT_TRUE(std::isnan(l.at(2, 1)));
+  EXPECT_EQ(l.validCount(), 12u);
+  EXPECT_TRUE(buildContourLattice({0, 0, 0.5, 10}, 1.0, [](double, double) { return 1.0; }).empty());
+  EXPECT_TRUE(buildContourLattice({0, 0, 4000, 10}, 1.0, [](double, double) { return 1.0; }).empty());
+}
+
+TEST(ContourSmoothing, FlattensNoiseKeepsCliffsAndHoles) {
+  auto l = lattice(9, 9, [](double x, double y) { return (x == 4 && y == 4) ? 100.05 : (x < 2 ? 110.0 : 100.0); });
+  l.z[2] = std::nan("");
+  smoothLattice(l);
+  EXPECT_LT(std::fabs(l.at(4, 4) - 100.0), 0.03);  // a 5 cm bump is pulled down
+  EXPECT_NEAR(l.at(1, 8), 110.0, 1e-9);          // a 10 m step is kept: the height weight vanishes
+  EXPECT_NEAR(l.at(2, 8), 100.0, 1e-9);
+  EXPECT_TRUE(std::isnan(l.at(2, 0)));
+  auto narrow = lattice(2, 9, [](double x, double) { return x; });
+  const auto before = narrow.z;
+  smoothLattice(narrow);
+  EXPECT_EQ(narrow.z, before);
+}
+
+TEST(ContourBuilder, LevelsExactlyOnAFlatLatticeGiveNothing) {
+  std::string msg;
+  EXPECT_TRUE(ContourBuilder::build(lattice(5, 5, [](double, double) { return 2.0; }), 1.0, msg).empty());
+  EXPECT_TRUE(ContourBuilder::build(cellOf(0, 1, 1, 0), 0.0, msg).empty());
+  ContourLattice tiny;
+  tiny.ncols = 1;
+  tiny.nrows = 5;
+  tiny.z.assign(5, 1.0);
+  EXPECT_TRUE(ContourBuilder::build(tiny, 1.0, msg).empty());
+  EXPECT_TRUE(msg.empty());
+}
+
+TEST(ContourBuilder, SaddleIsResolvedByTheMeanOfTheCorners) {
+  std::string msg;
+  // a = 1, b = 0, c = 1, d = 0 at 0.5: south-east and north-west.
+  auto cs = ContourBuilder::build(cellOf(1, 0, 1, 0), 0.5, msg);
+  ASSERT_EQ(cs.size(), 2u);
+  std::map<std::pair<double, double>, std::pair<double, double>> ends;
+  for (const auto& c : cs) {
+    EXPECT_DOUBLE_EQ(c.level, 0.5);
+    ASSERT_EQ(c.points.size(), 2u);
+    ends[{c.points[0].x, c.points[0].y}] = {c.points[1].x, c.points[1].y};
+  }
+  EXPECT_EQ(ends.at({0.5, 0.0}), std::make_pair(1.0, 0.5));  // south -> east
+  EXPECT_EQ(ends.at({0.5, 1.0}), std::make_pair(0.0, 0.5));  // north -> west
+  // a = 0, b = 1, c = 0, d = 1: south-west and east-north.
+  cs = ContourBuilder::build(cellOf(0, 1, 0, 1), 0.5, msg);
+  ASSERT_EQ(cs.size(), 2u);
+  ends.clear();
+  for (const auto& c : cs) ends[{c.points[0].x, c.points[0].y}] = {c.points[1].x, c.points[1].y};
+  EXPECT_EQ(ends.at({0.5, 0.0}), std::make_pair(0.0, 0.5));  // south -> west
+  EXPECT_EQ(ends.at({1.0, 0.5}), std::make_pair(0.5, 1.0));  // east -> north
+}
+
+TEST(ContourBuilder, ConeGivesOneClosedRingPerLevel) {
+  const double cx = 50, cy = 50;
+  auto l = lattice(101, 101, [&](double x, double y) { return 140.0 - 0.5 * std::hypot(x - cx, y - cy); }, 1.0,
+                   0.0, 0.0);
+  std::string msg;
+  const auto cs = ContourBuilder::build(l, 2.0, msg);
+  EXPECT_TRUE(msg.empty());
+  ASSERT_FALSE(cs.empty());
+  std::map<double, int> perLevel;
+  for (const auto& c : cs) {
+    const double r = (140.0 - c.level) / 0.5;
+    if (r < 5 || r > 49) continue;  // rings cut by the lattice edge or too small to judge
+    ++perLevel[c.level];
+    EXPECT_TRUE(closed(c)) << c.level;
+    EXPECT_NEAR(length(c), 2 * kPi * r, 0.02 * 2 * kPi * r) << c.level;
+    EXPECT_EQ(c.index, std::fmod(c.level / 2.0, 5.0) == 0.0) << c.level;
+  }
+  for (const auto& [level, n] : perLevel) EXPECT_EQ(n, 1) << level;
+  EXPECT_DOUBLE_EQ(cs.front().level, 2.0 * std::ceil(l.at(0, 0) / 2.0));
+}
+
+TEST(ContourBuilder, SegmentsAreJoinedIntoOnePolylinePerLevelAcrossBlocks) {
+  // A tilted plane over a lattice larger than one block: each level is one open line across it.
+  auto l = lattice(70, 40, [](double x, double) { return 0.3 * (x - 1000) + 0.01; }, 0.5, 1000, 2000);
+  std::string msg;
+  const auto cs = ContourBuilder::build(l, 1.0, msg);
+  ASSERT_EQ(cs.size(), 10u);
+  for (const auto& c : cs) {
+    EXPECT_FALSE(closed(c));
+    EXPECT_EQ(c.points.size(), 40u) << c.level;  // one crossing per row of edges
+    EXPECT_NEAR(std::fabs(c.points.front().y - c.points.back().y), 19.5, 1e-9);
+  }
+}
+
+TEST(ContourBuilder, HolesBreakRings) {
+  auto l = lattice(41, 41, [](double x, double y) { return 100.0 - 0.2 * std::hypot(x - 20, y - 20); });
+  for (std::int32_t r = 0; r < 20; ++r) l.z[static_cast<std::size_t>(r) * 41 + 20] = std::nan("");  // a cut southwards
+  std::string msg;
+  const auto cs = ContourBuilder::build(l, 1.0, msg);
+  for (const auto& c : cs) {
+    EXPECT_FALSE(closed(c)) << c.level;
+    for (const auto& p : c.points) EXPECT_FALSE(p.y < 19 && p.x > 19 && p.x < 21) << c.level;
+  }
+}
+
+TEST(ContourBuilder, LimitsTruncateWithMessage) {
+  auto bumps = lattice(60, 60, [](double x, double y) { return 10.0 * std::sin(x / 3.0) * std::cos(y / 3.0); });
+  std::string msg = "Wczesniej.";
+  ContourLimits lim;
+  lim.maxContours = 7;
+  auto cs = ContourBuilder::build(bumps, 1.0, msg, lim);
+  EXPECT_EQ(cs.size(), 7u);
+  EXPECT_EQ(msg, std::string("Wczesniej. ") + ContourBuilder::kTruncatedMessage);
+
+  msg.clear();
+  lim = {};
+  lim.maxPoints = 100;
+  cs = ContourBuilder::build(bumps, 1.0, msg, lim);
+  std::size_t pts = 0;
+  for (const auto& c : cs) pts += c.points.size();
+  EXPECT_GT(pts, 100u);
+  EXPECT_LT(pts - cs.back().points.size(), 101u);
+  EXPECT_EQ(msg, ContourBuilder::kTruncatedMessage);
+
+  msg.clear();
+  lim = {};
+  lim.maxLevels = 3;
+  cs = ContourBuilder::build(bumps, 1.0, msg, lim);
+  for (const auto& c : cs) EXPECT_LE(c.level, -7.0);  // only the three lowest levels
+  EXPECT_EQ(msg, ContourBuilder::kTruncatedMessage);
+}
+
+TEST(ContourBuilder, CancellationStopsBeforeTheNextLevel) {
+  auto cone = lattice(30, 30, [](double x, double y) { return 20.0 - 0.5 * std::hypot(x - 15, y - 15); });
+  int checks = 0;
+  std::vector<std::pair<int, int>> reported;
+  bool cancelled = false;
+  std::string msg;
+  const auto cs = ContourBuilder::build(
+      cone, 1.0, msg, {}, [&] { return ++checks == 4; }, &cancelled,
+      [&](int done, int total) { reported.emplace_back(done, total); });
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(msg, "Poziomice: przerwano przez uzytkownika.");
+  ASSERT_EQ(reported.size(), 3u);
+  EXPECT_EQ(reported[2].first, 2);
+  EXPECT_EQ(reported[0].second, 11);  // levels 10..20
+  for (const auto& c : cs) EXPECT_LT(c.level, 13.0);
+
+  std::atomic<bool> flag{true};
+  cancelled = false;
+  EXPECT_TRUE(ContourBuilder::build(cone, 1.0, msg, {}, [&] { return flag.load(); }, &cancelled).empty());
+  EXPECT_TRUE(cancelled);
+}
+
+TEST(ContourLabels, PositionsAnglesAndText) {
+  Contour c;
+  c.level = 12.5;
+  c.index = true;
+  c.points = {{40, 0}, {0, 0}};  // pointing west
+  auto ls = labelContour(c);
+  ASSERT_EQ(ls.size(), 1u);
+  EXPECT_DOUBLE_EQ(ls[0].x, 20.0);
+  EXPECT_DOUBLE_EQ(ls[0].angle, 0.0);
+  EXPECT_EQ(ls[0].text, "12,50");
+
+  c.points = {{0, 0}, {0, 0}, {0, 60}, {0, 100}};  // pointing north after a zero-length segment
+  ls = labelContour(c);
+  ASSERT_EQ(ls.size(), 2u);
+  EXPECT_DOUBLE_EQ(ls[0].y, 25.0);
+  EXPECT_DOUBLE_EQ(ls[1].y, 75.0);
+  EXPECT_DOUBLE_EQ(ls[1].angle, kPi / 2);
+
+  c.points = {{0, 100}, {0, 0}};  // pointing south: -pi/2 is brought to +pi/2
+  EXPECT_DOUBLE_EQ(labelContour(c)[0].angle, kPi / 2);
+  c.points = {{0, 0}, {-10, -10}};
+  EXPECT_NEAR(labelContour(c)[0].angle, kPi / 4, 1e-12);
+
+  c.index = false;
+  EXPECT_TRUE(labelContour(c).empty());
+  c.index = true;
+  c.points = {{5, 5}, {5, 5}};
+  EXPECT_TRUE(labelContour(c).empty());
+}
+
+}  // namespace
+}  // namespace veldra

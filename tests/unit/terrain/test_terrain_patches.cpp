@@ -1,0 +1,99 @@
+#include "terrain/TerrainPatches.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace veldra {
+namespace {
+
+TerrainSampler flat(double z = 100.0) {
+  return [z](double, double) -> std::optional<double> { return z; };
+}
+
+TEST(TerrainPatches, WideFrameSplitsIntoTwoPatchesSharingAColumn) {
+  const auto set = buildTerrainPatches({1000, 2000, 1300, 2100}, 1.0, flat());
+  EXPECT_TRUE(set.message.empty());
+  ASSERT_EQ(set.patches.size(), 2u);
+  const auto& w = set.patches[0];
+  const auto& e = set.patches[1];
+  EXPECT_DOUBLE_EQ(w.minX, 1000);
+  EXPECT_DOUBLE_EQ(w.maxX, 1151);
+  EXPECT_DOUBLE_EQ(e.minX, 1151);
+  EXPECT_DOUBLE_EQ(e.maxX, 1300);
+  EXPECT_DOUBLE_EQ(w.minY, 2000);
+  EXPECT_DOUBLE_EQ(w.maxY, 2100);
+  EXPECT_EQ(w.points.size(), 152u * 101u);
+  EXPECT_EQ(e.points.size(), 150u * 101u);
+  // Lattice order: rows from the south, west to east.
+  EXPECT_DOUBLE_EQ(w.points[0].x, 1000);
+  EXPECT_DOUBLE_EQ(w.points[1].x, 1001);
+  EXPECT_DOUBLE_EQ(w.points[152].y, 2001);
+  EXPECT_DOUBLE_EQ(e.points.back().x, 1300);
+  EXPECT_DOUBLE_EQ(e.points.back().y, 2100);
+}
+
+TEST(TerrainPatches, LargeFrameIsClampedToFourByFourWithMessage) {
+  const auto set = buildTerrainPatches({0, 0, 1000, 1000}, 1.0, flat());
+  EXPECT_EQ(set.message,
+            "Kadr za duzy dla kroku 1 m - teren ograniczony do 4x4 platek. Zwieksz krok do >= 2 m, aby pokryc caly "
+            "kadr.");
+  ASSERT_EQ(set.patches.size(), 16u);
+  double maxX = 0, maxY = 0;
+  std::size_t points = 0;
+  for (const auto& p : set.patches) {
+    EXPECT_LE(p.maxX - p.minX, 200.0);
+    maxX = std::max(maxX, p.maxX);
+    maxY = std::max(maxY, p.maxY);
+    points += p.points.size();
+  }
+  EXPECT_DOUBLE_EQ(maxX, 799.0);  // 800 nodes per axis from the south-west corner
+  EXPECT_DOUBLE_EQ(maxY, 799.0);
+  EXPECT_EQ(points, 803u * 803u);  // three shared rows and columns are counted twice
+  // The suggested step makes the same frame fit.
+  EXPECT_TRUE(buildTerrainPatches({0, 0, 1000, 1000}, 2.0, flat()).message.empty());
+}
+
+TEST(TerrainPatches, HugeOrBrokenFramesStayBounded) {
+  const auto huge = buildTerrainPatches({0, 0, 1e12, 1e12}, 1.0, flat());
+  EXPECT_EQ(huge.patches.size(), 16u);
+  EXPECT_FALSE(huge.message.empty());
+  EXPECT_TRUE(buildTerrainPatches({0, 0, std::nan(""), 10}, 1.0, flat()).patches.empty());
+  EXPECT_TRUE(buildTerrainPatches({10, 0, 0, 10}, 1.0, flat()).patches.empty());
+}
+
+TEST(TerrainPatches, NonPositiveStepMeansOneMetre) {
+  const auto set = buildTerrainPatches({0, 0, 10, 10}, 0.0, flat());
+  ASSERT_EQ(set.patches.size(), 1u);
+  EXPECT_EQ(set.patches[0].points.size(), 121u);
+}
+
+TEST(TerrainPatches, NodesWithoutHeightAreLeftOutAndEmptyPatchesDropped) {
+  // Heights only in the western half: the eastern patch has none and disappears.
+  TerrainSampler west = [](double x, double) -> std::optional<double> {
+    if (x <= 100) return x;
+    return std::nullopt;
+  };
+  const auto set = buildTerrainPatches({0, 0, 300, 10}, 1.0, west);
+  ASSERT_EQ(set.patches.size(), 1u);
+  EXPECT_EQ(set.patches[0].points.size(), 101u * 11u);
+  EXPECT_DOUBLE_EQ(set.patches[0].maxX, 151);  // the box still spans the whole patch
+  EXPECT_DOUBLE_EQ(set.patches[0].points[100].z, 100.0);
+}
+
+TEST(TerrainPatches, OverlappingGridsFirstReadWins) {
+  std::vector<ElevationGrid> grids(2);
+  for (int i = 0; i < 2; ++i) {
+    auto& g = grids[static_cast<std::size_t>(i)];
+    g.ncols = g.nrows = 10;
+    g.cellSize = 1;
+    g.x0 = i * 5.0;
+    g.values.assign(100, i + 1.0);
+  }
+  const auto set = buildTerrainPatches({0.5, 0.5, 14.5, 9.5}, 1.0, makeGridSampler(grids));
+  ASSERT_EQ(set.patches.size(), 1u);
+  for (const auto& p : set.patches[0].points) EXPECT_EQ(p.z, p.x < 10 ? 1.0 : 2.0) << p.x;
+}
+
+}  // namespace
+}  // namespace veldra
