@@ -13,10 +13,11 @@ namespace {
 
 using namespace veldra;
 
+// Shortest text that reads back to the same double, never in exponent form.
 std::string num(double v) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
+  char buf[400];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  return r.ec == std::errc() ? std::string(buf, r.ptr) : std::to_string(v);
 }
 
 bool parseCount(const std::string& s, int64_t& out) {

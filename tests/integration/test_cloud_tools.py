@@ -1,0 +1,185 @@
+"""Black-box tests of `veldra lazinfo` and `veldra laz2e57`."""
+import os
+import subprocess
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cloudfiles import float32, read_e57, read_las, write_las  # noqa: E402
+
+BIN = os.environ.get("VELDRA_BIN", "")
+SHARED = os.environ.get("VELDRA_SHARED_DATA", "")
+
+pytestmark = pytest.mark.skipif(not BIN or not os.path.exists(BIN), reason="VELDRA_BIN not set")
+
+
+def run(*args):
+    return subprocess.run([BIN, *args], capture_output=True, text=True, timeout=120)
+
+
+def point_lines(stdout):
+    lines = stdout.splitlines()
+    i = lines.index("points (x y z red green blue class):")
+    return [l.split() for l in lines[i + 1:]]
+
+
+# ---- lazinfo ----
+
+def test_lazinfo_header_and_points(tmp_path):
+    f = tmp_path / "a.las"
+    # Format 1: grey from the intensity's high byte; class byte taken whole.
+    write_las(f, 1, [(100, 250, -300, 0x7F01, 2), (0, 0, 0, 0xFFFF, 0x82), (5, 5, 5, 0, 9)],
+              scale=(0.01, 0.01, 0.001), offset=(500000.0, 250000.0, 100.0))
+    r = run("lazinfo", str(f), "--points", "2")
+    assert r.returncode == 0, r.stderr
+    facts = dict(l.split(": ", 1) for l in r.stdout.splitlines() if ": " in l)
+    assert facts["version"] == "1.2"
+    assert facts["point format"] == "1"
+    assert facts["record length"] == "28"
+    assert facts["point count"] == "3"
+    assert facts["scale"] == "0.01 0.01 0.001"
+    assert facts["offset"] == "500000 250000 100"
+    assert facts["compressed"] == "no"
+    pts = point_lines(r.stdout)
+    assert len(pts) == 2
+    assert [float(v) for v in pts[0][:3]] == [500001.0, 250002.5, 99.7]
+    assert pts[0][3:] == ["127", "127", "127", "2"]
+    assert pts[1][3:] == ["255", "255", "255", "130"]
+
+
+def test_lazinfo_colour_needs_the_whole_channel(tmp_path):
+    full, short = tmp_path / "full.las", tmp_path / "short.las"
+    pt = [(1, 2, 3, 0xAB00, 1, 0x1100, 0x2200, 0x3300)]
+    write_las(full, 3, pt)
+    r = run("lazinfo", str(full), "--points", "5")
+    assert r.returncode == 0, r.stderr
+    assert point_lines(r.stdout)[0][3:] == ["17", "34", "51", "1"]
+    # Format 3 in 33-byte records cannot hold blue; the decoder refuses such records outright.
+    write_las(short, 3, pt, record_length=33)
+    r = run("lazinfo", str(short))
+    assert r.returncode == 1
+    assert "record length" in r.stderr
+
+
+def test_lazinfo_bad_input(tmp_path):
+    junk = tmp_path / "junk.las"
+    junk.write_bytes(b"LASF" + b"\0" * 50)
+    for args, code in [((str(tmp_path / "missing.las"),), 1), ((str(junk),), 1), ((), 2),
+                       ((str(junk), "--points"), 2), ((str(junk), "--points", "-3"), 2),
+                       ((str(junk), "--points", "x"), 2), ((str(junk), "--bogus"), 2)]:
+        r = run("lazinfo", *args)
+        assert r.returncode == code, (args, r.stdout, r.stderr)
+        assert r.stderr.strip(), args
+
+
+def test_lazinfo_empty_file_has_no_points(tmp_path):
+    f = tmp_path / "empty.las"
+    write_las(f, 0, [])
+    r = run("lazinfo", str(f), "--points", "10")
+    assert r.returncode == 0, r.stderr
+    assert "point count: 0" in r.stdout
+    assert "points (" not in r.stdout
+
+
+def test_lazinfo_truncated_file_reports_the_failure(tmp_path):
+    f = tmp_path / "t.las"
+    write_las(f, 0, [(i, i, i, 0, 2) for i in range(50)])
+    with open(f, "r+b") as h:
+        h.truncate(227 + 20 * 10 + 3)
+    r = run("lazinfo", str(f), "--points", "50")
+    assert r.returncode == 1
+    assert r.stderr.strip()
+
+
+@pytest.mark.skipif(not SHARED or not os.path.exists(os.path.join(SHARED, "lidar/laspy/simple.las")),
+                    reason="shared sample data not available")
+def test_lazinfo_shared_sample_agrees_with_a_plain_decode():
+    path = os.path.join(SHARED, "lidar/laspy/simple.las")
+    r = run("lazinfo", path, "--points", "1065")
+    assert r.returncode == 0, r.stderr
+    got = point_lines(r.stdout)
+    ref, _, _ = read_las(path)
+    assert len(got) == len(ref) == 1065
+    for g, e in zip(got, ref):
+        assert [float(v) for v in g[:3]] == list(e[:3])
+        assert [int(v) for v in g[3:]] == list(e[3:])
+
+
+# ---- laz2e57 ----
+
+def test_laz2e57_points_relative_to_the_minimum_corner(tmp_path):
+    a, b, out = tmp_path / "a.las", tmp_path / "b.las", tmp_path / "out.e57"
+    da, _ = write_las(a, 3, [(1000, 2000, 300, 0, 2, 0x0100, 0x0200, 0x0300), (1500, 2500, 350, 0, 1, 0xFF00, 0, 0x8000)],
+                      offset=(600000.0, 300000.0, 0.0))
+    db, _ = write_las(b, 1, [(-200, 2100, 100, 0x4000, 2)], offset=(600000.0, 300000.0, 0.0))
+    r = run("laz2e57", str(a), str(b), "--out", str(out))
+    assert r.returncode == 0, r.stderr
+    pts, xml = read_e57(out)
+    origin = [min(p[i] for p in da + db) for i in range(3)]
+    want = [tuple(float32(p[i] - origin[i]) for i in range(3)) + p[3:6] for p in da + db]
+    assert pts == want
+    assert 'recordCount="3"' in xml
+    assert "<images2D" in xml
+
+
+def test_laz2e57_voxel_thinning(tmp_path):
+    f, out = tmp_path / "v.las", tmp_path / "v.e57"
+    # 0.1 m apart in one 0.5 m voxel, then one exactly on the next voxel's boundary.
+    write_las(f, 0, [(0, 0, 0, 0, 2), (10, 10, 10, 0, 2), (50, 0, 0, 0, 2)])
+    r = run("laz2e57", str(f), "--out", str(out), "--voxel", "0.5")
+    assert r.returncode == 0, r.stderr
+    pts, _ = read_e57(out)
+    assert [p[:3] for p in pts] == [(0.0, 0.0, 0.0), (0.5, 0.0, 0.0)]
+    r = run("laz2e57", str(f), "--out", str(out), "--voxel", "0")
+    assert r.returncode == 0, r.stderr
+    assert len(read_e57(out)[0]) == 3
+
+
+@pytest.mark.parametrize("n", [1, 1057, 1058])
+def test_laz2e57_packet_edges(tmp_path, n):
+    f, out = tmp_path / "p.las", tmp_path / "p.e57"
+    write_las(f, 0, [(i * 7, -i, i % 100, 0, 2) for i in range(n)])
+    r = run("laz2e57", str(f), "--out", str(out))
+    assert r.returncode == 0, r.stderr
+    pts, xml = read_e57(out)
+    assert len(pts) == n
+    assert "<rowMaximum type=\"Integer\">%d</rowMaximum>" % (n - 1) in xml
+
+
+def test_laz2e57_bad_input_leaves_the_old_output_alone(tmp_path):
+    good, junk, out = tmp_path / "g.las", tmp_path / "junk.laz", tmp_path / "out.e57"
+    write_las(good, 0, [(1, 1, 1, 0, 2)])
+    junk.write_bytes(b"not a point cloud at all")
+    out.write_bytes(b"previous result")
+    cases = [
+        (str(good), str(junk), "--out", str(out)),
+        (str(tmp_path / "missing.las"), "--out", str(out)),
+        (str(good), "--out", str(out), "--voxel", "-1"),
+        (str(good), "--out", str(out), "--voxel", "nan"),
+        (str(good),),
+        ("--out", str(out)),
+        (str(good), "--out"),
+    ]
+    for args in cases:
+        r = run("laz2e57", *args)
+        assert r.returncode != 0, args
+        assert r.stderr.strip(), args
+        assert out.read_bytes() == b"previous result", args
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["g.las", "junk.laz", "out.e57"]
+
+
+def test_laz2e57_no_points_is_an_error(tmp_path):
+    f, out = tmp_path / "e.las", tmp_path / "e.e57"
+    write_las(f, 0, [])
+    r = run("laz2e57", str(f), "--out", str(out))
+    assert r.returncode == 1
+    assert not out.exists()
+
+
+def test_laz2e57_unwritable_target(tmp_path):
+    f = tmp_path / "g.las"
+    write_las(f, 0, [(1, 1, 1, 0, 2)])
+    r = run("laz2e57", str(f), "--out", str(tmp_path / "no" / "such" / "dir.e57"))
+    assert r.returncode == 1
+    assert "Nie mozna zapisac pliku e57." in r.stderr

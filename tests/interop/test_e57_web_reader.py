@@ -1,0 +1,72 @@
+"""E57 files written by `veldra laz2e57` read back by an independent reader (npm web-e57)."""
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "integration"))
+from cloudfiles import read_las, write_las  # noqa: E402
+
+BIN = os.environ.get("VELDRA_BIN", "")
+SHARED = os.environ.get("VELDRA_SHARED_DATA", "")
+NODE_DIR = os.environ.get("VELDRA_NODE_DIR", os.path.join(os.path.dirname(__file__), "..", "node"))
+NODE = shutil.which("node")
+SCRIPT = os.path.join(NODE_DIR, "e57_readback.mjs")
+
+pytestmark = [
+    pytest.mark.skipif(not BIN or not os.path.exists(BIN), reason="VELDRA_BIN not set"),
+    pytest.mark.skipif(not NODE, reason="node not installed"),
+    pytest.mark.skipif(not os.path.isdir(os.path.join(NODE_DIR, "node_modules", "web-e57")),
+                       reason="web-e57 not installed (npm ci in tests/node)"),
+]
+
+
+def convert_and_check(tmp_path, inputs, points):
+    """points: the decoded input points (x, y, z, r, g, b, ...) in file order."""
+    out = tmp_path / "out.e57"
+    r = subprocess.run([BIN, "laz2e57", *map(str, inputs), "--out", str(out)], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stderr
+    origin = [min(p[i] for p in points) for i in range(3)]
+    expected = tmp_path / "expected.txt"
+    with open(expected, "w") as f:
+        for p in points:
+            f.write("%r %r %r %d %d %d\n" % (p[0] - origin[0], p[1] - origin[1], p[2] - origin[2], p[3], p[4], p[5]))
+    r = subprocess.run([NODE, SCRIPT, str(out), str(expected)], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert r.stdout.startswith("OK %d points" % len(points))
+
+
+@pytest.mark.parametrize("n", [1, 1057, 1058, 4000])
+def test_written_files_read_back(tmp_path, n):
+    f = tmp_path / "in.las"
+    pts = [(i * 37 - 5000, (i * i) % 9973, (i * 13) % 4001 - 2000, 0, 2,
+            (i * 256) % 65536, (i * 512 + 255) % 65536, 65535 - (i * 256) % 65536) for i in range(n)]
+    decoded, _ = write_las(f, 3, pts, scale=(0.001, 0.001, 0.01), offset=(566000.0, 244000.0, 200.0))
+    convert_and_check(tmp_path, [f], decoded)
+
+
+def test_grey_points_and_several_files(tmp_path):
+    a, b = tmp_path / "a.las", tmp_path / "b.las"
+    da, _ = write_las(a, 1, [(i, 2 * i, 3 * i, i * 300, 1) for i in range(200)], offset=(500000.0, 600000.0, 0.0))
+    db, _ = write_las(b, 2, [(-i, i, 0, 0, 2, 0x1000 * (i % 16), 0, 0xFFFF) for i in range(100)], offset=(500000.0, 600000.0, 0.0))
+    convert_and_check(tmp_path, [a, b], da + db)
+
+
+@pytest.mark.parametrize("name", ["lidar/laspy/simple.las", "lidar/laz-perf/autzen_trim.las"])
+def test_shared_samples(tmp_path, name):
+    path = os.path.join(SHARED, name) if SHARED else ""
+    if not path or not os.path.exists(path):
+        pytest.skip("shared sample data not available: %s" % name)
+    pts, mins, _ = read_las(path)
+    # laz2e57 puts the origin at the header's minimum corner, which need not be the points' own.
+    out = tmp_path / "s.e57"
+    r = subprocess.run([BIN, "laz2e57", path, "--out", str(out)], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stderr
+    expected = tmp_path / "expected.txt"
+    with open(expected, "w") as f:
+        for p in pts:
+            f.write("%r %r %r %d %d %d\n" % (p[0] - mins[0], p[1] - mins[1], p[2] - mins[2], p[3], p[4], p[5]))
+    r = subprocess.run([NODE, SCRIPT, str(out), str(expected)], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stdout + r.stderr
