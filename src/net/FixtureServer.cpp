@@ -126,6 +126,8 @@ struct LoggedRequest {
   std::string query;
   std::string route;
   int status = 0;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::size_t bodyBytes = 0;
 };
 
 // Reads the expected query of a route: an object (value or list of values per key) or "a=1&b=2".
@@ -269,8 +271,15 @@ struct FixtureServer::Impl {
     for (const auto& r : routes) byRoute[r.name] = byRoute.value(r.name, 0L) + r.hits;
     json reqs = json::array();
     for (const auto& l : log) {
-      reqs.push_back({{"method", l.method}, {"path", l.path}, {"query", l.query},
-                      {"route", l.route.empty() ? json(nullptr) : json(l.route)}, {"status", l.status}});
+      json headers = json::object();
+      for (const auto& [k, v] : l.headers) headers[k] = v;
+      reqs.push_back({{"method", l.method},
+                      {"path", l.path},
+                      {"query", l.query},
+                      {"route", l.route.empty() ? json(nullptr) : json(l.route)},
+                      {"status", l.status},
+                      {"headers", headers},
+                      {"body_bytes", l.bodyBytes}});
     }
     json j{{"total", total}, {"unmatched", unmatched}, {"routes", byRoute}, {"requests", reqs}};
     return j.dump(-1, ' ', true, json::error_handler_t::replace);
@@ -286,7 +295,8 @@ struct FixtureServer::Impl {
 
   // Picks the route and the response of this request, and records it.
   std::optional<Response> choose(const std::string& method, const std::string& path, const std::string& query,
-                                 const std::string& body, std::string& routeName) {
+                                 const std::string& body, std::vector<std::pair<std::string, std::string>> headers,
+                                 std::string& routeName) {
     std::lock_guard<std::mutex> lock(stateMutex);
     ++total;
     std::optional<Response> chosen;
@@ -306,7 +316,7 @@ struct FixtureServer::Impl {
       break;
     }
     if (!chosen) ++unmatched;
-    log.push_back({method, path, query, routeName, chosen ? chosen->status : 404});
+    log.push_back({method, path, query, routeName, chosen ? chosen->status : 404, std::move(headers), body.size()});
     if (log.size() > kMaxLoggedRequests) log.pop_front();
     return chosen;
   }
@@ -394,7 +404,9 @@ struct FixtureServer::Impl {
       return sendPlain(s, 200, "application/json", "{\"ok\":true}");
     }
     std::string routeName;
-    auto chosen = choose(method, path, query, req.body(), routeName);
+    std::vector<std::pair<std::string, std::string>> headers;
+    for (const auto& f : req) headers.emplace_back(std::string(f.name_string()), std::string(f.value()));
+    auto chosen = choose(method, path, query, req.body(), std::move(headers), routeName);
     if (!chosen) return sendPlain(s, 404, "text/plain", "no fixture for " + method + " " + target + "\n");
     sendCanned(s, *chosen, method == "HEAD");
   }

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "net/WfsClient.h"
+
+namespace veldra {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Records every call and answers from a script.
+class ScriptedTransport : public HttpTransport {
+ public:
+  struct Call {
+    std::string method, url, headers, body;
+    long connectMs, receiveMs;
+    std::string userAgent;
+    Clock::time_point at;
+  };
+  std::deque<TransportResponse> script;
+  std::vector<Call> calls;
+
+  TransportResponse performRequest(const std::string& method, const std::string& url, const std::string& headers,
+                                   const std::string& body, long connectTimeoutMs, long receiveTimeoutMs,
+                                   const std::string& userAgent) override {
+    calls.push_back({method, url, headers, body, connectTimeoutMs, receiveTimeoutMs, userAgent, Clock::now()});
+    if (script.empty()) return {200, "ok", "", true};
+    auto r = script.front();
+    script.pop_front();
+    return r;
+  }
+  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
+    return {};
+  }
+};
+
+long long msBetween(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+}
+
+TEST(WfsClient, SpacesRequestsToOneHostByOneSecondByDefault) {
+  ::unsetenv("VELDRA_HOST_SPACING_MS");
+  ScriptedTransport t;
+  WfsClient c(&t);
+  EXPECT_EQ(c.hostSpacingMs(), 1000);
+  c.get("https://a.example/x");
+  c.get("https://b.example/x");  // another host: not delayed
+  c.get("https://a.example/y");
+  ASSERT_EQ(t.calls.size(), 3u);
+  EXPECT_LT(msBetween(t.calls[0].at, t.calls[1].at), 500);
+  EXPECT_GE(msBetween(t.calls[0].at, t.calls[2].at), 999);
+}
+
+TEST(WfsClient, SpacingEnvironmentMayOnlyShortenIt) {
+  ::setenv("VELDRA_HOST_SPACING_MS", "20", 1);
+  EXPECT_EQ(WfsClient().hostSpacingMs(), 20);
+  ::setenv("VELDRA_HOST_SPACING_MS", "5000", 1);
+  EXPECT_EQ(WfsClient().hostSpacingMs(), 1000);
+  ::setenv("VELDRA_HOST_SPACING_MS", "-1", 1);
+  EXPECT_EQ(WfsClient().hostSpacingMs(), 1000);
+  ::setenv("VELDRA_HOST_SPACING_MS", "abc", 1);
+  EXPECT_EQ(WfsClient().hostSpacingMs(), 1000);
+  ::unsetenv("VELDRA_HOST_SPACING_MS");
+}
+
+struct RetryCase {
+  int firstStatus;
+  bool retried;
+};
+
+class GetRetry : public ::testing::TestWithParam<RetryCase> {};
+
+TEST_P(GetRetry, RepeatsOnlyOutsideSuccessAndClientErrors) {
+  ScriptedTransport t;
+  t.script.push_back({GetParam().firstStatus, "first", GetParam().firstStatus == 0 ? "Brak odpowiedzi serwera" : "",
+                      false});
+  t.script.push_back({200, "second", "", true});
+  WfsClient c(&t);
+  c.setHostSpacingMs(0);
+  auto r = c.get("https://h.example/wfs");
+  if (GetParam().retried) {
+    ASSERT_EQ(t.calls.size(), 2u);
+    EXPECT_GE(msBetween(t.calls[0].at, t.calls[1].at), 499);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "second");
+  } else {
+    ASSERT_EQ(t.calls.size(), 1u);
+    EXPECT_EQ(r.status, GetParam().firstStatus);
+    EXPECT_EQ(r.body, "first");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, GetRetry,
+                         ::testing::Values(RetryCase{200, false}, RetryCase{204, false}, RetryCase{404, false},
+                                           RetryCase{400, false}, RetryCase{503, true}, RetryCase{500, true},
+                                           RetryCase{0, true}, RetryCase{302, true}, RetryCase{100, true}));
+
+TEST(WfsClient, SecondAttemptResultIsReturnedUnchanged) {
+  ScriptedTransport t;
+  t.script.push_back({503, "", "", false});
+  t.script.push_back({0, "", "Brak odpowiedzi serwera", false});
+  WfsClient c(&t);
+  c.setHostSpacingMs(0);
+  auto r = c.get("https://h.example/");
+  EXPECT_EQ(t.calls.size(), 2u);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "Brak odpowiedzi serwera");
+}
+
+TEST(WfsClient, RequestShapeOfEachCall) {
+  ScriptedTransport t;
+  WfsClient c(&t);
+  c.setHostSpacingMs(0);
+  c.get("https://h.example/a");
+  c.getOnce("https://h.example/b", 4000);
+  c.postJson("https://h.example/c", "{\"x\":1}");
+  ASSERT_EQ(t.calls.size(), 3u);
+  for (const auto& call : t.calls) {
+    EXPECT_EQ(call.connectMs, 8000);
+    EXPECT_EQ(call.userAgent, "VELDRA/0.1 (archicad-addon)");
+  }
+  EXPECT_EQ(t.calls[0].method, "GET");
+  EXPECT_EQ(t.calls[0].headers, "");  // no token, no content type: no headers at all
+  EXPECT_EQ(t.calls[0].receiveMs, 15000);
+  EXPECT_EQ(t.calls[1].receiveMs, 4000);
+  EXPECT_EQ(t.calls[2].method, "POST");
+  EXPECT_EQ(t.calls[2].body, "{\"x\":1}");
+  EXPECT_EQ(t.calls[2].headers, "Content-Type: application/json\r\n");
+  EXPECT_EQ(t.calls[2].receiveMs, 15000);
+}
+
+TEST(WfsClient, BearerTokenIsSentAndCannotInjectHeaders) {
+  ScriptedTransport t;
+  WfsClient c(&t);
+  c.setHostSpacingMs(0);
+  c.token = "abc";
+  c.postJson("https://h.example/c", "{}");
+  EXPECT_EQ(t.calls[0].headers, "Content-Type: application/json\r\nAuthorization: Bearer abc\r\n");
+  c.token = "abc\r\nX-Evil: 1";
+  c.get("https://h.example/d");
+  EXPECT_EQ(t.calls[1].headers, "Authorization: Bearer abcX-Evil: 1\r\n");
+}
+
+TEST(WfsClient, TraceLineCutsTheUrlAt120Characters) {
+  ScriptedTransport t;
+  WfsClient c(&t);
+  c.setHostSpacingMs(0);
+  std::string url = "https://h.example/" + std::string(200, 'q');
+  ::setenv("GIS_DEBUG_HTTP", "", 1);
+  ::testing::internal::CaptureStderr();
+  c.getOnce(url, 100);
+  std::string err = ::testing::internal::GetCapturedStderr();
+  ::unsetenv("GIS_DEBUG_HTTP");
+  EXPECT_EQ(err, "[http] GET " + url.substr(0, 120) + "\n");
+  ::testing::internal::CaptureStderr();
+  c.getOnce(url, 100);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(HttpHelpers, UrlEncodeKeepsOnlyUnreservedBytes) {
+  EXPECT_EQ(urlEncode("ms:A03_Granice_gmin"), "ms%3AA03_Granice_gmin");
+  EXPECT_EQ(urlEncode("a b"), "a%20b");
+  EXPECT_EQ(urlEncode("\xC5\x82"), "%C5%82");
+  EXPECT_EQ(urlEncode("AZaz09-._~"), "AZaz09-._~");
+  EXPECT_EQ(urlEncode("1,2/3+4&5=6"), "1%2C2%2F3%2B4%265%3D6");
+  EXPECT_EQ(urlEncode(std::string("\0\xff", 2)), "%00%FF");
+}
+
+TEST(HttpHelpers, FormatByteSizeUsesDecimalComma) {
+  EXPECT_EQ(formatByteSize(0), "0 B");
+  EXPECT_EQ(formatByteSize(1023), "1023 B");
+  EXPECT_EQ(formatByteSize(1024), "1,0 KB");
+  EXPECT_EQ(formatByteSize(1536), "1,5 KB");
+  EXPECT_EQ(formatByteSize(1048575), "1024,0 KB");
+  EXPECT_EQ(formatByteSize(1048576), "1,0 MB");
+  EXPECT_EQ(formatByteSize(2097152), "2,0 MB");
+  EXPECT_EQ(formatByteSize(5LL * 1024 * 1048576), "5120,0 MB");
+}
+
+TEST(HttpHelpers, HostOf) {
+  EXPECT_EQ(hostOf("https://mapy.example.pl/wss/service?x=1"), "mapy.example.pl");
+  EXPECT_EQ(hostOf("http://user@h.example:8080/p"), "user@h.example:8080");
+  EXPECT_EQ(hostOf("https://h.example"), "h.example");
+  EXPECT_EQ(hostOf("no-scheme/path"), "no-scheme/path");
+}
+
+}  // namespace
+}  // namespace veldra
