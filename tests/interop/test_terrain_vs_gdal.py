@@ -1,0 +1,232 @@
+"""ESRI ASCII grids read and contoured by veldra, checked against GDAL's own tools.
+
+Sampling: `veldra asc-sample` against `gdallocationinfo -valonly -geoloc` (GDAL returns the
+containing pixel; the bilinear reference is built from GDAL's pixel values and geotransform).
+Contours: `veldra asc-contours` against `gdal_contour` on the same grid, level by level.
+"""
+import json
+import math
+import os
+import random
+import shutil
+import subprocess
+
+import pytest
+
+VELDRA = os.environ.get("VELDRA_BIN", "")
+GDAL_TOOLS = ("gdallocationinfo", "gdalinfo", "gdal_contour")
+
+pytestmark = [
+    pytest.mark.skipif(not VELDRA or not os.path.exists(VELDRA), reason="VELDRA_BIN is not set"),
+    pytest.mark.skipif(any(shutil.which(t) is None for t in GDAL_TOOLS), reason="GDAL command-line tools missing"),
+]
+
+
+def write_asc(path, values, x, y, cell, centre=False, nodata=-9999):
+    nrows, ncols = len(values), len(values[0])
+    kx, ky = ("xllcenter", "yllcenter") if centre else ("xllcorner", "yllcorner")
+    with open(path, "w") as f:
+        f.write(f"ncols {ncols}\nnrows {nrows}\n{kx} {x}\n{ky} {y}\ncellsize {cell}\nNODATA_value {nodata}\n")
+        for row in values:  # first row northernmost
+            f.write(" ".join(repr(v) for v in row) + "\n")
+
+
+def run(*args, check=True):
+    p = subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=300)
+    if check and p.returncode != 0:
+        raise AssertionError(f"{args[0]} failed ({p.returncode}): {p.stderr}")
+    return p
+
+
+def gdal_geotransform(path):
+    info = json.loads(run("gdalinfo", "-json", path).stdout)
+    return info["geoTransform"]
+
+
+def gdal_values(path, points):
+    """Pixel values at the points; None outside the raster."""
+    text = "".join(f"{x!r} {y!r}\n" for x, y in points)
+    p = subprocess.run(["gdallocationinfo", "-valonly", "-geoloc", str(path)], input=text, capture_output=True,
+                       text=True, timeout=120)
+    lines = p.stdout.split("\n")
+    out = []
+    for i in range(len(points)):
+        s = lines[i].strip() if i < len(lines) else ""
+        out.append(float(s) if s else None)
+    return out
+
+
+def veldra_samples(paths, points):
+    args = [VELDRA, "asc-sample", *paths]
+    for x, y in points:
+        args += ["--at", f"{x!r},{y!r}"]
+    lines = run(*args).stdout.split()
+    assert len(lines) == len(points)
+    return [None if s == "nodata" else float(s) for s in lines]
+
+
+def reference_samples(path, points, nodata):
+    """Bilinear interpolation between cell centres, from GDAL's reading of the grid."""
+    info = json.loads(run("gdalinfo", "-json", path).stdout)
+    gt, (ncols, nrows) = info["geoTransform"], info["size"]
+    x0, cell, ytop = gt[0], gt[1], gt[3]
+    assert abs(cell + gt[5]) < 1e-12
+    own = gdal_values(path, points)
+    queries, frames = [], []
+    for x, y in points:
+        gx = (x - x0) / cell - 0.5
+        gy = (ytop - y) / cell - 0.5  # rows from the top, as GDAL counts them
+        c0, r0 = math.floor(gx), math.floor(gy)
+        frames.append((gx - c0, gy - r0))
+        # Neighbours past the edge hold the edge value.
+        for r in (r0, r0 + 1):
+            for c in (c0, c0 + 1):
+                cc, rr = min(max(c, 0), ncols - 1), min(max(r, 0), nrows - 1)
+                queries.append((x0 + (cc + 0.5) * cell, ytop - (rr + 0.5) * cell))
+    corners = gdal_values(path, queries)
+    out = []
+    for i, v in enumerate(own):
+        if v is None:
+            out.append(None)
+            continue
+        tx, ty = frames[i]
+        zt0, zt1, zb0, zb1 = corners[4 * i: 4 * i + 4]  # row r0 then r0 + 1 (further south)
+        if any(z == nodata for z in (zt0, zt1, zb0, zb1)):
+            out.append(None if v == nodata else v)
+        else:
+            out.append((1 - tx) * (1 - ty) * zt0 + tx * (1 - ty) * zt1 + (1 - tx) * ty * zb0 + tx * ty * zb1)
+    return out
+
+
+@pytest.mark.parametrize("centre", [False, True], ids=["corner", "centre"])
+def test_sampling_matches_gdal(tmp_path, centre):
+    rng = random.Random(11 if centre else 5)
+    ncols, nrows, cell = 23, 17, 2.5
+    # Eighths are exact in GDAL's float32 band, so values compare exactly.
+    values = [[round(rng.uniform(80, 120) * 8) / 8 for _ in range(ncols)] for _ in range(nrows)]
+    values[4][7] = values[12][0] = values[0][22] = -9999
+    x0, y0 = 512345.0, 287650.0
+    path = tmp_path / "g.asc"
+    write_asc(path, values, x0 + (cell / 2 if centre else 0), y0 + (cell / 2 if centre else 0), cell, centre=centre)
+
+    pts = [(x0 + (c + 0.5) * cell, y0 + (r + 0.5) * cell) for r in range(nrows) for c in range(ncols)]
+    pts += [(rng.uniform(x0, x0 + ncols * cell), rng.uniform(y0, y0 + nrows * cell)) for _ in range(300)]
+    pts += [(x0 + 1e-6, y0 + 1e-6), (x0 + 0.01, y0 + nrows * cell - 0.01), (x0 + ncols * cell - 1e-6, y0 + 1)]
+    pts += [(x0 + ncols * cell, y0 + 5), (x0 - 0.5, y0 + 3), (x0 + 3, y0 - 0.01)]
+
+    ours = veldra_samples([path], pts)
+    ref = reference_samples(path, pts, -9999.0)
+    for p, a, b in zip(pts, ours, ref):
+        if b is None:
+            assert a is None, f"{p}: veldra {a}, GDAL has no value"
+        else:
+            assert a is not None and abs(a - b) < 1e-9, f"{p}: veldra {a}, GDAL reference {b}"
+    # Exactly on the outer edges GDAL counts rows from the north, so its southern edge is
+    # outside; ours is the other way round: south and west inside, north and east outside.
+    edge = veldra_samples([path], [(x0, y0 + 3.5 * cell), (x0 + 3 * cell, y0), (x0 + 3, y0 + nrows * cell)])
+    assert edge[0] == gdal_values(path, [(x0, y0 + 3.5 * cell)])[0]
+    assert edge[1] == (values[nrows - 1][2] + values[nrows - 1][3]) / 2
+    assert edge[2] is None
+    # Centres give the stored values themselves.
+    own = gdal_values(path, pts[: ncols * nrows])
+    for a, b in zip(ours, own):
+        assert (a is None) == (b == -9999.0)
+        if a is not None:
+            assert a == b
+
+
+def hills(ncols, nrows):
+    def z(c, r):
+        return (120 + 9 * math.sin(c / 23.0) * math.cos(r / 17.0) + 6 * math.exp(-((c - 70) ** 2 + (r - 50) ** 2) / 400)
+                + 0.013 * c + 0.0071)
+    return [[round(z(c, nrows - 1 - r), 3) for c in range(ncols)] for r in range(nrows)]
+
+
+def line_stats(geojson_path, level_key):
+    """Per level: total length, number of lines, number of open lines."""
+    with open(geojson_path) as f:
+        doc = json.load(f)
+    per_level = {}
+    for feat in doc["features"]:
+        g = feat["geometry"]
+        if g is None or g["type"] not in ("LineString", "MultiLineString"):
+            continue
+        parts = [g["coordinates"]] if g["type"] == "LineString" else g["coordinates"]
+        for pts in parts:
+            length = sum(math.dist(pts[i][:2], pts[i + 1][:2]) for i in range(len(pts) - 1))
+            st = per_level.setdefault(round(float(feat["properties"][level_key]), 6), [0.0, 0, 0])
+            st[0] += length
+            st[1] += 1
+            st[2] += pts[0][:2] != pts[-1][:2]
+    return per_level
+
+
+def assert_like_gdal(ours, theirs, cell):
+    assert sorted(ours) == sorted(theirs)
+    total_ours = sum(v[0] for v in ours.values())
+    total_gdal = sum(v[0] for v in theirs.values())
+    assert abs(total_ours - total_gdal) <= 0.01 * total_gdal, (total_ours, total_gdal)
+    for lv, (length, count, open_lines) in theirs.items():
+        # gdal_contour carries each open end on to the raster's outer edge, half a cell further.
+        assert abs(ours[lv][0] + open_lines * cell - length) <= 0.01 * length, (lv, ours[lv], theirs[lv])
+        assert ours[lv][1:] == [count, open_lines], (lv, ours[lv], theirs[lv])
+
+
+@pytest.mark.parametrize("interval", [1.0, 2.0])
+def test_contours_match_gdal_contour(tmp_path, interval):
+    values = hills(240, 180)
+    grid = tmp_path / "hills.asc"
+    write_asc(grid, values, 600000.0, 400000.0, 1.0)
+    ours_path = tmp_path / "ours.geojson"
+    run(VELDRA, "asc-contours", grid, "--interval", interval, "--out", ours_path)
+    gdal_path = tmp_path / "gdal.geojson"
+    run("gdal_contour", "-q", "-f", "GeoJSON", "-a", "elev", "-i", interval, grid, gdal_path)
+
+    assert_like_gdal(line_stats(ours_path, "level"), line_stats(gdal_path, "elev"), 1.0)
+
+    with open(ours_path) as f:
+        doc = json.load(f)
+    assert doc["type"] == "FeatureCollection"
+    lines = [ft for ft in doc["features"] if ft["geometry"]["type"] == "LineString"]
+    labels = [ft for ft in doc["features"] if ft["geometry"]["type"] == "Point"]
+    assert lines and labels
+    for ft in lines:
+        assert isinstance(ft["properties"]["index"], bool)
+        lv = ft["properties"]["level"]
+        assert ft["properties"]["index"] == (round(lv / interval) % 5 == 0)
+    for ft in labels:
+        assert -math.pi / 2 < ft["properties"]["angle"] <= math.pi / 2
+        assert "," in ft["properties"]["text"]
+
+
+def test_adjacent_sheets_contour_like_one_grid(tmp_path):
+    values = hills(200, 120)
+    whole = tmp_path / "whole.asc"
+    write_asc(whole, values, 600000.0, 400000.0, 1.0)
+    west, east = tmp_path / "w.asc", tmp_path / "e.asc"
+    write_asc(west, [row[:110] for row in values], 600000.0, 400000.0, 1.0)
+    write_asc(east, [row[110:] for row in values], 600110.0, 400000.0, 1.0)
+    out = tmp_path / "two.geojson"
+    run(VELDRA, "asc-contours", east, west, "--interval", "1", "--out", out)
+    gdal_path = tmp_path / "gdal.geojson"
+    run("gdal_contour", "-q", "-f", "GeoJSON", "-a", "elev", "-i", "1", whole, gdal_path)
+    assert_like_gdal(line_stats(out, "level"), line_stats(gdal_path, "elev"), 1.0)
+
+
+def test_bad_inputs_fail_clearly(tmp_path):
+    good = tmp_path / "g.asc"
+    write_asc(good, hills(20, 20), 0.0, 0.0, 1.0)
+    short = tmp_path / "short.asc"
+    short.write_text("ncols 20000\nnrows 20000\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n1 2 3\n")
+    out = tmp_path / "o.geojson"
+    for args, needle in [
+        ([tmp_path / "missing.asc", "--interval", "1"], "missing.asc"),
+        ([short, "--interval", "1"], "too short"),
+        ([good, "--interval", "0.3"], "nie jest dozwolona"),
+        ([good, "--interval", "1", "--bbox", "5,5,1,1"], "--bbox"),
+    ]:
+        p = run(VELDRA, "asc-contours", *args, "--out", out, check=False)
+        assert p.returncode != 0 and needle in p.stderr, (args, p.returncode, p.stderr)
+        assert not out.exists()
+    p = run(VELDRA, "asc-sample", short, "--at", "1,1", check=False)
+    assert p.returncode != 0 and "too short" in p.stderr
