@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Paths.h"
+
+namespace veldra::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct EnvGuard {
+  std::string name;
+  std::string old;
+  bool had;
+  EnvGuard(const char* n, const char* value) : name(n) {
+    const char* o = std::getenv(n);
+    had = o != nullptr;
+    if (had) old = o;
+    if (value) ::setenv(n, value, 1); else ::unsetenv(n);
+  }
+  ~EnvGuard() {
+    if (had) ::setenv(name.c_str(), old.c_str(), 1); else ::unsetenv(name.c_str());
+  }
+};
+
+fs::path scratch(const char* name) {
+  fs::path p = fs::temp_directory_path() / (std::string("veldra_paths_") + name);
+  fs::remove_all(p);
+  fs::create_directories(p);
+  return p;
+}
+
+TEST(Paths, FoldersFollowXdgVariablesThenHome) {
+  EnvGuard c("XDG_CONFIG_HOME", "/x/config");
+  EnvGuard l("XDG_CACHE_HOME", "");
+  EnvGuard h("HOME", "/home/ola");
+  EXPECT_EQ(roamingDataDir(), fs::path("/x/config"));
+  EXPECT_EQ(localDataDir(), fs::path("/home/ola/.cache"));   // empty variable counts as unset
+  EnvGuard noHome("HOME", nullptr);
+  EXPECT_EQ(localDataDir(), fs::path("."));
+}
+
+TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
+  fs::path dir = scratch("diag");
+  {
+    EnvGuard d("VELDRA_DIAG_DIR", dir.c_str());
+    appendDiagLine("orvane_test.txt", "a=1");
+    appendDiagLine("orvane_test.txt", "b=2");
+    rewriteDiagFile("orvane_geo.txt", "x\n");
+    rewriteDiagFile("orvane_geo.txt", "y\n");
+    std::string text;
+    ASSERT_TRUE(readWholeFile(dir / "orvane_test.txt", text));
+    EXPECT_EQ(text, "a=1\nb=2\n");
+    ASSERT_TRUE(readWholeFile(dir / "orvane_geo.txt", text));
+    EXPECT_EQ(text, "y\n");
+  }
+  {
+    // A folder that cannot exist: a regular file in its way.
+    EnvGuard d("VELDRA_DIAG_DIR", (dir / "orvane_test.txt" / "sub").c_str());
+    EXPECT_NO_THROW(appendDiagLine("f.txt", "x"));
+  }
+  EnvGuard none("VELDRA_DIAG_DIR", nullptr);
+  EXPECT_EQ(diagDir(), fs::path("/tmp"));
+  fs::remove_all(dir);
+}
+
+TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
+  fs::path dir = scratch("atomic");
+  fs::path f = dir / "deep" / "file.json";
+  ASSERT_EQ(writeFileAtomically(f, "first"), "");
+  ASSERT_EQ(writeFileAtomically(f, std::string(100000, 'x')), "");
+  ASSERT_EQ(writeFileAtomically(f, ""), "");
+  std::string text = "junk";
+  ASSERT_TRUE(readWholeFile(f, text));
+  EXPECT_EQ(text, "");
+  int n = 0;
+  for (auto& e : fs::directory_iterator(dir / "deep")) { (void)e; ++n; }
+  EXPECT_EQ(n, 1);
+  fs::remove_all(dir);
+}
+
+TEST(Paths, ConcurrentWritersNeverTearTheFile) {
+  fs::path dir = scratch("race");
+  fs::path f = dir / "s.json";
+  std::vector<std::thread> ts;
+  for (int t = 0; t < 4; ++t)
+    ts.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) ASSERT_EQ(writeFileAtomically(f, std::string(4096, char('a' + t))), "");
+    });
+  for (auto& t : ts) t.join();
+  std::string text;
+  ASSERT_TRUE(readWholeFile(f, text));
+  ASSERT_EQ(text.size(), 4096u);
+  EXPECT_EQ(text.find_first_not_of(text[0]), std::string::npos);
+  fs::remove_all(dir);
+}
+
+TEST(Paths, ReadingAMissingFileFails) {
+  std::string text;
+  EXPECT_FALSE(readWholeFile("/nonexistent/veldra/x", text));
+}
+
+}  // namespace
+}  // namespace veldra::platform
