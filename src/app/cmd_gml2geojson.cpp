@@ -108,28 +108,41 @@ int run(const std::vector<std::string>& args) {
     std::cerr << "gml2geojson: " << error << "\n";
     return 1;
   }
-  const veldra::GmlDiagnosis diag = veldra::GmlParser::diagnose(text);
-  using Kind = veldra::GmlDiagnosis::Kind;
-  switch (diag.kind) {
-    case Kind::XmlError:
-      std::cerr << "gml2geojson: " << file << ": niepoprawny XML: " << diag.message << "\n";
-      return 3;
-    case Kind::TooDeep:
-      std::cerr << "gml2geojson: " << file << ": " << diag.message << "\n";
-      return 3;
-    case Kind::ExceptionReport:
-      std::cerr << "gml2geojson: " << file << ": usluga zwrocila raport wyjatku OGC"
-                << (diag.message.empty() ? std::string() : ": " + diag.message) << "\n";
-      return 3;
-    case Kind::NotFeatureCollection:
-      std::cerr << "gml2geojson: " << file << ": uwaga: element glowny " << diag.message
-                << " nie jest kolekcja obiektow WFS\n";
-      break;
-    case Kind::FeatureCollection:
-      break;
-  }
   const auto features = veldra::GmlParser::parseFeatureCollection(text, static_cast<veldra::DataType>(dataType));
-  std::cout << (planar ? planarDump(features) : veldra::toGeoJson(features)) << "\n";
+  if (features.empty()) {
+    // Nothing read: tell broken XML and service exceptions apart from an empty answer.
+    const veldra::GmlDiagnosis diag = veldra::GmlParser::diagnose(text);
+    using Kind = veldra::GmlDiagnosis::Kind;
+    switch (diag.kind) {
+      case Kind::XmlError:
+        std::cerr << "gml2geojson: " << file << ": niepoprawny XML: " << diag.message << "\n";
+        return 3;
+      case Kind::TooDeep:
+        std::cerr << "gml2geojson: " << file << ": " << diag.message << "\n";
+        return 3;
+      case Kind::ExceptionReport:
+        std::cerr << "gml2geojson: " << file << ": usluga zwrocila raport wyjatku OGC"
+                  << (diag.message.empty() ? std::string() : ": " + diag.message) << "\n";
+        return 3;
+      case Kind::NotFeatureCollection:
+        std::cerr << "gml2geojson: " << file << ": uwaga: element glowny " << diag.message
+                  << " nie jest kolekcja obiektow WFS\n";
+        break;
+      case Kind::FeatureCollection:
+        break;
+    }
+  }
+  if (planar) {
+    std::cout << planarDump(features) << "\n";
+  } else {
+    veldra::writeGeoJson(std::cout, features);
+    std::cout << "\n";
+  }
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << "gml2geojson: blad zapisu na standardowe wyjscie\n";
+    return 1;
+  }
   std::cerr << "gml2geojson: " << features.size() << " obiektow\n";
   return 0;
 }

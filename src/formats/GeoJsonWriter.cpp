@@ -1,6 +1,9 @@
 #include "formats/GeoJsonWriter.h"
 
+#include <charconv>
 #include <cmath>
+#include <ostream>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -10,28 +13,6 @@ namespace veldra {
 namespace {
 
 using nlohmann::json;
-
-// Far outside the projection's domain the series give inf or NaN, which JSON would write as null.
-thread_local bool tNonFinite = false;
-
-json position(const Point2& p) {
-  const auto [lat, lon] = pl1992ToWgs84(p.x, p.y);
-  if (!std::isfinite(lat) || !std::isfinite(lon)) tNonFinite = true;
-  return json::array({lon, lat});
-}
-
-json pointArray(const std::vector<Point2>& pts) {
-  json a = json::array();
-  for (const Point2& p : pts) a.push_back(position(p));
-  return a;
-}
-
-json polygonRings(const Polygon2& poly) {
-  json rings = json::array();
-  rings.push_back(pointArray(poly.outer));
-  for (const auto& hole : poly.holes) rings.push_back(pointArray(hole));
-  return rings;
-}
 
 }  // namespace
 
@@ -47,41 +28,130 @@ std::string geoJsonKind(DataType type) {
   }
 }
 
-std::string toGeoJson(const std::vector<GisFeature>& features) {
-  json collection = {{"type", "FeatureCollection"}, {"features", json::array()}};
-  json& out = collection["features"];
-  for (const GisFeature& f : features) {
-    tNonFinite = false;
-    json geometry;
-    if (!f.polygons.empty()) {
-      if (f.polygons.size() == 1) {
-        geometry = {{"type", "Polygon"}, {"coordinates", polygonRings(f.polygons.front())}};
-      } else {
-        json polys = json::array();
-        for (const auto& poly : f.polygons) polys.push_back(polygonRings(poly));
-        geometry = {{"type", "MultiPolygon"}, {"coordinates", std::move(polys)}};
-      }
-    } else if (!f.lines.empty()) {
-      if (f.lines.size() == 1) {
-        geometry = {{"type", "LineString"}, {"coordinates", pointArray(f.lines.front())}};
-      } else {
-        json lines = json::array();
-        for (const auto& line : f.lines) lines.push_back(pointArray(line));
-        geometry = {{"type", "MultiLineString"}, {"coordinates", std::move(lines)}};
-      }
-    } else if (f.hasPoint) {
-      geometry = {{"type", "Point"}, {"coordinates", position(f.point)}};
-    } else {
-      continue;
-    }
-    if (tNonFinite) continue;
-    json props = json::object();
-    for (const auto& [key, value] : f.attributes) props[key] = value;
-    props["_kind"] = geoJsonKind(f.type);
-    out.push_back({{"type", "Feature"}, {"properties", std::move(props)}, {"geometry", std::move(geometry)}});
+namespace {
+
+// Shortest text that reads back to the same double, with ".0" on integral values as the JSON
+// library writes them.
+void appendNumber(std::string& out, double v) {
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+  if (std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)).find_first_of(".e") == std::string_view::npos)
+    out += ".0";
+}
+
+bool appendPosition(std::string& out, const Point2& p) {
+  const auto [lat, lon] = pl1992ToWgs84(p.x, p.y);
+  // Far outside the projection's domain the series give inf or NaN, which JSON cannot hold.
+  if (!std::isfinite(lat) || !std::isfinite(lon)) return false;
+  out += '[';
+  appendNumber(out, lon);
+  out += ',';
+  appendNumber(out, lat);
+  out += ']';
+  return true;
+}
+
+bool appendPoints(std::string& out, const std::vector<Point2>& pts) {
+  out += '[';
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    if (i) out += ',';
+    if (!appendPosition(out, pts[i])) return false;
   }
+  out += ']';
+  return true;
+}
+
+bool appendRings(std::string& out, const Polygon2& poly) {
+  out += '[';
+  if (!appendPoints(out, poly.outer)) return false;
+  for (const auto& hole : poly.holes) {
+    out += ',';
+    if (!appendPoints(out, hole)) return false;
+  }
+  out += ']';
+  return true;
+}
+
+// Appends one feature; false (and out unchanged) when it has no geometry or cannot be projected.
+// Keys are written in the library's order: geometry, properties, type; coordinates before type.
+bool appendFeature(std::string& out, const GisFeature& f) {
+  const std::size_t mark = out.size();
+  out += "{\"geometry\":{\"coordinates\":";
+  const char* type = nullptr;
+  bool ok = true;
+  if (!f.polygons.empty()) {
+    if (f.polygons.size() == 1) {
+      type = "Polygon";
+      ok = appendRings(out, f.polygons.front());
+    } else {
+      type = "MultiPolygon";
+      out += '[';
+      for (std::size_t i = 0; ok && i < f.polygons.size(); ++i) {
+        if (i) out += ',';
+        ok = appendRings(out, f.polygons[i]);
+      }
+      out += ']';
+    }
+  } else if (!f.lines.empty()) {
+    if (f.lines.size() == 1) {
+      type = "LineString";
+      ok = appendPoints(out, f.lines.front());
+    } else {
+      type = "MultiLineString";
+      out += '[';
+      for (std::size_t i = 0; ok && i < f.lines.size(); ++i) {
+        if (i) out += ',';
+        ok = appendPoints(out, f.lines[i]);
+      }
+      out += ']';
+    }
+  } else if (f.hasPoint) {
+    type = "Point";
+    ok = appendPosition(out, f.point);
+  }
+  if (!type || !ok) {
+    out.resize(mark);
+    return false;
+  }
+  out += ",\"type\":\"";
+  out += type;
+  out += "\"},\"properties\":";
+  json props = json::object();
+  for (const auto& [key, value] : f.attributes) props[key] = value;
+  props["_kind"] = geoJsonKind(f.type);
   // Attribute texts come from services unchecked; invalid UTF-8 must not abort the preview.
-  return collection.dump(-1, ' ', true, json::error_handler_t::replace);
+  out += props.dump(-1, ' ', true, json::error_handler_t::replace);
+  out += ",\"type\":\"Feature\"}";
+  return true;
+}
+
+// The compact text of {"features": [...], "type": "FeatureCollection"}, produced feature by feature.
+template <class Sink>
+void writeCollection(const std::vector<GisFeature>& features, Sink&& sink) {
+  sink("{\"features\":[");
+  bool first = true;
+  std::string buf;
+  for (const GisFeature& f : features) {
+    buf.clear();
+    if (!first) buf += ',';
+    if (!appendFeature(buf, f)) continue;
+    first = false;
+    sink(buf);
+  }
+  sink("],\"type\":\"FeatureCollection\"}");
+}
+
+}  // namespace
+
+std::string toGeoJson(const std::vector<GisFeature>& features) {
+  std::string out;
+  writeCollection(features, [&](std::string_view s) { out += s; });
+  return out;
+}
+
+void writeGeoJson(std::ostream& out, const std::vector<GisFeature>& features) {
+  writeCollection(features, [&](std::string_view s) { out.write(s.data(), static_cast<std::streamsize>(s.size())); });
 }
 
 }  // namespace veldra

@@ -11,16 +11,22 @@ namespace {
 
 thread_local std::uint32_t tDefaultEpsg = 0;
 
+// When a member is parsed on its own, the srsName of its nearest ancestor outside the member.
+struct OuterSrs {
+  bool set = false;
+  SrsInfo srs;
+};
+thread_local OuterSrs tOuterSrs;
+
 // Text values are stored in their element (fewer nodes); reading through child_value() is unchanged.
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_embed_pcdata;
 
-std::string_view localName(const char* qname) {
-  std::string_view n(qname);
+std::string_view localName(std::string_view n) {
   const auto colon = n.find(':');
   return colon == std::string_view::npos ? n : n.substr(colon + 1);
 }
 
-std::string_view localName(const pugi::xml_node& node) { return localName(node.name()); }
+std::string_view localName(const pugi::xml_node& node) { return localName(std::string_view(node.name())); }
 
 // Next element after `node` in document order, not leaving the subtree of `root`.
 pugi::xml_node nextElement(pugi::xml_node node, const pugi::xml_node& root) {
@@ -284,6 +290,7 @@ SrsInfo GmlParser::srsOf(const pugi::xml_node& element) {
       return {epsg, epsg == 2180 || isPl2000(epsg)};
     }
   }
+  if (tOuterSrs.set) return tOuterSrs.srs;
   return {tDefaultEpsg, isPl2000(tDefaultEpsg)};
 }
 
@@ -308,34 +315,316 @@ Point2 GmlParser::readCoordinatePair(double a, double b, const SrsInfo& srs) {
   return srs.northingFirst ? Point2{b, a} : Point2{a, b};
 }
 
-std::vector<GisFeature> GmlParser::parseFeatureCollection(std::string_view text, DataType dataType) {
+namespace {
+
+// Reads every member at or below root (document order, nested members too).
+void readMembers(const pugi::xml_node& root, DataType dataType, std::vector<double>& numbers,
+                 std::vector<GisFeature>& out) {
+  auto visit = [&](const pugi::xml_node& member) {
+    const std::string_view name = localName(member);
+    if (name != "member" && name != "featureMember") return true;
+    pugi::xml_node feature = member.first_child();
+    while (feature && feature.type() != pugi::node_element) feature = feature.next_sibling();
+    if (!feature) return true;
+    GisFeature f;
+    f.type = dataType;
+    FeatureReader reader{feature, numbers};
+    reader.readGeometry(f);
+    reader.readAttributes(f);
+    f.attributes["_typ"] = std::string(localName(feature));
+    if (!f.polygons.empty() || !f.lines.empty() || f.hasPoint) out.push_back(std::move(f));
+    return true;
+  };
+  forEachDescendant(root, visit);
+}
+
+// ---- Member-by-member reading -------------------------------------------------------------------
+// A whole-document tree costs several times the text; reading one member at a time keeps the peak
+// near the size of the result. A strict scan of the text finds the members, the srsName in force
+// around each one and the document default. Whatever the scan does not fully understand (other
+// encodings, DOCTYPE, processing instructions, unusual syntax, any doubt about well-formedness)
+// sends the text to the whole-document path, which stays the reference.
+
+struct MemberSpan {
+  std::size_t begin = 0, end = 0;
+  int outerSrs = -1;   // index into ScanPlan::srsNames, -1 when no ancestor has one
+};
+
+struct ScanPlan {
+  std::vector<MemberSpan> members;
+  std::vector<std::string_view> srsNames;
+  std::uint32_t defaultEpsg = 0;
+  bool tooDeep = false;
+};
+
+bool isNameStart(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+}
+bool isNameChar(unsigned char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+class MemberScanner {
+ public:
+  explicit MemberScanner(std::string_view t) : t_(t) {}
+
+  // False: use the whole-document path.
+  bool run(ScanPlan& plan) {
+    if (t_.find('\0') != std::string_view::npos) return false;
+    if (t_.size() >= 3 && static_cast<unsigned char>(t_[0]) == 0xEF && static_cast<unsigned char>(t_[1]) == 0xBB &&
+        static_cast<unsigned char>(t_[2]) == 0xBF)
+      p_ = 3;
+    if (t_.compare(p_, 5, "<?xml") == 0 && !declaration()) return false;
+    bool rootSeen = false, defaultFound = false;
+    std::size_t memberStart = 0, memberDepth = 0;
+    bool inMember = false;
+    while (true) {
+      const std::size_t lt = t_.find('<', p_);
+      if (stack_.empty()) {
+        // Outside the root only white space and comments.
+        for (std::size_t i = p_; i < (lt == std::string_view::npos ? t_.size() : lt); ++i)
+          if (!isSpace(t_[i])) return false;
+      }
+      if (lt == std::string_view::npos) break;
+      p_ = lt;
+      if (t_.compare(p_, 4, "<!--") == 0) {
+        const std::size_t e = t_.find("-->", p_ + 4);
+        if (e == std::string_view::npos) return false;
+        p_ = e + 3;
+        continue;
+      }
+      if (t_.compare(p_, 9, "<![CDATA[") == 0) {
+        if (stack_.empty()) return false;
+        const std::size_t e = t_.find("]]>", p_ + 9);
+        if (e == std::string_view::npos) return false;
+        p_ = e + 3;
+        continue;
+      }
+      if (p_ + 1 >= t_.size()) return false;
+      const unsigned char c = static_cast<unsigned char>(t_[p_ + 1]);
+      if (c == '/') {
+        std::string_view name;
+        if (!endTag(name)) return false;
+        if (stack_.empty() || stack_.back().name != name) return false;
+        stack_.pop_back();
+        if (inMember && stack_.size() == memberDepth) {
+          plan.members.push_back({memberStart, p_, memberOuterSrs_});
+          inMember = false;
+        }
+        if (stack_.empty()) rootClosed_ = true;
+        continue;
+      }
+      if (!isNameStart(c)) return false;   // <? <! and anything odd
+      if (rootClosed_) return false;       // a second root element
+      const std::size_t tagStart = p_;
+      std::string_view name, srsName;
+      bool selfClosing = false, hasSrs = false;
+      if (!startTag(name, srsName, hasSrs, selfClosing)) return false;
+      if (hasSrs && srsName.find('&') != std::string_view::npos) return false;  // would need entity decoding
+      const bool isRoot = !rootSeen;
+      rootSeen = true;
+      if (isRoot) {
+        if (hasSrs) {
+          plan.defaultEpsg = GmlParser::parseSrsEpsg(srsName);
+          defaultFound = true;
+        }
+      } else if (!defaultFound && hasSrs) {
+        plan.defaultEpsg = GmlParser::parseSrsEpsg(srsName);
+        defaultFound = true;
+      }
+      const int parentSrs = stack_.empty() ? -1 : stack_.back().srs;
+      int srs = parentSrs;
+      if (hasSrs) {
+        plan.srsNames.push_back(srsName);
+        srs = static_cast<int>(plan.srsNames.size()) - 1;
+      }
+      const std::string_view local = localName(name);
+      const bool member = local == "member" || local == "featureMember";
+      if (member && !inMember) {
+        inMember = true;
+        memberStart = tagStart;
+        memberDepth = stack_.size();
+        memberOuterSrs_ = parentSrs;
+      }
+      if (selfClosing) {
+        if (stack_.size() + 1 > static_cast<std::size_t>(GmlParser::kMaxDepth)) plan.tooDeep = true;
+        if (inMember && stack_.size() == memberDepth) {
+          plan.members.push_back({memberStart, p_, memberOuterSrs_});
+          inMember = false;
+        }
+        if (stack_.empty()) rootClosed_ = true;
+        continue;
+      }
+      stack_.push_back({name, srs});
+      if (stack_.size() > static_cast<std::size_t>(GmlParser::kMaxDepth)) plan.tooDeep = true;
+    }
+    return rootSeen && stack_.empty() && rootClosed_;
+  }
+
+ private:
+  struct Open {
+    std::string_view name;
+    int srs;
+  };
+
+  void skipSpace() {
+    while (p_ < t_.size() && isSpace(t_[p_])) ++p_;
+  }
+
+  bool name(std::string_view& out) {
+    const std::size_t b = p_;
+    if (p_ >= t_.size() || !isNameStart(static_cast<unsigned char>(t_[p_]))) return false;
+    while (p_ < t_.size() && isNameChar(static_cast<unsigned char>(t_[p_]))) ++p_;
+    out = t_.substr(b, p_ - b);
+    return true;
+  }
+
+  // <?xml ... ?> at the very start; only UTF-8 (or no encoding) is read here.
+  bool declaration() {
+    const std::size_t e = t_.find("?>", p_);
+    if (e == std::string_view::npos) return false;
+    const std::string_view decl = t_.substr(p_, e + 2 - p_);
+    if (decl.find('<', 1) != std::string_view::npos) return false;
+    const std::size_t enc = decl.find("encoding");
+    if (enc != std::string_view::npos) {
+      std::size_t q = decl.find_first_of("'\"", enc);
+      if (q == std::string_view::npos) return false;
+      const std::size_t q2 = decl.find(decl[q], q + 1);
+      if (q2 == std::string_view::npos) return false;
+      const std::string_view value = decl.substr(q + 1, q2 - q - 1);
+      if (!equalsNoCase(value, "utf-8") && !equalsNoCase(value, "utf8")) return false;
+    }
+    p_ = e + 2;
+    return true;
+  }
+
+  bool startTag(std::string_view& tagName, std::string_view& srsName, bool& hasSrs, bool& selfClosing) {
+    ++p_;
+    if (!name(tagName)) return false;
+    while (true) {
+      const std::size_t before = p_;
+      skipSpace();
+      if (p_ >= t_.size()) return false;
+      if (t_[p_] == '>') {
+        ++p_;
+        return true;
+      }
+      if (t_[p_] == '/') {
+        if (p_ + 1 >= t_.size() || t_[p_ + 1] != '>') return false;
+        p_ += 2;
+        selfClosing = true;
+        return true;
+      }
+      if (p_ == before) return false;   // attributes must be separated by white space
+      std::string_view attr;
+      if (!name(attr)) return false;
+      skipSpace();
+      if (p_ >= t_.size() || t_[p_] != '=') return false;
+      ++p_;
+      skipSpace();
+      if (p_ >= t_.size() || (t_[p_] != '"' && t_[p_] != '\'')) return false;
+      const char quote = t_[p_++];
+      const std::size_t e = t_.find(quote, p_);
+      if (e == std::string_view::npos) return false;
+      const std::string_view value = t_.substr(p_, e - p_);
+      if (value.find('<') != std::string_view::npos) return false;
+      if (attr == "srsName" && !hasSrs) {
+        srsName = value;
+        hasSrs = true;
+      }
+      p_ = e + 1;
+    }
+  }
+
+  bool endTag(std::string_view& tagName) {
+    p_ += 2;
+    if (!name(tagName)) return false;
+    skipSpace();
+    if (p_ >= t_.size() || t_[p_] != '>') return false;
+    ++p_;
+    return true;
+  }
+
+  std::string_view t_;
+  std::size_t p_ = 0;
+  std::vector<Open> stack_;
+  bool rootClosed_ = false;
+  int memberOuterSrs_ = -1;
+};
+
+struct OuterSrsScope {
+  explicit OuterSrsScope(const SrsInfo& srs) { tOuterSrs = {true, srs}; }
+  ~OuterSrsScope() { tOuterSrs = {}; }
+};
+
+}  // namespace
+
+std::vector<GisFeature> GmlParser::parseFeatureCollectionWholeDocument(std::string_view text, DataType dataType) {
   std::vector<GisFeature> out;
   try {
     pugi::xml_document doc;
     pugi::xml_parse_result result;
     tDefaultEpsg = 0;
+    tOuterSrs = {};
     if (!loadDocument(doc, text, result)) return out;
     if (maxDepth(doc) > kMaxDepth) return out;
     tDefaultEpsg = documentDefaultEpsg(doc);
-
     std::vector<double> numbers;
-    forEachDescendant(doc, [&](const pugi::xml_node& member) {
-      const std::string_view name = localName(member);
-      if (name != "member" && name != "featureMember") return true;
-      pugi::xml_node feature = member.first_child();
-      while (feature && feature.type() != pugi::node_element) feature = feature.next_sibling();
-      if (!feature) return true;
-      GisFeature f;
-      f.type = dataType;
-      FeatureReader reader{feature, numbers};
-      reader.readGeometry(f);
-      reader.readAttributes(f);
-      f.attributes["_typ"] = std::string(localName(feature));
-      if (!f.polygons.empty() || !f.lines.empty() || f.hasPoint) out.push_back(std::move(f));
-      return true;
-    });
+    readMembers(doc, dataType, numbers, out);
   } catch (const std::exception&) {
     // Out of memory on a huge document: nothing usable.
+    out.clear();
+  }
+  return out;
+}
+
+std::vector<GisFeature> GmlParser::parseFeatureCollection(std::string_view text, DataType dataType) {
+  ScanPlan plan;
+  try {
+    if (!MemberScanner(text).run(plan)) return parseFeatureCollectionWholeDocument(text, dataType);
+  } catch (const std::exception&) {
+    return parseFeatureCollectionWholeDocument(text, dataType);
+  }
+  std::vector<GisFeature> out;
+  tDefaultEpsg = 0;
+  tOuterSrs = {};
+  if (plan.tooDeep) return out;
+  tDefaultEpsg = plan.defaultEpsg;
+  try {
+    std::vector<double> numbers;
+    pugi::xml_document doc;
+    for (const MemberSpan& m : plan.members) {
+      pugi::xml_parse_result result = doc.load_buffer(text.data() + m.begin, m.end - m.begin, kParseOptions);
+      // The scan and pugixml disagree: let the whole-document path decide.
+      if (!result) return parseFeatureCollectionWholeDocument(text, dataType);
+      SrsInfo outer{tDefaultEpsg, isPl2000(tDefaultEpsg)};
+      bool haveOuter = false;
+      if (m.outerSrs >= 0) {
+        // Decoded as pugixml would: the scan refused values with entity references.
+        std::string value(plan.srsNames[static_cast<std::size_t>(m.outerSrs)]);
+        for (char& ch : value)
+          if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
+        const std::uint32_t epsg = parseSrsEpsg(value);
+        outer = {epsg, epsg == 2180 || isPl2000(epsg)};
+        haveOuter = true;
+      }
+      if (haveOuter) {
+        OuterSrsScope scope(outer);
+        readMembers(doc, dataType, numbers, out);
+      } else {
+        readMembers(doc, dataType, numbers, out);
+      }
+    }
+  } catch (const std::exception&) {
     out.clear();
   }
   return out;

@@ -38,6 +38,10 @@ class GmlParser {
   // Malformed XML gives an empty sequence; never throws for any input.
   static std::vector<GisFeature> parseFeatureCollection(std::string_view text, DataType dataType);
 
+  // Same result from one tree of the whole document: the reference for parseFeatureCollection, which
+  // reads member by member where it safely can.
+  static std::vector<GisFeature> parseFeatureCollectionWholeDocument(std::string_view text, DataType dataType);
+
   static GmlDiagnosis diagnose(std::string_view text);
 
   // Last run of digits (value > 0) after the first "EPSG"; 0 when none.

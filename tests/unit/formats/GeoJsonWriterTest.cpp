@@ -98,3 +98,51 @@ TEST(GeoJsonWriter, EmptyAndUnprojectableInput) {
 
 }  // namespace
 }  // namespace veldra
+
+namespace veldra {
+namespace {
+
+// The hand-written text must be exactly what the JSON library would dump for the same document.
+TEST(GeoJsonWriter, TextEqualsLibraryDumpOfTheSameDocument) {
+  std::vector<GisFeature> fs(3);
+  fs[0].type = DataType::Pog;
+  fs[0].polygons.push_back({{at(52, 21), at(52, 21.5), at(52.25, 21.125), at(52, 21)}, {{at(52.1, 21.1), at(52.11, 21.2)}}});
+  fs[0].polygons.push_back({{at(50, 19)}, {}});
+  fs[0].attributes = {{"a\"b", "x\\y\n\x01"}, {"Z", "\xC4\x85"}, {"_typ", "t"}};
+  fs[1].type = DataType::Teren;
+  fs[1].lines = {{at(49.5, 14.5), at(54.5, 24.0)}};
+  fs[2].hasPoint = true;
+  fs[2].point = {500000, 500000};
+
+  json expected = {{"type", "FeatureCollection"}, {"features", json::array()}};
+  auto pos = [](const Point2& p) {
+    const auto [lat, lon] = pl1992ToWgs84(p.x, p.y);
+    return json::array({lon, lat});
+  };
+  auto arr = [&](const std::vector<Point2>& pts) {
+    json a = json::array();
+    for (const auto& p : pts) a.push_back(pos(p));
+    return a;
+  };
+  json mp = json::array();
+  for (const auto& poly : fs[0].polygons) {
+    json rings = json::array({arr(poly.outer)});
+    for (const auto& h : poly.holes) rings.push_back(arr(h));
+    mp.push_back(rings);
+  }
+  json p0 = json::object();
+  for (const auto& [k, v] : fs[0].attributes) p0[k] = v;
+  p0["_kind"] = "pog";
+  expected["features"].push_back(
+      {{"type", "Feature"}, {"properties", p0}, {"geometry", {{"type", "MultiPolygon"}, {"coordinates", mp}}}});
+  expected["features"].push_back({{"type", "Feature"},
+                                  {"properties", {{"_kind", "inne"}}},
+                                  {"geometry", {{"type", "LineString"}, {"coordinates", arr(fs[1].lines[0])}}}});
+  expected["features"].push_back({{"type", "Feature"},
+                                  {"properties", {{"_kind", "dzialka"}}},
+                                  {"geometry", {{"type", "Point"}, {"coordinates", pos(fs[2].point)}}}});
+  EXPECT_EQ(toGeoJson(fs), expected.dump(-1, ' ', true));
+}
+
+}  // namespace
+}  // namespace veldra
