@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "net/Endpoints.h"
+#include "unit/net/NetTestSupport.h"
+
+namespace veldra::endpoints {
+namespace {
+
+TEST(Endpoints, EveryServiceHasAnHttpsAddressOnAKnownHost) {
+  for (int i = 0; i <= static_cast<int>(Service::BasemapStyleBright); ++i) {
+    const std::string& u = url(static_cast<Service>(i));
+    ASSERT_EQ(u.rfind("https://", 0), 0u) << i;
+    bool known = false;
+    for (const auto& h : publicHosts()) known = known || u.rfind(h.origin, 0) == 0;
+    EXPECT_TRUE(known) << u;  // so that a loopback table covers every service
+  }
+}
+
+TEST(Endpoints, FirstMatchingPrefixWins) {
+  auto t = parseRewriteTable(R"({"rewrite": [["https://a.example/x", "http://127.0.0.1:1/one"],
+                                              ["https://a.example", "http://127.0.0.1:1/two"]]})");
+  ASSERT_EQ(t.error, "");
+  EXPECT_EQ(applyRewrite(t, "https://a.example/x/y?q=1").url, "http://127.0.0.1:1/one/y?q=1");
+  EXPECT_EQ(applyRewrite(t, "https://a.example/z").url, "http://127.0.0.1:1/two/z");
+  EXPECT_EQ(applyRewrite(t, "https://b.example/z").url, "https://b.example/z");  // not strict: untouched
+}
+
+TEST(Endpoints, StrictTableRefusesUncoveredAddresses) {
+  auto t = loopbackRewrites("http://127.0.0.1:9");
+  EXPECT_TRUE(t.strict);
+  auto r = applyRewrite(t, "https://powiat.example.pl/wfs");
+  EXPECT_EQ(r.url, "");
+  EXPECT_EQ(r.error, "Brak polaczenia z powiat.example.pl");
+  EXPECT_EQ(applyRewrite(t, url(Service::LidarIndexWfs)).url,
+            "http://127.0.0.1:9/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze");
+}
+
+TEST(Endpoints, TableSurvivesItsOwnJson) {
+  auto t = loopbackRewrites("http://127.0.0.1:9");
+  auto back = parseRewriteTable(rewriteTableJson(t));
+  ASSERT_EQ(back.error, "");
+  EXPECT_TRUE(back.strict);
+  ASSERT_EQ(back.rules.size(), t.rules.size());
+  EXPECT_EQ(back.rules[0].to, t.rules[0].to);
+}
+
+TEST(Endpoints, BadFilesAreErrorsNeverIgnored) {
+  for (const char* text : {"", "[]", "{\"rewrite\": {}}", "{\"rewrite\": [[\"a\", 1]]}",
+                           "{\"rewrite\": [[\"\", \"http://x\"]]}", "{\"rewrite\": [[\"a\",\"b\",\"c\"]]}",
+                           "{\"strict\": \"yes\"}", "{\"rewrite\": [[\"a\", \"b\"]"}) {
+    auto t = parseRewriteTable(text);
+    EXPECT_NE(t.error, "") << text;
+    EXPECT_NE(applyRewrite(t, "https://a/x").error, "") << text;
+  }
+  auto missing = loadRewriteTable("/nonexistent/endpoints.json");
+  EXPECT_NE(missing.error.find("/nonexistent/endpoints.json"), std::string::npos);
+  EXPECT_EQ(parseRewriteTable("{}").error, "");
+}
+
+TEST(Endpoints, ProcessTableFromAFile) {
+  veldra::testing::TempDir tmp;
+  auto file = tmp.path() / "ep.json";
+  std::ofstream(file) << R"({"rewrite": [["https://a.example", "http://127.0.0.1:5"]], "strict": true})";
+  setProcessRewriteTable(loadRewriteTable(file.string()));
+  EXPECT_EQ(route("https://a.example/p").url, "http://127.0.0.1:5/p");
+  EXPECT_NE(route("https://b.example/p").error, "");
+  setProcessRewriteTable(std::nullopt);
+}
+
+}  // namespace
+}  // namespace veldra::endpoints

@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "geo/Projections.h"
+#include "net/Geocoding.h"
+#include "net/UrbanRegistry.h"
+#include "net/WfsClient.h"
+
+namespace veldra {
+namespace {
+
+using nlohmann::json;
+
+// Answers from a script and records what was asked.
+class Script : public HttpTransport {
+ public:
+  struct Call {
+    std::string method, url, body;
+  };
+  std::deque<TransportResponse> answers;
+  std::vector<Call> calls;
+  TransportResponse performRequest(const std::string& method, const std::string& url, const std::string&,
+                                   const std::string& body, long, long, const std::string&) override {
+    calls.push_back({method, url, body});
+    if (answers.empty()) return {0, "", "Brak polaczenia z test", false};
+    auto a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
+    return {};
+  }
+};
+
+TransportResponse ok(std::string body) { return {200, std::move(body), "", true}; }
+
+struct NetScript : ::testing::Test {
+  Script t;
+  WfsClient client{&t};
+  void SetUp() override {
+    client.setHostSpacingMs(0);
+    setRegistryRetryScale(0.0);
+  }
+  void TearDown() override { setRegistryRetryScale(1.0); }
+};
+
+TEST(UrbanRegistry, QueryBodyIsCompactSortedAndExact) {
+  EXPECT_EQ(buildActQuery("", "1465011"),
+            R"({"criteria":{"levelList":[],"parcelIdentifier":null,"planTypeList":["MUNICIPAL_GENERAL_PLAN",)"
+            R"("LOCAL_SPATIAL_DEVELOPMENT_PLAN"],"planValidFrom":null,"planValidTo":null,"plansGroup":"ALL",)"
+            R"("publishDateFrom":null,"publishDateTo":null,"publishedActVersions":"CURRENT","query":null,)"
+            R"("statusList":[],"tercCodeList":["1465011"]},"page":{"number":1,"size":10,)"
+            R"("sort":{"direction":"desc","sortBy":"publishDate"}}})");
+  const json j = json::parse(buildActQuery("146501_1.0001.12", ""));
+  EXPECT_TRUE(j["criteria"]["tercCodeList"].is_null());
+  EXPECT_EQ(j["criteria"]["parcelIdentifier"], "146501_1.0001.12");
+}
+
+TEST(UrbanRegistry, ActIdsAsNumbersOrTextAndSkippedElements) {
+  auto acts = parseActs(R"({"publishedActs":[{"publishedActId":12345,"title":"A","planType":"MUNICIPAL_GENERAL_PLAN"},
+      {"title":"no id"},{"publishedActId":"abc-1","publishDate":"2025-01-01","tercCode":5},
+      {"publishedActId":-7},{"publishedActId":[1]},17]})");
+  ASSERT_EQ(acts.size(), 3u);
+  EXPECT_EQ(acts[0].publishedActId, "12345");
+  EXPECT_EQ(acts[0].title, "A");
+  EXPECT_EQ(acts[1].publishedActId, "abc-1");
+  EXPECT_EQ(acts[1].tercCode, "");   // not text
+  EXPECT_EQ(acts[2].publishedActId, "-7");
+  EXPECT_TRUE(parseActs("[]").empty());
+  EXPECT_TRUE(parseActs("<html>").empty());
+  EXPECT_TRUE(parseActs(R"({"publishedActs":{}})").empty());
+}
+
+TEST(UrbanRegistry, ChooseActPrefersEnactedThenNewest) {
+  std::vector<PlanAct> acts = {
+      {"1", "", "MUNICIPAL_GENERAL_PLAN", "obowiazujacy", "2023-01-01", ""},
+      {"2", "", "MUNICIPAL_GENERAL_PLAN", "w trakcie przyjmowania", "2025-06-01", ""},
+      {"3", "", "LOCAL_SPATIAL_DEVELOPMENT_PLAN", "obowiazujacy", "2026-01-01", ""},
+  };
+  PlanAct out;
+  ASSERT_TRUE(chooseAct(acts, "MUNICIPAL_GENERAL_PLAN", out));
+  EXPECT_EQ(out.publishedActId, "1");   // older but enacted
+  ASSERT_TRUE(chooseAct(acts, "", out));
+  EXPECT_EQ(out.publishedActId, "3");   // any type: newest enacted
+  std::vector<PlanAct> sameTier = {
+      {"a", "", "P", "w opracowaniu", "2025-06-01", ""},
+      {"b", "", "P", "w opracowaniu", "2025-11-20", ""},
+      {"c", "", "P", "w opracowaniu", "2025-11-20", ""},
+  };
+  ASSERT_TRUE(chooseAct(sameTier, "P", out));
+  EXPECT_EQ(out.publishedActId, "b");   // ties keep the earlier
+  std::vector<PlanAct> other = {{"x", "", "P", "uchylony", "2020-01-01", ""}};
+  ASSERT_TRUE(chooseAct(other, "P", out));
+  EXPECT_EQ(out.publishedActId, "x");   // last tier: any
+  PlanAct untouched{"keep", "", "", "", "", ""};
+  EXPECT_FALSE(chooseAct(other, "MUNICIPAL_GENERAL_PLAN", untouched));
+  EXPECT_EQ(untouched.publishedActId, "keep");
+}
+
+TEST_F(NetScript, RegistryRetriesAnErrorPageThenGivesUp) {
+  t.answers = {ok("<html>Service unavailable</html>"), {503, "", "", false},
+               ok(R"({"publishedActs":[{"publishedActId":9}]})")};
+  auto acts = queryActs(client, "1465011");
+  ASSERT_EQ(acts.size(), 1u);
+  ASSERT_EQ(t.calls.size(), 3u);
+  EXPECT_EQ(t.calls[0].method, "POST");
+  EXPECT_NE(t.calls[0].url.find("/api/public/published/query"), std::string::npos);
+  EXPECT_EQ(t.calls[0].body, buildActQuery("", "1465011"));
+
+  t.calls.clear();
+  t.answers = {ok("x"), ok("y"), ok("z"), ok(R"({"publishedActs":[]})")};
+  EXPECT_TRUE(queryActs(client, "1").empty());
+  EXPECT_EQ(t.calls.size(), 3u);   // the fourth answer is never asked for
+}
+
+TEST_F(NetScript, DownloadActParsesTheGmlOfTheChosenAct) {
+  const char* gml = R"(<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0" xmlns:gml="http://www.opengis.net/gml/3.2"
+      xmlns:app="urn:x"><wfs:member><app:Strefa gml:id="s1"><app:symbol>SW</app:symbol><app:geom>
+      <gml:Polygon srsName="EPSG:2180"><gml:exterior><gml:LinearRing><gml:posList>
+      480000 630000 480000 630100 480100 630100 480000 630000</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>
+      </app:geom></app:Strefa></wfs:member></wfs:FeatureCollection>)";
+  t.answers = {{500, "", "", false}, {500, "", "", false}, ok(gml)};
+  auto feats = downloadAct(client, "12345", DataType::Pog);
+  ASSERT_EQ(feats.size(), 1u);
+  EXPECT_EQ(feats[0].type, DataType::Pog);
+  EXPECT_NE(t.calls.back().url.find("/api/public/published/12345/download"), std::string::npos);
+}
+
+TEST(Geocoding, PhotonLabelJoinsThePartsThatArePresent) {
+  EXPECT_EQ(photonLabel(json{{"street", "Marszalkowska"}, {"city", "Warszawa"}}), "Marszalkowska, Warszawa");
+  EXPECT_EQ(photonLabel(json{{"housenumber", "7"}, {"city", "Gdynia"}}), "7, Gdynia");
+  EXPECT_EQ(photonLabel(json{{"name", "Zamek"}, {"street", "Wawel"}, {"housenumber", "5"}, {"city", "Krakow"},
+                             {"county", "Krakow"}}),
+            "Zamek, Wawel 5, Krakow, Krakow");
+  EXPECT_EQ(photonLabel(json{{"name", 5}}), "");
+  EXPECT_EQ(photonLabel(json::array()), "");
+}
+
+TEST(Geocoding, UrlsEncodeTheQueryAndCarryTheFixedParameters) {
+  const std::string u = photonSearchUrl("\xC5\x81\xC3\xB3\x64\xC5\xBA Piotrkowska", 5);
+  EXPECT_NE(u.find("/api/?q=%C5%81%C3%B3d%C5%BA%20Piotrkowska&limit=5&bbox=14.1,49.0,24.2,54.9"), std::string::npos);
+  EXPECT_NE(nominatimUrl("a&b").find("/search?format=json&limit=1&countrycodes=pl&q=a%26b"), std::string::npos);
+}
+
+TEST(Geocoding, PhotonAnswersOfTheWrongShapeGiveNothing) {
+  EXPECT_TRUE(parsePhotonAnswer("{}").empty());
+  EXPECT_TRUE(parsePhotonAnswer(R"({"features":{}})").empty());
+  auto s = parsePhotonAnswer(R"({"features":[{"geometry":{"coordinates":[21.0,52.2]},"properties":{"city":"W"}},
+      {"geometry":{"coordinates":["x",1]}},{"geometry":{}},7]})");
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].lat, 52.2);
+  EXPECT_EQ(s[0].lon, 21.0);
+  EXPECT_EQ(s[0].label, "W");
+}
+
+TEST(Geocoding, WayWidthRules) {
+  EXPECT_EQ(estimateWayWidth("primary", "", "2", false), 8.0);
+  EXPECT_EQ(estimateWayWidth("primary", "12.5", "2", false), 12.5);
+  EXPECT_EQ(estimateWayWidth("primary", "80", "2", false), 8.0);
+  EXPECT_EQ(estimateWayWidth("primary", "szeroka", "cztery", false), 10.0);
+  EXPECT_EQ(estimateWayWidth("primary", "4 m", "", false), 4.0);
+  EXPECT_EQ(estimateWayWidth("rail", "", "", true), 3.0);
+  EXPECT_EQ(estimateWayWidth("service", "", "13", true), 6.0);
+  EXPECT_EQ(estimateWayWidth("service", "", "", false), 5.0);
+  EXPECT_EQ(estimateWayWidth("steps", "0.5", "", false), 2.0);
+}
+
+TEST(Geocoding, OverpassQueryHoldsOnlyTheWantedFilters) {
+  EXPECT_EQ(overpassQuery("1,2,3,4", false, true),
+            "[out:json][timeout:25];(way[\"highway\"~\"^(motorway|trunk|primary|secondary|tertiary|residential|"
+            "unclassified|living_street)$\"](1,2,3,4););out geom;");
+  EXPECT_EQ(overpassQuery("1,2,3,4", true, false),
+            "[out:json][timeout:25];(way[\"bridge\"~\"^(yes|viaduct)$\"](1,2,3,4););out geom;");
+}
+
+TEST_F(NetScript, OsmWaysRefuseLargeFramesAndReadOnlyUsableWays) {
+  std::string error;
+  const Bbox big{500000, 500000, 506000, 505000};   // 30 km2
+  EXPECT_TRUE(fetchOsmWays(client, big, true, true, error).empty());
+  EXPECT_EQ(error, "Mosty/drogi (OSM): kadr za duzy \xE2\x80\x94 przybliz mape (max ok. 5x5 km).");
+  EXPECT_TRUE(t.calls.empty());
+  EXPECT_TRUE(fetchOsmWays(client, big, false, false, error).empty());
+  EXPECT_EQ(error, "");
+
+  const Bbox small{637000, 486000, 638000, 487000};
+  t.answers = {{504, "", "", false}, {504, "", "", false}};
+  EXPECT_TRUE(fetchOsmWays(client, small, true, false, error).empty());
+  EXPECT_EQ(error, "OSM (Overpass): usluga nie odpowiada (status 504).");
+
+  t.calls.clear();
+  t.answers = {ok(R"({"elements":[
+      {"type":"way","tags":{"railway":"rail","bridge":"yes","name":"Most"},"geometry":[{"lat":52.23,"lon":21.01},{"lat":52.231,"lon":21.011}]},
+      {"type":"way","tags":{"highway":"primary"},"geometry":[{"lat":52.23,"lon":21.01}]},
+      {"type":"node","geometry":[]},
+      {"type":"way","geometry":[{"lat":52.23,"lon":21.01},{"lat":52.232},{"lat":52.233,"lon":21.013}]}]})")};
+  auto ways = fetchOsmWays(client, small, true, true, error);
+  EXPECT_EQ(error, "");
+  ASSERT_EQ(ways.size(), 2u);
+  EXPECT_TRUE(ways[0].isBridge);
+  EXPECT_EQ(ways[0].kind, "rail");
+  EXPECT_EQ(ways[0].width, 3.0);
+  EXPECT_EQ(ways[0].name, "Most");
+  auto [e, n] = wgs84ToPl1992(52.23, 21.01);
+  EXPECT_EQ(ways[0].points[0].x, e);
+  EXPECT_EQ(ways[0].points[0].y, n);
+  EXPECT_EQ(ways[1].points.size(), 2u);   // the entry without lon is left out
+  EXPECT_EQ(ways[1].width, 5.0);
+  ASSERT_EQ(t.calls.size(), 1u);
+  EXPECT_NE(t.calls[0].url.find("/api/interpreter?data=%5Bout%3Ajson%5D"), std::string::npos);
+  EXPECT_TRUE(parseOverpassWays("[]").empty());
+  EXPECT_TRUE(parseOverpassWays(R"({"elements":5})").empty());
+}
+
+}  // namespace
+}  // namespace veldra
