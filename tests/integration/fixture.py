@@ -1,0 +1,118 @@
+"""Start `veldra mock-services` on a free loopback port for a black-box test.
+
+    from fixture import MockServices, write_manifest
+
+    def test_x(tmp_path):
+        root = write_manifest(tmp_path / "fx", [{"path": "/mapy/wss/...", "body": "..."}])
+        with MockServices(root, tmp_path) as fx:
+            subprocess.run([VELDRA_BIN, ...], env=fx.env())
+            assert fx.stats()["total"] == 1
+
+The server writes a strict VELDRA_ENDPOINTS file sending every public service
+origin to http://127.0.0.1:PORT/<alias> (aliases: mapy, integracja, opendata,
+rejestr, uldk, photon, nominatim, overpass, overpass2, openfreemap); any other
+address is refused, so a test can never reach a public service. Extra origins
+(county services) are added with extra_rewrites=[("https://powiat.example", "powiat")].
+The server exits when this process closes its stdin, so it never outlives the test.
+"""
+
+import json
+import os
+import select
+import subprocess
+import time
+import urllib.request
+from pathlib import Path
+
+VELDRA_BIN = os.environ.get("VELDRA_BIN", "veldra")
+
+
+def write_manifest(root, routes, files=None):
+    """Writes root/manifest.json (and optional body files {name: bytes|str}); returns root."""
+    root = Path(root)
+    root.mkdir(parents=True, exist_ok=True)
+    (root / "manifest.json").write_text(json.dumps({"routes": routes}), encoding="utf-8")
+    for name, data in (files or {}).items():
+        p = root / name
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data if isinstance(data, bytes) else data.encode("utf-8"))
+    return root
+
+
+class MockServices:
+    def __init__(self, root, workdir, extra_rewrites=(), veldra_bin=None, start_timeout=10.0):
+        self.root = Path(root)
+        self.workdir = Path(workdir)
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.endpoints_file = self.workdir / "endpoints.json"
+        self.extra_rewrites = list(extra_rewrites)
+        self.veldra_bin = veldra_bin or VELDRA_BIN
+        self.start_timeout = start_timeout
+        self.proc = None
+        self.port = None
+
+    @property
+    def base_url(self):
+        return f"http://127.0.0.1:{self.port}"
+
+    def start(self):
+        self.proc = subprocess.Popen(
+            [self.veldra_bin, "mock-services", "--root", str(self.root), "--port", "0",
+             "--exit-on-stdin-eof", "--write-endpoints", str(self.endpoints_file)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        ready, _, _ = select.select([self.proc.stdout], [], [], self.start_timeout)
+        line = self.proc.stdout.readline().decode() if ready else ""
+        if not line.startswith("PORT "):
+            self.stop()
+            err = self.proc.stderr.read().decode(errors="replace")
+            raise RuntimeError(f"mock-services did not start: {line!r} {err}")
+        self.port = int(line.split()[1])
+        if self.extra_rewrites:
+            table = json.loads(self.endpoints_file.read_text())
+            extra = [[origin, f"{self.base_url}/{alias}"] for origin, alias in self.extra_rewrites]
+            table["rewrite"] = extra + table["rewrite"]
+            self.endpoints_file.write_text(json.dumps(table))
+        return self
+
+    def env(self, extra=None):
+        """Environment for a veldra process: rewrites, no host spacing, private data folders."""
+        e = dict(os.environ)
+        e["VELDRA_ENDPOINTS"] = str(self.endpoints_file)
+        e["VELDRA_HOST_SPACING_MS"] = "0"
+        e.setdefault("XDG_CACHE_HOME", str(self.workdir / "cache-home"))
+        e.setdefault("XDG_CONFIG_HOME", str(self.workdir / "config-home"))
+        for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"):
+            e.pop(k, None)
+        e.update(extra or {})
+        return e
+
+    def _get(self, path):
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        with opener.open(self.base_url + path, timeout=5) as r:
+            return json.loads(r.read().decode())
+
+    def stats(self):
+        """{"total", "unmatched", "routes": {name: count}, "requests": [...]}"""
+        return self._get("/__stats")
+
+    def reset(self):
+        self._get("/__reset")
+
+    def stop(self):
+        if not self.proc:
+            return
+        try:
+            self.proc.stdin.close()
+        except OSError:
+            pass
+        try:
+            self.proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()

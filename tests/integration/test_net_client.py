@@ -1,0 +1,176 @@
+"""The service client and the fixture server as separate processes."""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+from fixture import VELDRA_BIN, MockServices, write_manifest  # noqa: E402
+
+LIDAR_INDEX = "https://mapy.geoportal.gov.pl/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
+LOCAL_INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
+
+
+def fetch(fx, *args, env=None, timeout=30):
+    return subprocess.run([VELDRA_BIN, "fetch", *args], env=env or fx.env(), capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def test_public_address_is_answered_by_the_fixture(tmp_path):
+    root = write_manifest(tmp_path / "fx", [
+        {"path": LOCAL_INDEX, "query": {"SERVICE": "WFS", "REQUEST": "GetCapabilities"},
+         "content_type": "text/xml", "body": "<caps/>"}])
+    with MockServices(root, tmp_path) as fx:
+        r = fetch(fx, LIDAR_INDEX + "?REQUEST=GetCapabilities&SERVICE=WFS")
+        assert r.returncode == 0, r.stdout + r.stderr
+        assert r.stdout.splitlines()[:2] == ["status 200", "bytes 7"]
+        st = fx.stats()
+        assert st["total"] == 1 and st["unmatched"] == 0
+        assert st["requests"][0]["headers"]["User-Agent"] == "VELDRA/0.1 (archicad-addon)"
+
+
+def test_unlisted_host_is_refused_without_network(tmp_path):
+    root = write_manifest(tmp_path / "fx", [])
+    with MockServices(root, tmp_path) as fx:
+        r = fetch(fx, "https://wms.powiat.example.pl/wfs?x=1")
+        assert r.returncode == 1
+        assert "error Brak polaczenia z wms.powiat.example.pl" in r.stdout
+        assert fx.stats()["total"] == 0
+
+
+def test_broken_endpoints_file_fails_closed(tmp_path):
+    root = write_manifest(tmp_path / "fx", [])
+    bad = tmp_path / "bad.json"
+    bad.write_text("{not json")
+    with MockServices(root, tmp_path) as fx:
+        r = fetch(fx, LIDAR_INDEX, env=fx.env({"VELDRA_ENDPOINTS": str(bad)}))
+        assert r.returncode == 1
+        assert "error Nieprawidlowa konfiguracja VELDRA_ENDPOINTS: " + str(bad) in r.stdout
+
+
+def test_503_once_is_retried_and_404_is_not(tmp_path):
+    root = write_manifest(tmp_path / "fx", [
+        {"name": "flaky", "path": "/mapy/a", "responses": [{"status": 503}, {"body": "fine"}]},
+        {"name": "gone", "path": "/mapy/b", "status": 404, "body": "<ExceptionReport/>"}])
+    with MockServices(root, tmp_path) as fx:
+        r = fetch(fx, "https://mapy.geoportal.gov.pl/a")
+        assert r.stdout.splitlines()[0] == "status 200"
+        r = fetch(fx, "https://mapy.geoportal.gov.pl/b")
+        assert r.stdout.splitlines() == ["status 404", "bytes 18"]
+        assert fx.stats()["routes"] == {"flaky": 2, "gone": 1}
+
+
+def test_trace_lines_follow_the_debug_variable(tmp_path):
+    root = write_manifest(tmp_path / "fx", [{"path": "/mapy/t", "body": "x"}])
+    with MockServices(root, tmp_path) as fx:
+        r = fetch(fx, "https://mapy.geoportal.gov.pl/t", env=fx.env({"GIS_DEBUG_HTTP": ""}))
+        assert r.stderr.splitlines() == [
+            "[http] GET https://mapy.geoportal.gov.pl/t",
+            "[http] session otwarta",
+            "[http] SendRequest=1 err=0",
+            "[http] odpowiedz OK, czytam body",
+        ]
+        r = fetch(fx, "https://mapy.geoportal.gov.pl/t")
+        assert r.stderr == ""
+
+
+def test_cached_download_is_reused_by_the_next_process(tmp_path):
+    root = write_manifest(tmp_path / "fx", [{"path": "/opendata/p.zip", "body_size": 500000}])
+    with MockServices(root, tmp_path) as fx:
+        url = "https://opendata.geoportal.gov.pl/p.zip"
+        first = fetch(fx, url, "--cached")
+        assert first.returncode == 0, first.stdout + first.stderr
+        path = Path(first.stdout.split(" ", 1)[1].strip())
+        assert path.stat().st_size == 500000
+        assert path.parent == tmp_path / "cache-home" / "VELDRA" / "cache"
+        second = fetch(fx, url, "--cached")
+        assert second.stdout == first.stdout
+        assert second.stderr == ""  # no progress: nothing was downloaded
+        assert fx.stats()["total"] == 1
+
+
+def test_killed_download_never_looks_complete(tmp_path):
+    root = write_manifest(tmp_path / "fx", [
+        {"name": "laz", "path": "/opendata/t.laz", "responses": [
+            {"body_size": 2000000, "stall_after": 300000, "stall_ms": 30000},
+            {"body_size": 2000000}]}])
+    with MockServices(root, tmp_path) as fx:
+        url = "https://opendata.geoportal.gov.pl/t.laz"
+        cache = tmp_path / "cache-home" / "VELDRA" / "cache"
+        p = subprocess.Popen([VELDRA_BIN, "fetch", url, "--cached"], env=fx.env(),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            parts = [f for f in cache.glob("*") if ".part." in f.name] if cache.exists() else []
+            if parts and parts[0].stat().st_size >= 200000:
+                break
+            time.sleep(0.05)
+        p.send_signal(signal.SIGKILL)
+        p.wait()
+        names = [f.name for f in cache.iterdir()]
+        assert len(names) == 1 and ".zip.part." in names[0], names
+
+        again = fetch(fx, url, "--cached")
+        assert again.returncode == 0, again.stdout + again.stderr
+        final = Path(again.stdout.split(" ", 1)[1].strip())
+        assert final.stat().st_size == 2000000
+        assert [f.name for f in cache.iterdir()] == [final.name]  # the leftover was swept
+        assert fx.stats()["routes"]["laz"] == 2
+
+
+def test_early_close_and_missing_length(tmp_path):
+    root = write_manifest(tmp_path / "fx", [
+        {"path": "/opendata/short.zip", "body_size": 2097152, "close_after": 1048576},
+        {"path": "/opendata/nolen.zip", "body_size": 70000, "content_length": False}])
+    with MockServices(root, tmp_path) as fx:
+        r = fetch(fx, "https://opendata.geoportal.gov.pl/short.zip", "--cached")
+        assert r.stdout == "error Pobieranie przerwane (1,0 MB z 2,0 MB).\n"
+        r = fetch(fx, "https://opendata.geoportal.gov.pl/nolen.zip", "--cached")
+        assert r.returncode == 0
+        lines = r.stderr.splitlines()
+        assert lines[0].endswith(" 0") and lines[-1] == "progress 70000 70000"
+        cache = tmp_path / "cache-home" / "VELDRA" / "cache"
+        assert len(list(cache.iterdir())) == 1
+
+
+def test_mock_services_prints_port_and_stops_on_signals(tmp_path):
+    root = write_manifest(tmp_path / "fx", [])
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        p = subprocess.Popen([VELDRA_BIN, "mock-services", "--root", str(root), "--port", "0"],
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = p.stdout.readline()
+        assert line.startswith("PORT ") and int(line.split()[1]) > 0
+        p.send_signal(sig)
+        assert p.wait(timeout=5) == 0
+
+
+def test_mock_services_exits_when_stdin_closes(tmp_path):
+    root = write_manifest(tmp_path / "fx", [])
+    p = subprocess.Popen([VELDRA_BIN, "mock-services", "--root", str(root), "--port", "0", "--exit-on-stdin-eof"],
+                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert p.stdout.readline().startswith("PORT ")
+    p.stdin.close()
+    assert p.wait(timeout=5) == 0
+
+
+def test_mock_services_refuses_bad_input(tmp_path):
+    bad = write_manifest(tmp_path / "bad", [{"path": "/a", "body_file": "../../etc/passwd"}])
+    r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(bad)], capture_output=True, text=True, timeout=10)
+    assert r.returncode == 1 and "body_file" in r.stderr
+    r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(tmp_path / "none")], capture_output=True,
+                       text=True, timeout=10)
+    assert r.returncode == 1 and "manifest.json" in r.stderr
+    r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(bad), "--port", "70000"], capture_output=True,
+                       text=True, timeout=10)
+    assert r.returncode == 2
+    good = write_manifest(tmp_path / "good", [])
+    with MockServices(good, tmp_path / "w") as fx:
+        r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(good), "--port", str(fx.port)],
+                           capture_output=True, text=True, timeout=10)
+        assert r.returncode == 1 and "127.0.0.1:%d" % fx.port in r.stderr
