@@ -357,6 +357,9 @@ struct ScanPlan {
   bool tooDeep = false;
 };
 
+// White space as XML (and pugixml) knows it; \v and \f are not.
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 bool isNameStart(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
 }
@@ -392,7 +395,7 @@ class MemberScanner {
       if (stack_.empty()) {
         // Outside the root only white space and comments.
         for (std::size_t i = p_; i < (lt == std::string_view::npos ? t_.size() : lt); ++i)
-          if (!isSpace(t_[i])) return false;
+          if (!isXmlSpace(t_[i])) return false;
       }
       if (lt == std::string_view::npos) break;
       p_ = lt;
@@ -477,7 +480,7 @@ class MemberScanner {
   };
 
   void skipSpace() {
-    while (p_ < t_.size() && isSpace(t_[p_])) ++p_;
+    while (p_ < t_.size() && isXmlSpace(t_[p_])) ++p_;
   }
 
   bool name(std::string_view& out) {
