@@ -59,6 +59,33 @@ class TokenReader {
 
   void consume(std::size_t n) { p_ += n; }
 
+  // The common "-123.45" followed by white space, at most 15 digits and no
+  // exponent: the digits form an exact integer and one division by an exact
+  // power of ten rounds correctly, giving what strtod gives. Anything else
+  // (or a token cut by the buffer end) is left to the general path.
+  bool fastNumber(double& v) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = p_;
+    while (p < end_ && isSpace(*p)) ++p;
+    if (p == end_) return false;
+    const bool neg = *p == '-';
+    if (neg) ++p;
+    std::uint64_t m = 0;
+    int digits = 0, frac = 0;
+    while (p < end_ && isDigit(*p)) m = m * 10 + static_cast<unsigned>(*p++ - '0'), ++digits;
+    if (p < end_ && *p == '.') {
+      ++p;
+      while (p < end_ && isDigit(*p)) m = m * 10 + static_cast<unsigned>(*p++ - '0'), ++digits, ++frac;
+    }
+    if (digits == 0 || digits > 15) return false;
+    if (p == end_ ? !eof_ : !isSpace(*p)) return false;
+    const double a = static_cast<double>(m) / kPow10[frac];
+    v = neg ? -a : a;
+    p_ = p;
+    return true;
+  }
+
   // Bytes not yet consumed.
   std::uint64_t remaining() const {
     const auto inBuffer = static_cast<std::uint64_t>(end_ - p_);
@@ -216,6 +243,7 @@ bool parseGrid(TokenReader& in, ElevationGrid& out, std::string* error) {
   double* dst = g.values.data();
   const auto count = static_cast<std::size_t>(cells);
   for (std::size_t i = 0; i < count; ++i) {
+    if (in.fastNumber(dst[i])) continue;
     std::string_view tok;
     if (!in.next(tok)) {
       if (in.failed()) return fail(error, "data: read error");
