@@ -199,6 +199,19 @@ def test_contours_match_gdal_contour(tmp_path, interval):
         assert "," in ft["properties"]["text"]
 
 
+def test_nodata_hole_contours_like_gdal(tmp_path):
+    values = hills(240, 180)
+    for r in range(60, 90):
+        for c in range(100, 140):
+            values[r][c] = -9999
+    grid = tmp_path / "hole.asc"
+    write_asc(grid, values, 600000.0, 400000.0, 1.0)
+    ours_path, gdal_path = tmp_path / "ours.geojson", tmp_path / "gdal.geojson"
+    run(VELDRA, "asc-contours", grid, "--interval", "1", "--out", ours_path)
+    run("gdal_contour", "-q", "-f", "GeoJSON", "-a", "elev", "-i", "1", grid, gdal_path)
+    assert_like_gdal(line_stats(ours_path, "level"), line_stats(gdal_path, "elev"), 1.0)
+
+
 def test_adjacent_sheets_contour_like_one_grid(tmp_path):
     values = hills(200, 120)
     whole = tmp_path / "whole.asc"
