@@ -3,6 +3,11 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <nmmintrin.h>
+#define VELDRA_CRC32C_SSE42 1
+#endif
+
 namespace veldra {
 namespace {
 
@@ -26,9 +31,38 @@ const Tables& tables() {
   return t;
 }
 
+#ifdef VELDRA_CRC32C_SSE42
+__attribute__((target("sse4.2"))) uint32_t crc32cSse42(const void* data, std::size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  uint64_t c = 0xFFFFFFFFu;
+  while (size >= 8) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    c = _mm_crc32_u64(c, v);
+    p += 8;
+    size -= 8;
+  }
+  uint32_t c32 = uint32_t(c);
+  while (size--) c32 = _mm_crc32_u8(c32, *p++);
+  return ~c32;
+}
+
+bool haveSse42() {
+  static const bool yes = __builtin_cpu_supports("sse4.2");
+  return yes;
+}
+#endif
+
 }  // namespace
 
 uint32_t crc32c(const void* data, std::size_t size) {
+#ifdef VELDRA_CRC32C_SSE42
+  if (haveSse42()) return crc32cSse42(data, size);
+#endif
+  return crc32cTable(data, size);
+}
+
+uint32_t crc32cTable(const void* data, std::size_t size) {
   const Tables& t = tables();
   const auto* p = static_cast<const unsigned char*>(data);
   uint32_t c = 0xFFFFFFFFu;

@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -39,9 +40,13 @@ void putU64(uint8_t* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 void putF32(uint8_t* p, float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, 4);
-  putU32(p, bits);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(p, &f, 4);  // one store; this runs 24 million times for a full cloud
+  } else {
+    uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    putU32(p, bits);
+  }
 }
 
 std::string numberText(double v) {
@@ -55,30 +60,6 @@ struct Bounds {
   double min[3] = {0, 0, 0};
   double max[3] = {0, 0, 0};
 };
-
-// Bounds of the values as they are stored (single precision); false when a coordinate does not fit.
-// The comparison runs on float values on purpose: g++ 12 at -O2 folds double(float(x)) back to x
-// once it knows x's range, which would write the double bounds instead of the stored ones.
-bool singlePrecisionBounds(const std::vector<CloudPoint>& points, Bounds& b) {
-  float lo[3], hi[3];
-  for (int a = 0; a < 3; ++a) {
-    lo[a] = std::numeric_limits<float>::infinity();
-    hi[a] = -std::numeric_limits<float>::infinity();
-  }
-  for (const CloudPoint& p : points) {
-    const float v[3] = {float(p.x), float(p.y), float(p.z)};
-    for (int a = 0; a < 3; ++a) {
-      if (!std::isfinite(v[a])) return false;
-      lo[a] = std::min(lo[a], v[a]);
-      hi[a] = std::max(hi[a], v[a]);
-    }
-  }
-  for (int a = 0; a < 3; ++a) {
-    b.min[a] = lo[a];
-    b.max[a] = hi[a];
-  }
-  return true;
-}
 
 // ---- XML section ----
 
@@ -194,6 +175,8 @@ std::string buildXml(std::size_t count, const Bounds& b) {
 // ---- paging ----
 
 // Cuts the logical byte stream into 1020-byte pieces, each followed by its big-endian CRC-32C.
+// The first page is kept so that the file header, which depends on the XML written last, can be
+// patched in afterwards: the points are then read only once.
 class PagedOutput {
  public:
   explicit PagedOutput(std::FILE* f) : file_(f), buf_(kPagesPerFlush * kE57PageSize) {}
@@ -220,16 +203,29 @@ class PagedOutput {
     return ok_;
   }
 
+  // Overwrites logical bytes [at, at + n) of the first page in the file (after finish()).
+  bool patchFirstPage(std::size_t at, const void* data, std::size_t n) {
+    std::memcpy(first_ + at, data, n);
+    seal(first_);
+    if (!ok_ || std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(first_, 1, kE57PageSize, file_) != kE57PageSize)
+      ok_ = false;
+    return ok_;
+  }
+
  private:
   uint8_t* page() { return buf_.data() + pages_ * kE57PageSize; }
 
-  void endPage() {
-    uint8_t* pg = page();
+  static void seal(uint8_t* pg) {
     const uint32_t crc = crc32c(pg, kE57PagePayload);
     pg[1020] = uint8_t(crc >> 24);
     pg[1021] = uint8_t(crc >> 16);
     pg[1022] = uint8_t(crc >> 8);
     pg[1023] = uint8_t(crc);
+  }
+
+  void endPage() {
+    seal(page());
+    if (pagesWritten_ == 0 && pages_ == 0) std::memcpy(first_, page(), kE57PageSize);
     inPage_ = 0;
     if (++pages_ == kPagesPerFlush) flush();
   }
@@ -237,31 +233,33 @@ class PagedOutput {
   void flush() {
     const std::size_t bytes = pages_ * kE57PageSize;
     if (ok_ && bytes > 0 && std::fwrite(buf_.data(), 1, bytes, file_) != bytes) ok_ = false;
+    pagesWritten_ += pages_;
     pages_ = 0;
   }
 
   std::FILE* file_;
   std::vector<uint8_t> buf_;
-  std::size_t pages_ = 0;   // complete pages waiting in buf_
-  std::size_t inPage_ = 0;  // logical bytes in the current page
+  uint8_t first_[kE57PageSize] = {};
+  std::size_t pages_ = 0;         // complete pages waiting in buf_
+  std::size_t pagesWritten_ = 0;  // pages handed to the file
+  std::size_t inPage_ = 0;        // logical bytes in the current page
   bool ok_ = true;
 };
 
-bool writeStream(std::FILE* f, const std::vector<CloudPoint>& points, const std::string& xml) {
+enum class StreamResult { Ok, BadCoordinate, WriteFailed };
+
+StreamResult writeStream(std::FILE* f, const std::vector<CloudPoint>& points) {
   const std::size_t n = points.size();
   const std::size_t full = n / kE57PacketPoints, rest = n % kE57PacketPoints;
   const uint64_t packetBytes = uint64_t(full) * packetSize(kE57PacketPoints) + (rest ? packetSize(rest) : 0);
   const uint64_t B = kSectionHeaderSize + packetBytes;
-  const uint64_t X = xml.size();
   const uint64_t L = kHeaderSize + B;
 
   uint8_t header[kHeaderSize] = {};
   std::memcpy(header, "ASTM-E57", 8);
   putU32(header + 8, 1);
   putU32(header + 12, 0);
-  putU64(header + 16, ((B + X + 1067) / 1020) * 1024);
   putU64(header + 24, L + (L / 1020) * 4);
-  putU64(header + 32, X);
   putU64(header + 40, 1024);
 
   uint8_t section[kSectionHeaderSize] = {};
@@ -271,8 +269,17 @@ bool writeStream(std::FILE* f, const std::vector<CloudPoint>& points, const std:
   putU64(section + 24, 0);
 
   PagedOutput out(f);
-  out.put(header, sizeof header);
+  out.put(header, sizeof header);  // lengths that depend on the XML follow in patchFirstPage
   out.put(section, sizeof section);
+
+  // Bounds of the values as they are stored. They are taken on float values on purpose: g++ 12 at
+  // -O2 folds double(float(x)) back to x once it knows x's range, which would give the double bounds.
+  float lo[3], hi[3];
+  for (int a = 0; a < 3; ++a) {
+    lo[a] = std::numeric_limits<float>::infinity();
+    hi[a] = -std::numeric_limits<float>::infinity();
+  }
+  bool finite = true;
 
   std::vector<uint8_t> packet(packetSize(kE57PacketPoints));
   for (std::size_t first = 0; first < n; first += kE57PacketPoints) {
@@ -293,18 +300,37 @@ bool writeStream(std::FILE* f, const std::vector<CloudPoint>& points, const std:
     uint8_t* bs = gs + k;
     const CloudPoint* p = points.data() + first;
     for (std::size_t i = 0; i < k; ++i) {
-      putF32(xs + 4 * i, float(p[i].x));
-      putF32(ys + 4 * i, float(p[i].y));
-      putF32(zs + 4 * i, float(p[i].z));
+      const float v[3] = {float(p[i].x), float(p[i].y), float(p[i].z)};
+      for (int a = 0; a < 3; ++a) {
+        finite &= std::isfinite(v[a]);
+        lo[a] = std::min(lo[a], v[a]);
+        hi[a] = std::max(hi[a], v[a]);
+      }
+      putF32(xs + 4 * i, v[0]);
+      putF32(ys + 4 * i, v[1]);
+      putF32(zs + 4 * i, v[2]);
       rs[i] = p[i].red;
       gs[i] = p[i].green;
       bs[i] = p[i].blue;
     }
+    if (!finite) return StreamResult::BadCoordinate;
     std::memset(bs + k, 0, P - (kPacketHeaderSize + 15 * k));
     out.put(packet.data(), P);
   }
+
+  Bounds bounds;
+  for (int a = 0; a < 3; ++a) {
+    bounds.min[a] = lo[a];
+    bounds.max[a] = hi[a];
+  }
+  const std::string xml = buildXml(n, bounds);
+  const uint64_t X = xml.size();
   out.put(xml.data(), xml.size());
-  return out.finish();
+  if (!out.finish()) return StreamResult::WriteFailed;
+
+  putU64(header + 16, ((B + X + 1067) / 1020) * 1024);
+  putU64(header + 32, X);
+  return out.patchFirstPage(16, header + 16, 24) ? StreamResult::Ok : StreamResult::WriteFailed;
 }
 
 }  // namespace
@@ -314,13 +340,6 @@ bool writeE57(const std::string& path, const std::vector<CloudPoint>& points, st
     error = kMsgNoPoints;
     return false;
   }
-  Bounds bounds;
-  if (!singlePrecisionBounds(points, bounds)) {
-    error = kMsgBadCoordinate;
-    return false;
-  }
-  const std::string xml = buildXml(points.size(), bounds);
-
   // Written beside the target and renamed into place, so a failed write never leaves a broken
   // file or destroys the previous one.
   const std::string tmp = path + ".tmp";
@@ -329,13 +348,13 @@ bool writeE57(const std::string& path, const std::vector<CloudPoint>& points, st
     error = kMsgCannotWrite;
     return false;
   }
-  bool ok = writeStream(f, points, xml);
-  if (std::fclose(f) != 0) ok = false;
+  StreamResult result = writeStream(f, points);
+  if (std::fclose(f) != 0 && result == StreamResult::Ok) result = StreamResult::WriteFailed;
   std::error_code ec;
-  if (ok) std::filesystem::rename(tmp, path, ec);
-  if (!ok || ec) {
+  if (result == StreamResult::Ok) std::filesystem::rename(tmp, path, ec);
+  if (result != StreamResult::Ok || ec) {
     std::filesystem::remove(tmp, ec);
-    error = kMsgCannotWrite;
+    error = result == StreamResult::BadCoordinate ? kMsgBadCoordinate : kMsgCannotWrite;
     return false;
   }
   return true;

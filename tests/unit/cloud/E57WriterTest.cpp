@@ -56,6 +56,19 @@ TEST(Crc32c, KnownAnswers) {
     for (int i = 0; i < 8; ++i) bytewise = (bytewise >> 1) ^ (0x82F63B78u & (0u - (bytewise & 1u)));
   }
   EXPECT_EQ(crc32c(odd.data(), odd.size()), ~bytewise);
+  EXPECT_EQ(crc32cTable(odd.data(), odd.size()), ~bytewise);
+}
+
+TEST(Crc32c, InstructionAndTablePathsAgree) {
+  std::vector<uint8_t> buf(1100);
+  uint32_t s = 1;
+  for (auto& b : buf) b = uint8_t((s = s * 1103515245u + 12345u) >> 16);
+  for (std::size_t start : {0, 1, 3, 7})
+    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 63, 1020}) {
+      SCOPED_TRACE(testing::Message() << start << "+" << len);
+      EXPECT_EQ(crc32c(buf.data() + start, len), crc32cTable(buf.data() + start, len));
+    }
+  EXPECT_EQ(crc32cTable("123456789", 9), 0xE3069283u);
 }
 
 TEST(E57Writer, NoPointsIsRefusedAndLeavesNoFile) {
