@@ -226,6 +226,30 @@ def test_adjacent_sheets_contour_like_one_grid(tmp_path):
     assert_like_gdal(line_stats(out, "level"), line_stats(gdal_path, "elev"), 1.0)
 
 
+def test_bbox_and_smoothing(tmp_path):
+    grid = tmp_path / "h.asc"
+    write_asc(grid, hills(120, 100), 600000.0, 400000.0, 1.0)
+    box = (600020.0, 400010.0, 600090.5, 400075.0)
+    out = tmp_path / "box.geojson"
+    p = run(VELDRA, "asc-contours", grid, "--interval", "0.5", "--bbox", ",".join(map(str, box)), "--step", "2",
+            "--out", out)
+    assert "lattice 36 x 33 step 2 m" in p.stdout
+    plain = line_stats(out, "level")
+    with open(out) as f:
+        for ft in json.load(f)["features"]:
+            coords = ft["geometry"]["coordinates"]
+            for x, y in (coords if ft["geometry"]["type"] == "LineString" else [coords]):
+                assert box[0] <= x <= box[2] and box[1] <= y <= box[3]
+    smoothed = tmp_path / "smooth.geojson"
+    run(VELDRA, "asc-contours", grid, "--interval", "0.5", "--bbox", ",".join(map(str, box)), "--step", "2",
+        "--smooth", "--out", smoothed)
+    sm = line_stats(smoothed, "level")
+    assert set(sm) <= set(plain) | {min(plain) - 0.5, max(plain) + 0.5}
+    # Gentle hills barely change under a 1.5 m filter.
+    total = sum(v[0] for v in plain.values())
+    assert abs(sum(v[0] for v in sm.values()) - total) < 0.05 * total
+
+
 def test_bad_inputs_fail_clearly(tmp_path):
     good = tmp_path / "g.asc"
     write_asc(good, hills(20, 20), 0.0, 0.0, 1.0)
