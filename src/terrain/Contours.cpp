@@ -256,8 +256,13 @@ std::vector<Contour> ContourBuilder::build(const ContourLattice& lat, double int
     const bool isIndex = std::fmod(k, 5.0) == 0.0;
 
     segs.clear();
-    for (std::int32_t by = 0; by < nby; ++by) {
-      for (std::int32_t bx = 0; bx < nbx; ++bx) {
+    // Every segment adds at least one point, so a level with more segments than the
+    // points still allowed is certain to be cut: collecting stops there, which keeps
+    // memory bounded on noisy lattices.
+    const std::size_t segBudget =
+        (limits.maxPoints > totalPoints ? limits.maxPoints - totalPoints : 0) + 1;
+    for (std::int32_t by = 0; by < nby && segs.size() <= segBudget; ++by) {
+      for (std::int32_t bx = 0; bx < nbx && segs.size() <= segBudget; ++bx) {
         const BlockRange& b = blocks[static_cast<std::size_t>(by) * nbx + bx];
         if (!(b.lo < L && L <= b.hi)) continue;  // a crossing needs one node below or at L and one above
         const std::int32_t rEnd = std::min((by + 1) * kBlock, cellsY);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <map>
 
+extern std::atomic<std::size_t> gLargestAlloc;  // largest_alloc.cpp
+
 namespace veldra {
 namespace {
 
@@ -203,6 +205,22 @@ TEST(ContourBuilder, LimitsTruncateWithMessage) {
   cs = ContourBuilder::build(bumps, 1.0, msg, lim);
   for (const auto& c : cs) EXPECT_LE(c.level, -7.0);  // only the three lowest levels
   EXPECT_EQ(msg, ContourBuilder::kTruncatedMessage);
+}
+
+TEST(ContourBuilder, NoisyLatticeStaysWithinThePointBudget) {
+  // A checkerboard crosses the level in every cell: far more segments than points allowed.
+  auto noise = lattice(500, 500, [](double x, double y) { return (static_cast<int>(x + y) % 2) ? 1.0 : 0.0; });
+  ContourLimits lim;
+  lim.maxPoints = 1000;
+  std::string msg;
+  gLargestAlloc = 0;
+  const auto cs = ContourBuilder::build(noise, 0.5, msg, lim);
+  EXPECT_LT(gLargestAlloc.load(), 1u << 20);
+  EXPECT_EQ(msg, ContourBuilder::kTruncatedMessage);
+  std::size_t pts = 0;
+  for (const auto& c : cs) pts += c.points.size();
+  EXPECT_GT(pts, 1000u);
+  EXPECT_LT(pts, 1100u);
 }
 
 TEST(ContourBuilder, CancellationStopsBeforeTheNextLevel) {
