@@ -118,20 +118,27 @@ struct FeatureReader {
   const pugi::xml_node& feature;
   std::vector<double>& numbers;
 
+  // Positions far outside a PL-2000 zone project to inf or NaN: left out like unreadable ones.
+  static bool convertible(const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
+  static void addPoint(std::vector<Point2>& pts, double a, double b, const SrsInfo& srs) {
+    const Point2 p = GmlParser::readCoordinatePair(a, b, srs);
+    if (convertible(p)) pts.push_back(p);
+  }
+
   std::vector<Point2> readCoordinates(const pugi::xml_node& element, const SrsInfo& srs) {
     std::vector<Point2> pts;
     if (pugi::xml_node posList = firstDescendant(element, "posList")) {
       readNumbers(posList.child_value(), numbers);
       const std::size_t step = static_cast<std::size_t>(ordinatesPerPosition(posList, feature));
       pts.reserve(numbers.size() / step);
-      for (std::size_t i = 0; i + 1 < numbers.size(); i += step)
-        pts.push_back(GmlParser::readCoordinatePair(numbers[i], numbers[i + 1], srs));
+      for (std::size_t i = 0; i + 1 < numbers.size(); i += step) addPoint(pts, numbers[i], numbers[i + 1], srs);
       return pts;
     }
     forEachDescendant(element, [&](const pugi::xml_node& n) {
       if (localName(n) == "pos") {
         readNumbers(n.child_value(), numbers);
-        if (numbers.size() >= 2) pts.push_back(GmlParser::readCoordinatePair(numbers[0], numbers[1], srs));
+        if (numbers.size() >= 2) addPoint(pts, numbers[0], numbers[1], srs);
       }
       return true;
     });
@@ -180,7 +187,9 @@ struct FeatureReader {
         if (localName(n) != "pos") return true;
         readNumbers(n.child_value(), numbers);
         if (numbers.size() < 2) return true;
-        f.point = GmlParser::readCoordinatePair(numbers[0], numbers[1], srs);
+        const Point2 p = GmlParser::readCoordinatePair(numbers[0], numbers[1], srs);
+        if (!convertible(p)) return true;
+        f.point = p;
         f.hasPoint = true;
         return false;
       });

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -195,6 +196,13 @@ TEST(GmlParser, NumbersStopAtFirstNonNumber) {
                   .empty());
   EXPECT_TRUE(
       GmlParser::parseFeatureCollection(wfs20(polygonMember("EPSG:2180", "1e999 2 3 4")), DataType::Dzialki).empty());
+  // A position absurdly far from the zone cannot be converted and is left out, not turned into NaN.
+  const auto wild = GmlParser::parseFeatureCollection(
+      wfs20(polygonMember("urn:ogc:def:crs:EPSG::2177", "5800000 6500000 5800000 1e300 5800010 6500000")),
+      DataType::Dzialki);
+  ASSERT_EQ(wild.size(), 1u);
+  EXPECT_EQ(wild[0].polygons[0].outer.size(), 2u);
+  EXPECT_TRUE(std::isfinite(wild[0].point.x) && std::isfinite(wild[0].point.y));
 }
 
 TEST(GmlParser, BadInputGivesEmptyResult) {
