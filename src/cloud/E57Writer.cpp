@@ -274,12 +274,11 @@ StreamResult writeStream(std::FILE* f, const std::vector<CloudPoint>& points) {
 
   // Bounds of the values as they are stored. They are taken on float values on purpose: g++ 12 at
   // -O2 folds double(float(x)) back to x once it knows x's range, which would give the double bounds.
-  float lo[3], hi[3];
-  for (int a = 0; a < 3; ++a) {
-    lo[a] = std::numeric_limits<float>::infinity();
-    hi[a] = -std::numeric_limits<float>::infinity();
-  }
-  bool finite = true;
+  // Plain locals keep the hot loop in registers.
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  constexpr float kMaxF = std::numeric_limits<float>::max();
+  float loX = kInf, loY = kInf, loZ = kInf, hiX = -kInf, hiY = -kInf, hiZ = -kInf;
+  bool bad = false;
 
   std::vector<uint8_t> packet(packetSize(kE57PacketPoints));
   for (std::size_t first = 0; first < n; first += kE57PacketPoints) {
@@ -300,29 +299,27 @@ StreamResult writeStream(std::FILE* f, const std::vector<CloudPoint>& points) {
     uint8_t* bs = gs + k;
     const CloudPoint* p = points.data() + first;
     for (std::size_t i = 0; i < k; ++i) {
-      const float v[3] = {float(p[i].x), float(p[i].y), float(p[i].z)};
-      for (int a = 0; a < 3; ++a) {
-        finite &= std::isfinite(v[a]);
-        lo[a] = std::min(lo[a], v[a]);
-        hi[a] = std::max(hi[a], v[a]);
-      }
-      putF32(xs + 4 * i, v[0]);
-      putF32(ys + 4 * i, v[1]);
-      putF32(zs + 4 * i, v[2]);
+      const float x = float(p[i].x), y = float(p[i].y), z = float(p[i].z);
+      bad |= !(std::fabs(x) <= kMaxF) | !(std::fabs(y) <= kMaxF) | !(std::fabs(z) <= kMaxF);  // NaN, too large
+      loX = std::min(loX, x);
+      loY = std::min(loY, y);
+      loZ = std::min(loZ, z);
+      hiX = std::max(hiX, x);
+      hiY = std::max(hiY, y);
+      hiZ = std::max(hiZ, z);
+      putF32(xs + 4 * i, x);
+      putF32(ys + 4 * i, y);
+      putF32(zs + 4 * i, z);
       rs[i] = p[i].red;
       gs[i] = p[i].green;
       bs[i] = p[i].blue;
     }
-    if (!finite) return StreamResult::BadCoordinate;
+    if (bad) return StreamResult::BadCoordinate;
     std::memset(bs + k, 0, P - (kPacketHeaderSize + 15 * k));
     out.put(packet.data(), P);
   }
 
-  Bounds bounds;
-  for (int a = 0; a < 3; ++a) {
-    bounds.min[a] = lo[a];
-    bounds.max[a] = hi[a];
-  }
+  Bounds bounds{{loX, loY, loZ}, {hiX, hiY, hiZ}};
   const std::string xml = buildXml(n, bounds);
   const uint64_t X = xml.size();
   out.put(xml.data(), xml.size());
