@@ -3,6 +3,7 @@
 //   cmake -S /work/main -B /work/build-terrain -G Ninja -DVELDRA_BENCH=ON
 //   ninja -C /work/build-terrain -j2 bench_terrain
 //   /work/build-terrain/bench/bench_terrain --benchmark_min_time=0.05
+// or, optimised: scripts/build.sh release bench_terrain && build/release/bench/bench_terrain
 //
 // BM_GdalContour* run `gdal_contour -q -f Memory -a elev -i 1 GRID mem` on the very lattice
 // BM_ContourBuilder3000 contours (written once to a temporary .tif and .asc), so both are
