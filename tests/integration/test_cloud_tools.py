@@ -183,3 +183,16 @@ def test_laz2e57_unwritable_target(tmp_path):
     r = run("laz2e57", str(f), "--out", str(tmp_path / "no" / "such" / "dir.e57"))
     assert r.returncode == 1
     assert "Nie mozna zapisac pliku e57." in r.stderr
+
+
+@pytest.mark.skipif(not SHARED or not os.path.exists(os.path.join(SHARED, "lidar/laz-perf/autzen_trim.laz")),
+                    reason="shared sample data not available")
+def test_lazinfo_compressed_tile_decodes_like_its_las_twin():
+    base = os.path.join(SHARED, "lidar/laz-perf/autzen_trim")
+    laz = run("lazinfo", base + ".laz", "--points", "500")
+    las = run("lazinfo", base + ".las", "--points", "500")
+    assert laz.returncode == 0 and las.returncode == 0, laz.stderr + las.stderr
+    assert "compressed: yes" in laz.stdout
+    assert "compressed: no" in las.stdout
+    assert point_lines(laz.stdout) == point_lines(las.stdout)
+    assert len(point_lines(laz.stdout)) == 500

@@ -54,12 +54,16 @@ def test_grey_points_and_several_files(tmp_path):
     convert_and_check(tmp_path, [a, b], da + db)
 
 
-@pytest.mark.parametrize("name", ["lidar/laspy/simple.las", "lidar/laz-perf/autzen_trim.las"])
-def test_shared_samples(tmp_path, name):
+@pytest.mark.parametrize("name,twin", [
+    ("lidar/laspy/simple.las", None),
+    ("lidar/laz-perf/autzen_trim.las", None),
+    ("lidar/laz-perf/autzen_trim.laz", "lidar/laz-perf/autzen_trim.las"),  # compressed, checked against its LAS twin
+])
+def test_shared_samples(tmp_path, name, twin):
     path = os.path.join(SHARED, name) if SHARED else ""
     if not path or not os.path.exists(path):
         pytest.skip("shared sample data not available: %s" % name)
-    pts, mins, _ = read_las(path)
+    pts, mins, _ = read_las(os.path.join(SHARED, twin) if twin else path)
     # laz2e57 puts the origin at the header's minimum corner, which need not be the points' own.
     out = tmp_path / "s.e57"
     r = subprocess.run([BIN, "laz2e57", path, "--out", str(out)], capture_output=True, text=True, timeout=300)
