@@ -49,7 +49,8 @@ class TokenReader {
       const char* q = p_;
       while (q < end_ && !isSpace(*q)) ++q;
       if (q == end_ && !eof_) {
-        if (!refill()) return false;
+        // At the end of the file the token is complete as it stands.
+        if (!refill() && failed_) return false;
         continue;
       }
       tok = std::string_view(p_, static_cast<std::size_t>(q - p_));

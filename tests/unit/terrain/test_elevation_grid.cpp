@@ -170,6 +170,24 @@ TEST(AsciiGridFile, ChunkedFileReadingMatchesInMemoryParsing) {
   EXPECT_EQ(fromFile.values, fromMemory.values);  // failures leave the grid untouched
 }
 
+TEST(AsciiGridFile, LongTokensAndTheEndOfTheFile) {
+  const auto path = std::filesystem::temp_directory_path() / ("veldra_long_" + std::to_string(::getpid()) + ".asc");
+  ElevationGrid g;
+  std::string err;
+  // Leading zeros over several read chunks still make one number, as a stream reads it.
+  { std::ofstream(path, std::ios::binary) << header("2", "1") << std::string(3u << 20, '0') << "1.5 7"; }
+  ASSERT_TRUE(readAsciiGrid(path, g, &err)) << err;
+  EXPECT_EQ(g.values, (std::vector<double>{1.5, 7.0}));
+  // The last value may end the file without a line break.
+  { std::ofstream(path, std::ios::binary) << header("2", "1") << "3 4"; }
+  ASSERT_TRUE(readAsciiGrid(path, g, &err)) << err;
+  EXPECT_EQ(g.values, (std::vector<double>{3.0, 4.0}));
+  // A token past 16 MB is refused instead of buffered without end.
+  { std::ofstream(path, std::ios::binary) << header("2", "1") << std::string(17u << 20, '0') << "1.5 7"; }
+  EXPECT_FALSE(readAsciiGrid(path, g, &err));
+  std::filesystem::remove(path);
+}
+
 // 3 x 2 grid, corner (0, 0), cell 10: south row 10 20 30, north row 40 50 60.
 ElevationGrid smallGrid(const std::string& north = "40 50 60", const std::string& south = "10 20 30") {
   return mustParse(header("3", "2", "xllcorner 0", "yllcorner 0", "cellsize 10") + north + "\n" + south);
