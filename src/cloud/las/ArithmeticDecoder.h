@@ -20,12 +20,19 @@ class SymbolModel {
  public:
   explicit SymbolModel(uint32_t symbols = 2) { init(symbols); }
 
+  // Cheap: the tables are built on first use, so resetting many rarely used models at every
+  // chunk start costs nothing.
   void init(uint32_t symbols) {
     symbols_ = symbols;
-    lastSymbol_ = symbols - 1;
-    if (symbols > 16) {
+    pending_ = true;
+  }
+
+  void setup() {
+    pending_ = false;
+    lastSymbol_ = symbols_ - 1;
+    if (symbols_ > 16) {
       uint32_t tableBits = 3;
-      while (symbols > (1u << (tableBits + 2))) ++tableBits;
+      while (symbols_ > (1u << (tableBits + 2))) ++tableBits;
       tableSize_ = 1u << tableBits;
       tableShift_ = kDmLengthShift - tableBits;
       table_.assign(tableSize_ + 2, 0);
@@ -33,12 +40,12 @@ class SymbolModel {
       tableSize_ = tableShift_ = 0;
       table_.clear();
     }
-    distribution_.assign(symbols, 0);
-    counts_.assign(symbols, 1);
+    distribution_.assign(symbols_, 0);
+    counts_.assign(symbols_, 1);
     totalCount_ = 0;
-    updateCycle_ = symbols;
+    updateCycle_ = symbols_;
     update();
-    symbolsUntilUpdate_ = updateCycle_ = (symbols + 6) >> 1;
+    symbolsUntilUpdate_ = updateCycle_ = (symbols_ + 6) >> 1;
   }
 
   void update() {
@@ -76,6 +83,7 @@ class SymbolModel {
   std::vector<uint32_t> distribution_, counts_, table_;
   uint32_t symbols_ = 0, lastSymbol_ = 0, totalCount_ = 0, updateCycle_ = 0, symbolsUntilUpdate_ = 0;
   uint32_t tableSize_ = 0, tableShift_ = 0;
+  bool pending_ = true;
 };
 
 class BitModel {
@@ -139,6 +147,7 @@ class ArithmeticDecoder {
   }
 
   uint32_t decodeSymbol(SymbolModel& m) {
+    if (m.pending_) m.setup();
     uint32_t n, sym, x, y = length_;
     if (m.tableSize_ != 0) {
       const uint32_t dv = value_ / (length_ >>= kDmLengthShift);
@@ -247,12 +256,18 @@ class IntegerDecompressor {
   }
 
   void init() {
-    bitsModels_.assign(contexts_, SymbolModel(corrBits_ + 1));
+    if (bitsModels_.size() != contexts_) {
+      bitsModels_.assign(contexts_, SymbolModel(corrBits_ + 1));
+      correctors_.clear();
+      correctors_.reserve(corrBits_ + 1);
+      correctors_.emplace_back(2);  // slot 0 unused: k == 0 goes to the bit model
+      for (uint32_t i = 1; i <= corrBits_; ++i)
+        correctors_.emplace_back(i <= bitsHigh_ ? (1u << i) : (1u << bitsHigh_));
+    } else {
+      for (auto& m : bitsModels_) m.init(corrBits_ + 1);
+      for (uint32_t i = 1; i <= corrBits_; ++i) correctors_[i].init(i <= bitsHigh_ ? (1u << i) : (1u << bitsHigh_));
+    }
     corrector0_.init();
-    correctors_.clear();
-    correctors_.reserve(corrBits_ + 1);
-    correctors_.emplace_back(2);  // slot 0 unused: k == 0 goes to the bit model
-    for (uint32_t i = 1; i <= corrBits_; ++i) correctors_.emplace_back(i <= bitsHigh_ ? (1u << i) : (1u << bitsHigh_));
   }
 
   int32_t decompress(ArithmeticDecoder& dec, int32_t pred, uint32_t context = 0) {
