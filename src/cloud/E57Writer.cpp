@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <sstream>
 #include <system_error>
 
 #include "cloud/Crc32c.h"
