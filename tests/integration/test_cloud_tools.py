@@ -136,17 +136,6 @@ def test_laz2e57_voxel_thinning(tmp_path):
     assert len(read_e57(out)[0]) == 3
 
 
-@pytest.mark.parametrize("n", [1, 1057, 1058])
-def test_laz2e57_packet_edges(tmp_path, n):
-    f, out = tmp_path / "p.las", tmp_path / "p.e57"
-    write_las(f, 0, [(i * 7, -i, i % 100, 0, 2) for i in range(n)])
-    r = run("laz2e57", str(f), "--out", str(out))
-    assert r.returncode == 0, r.stderr
-    pts, xml = read_e57(out)
-    assert len(pts) == n
-    assert "<rowMaximum type=\"Integer\">%d</rowMaximum>" % (n - 1) in xml
-
-
 def test_laz2e57_bad_input_leaves_the_old_output_alone(tmp_path):
     good, junk, out = tmp_path / "g.las", tmp_path / "junk.laz", tmp_path / "out.e57"
     write_las(good, 0, [(1, 1, 1, 0, 2)])

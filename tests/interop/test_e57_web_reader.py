@@ -38,7 +38,7 @@ def convert_and_check(tmp_path, inputs, points):
     assert r.stdout.startswith("OK %d points" % len(points))
 
 
-@pytest.mark.parametrize("n", [1, 1057, 1058, 4000])
+@pytest.mark.parametrize("n", [1, 1057, 1058])
 def test_written_files_read_back(tmp_path, n):
     f = tmp_path / "in.las"
     pts = [(i * 37 - 5000, (i * i) % 9973, (i * 13) % 4001 - 2000, 0, 2,
