@@ -199,7 +199,7 @@ std::vector<Contour> ContourBuilder::build(const ContourLattice& lat, double int
 
   double zmin = std::numeric_limits<double>::infinity(), zmax = -zmin;
   for (double v : lat.z) {
-    if (std::isnan(v)) continue;
+    if (!std::isfinite(v)) continue;  // an overflowing interpolation counts as no height
     zmin = std::min(zmin, v);
     zmax = std::max(zmax, v);
   }
@@ -275,7 +275,7 @@ std::vector<Contour> ContourBuilder::build(const ContourLattice& lat, double int
             const unsigned ia = L > a, ib = L > bb, ic = L > cc, id = L > d;
             const unsigned sum = ia + ib + ic + id;
             if (sum == 0 || sum == 4) continue;
-            if (std::isnan(a) || std::isnan(bb) || std::isnan(cc) || std::isnan(d)) continue;
+            if (!std::isfinite(a) || !std::isfinite(bb) || !std::isfinite(cc) || !std::isfinite(d)) continue;
 
             auto frac = [L](double first, double second) {
               const double diff = second - first;

@@ -111,6 +111,15 @@ TEST(ContourBuilder, LevelsExactlyOnAFlatLatticeGiveNothing) {
   tiny.z.assign(5, 1.0);
   EXPECT_TRUE(ContourBuilder::build(tiny, 1.0, msg).empty());
   EXPECT_TRUE(msg.empty());
+  // Infinite heights are no heights: no level at infinity, no coordinates from them.
+  auto inf = lattice(4, 4, [](double x, double) { return x; });
+  inf.z[3] = std::numeric_limits<double>::infinity();
+  inf.z[12] = -std::numeric_limits<double>::infinity();
+  const auto cs = ContourBuilder::build(inf, 1.0, msg);
+  EXPECT_EQ(cs.size(), 3u);  // levels 1 to 3, from the finite heights
+  for (const auto& c : cs)
+    for (const auto& p : c.points) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+  EXPECT_TRUE(msg.empty());
 }
 
 TEST(ContourBuilder, SaddleIsResolvedByTheMeanOfTheCorners) {
