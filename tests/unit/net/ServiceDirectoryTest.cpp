@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "net/Endpoints.h"
+#include "net/ServiceDirectory.h"
+#include "unit/net/OgcTestSupport.h"
+
+namespace veldra {
+namespace {
+
+using testing::collection;
+using testing::ok;
+using testing::RoutingTransport;
+
+bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+// ---------------------------------------------------------------------------
+// Directories
+
+TEST(LookupService, CountyWithAndWithoutServicesOfItsOwn) {
+  // Rzeszow county: GESUT WMS known, no GESUT WFS, no BDOT500 at all.
+  ServiceAddresses g = lookupService(countyGesutServices, "1816", 4);
+  EXPECT_EQ(g.wms, "https://powiatrzeszowski.geoportal2.pl/map/geoportal/wmsg.php");
+  EXPECT_EQ(g.wfs, "");
+  ServiceAddresses b = lookupService(countyBdot500Services, "1816052", 4);
+  EXPECT_EQ(b.wms, "");
+  EXPECT_EQ(b.wfs, "");
+  EXPECT_EQ(lookupService(countyBdot500Services, "066301", 4).wms, "https://gis.lublin.eu/integracja/bdot500/");
+  EXPECT_EQ(lookupService(countyEgibServices, "020101", 4).wfs, "https://geoportal.powiatboleslawiecki.pl/ggp");
+  // A query already in the base address stays as it is.
+  EXPECT_EQ(lookupService(countyGesutServices, "1818", 4).wms,
+            "https://stalowawola.geoportal2.pl/map/geoportal/wms.php?typ=g");
+
+  ServiceAddresses m = lookupService(municipalPlanServices, "1201062", 6);
+  EXPECT_EQ(m.wms, "");
+  EXPECT_EQ(m.wfs, "https://vmpzp.igeomap.pl/cgi-bin/plany/120106");
+  ServiceAddresses none = lookupService(municipalPlanServices, "020101", 6);  // listed, nothing known
+  EXPECT_EQ(none.wms, "");
+  EXPECT_EQ(none.wfs, "");
+}
+
+TEST(LookupService, ShortOrUnknownCodesGiveNothing) {
+  for (const char* code : {"", "02", "020", "9999", "abcd", "2099", "0299"}) {
+    ServiceAddresses a = lookupService(countyEgibServices, code, 4);
+    EXPECT_EQ(a.wms, "") << code;
+    EXPECT_EQ(a.wfs, "") << code;
+  }
+  EXPECT_EQ(lookupService(municipalPlanServices, "12010", 6).wfs, "");
+}
+
+TEST(LookupService, FirstEqualRowWins) {
+  const ServiceRecord rows[] = {{"0201", "a", ""}, {"0201", "b", "x"}, {"020", "c", "y"}};
+  EXPECT_EQ(lookupService(rows, "020155", 4).wms, "a");
+  EXPECT_EQ(lookupService(rows, "0205", 3).wms, "c");
+}
+
+TEST(Directories, CountyTablesShareTheirKeysAndEveryCountyHasAnEgibWfs) {
+  ASSERT_EQ(countyEgibServices.size(), 380u);
+  ASSERT_EQ(countyBdot500Services.size(), 380u);
+  ASSERT_EQ(countyGesutServices.size(), 380u);
+  EXPECT_EQ(countyEgibServices.front().key, "0201");
+  EXPECT_EQ(countyEgibServices.back().key, "3263");
+  for (std::size_t i = 0; i < countyEgibServices.size(); ++i) {
+    const auto& e = countyEgibServices[i];
+    EXPECT_EQ(e.key.size(), 4u);
+    if (i > 0) {
+      EXPECT_LT(countyEgibServices[i - 1].key, e.key);
+    }
+    EXPECT_EQ(countyBdot500Services[i].key, e.key);
+    EXPECT_EQ(countyGesutServices[i].key, e.key);
+    EXPECT_TRUE(e.wfs.starts_with("https://") || e.wfs.starts_with("http://")) << e.key;
+  }
+}
+
+TEST(Directories, MunicipalKeysAreSortedAndBelongToListedCounties) {
+  ASSERT_GT(municipalPlanServices.size(), 2400u);
+  std::set<std::string_view> counties;
+  for (const auto& c : countyEgibServices) counties.insert(c.key);
+  std::size_t withService = 0;
+  for (std::size_t i = 0; i < municipalPlanServices.size(); ++i) {
+    const auto& r = municipalPlanServices[i];
+    ASSERT_EQ(r.key.size(), 6u);
+    if (i > 0) {
+      EXPECT_LT(municipalPlanServices[i - 1].key, r.key);
+    }
+    EXPECT_TRUE(counties.count(r.key.substr(0, 4))) << r.key;
+    if (!r.wms.empty() || !r.wfs.empty()) ++withService;
+  }
+  EXPECT_GT(withService, 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Municipality under the frame
+
+std::string municipalityAnswer(const std::string& key, const std::string& value) {
+  return collection(
+      "<wfs:member><ms:A03_Granice_gmin gml:id=\"A03.1\"><ms:JPT_NAZWA_>Boleslawiec</ms:JPT_NAZWA_><ms:" + key + ">" +
+      value + "</ms:" + key + "><ms:msGeometry><gml:Polygon srsName=\"urn:ogc:def:crs:EPSG::2180\"><gml:exterior>"
+      "<gml:LinearRing><gml:posList>300000 200000 300000 210000 310000 210000 300000 200000</gml:posList>"
+      "</gml:LinearRing></gml:exterior></gml:Polygon></ms:msGeometry></ms:A03_Granice_gmin></wfs:member>");
+}
+
+class Municipality : public testing::OgcTest {
+ protected:
+  void SetUp() override {
+    OgcTest::SetUp();
+    http.setHostSpacingMs(0);
+  }
+  static bool isCapabilities(const std::string& url) { return has(url, "request=GetCapabilities"); }
+  RoutingTransport transport;
+  WfsClient http{&transport};
+  MunicipalityCache cache;
+  const std::string prg = endpoints::url(endpoints::Service::PrgBoundariesWfs);
+};
+
+TEST_F(Municipality, SevenDigitCodeGivesTheMunicipalityAndTheRequestIsA2MetreFrame) {
+  transport.answer = [](const std::string&) { return ok(municipalityAnswer("JPT_KOD_JE", "0201011")); };
+  EXPECT_EQ(resolveMunicipality(http, cache, {205000, 305000, 205400, 305200}), "020101");
+  ASSERT_EQ(transport.urls.size(), 1u);
+  EXPECT_EQ(transport.urls[0], prg +
+                                   "?service=WFS&version=2.0.0&request=GetFeature&typenames=ms%3AA03_Granice_gmin"
+                                   "&COUNT=5&BBOX=305099%2C205199%2C305101%2C205201%2C"
+                                   "urn%3Aogc%3Adef%3Acrs%3AEPSG%3A%3A2180");
+  EXPECT_EQ(cache.code, "020101");
+  EXPECT_EQ(cache.centre.x, 205200);
+  EXPECT_EQ(cache.centre.y, 305100);
+  EXPECT_EQ(cache.layer, "ms:A03_Granice_gmin");
+}
+
+TEST_F(Municipality, OnlySixOrSevenDigitValuesUnderTerytOrKodKeysCount) {
+  struct Case {
+    const char* key;
+    const char* value;
+    const char* code;
+  } cases[] = {{"JPT_KOD_JE", "02010", ""},      {"JPT_KOD_JE", "020101", "020101"}, {"TERYT", "1465011", "146501"},
+               {"JPT_KOD_JE", "02010a1", ""},    {"JPT_ID", "0201011", ""},          {"kodTeryt", "02010111", ""}};
+  for (const auto& c : cases) {
+    MunicipalityCache fresh;
+    fresh.capabilitiesProbed = true;  // no probe here
+    transport.answer = [&](const std::string&) { return ok(municipalityAnswer(c.key, c.value)); };
+    EXPECT_EQ(resolveMunicipality(http, fresh, {0, 0, 10, 10}), c.code) << c.key << "=" << c.value;
+  }
+}
+
+TEST_F(Municipality, CentresWithin10KmShareOneRequest) {
+  transport.answer = [](const std::string&) { return ok(municipalityAnswer("JPT_KOD_JE", "0201011")); };
+  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "020101");
+  EXPECT_EQ(resolveMunicipality(http, cache, {209000, 300000, 209100, 300100}), "020101");  // 9 km east
+  EXPECT_EQ(transport.urls.size(), 1u);
+  EXPECT_EQ(cache.centre.x, 200050);  // the cached centre stays where it was found
+  resolveMunicipality(http, cache, {211000, 300000, 211100, 300100});  // 11 km from it
+  EXPECT_EQ(transport.urls.size(), 2u);
+  EXPECT_EQ(cache.centre.x, 211050);
+}
+
+TEST_F(Municipality, CapabilitiesSuggestTheLayerOnceAndItStays) {
+  transport.answer = [&](const std::string& url) {
+    if (isCapabilities(url)) {
+      EXPECT_EQ(url, prg + "?service=WFS&version=2.0.0&request=GetCapabilities");
+      return ok("<FeatureType><Name>ms:A01_Granice_wojewodztw</Name></FeatureType>"
+                "<FeatureType><Name>ms:Gminy_obrony</Name></FeatureType>"
+                "<FeatureType><Name>ms:Gminy_punkty</Name></FeatureType>"
+                "<FeatureType><Name>ms:Granice_Gmin_2026</Name></FeatureType>"
+                "<FeatureType><Name>ms:granice_gmin_stare</Name></FeatureType>");
+    }
+    if (has(url, "typenames=ms%3AGranice_Gmin_2026")) return ok(municipalityAnswer("JPT_KOD_JE", "0201011"));
+    return ok(testing::emptyCollection());
+  };
+  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "020101");
+  EXPECT_EQ(transport.urls.size(), 3u);
+  EXPECT_EQ(cache.layer, "ms:Granice_Gmin_2026");
+  EXPECT_TRUE(cache.capabilitiesProbed);
+
+  resolveMunicipality(http, cache, {400000, 500000, 400100, 500100});
+  EXPECT_EQ(transport.urls.size(), 4u);
+  EXPECT_TRUE(has(transport.urls.back(), "typenames=ms%3AGranice_Gmin_2026"));
+}
+
+TEST_F(Municipality, NothingFoundLeavesTheCacheAndProbesOnlyOnce) {
+  cache.code = "020101";
+  cache.centre = {0, 0};
+  int capabilities = 0;
+  transport.answer = [&](const std::string& url) {
+    if (isCapabilities(url)) {
+      ++capabilities;
+      return ok("<Name>ms:A03_Granice_gmin</Name><Name>ms:A02_Granice_powiatow</Name>");
+    }
+    return TransportResponse{404, "", "", false};
+  };
+  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "");
+  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "");
+  EXPECT_EQ(capabilities, 1);
+  // The suggested layer equals the current one: no second query.
+  EXPECT_EQ(transport.urls.size(), 3u);
+  EXPECT_EQ(cache.code, "020101");
+  EXPECT_EQ(cache.centre.x, 0);
+}
+
+TEST(ChooseBoundariesLayer, ScoresGminGraniceAndObrony) {
+  EXPECT_EQ(chooseBoundariesLayer("<Name>A01_Granice_wojewodztw</Name><Name>gminy_obrony</Name>"
+                                  "<Name>A03_Granice_gmin</Name>"),
+            "A03_Granice_gmin");
+  EXPECT_EQ(chooseBoundariesLayer("<Name>gminy_a</Name><Name>GMINY_b</Name>"), "gminy_a");
+  EXPECT_EQ(chooseBoundariesLayer("<Name>A01_Granice_wojewodztw</Name><Name>obrony_gmin</Name>"), "");
+  EXPECT_EQ(chooseBoundariesLayer("<Name>gminy"), "");
+  EXPECT_EQ(chooseBoundariesLayer("<ows:Name>gminy</ows:Name>"), "");  // only the literal <Name>
+}
+
+}  // namespace
+}  // namespace veldra
