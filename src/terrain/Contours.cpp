@@ -163,7 +163,7 @@ void smoothLattice(ContourLattice& lattice, double spatialSigma, double heightSi
   for (std::int32_t r = 0; r < nr; ++r) {
     for (std::int32_t c = 0; c < nc; ++c) {
       const double z = src[static_cast<std::size_t>(r) * nc + c];
-      if (std::isnan(z)) continue;
+      if (!std::isfinite(z)) continue;
       double sum = 0.0, wsum = 0.0;
       for (int dj = -radius; dj <= radius; ++dj) {
         const std::int32_t rr = r + dj;
@@ -172,7 +172,7 @@ void smoothLattice(ContourLattice& lattice, double spatialSigma, double heightSi
           const std::int32_t cc = c + di;
           if (cc < 0 || cc >= nc) continue;
           const double zz = src[static_cast<std::size_t>(rr) * nc + cc];
-          if (std::isnan(zz)) continue;
+          if (!std::isfinite(zz)) continue;
           const double dz = zz - z;
           const double w =
               std::exp(spatial[static_cast<std::size_t>((dj + radius) * side + di + radius)] - dz * dz / heightDen);
