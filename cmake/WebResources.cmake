@@ -1,0 +1,47 @@
+# Page files and map libraries embedded into the veldra executable as numbered
+# resources (id, file name, source). The map libraries come from npm (web/).
+set(VELDRA_WEB_DIR ${PROJECT_SOURCE_DIR}/web)
+set(VELDRA_WEB_NODE ${VELDRA_WEB_DIR}/node_modules)
+set(VELDRA_WEB_RESOURCES
+  100 map.html              ${VELDRA_WEB_DIR}/map.html
+  101 map.js                ${VELDRA_WEB_DIR}/map.js
+  102 map.css               ${VELDRA_WEB_DIR}/map.css
+  110 leaflet.js            ${VELDRA_WEB_NODE}/leaflet/dist/leaflet.js
+  111 leaflet.css           ${VELDRA_WEB_NODE}/leaflet/dist/leaflet.css
+  112 maplibre-gl.js        ${VELDRA_WEB_NODE}/maplibre-gl/dist/maplibre-gl.js
+  113 maplibre-gl.css       ${VELDRA_WEB_NODE}/maplibre-gl/dist/maplibre-gl.css
+  114 leaflet-maplibre-gl.js ${VELDRA_WEB_NODE}/@maplibre/maplibre-gl-leaflet/leaflet-maplibre-gl.js
+  190 transport.js          ${VELDRA_WEB_DIR}/transport.js
+  200 host.html             ${VELDRA_WEB_DIR}/host.html
+  201 host.js               ${VELDRA_WEB_DIR}/host.js
+  202 host.css              ${VELDRA_WEB_DIR}/host.css
+)
+
+add_executable(veldra_embedgen ${PROJECT_SOURCE_DIR}/tools/embedgen.cpp)
+target_link_libraries(veldra_embedgen PRIVATE veldra_flags)
+
+set(_web_inputs "")
+set(_web_missing "")
+list(LENGTH VELDRA_WEB_RESOURCES _n)
+math(EXPR _last "${_n} - 1")
+foreach(i RANGE 2 ${_last} 3)
+  list(GET VELDRA_WEB_RESOURCES ${i} _path)
+  if(EXISTS ${_path})
+    list(APPEND _web_inputs ${_path})
+  else()
+    list(APPEND _web_missing ${_path})
+  endif()
+endforeach()
+if(_web_missing)
+  # Configure still succeeds (other targets build); embedgen stops the veldra
+  # build with the reason.
+  message(WARNING "web files missing (run scripts/install-node-deps.sh for web/node_modules): ${_web_missing}")
+endif()
+
+set(_web_out ${CMAKE_CURRENT_BINARY_DIR}/web_resources.cpp)
+add_custom_command(OUTPUT ${_web_out}
+  COMMAND veldra_embedgen ${_web_out} ${VELDRA_WEB_RESOURCES}
+  DEPENDS veldra_embedgen ${_web_inputs}
+  COMMENT "Embedding web resources"
+  VERBATIM)
+target_sources(veldra PRIVATE ${_web_out})

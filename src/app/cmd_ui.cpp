@@ -1,0 +1,293 @@
+// `veldra ui`: the host window and the palettes in the system browser, served
+// by the loopback palette server, with the stand-in host behind them.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/AddOnMain.h"
+#include "app/Commands.h"
+#include "app/MapPalette.h"
+#include "app/PaletteServer.h"
+#include "app/WebResources.h"
+#include "bridge/Bridge.h"
+#include "bridge/ImportController.h"
+#include "host/MemoryHost.h"
+#include "host/ProjectFile.h"
+#include "platform/MainLoop.h"
+#include "platform/Shell.h"
+
+namespace veldra::app {
+namespace {
+
+using nlohmann::json;
+
+int usage() {
+  std::cerr << "usage: veldra ui [--project FILE] [--no-browser] [--port N] [--show-map]\n";
+  return 2;
+}
+
+// Modal alerts: the main thread waits (as under a real modal dialog) while the
+// answer comes in on the network thread.
+class AlertBroker {
+ public:
+  explicit AlertBroker(PaletteServer& server) : server_(server) {}
+
+  bool onNetworkText(const std::string& text) {
+    const json msg = json::parse(text, nullptr, false);
+    if (!msg.is_object() || msg.value("type", "") != "alertAnswer") return false;
+    std::lock_guard lock(mutex_);
+    if (msg.value("id", -1) == waitingId_) {
+      answer_ = msg.value("answer", 0);
+      cv_.notify_all();
+    }
+    return true;
+  }
+
+  int ask(const AlertRequest& r) {
+    int id;
+    {
+      std::lock_guard lock(mutex_);
+      id = ++nextId_;
+      waitingId_ = id;
+      answer_ = -1;
+    }
+    json buttons = r.buttons;
+    if (buttons.empty()) buttons.push_back("OK");
+    json msg{{"type", "alert"}, {"id", id}, {"title", r.title}, {"text", r.text}, {"buttons", buttons},
+             {"kind", r.kind == AlertKind::Warning ? "warning" : "info"}};
+    server_.sendText("host", Bridge::serialize(msg));
+    std::unique_lock lock(mutex_);
+    // Without a window nobody can answer: the alert counts as dismissed.
+    while (answer_ < 0) {
+      if (!server_.connected("host")) break;
+      cv_.wait_for(lock, std::chrono::milliseconds(200));
+    }
+    waitingId_ = 0;
+    return answer_ < 0 ? 0 : answer_;
+  }
+
+ private:
+  PaletteServer& server_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int nextId_ = 0;
+  int waitingId_ = 0;
+  int answer_ = -1;
+};
+
+class UiHost : public MemoryHost {
+ public:
+  AlertBroker* broker = nullptr;
+  int showAlert(const AlertRequest& r) override {
+    MemoryHost::showAlert(r);   // keeps the record of shown alerts
+    return broker ? broker->ask(r) : 0;
+  }
+};
+
+const std::vector<WebResourceEntry>& hostResources() {
+  static const std::vector<WebResourceEntry> table = {{200, "host.html"}, {201, "host.js"}, {202, "host.css"}};
+  return table;
+}
+
+struct UiState {
+  bool mapChecked = false;
+  std::string paletteUrl;
+  bool paletteVisible = false;
+  std::string projectPath;
+};
+
+json hostState(const UiHost& host, const UiState& ui) {
+  json menu = json::array();
+  for (int item = 1; item <= 4; ++item)
+    menu.push_back({{"item", item}, {"text", menuItemLabel(item)}, {"checked", item == 1 && ui.mapChecked}});
+  std::map<int, int> perLayer;
+  for (std::size_t i = 0; i < host.elementCount(); ++i) ++perLayer[host.elementAt(i).element.layer];
+  json layers = json::array();
+  for (const auto& l : host.attributes(AttributeKind::Layer))
+    layers.push_back({{"name", l.name}, {"index", l.index}, {"count", perLayer.count(l.index) ? perLayer[l.index] : 0}});
+  const auto titles = host.commandTitles();
+  json report = host.reportLines();
+  return json{{"type", "hostState"},
+              {"menu", menu},
+              {"report", report},
+              {"layers", layers},
+              {"elements", host.elementCount()},
+              {"undo", {{"available", !titles.empty()}, {"title", titles.empty() ? "" : titles.back()}}},
+              {"exports", {{"dxf", false}, {"gltf", false}}},
+              {"project", ui.projectPath},
+              {"palette", {{"url", ui.paletteUrl}, {"visible", ui.paletteVisible}}}};
+}
+
+int runUi(const std::vector<std::string>& args) {
+  std::string projectPath;
+  bool openBrowser = true, showMap = false;
+  int port = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--project" && i + 1 < args.size()) {
+      projectPath = args[++i];
+    } else if (args[i] == "--no-browser") {
+      openBrowser = false;
+    } else if (args[i] == "--show-map") {
+      showMap = true;
+    } else if (args[i] == "--port" && i + 1 < args.size()) {
+      try {
+        port = std::stoi(args[++i]);
+      } catch (const std::exception&) {
+        port = -1;
+      }
+      if (port < 0 || port > 65535) return usage();
+    } else {
+      return usage();
+    }
+  }
+
+  // Signals are taken by one thread with sigwait; every other thread (server,
+  // workers) inherits the blocked mask.
+  sigset_t sigs;
+  sigemptyset(&sigs);
+  sigaddset(&sigs, SIGINT);
+  sigaddset(&sigs, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
+
+  UiHost host;
+  if (!projectPath.empty() && std::filesystem::exists(projectPath)) {
+    const std::string err = loadProject(projectPath, host);
+    if (!err.empty()) {
+      std::cerr << "veldra: " << err << "\n";
+      return 1;
+    }
+  }
+  ImportController::setProcessHost(&host);
+
+  const EmbeddedResource* transport = findResource(190);
+  if (!transport) {
+    std::cerr << "veldra: the page transport is not embedded\n";
+    return 1;
+  }
+  PaletteServer server{std::string(resourceText(*transport))};
+  AlertBroker broker(server);
+  host.broker = &broker;
+
+  const std::string webDir = MapPalette::WebDir();
+  std::error_code ec;
+  std::filesystem::create_directories(webDir, ec);
+  if (!extractResources(hostResources(), webDir, [&](const std::string& l) { host.writeReportLine(l); })) {
+    std::cerr << "veldra: cannot write the host window files into " << webDir << "\n";
+    return 1;
+  }
+  server.addMount("host", webDir, [&broker](const std::string& t) { return broker.onNetworkText(t); });
+  server.addMount("map", webDir);
+  if (const std::string err = server.start(static_cast<std::uint16_t>(port)); !err.empty()) {
+    std::cerr << "veldra: " << err << "\n";
+    return 1;
+  }
+
+  platform::MainLoop& loop = platform::MainLoop::instance();
+  UiState ui;
+  ui.projectPath = projectPath;
+  Bridge hostBridge;
+  server.attach("host", hostBridge);
+  auto pushState = [&] { hostBridge.send("hostState", hostState(host, ui)); };
+  auto notice = [&](const std::string& text) { hostBridge.send("notice", json{{"text", text}}); };
+
+  PaletteHostHooks hooks;
+  hooks.loadUrl = [&](const std::string& url) {
+    ui.paletteUrl = url;
+    hostBridge.send("paletteLoad", json{{"url", url}});
+  };
+  hooks.setVisible = [&](bool visible) {
+    ui.paletteVisible = visible;
+    hostBridge.send("paletteVisible", json{{"visible", visible}});
+  };
+  hooks.setMenuCheck = [&](bool checked) {
+    ui.mapChecked = checked;
+    pushState();
+  };
+  hooks.reportLine = [&](const std::string& line) { host.writeReportLine(line); };
+  hooks.connectBridge = [&](Bridge& b) { server.attach("map", b); };
+  hooks.disconnectBridge = [&] { server.detach("map"); };
+  hooks.servedAddress = [&](const std::string& page) { return server.pageUrl("map", page); };
+  MapPalette::SetHostHooks(hooks);
+
+  EnvironmentInfo env;
+  CheckEnvironment(env);
+  RegisterInterface();
+  AddOnServices services;
+  services.toggleMapPalette = [] { MapPalette::ToggleFromMenu(); };
+  services.openUrl = [](const std::string& url) { platform::openExternal(url); };
+  services.notice = notice;
+  Initialize(services);
+
+  hostBridge.on("hostState", [&](const json&) { return hostState(host, ui); });
+  hostBridge.on("menu", [&](const json& m) {
+    MenuCommandHandler(kMenuStringTable, m.at("item").get<int>());
+    return hostState(host, ui);
+  });
+  hostBridge.on("paletteClose", [&](const json&) {
+    MapPalette::ControlCallback(1);
+    return hostState(host, ui);
+  });
+  hostBridge.on("undo", [&](const json&) {
+    if (!host.undoLast()) notice("Nie ma czego cofnac.");
+    return hostState(host, ui);
+  });
+  hostBridge.on("export", [&](const json& m) {
+    const std::string format = m.at("format").get<std::string>();
+    notice("Eksport " + format + " nie jest dostepny w tej wersji.");
+    return nullptr;
+  });
+
+  if (showMap) MapPalette::ControlCallback(6);
+
+  const std::string hostUrl = server.pageUrl("host", "host.html");
+  std::cout << "host: " << hostUrl << "\n";
+  if (showMap) std::cout << "map: " << server.pageUrl("map", "map.html") << "\n";
+  std::cout.flush();
+  if (openBrowser && !platform::openExternal(hostUrl))
+    std::cerr << "veldra: could not start the system browser; open the address above\n";
+
+  std::atomic<int> caught{0};
+  std::thread signalWaiter([&] {
+    int sig = 0;
+    sigwait(&sigs, &sig);
+    caught = sig;
+    loop.stop();
+  });
+  loop.run();
+  signalWaiter.join();
+
+  MapPalette::OnQuit();
+  server.detach("host");
+  hostBridge.clearSender();
+  server.stop();
+  FreeData();
+
+  int status = 0;
+  if (!projectPath.empty()) {
+    const std::string err = saveProject(host, projectPath);
+    if (!err.empty()) {
+      std::cerr << "veldra: " << err << "\n";
+      status = 1;
+    }
+  }
+  std::cerr << "veldra: stopped (signal " << caught.load() << ")\n";
+  return status;
+}
+
+const CommandRegistrar reg{"ui", "[--project FILE] [--no-browser] [--port N] [--show-map]  host window and map palette in the browser",
+                           &runUi};
+
+}  // namespace
+}  // namespace veldra::app

@@ -1,0 +1,130 @@
+/* Stand-in host window: add-on menu, report window, layers, undo, export, alerts. */
+(function () {
+  'use strict';
+  var GISBridge = window.GISBridge = {
+    _queue: [], _timer: null, handlers: {},
+    send: function (type, payload) {
+      var msg = payload || {};
+      msg.type = type;
+      GISBridge._queue.push(msg);
+      GISBridge._flush();
+    },
+    _flush: function () {
+      var sent = false;
+      while (GISBridge._queue.length && window.GIS && typeof window.GIS.postMessage === 'function') {
+        window.GIS.postMessage(JSON.stringify(GISBridge._queue.shift()));
+        sent = true;
+      }
+      if (sent && GISBridge._timer) { clearInterval(GISBridge._timer); GISBridge._timer = null; }
+      if (GISBridge._queue.length && !GISBridge._timer) GISBridge._timer = setInterval(GISBridge._flush, 100);
+    },
+    receive: function (msg) {
+      var h = msg && GISBridge.handlers[msg.type];
+      if (h) h(msg); else console.warn('Nieznana wiadomosc z C++:', msg);
+    }
+  };
+  function $(id) { return document.getElementById(id); }
+
+  var modalQueue = [];
+  function showModal(title, text, buttons, onAnswer) {
+    modalQueue.push({ title: title, text: text, buttons: buttons, onAnswer: onAnswer });
+    if (modalQueue.length === 1) openModal();
+  }
+  function openModal() {
+    var m = modalQueue[0];
+    if (!m) return;
+    $('modalTitle').textContent = m.title || '';
+    $('modalText').textContent = m.text || '';
+    var box = $('modalButtons');
+    box.innerHTML = '';
+    m.buttons.forEach(function (label, i) {
+      var b = document.createElement('button');
+      b.type = 'button';
+      b.textContent = label;
+      b.addEventListener('click', function () {
+        $('modal').hidden = true;
+        modalQueue.shift();
+        if (m.onAnswer) m.onAnswer(i + 1);
+        openModal();
+      });
+      box.appendChild(b);
+    });
+    $('modal').hidden = false;
+  }
+
+  var menuOpen = false;
+  $('menuTop').addEventListener('click', function () { menuOpen = !menuOpen; $('menuDrop').hidden = !menuOpen; });
+
+  function render(s) {
+    var ul = $('menuItems');
+    ul.innerHTML = '';
+    (s.menu || []).forEach(function (it) {
+      var li = document.createElement('li');
+      li.textContent = (it.checked ? '✓ ' : '') + it.text;
+      li.className = it.checked ? 'checked' : '';
+      li.setAttribute('data-item', it.item);
+      li.addEventListener('click', function () {
+        menuOpen = false;
+        $('menuDrop').hidden = true;
+        GISBridge.send('menu', { item: it.item });
+      });
+      ul.appendChild(li);
+    });
+    var tb = $('layerTable').querySelector('tbody');
+    tb.innerHTML = '';
+    (s.layers || []).forEach(function (l) {
+      var tr = document.createElement('tr');
+      var a = document.createElement('td'), b = document.createElement('td');
+      a.textContent = l.name;
+      b.textContent = l.count;
+      tr.appendChild(a);
+      tr.appendChild(b);
+      tb.appendChild(tr);
+    });
+    $('elementTotal').textContent = 'Elementy w projekcie: ' + (s.elements || 0);
+    var undo = s.undo || {};
+    $('btnUndo').disabled = !undo.available;
+    $('btnUndo').textContent = undo.available ? 'Cofnij: ' + undo.title : 'Cofnij';
+    var ex = s.exports || {};
+    $('btnExportDxf').disabled = !ex.dxf;
+    $('btnExportGltf').disabled = !ex.gltf;
+    $('projectName').textContent = s.project ? 'Projekt: ' + s.project : 'Projekt bez pliku';
+    var ol = $('reportLines');
+    if (ol.children.length !== (s.report || []).length) {
+      ol.innerHTML = '';
+      (s.report || []).forEach(function (line) {
+        var li = document.createElement('li');
+        li.textContent = line;
+        ol.appendChild(li);
+      });
+    }
+    if (s.palette) {
+      if (s.palette.url && $('paletteFrame').getAttribute('src') !== s.palette.url) $('paletteFrame').src = s.palette.url;
+      $('palette').hidden = !s.palette.visible;
+    }
+  }
+
+  var H = GISBridge.handlers;
+  H.hostState = render;
+  H.notice = function (m) { showModal('GIS Import', m.text, ['OK']); };
+  H.alert = function (m) {
+    showModal(m.title || 'GIS Import', m.text, m.buttons && m.buttons.length ? m.buttons : ['OK'], function (answer) {
+      GISBridge.send('alertAnswer', { id: m.id, answer: answer });
+    });
+  };
+  H.paletteLoad = function (m) { if ($('paletteFrame').getAttribute('src') !== m.url) $('paletteFrame').src = m.url; };
+  H.paletteVisible = function (m) { $('palette').hidden = !m.visible; };
+  H.error = function (m) { showModal('Blad', m.msg, ['OK']); };
+
+  $('paletteClose').addEventListener('click', function () { GISBridge.send('paletteClose'); });
+  $('btnUndo').addEventListener('click', function () { GISBridge.send('undo'); });
+  $('btnExportDxf').addEventListener('click', function () { GISBridge.send('export', { format: 'DXF' }); });
+  $('btnExportGltf').addEventListener('click', function () { GISBridge.send('export', { format: 'glTF' }); });
+  // The palette page was opened in another tab: this window no longer shows it.
+  window.addEventListener('message', function (ev) {
+    if (ev.origin === location.origin && ev.data && ev.data.veldraPaletteReplaced) GISBridge.send('paletteClose');
+  });
+
+  GISBridge.send('hostState');
+  setInterval(function () { GISBridge.send('hostState'); }, 1000);
+})();
