@@ -58,6 +58,9 @@ HostErr checkRings(const Memo& memo, int minPoints, bool closedRings, std::strin
     return fail(kHostErrBadParameters, why,
                 "ostatni koniec pierscienia " + std::to_string(memo.ringEnds.back()) + " rozny od liczby punktow " +
                     std::to_string(n));
+  for (std::size_t r = 1; r < memo.ringEnds.size(); ++r)
+    if (memo.ringEnds[r] <= memo.ringEnds[r - 1] || memo.ringEnds[r] > n)
+      return fail(kHostErrBadParameters, why, "konce pierscieni nie rosna albo wychodza poza punkty");
   for (std::size_t r = 1; r < memo.ringEnds.size(); ++r) {
     const int begin = memo.ringEnds[r - 1] + 1;
     const int end = memo.ringEnds[r];
@@ -331,11 +334,13 @@ HostErr MemoryHost::runUndoableCommand(const std::string& title, const std::func
       rc = body();
     } catch (...) {
       state_ = std::move(before);
+      reindex();
       throw;
     }
   }
   if (rc != kHostOk) {
     state_ = std::move(before);
+    reindex();
     return rc;
   }
   if (depth_ == 0) {
@@ -355,6 +360,7 @@ bool MemoryHost::undoLast() {
   if (depth_ > 0 || undo_.empty()) return false;
   state_ = std::move(undo_.back().before);
   undo_.pop_back();
+  reindex();
   return true;
 }
 
@@ -414,13 +420,14 @@ std::string MemoryHost::freshGuid() {
   for (;;) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "E%07llu", static_cast<unsigned long long>(nextGuid_++));
-    if (!state_.byGuid.count(buf)) return buf;
+    if (!byGuid_.count(buf)) return buf;
   }
 }
 
-void MemoryHost::reindex(State& s) {
-  s.byGuid.clear();
-  for (std::size_t i = 0; i < s.elements.size(); ++i) s.byGuid.emplace(s.elements[i]->element.guid, i);
+void MemoryHost::reindex() {
+  byGuid_.clear();
+  byGuid_.reserve(state_.elements.size());
+  for (std::size_t i = 0; i < state_.elements.size(); ++i) byGuid_.emplace(state_.elements[i]->element.guid, i);
 }
 
 HostErr MemoryHost::createElement(Element& element, const Memo& memo) {
@@ -435,7 +442,7 @@ HostErr MemoryHost::createElement(Element& element, const Memo& memo) {
   if (HostErr rc = checkAndNormalise(stored->element, stored->memo, t, why); rc != kHostOk) return rc;
   stored->element.guid = freshGuid();
   element.guid = stored->element.guid;
-  state_.byGuid.emplace(stored->element.guid, state_.elements.size());
+  byGuid_.emplace(stored->element.guid, state_.elements.size());
   state_.elements.push_back(std::move(stored));
   changed();
   noteSuccess(HostOperation::CreateElement, element.typeCode, element.layer, lname, 0);
@@ -448,12 +455,18 @@ void MemoryHost::disposeMemo(Memo& memo) {
 }
 
 HostErr MemoryHost::setElementInfoString(const std::string& guid, const std::string& info) {
-  auto it = state_.byGuid.find(guid);
-  if (it == state_.byGuid.end()) return kHostErrBadId;
+  auto it = byGuid_.find(guid);
+  if (it == byGuid_.end()) return kHostErrBadId;
   if (!isValidUtf8(info)) return kHostErrBadParameters;
-  auto copy = std::make_shared<StoredElement>(*state_.elements[it->second]);
-  copy->info = info;
-  state_.elements[it->second] = std::move(copy);
+  auto& slot = state_.elements[it->second];
+  if (slot.use_count() == 1) {
+    // No snapshot shares it (typically an element just created): change in place.
+    const_cast<StoredElement&>(*slot).info = info;
+  } else {
+    auto copy = std::make_shared<StoredElement>(*slot);
+    copy->info = info;
+    slot = std::move(copy);
+  }
   changed();
   return kHostOk;
 }
@@ -461,7 +474,7 @@ HostErr MemoryHost::setElementInfoString(const std::string& guid, const std::str
 HostErr MemoryHost::getSelection(std::vector<std::string>& guids) {
   guids.clear();
   for (const auto& g : selection_)
-    if (state_.byGuid.count(g)) guids.push_back(g);
+    if (byGuid_.count(g)) guids.push_back(g);
   return kHostOk;
 }
 
@@ -491,8 +504,8 @@ HostErr MemoryHost::deleteElements(const std::vector<std::string>& guids) {
   if (depth_ == 0) return kHostErrNotSupported;
   std::set<std::size_t> doomed;
   for (const auto& g : guids) {
-    auto it = state_.byGuid.find(g);
-    if (it == state_.byGuid.end()) return kHostErrBadId;
+    auto it = byGuid_.find(g);
+    if (it == byGuid_.end()) return kHostErrBadId;
     doomed.insert(it->second);
   }
   // One rule refusing any of the elements refuses the whole call.
@@ -521,7 +534,7 @@ HostErr MemoryHost::deleteElements(const std::vector<std::string>& guids) {
   for (std::size_t i = 0; i < state_.elements.size(); ++i)
     if (!doomed.count(i)) kept.push_back(std::move(state_.elements[i]));
   state_.elements = std::move(kept);
-  reindex(state_);
+  reindex();
   changed();
   return kHostOk;
 }
@@ -536,8 +549,8 @@ std::size_t MemoryHost::elementCount(int typeCode) const {
 const StoredElement& MemoryHost::elementAt(std::size_t i) const { return *state_.elements.at(i); }
 
 const StoredElement* MemoryHost::findElement(const std::string& guid) const {
-  auto it = state_.byGuid.find(guid);
-  return it == state_.byGuid.end() ? nullptr : state_.elements[it->second].get();
+  auto it = byGuid_.find(guid);
+  return it == byGuid_.end() ? nullptr : state_.elements[it->second].get();
 }
 
 // ---- attributes -------------------------------------------------------------
@@ -703,12 +716,13 @@ std::string MemoryHost::importProject(ProjectData data) {
   const Tables t{&s.layers, &s.fillTypes, &s.surfaceMaterials, &s.buildingMaterials};
   std::uint64_t next = std::max<std::uint64_t>(data.nextGuid, 1);
   s.elements.reserve(data.elements.size());
+  std::unordered_map<std::string, std::size_t> seen;
   for (std::size_t i = 0; i < data.elements.size(); ++i) {
     auto stored = std::make_shared<StoredElement>(std::move(data.elements[i]));
     const std::string& guid = stored->element.guid;
     const std::string where = "element " + std::to_string(i + 1) + " (" + guid + "): ";
     if (guid.empty() || guid.size() > 64 || !isValidUtf8(guid)) return where + "bledny identyfikator";
-    if (!s.byGuid.emplace(guid, s.elements.size()).second) return where + "powtorzony identyfikator";
+    if (!seen.emplace(guid, s.elements.size()).second) return where + "powtorzony identyfikator";
     if (!isValidUtf8(stored->info)) return where + "tekst identyfikujacy nie jest UTF-8";
     std::string why;
     if (checkAndNormalise(stored->element, stored->memo, t, why) != kHostOk) return where + why;
@@ -716,6 +730,7 @@ std::string MemoryHost::importProject(ProjectData data) {
     s.elements.push_back(std::move(stored));
   }
   state_ = std::move(s);
+  byGuid_ = std::move(seen);
   undo_.clear();
   selection_.clear();
   activeFloor_ = data.activeFloor;

@@ -144,7 +144,6 @@ class MemoryHost : public Host {
   struct State {
     std::vector<Attribute> layers, fillTypes, surfaceMaterials, buildingMaterials;
     std::vector<std::shared_ptr<const StoredElement>> elements;
-    std::unordered_map<std::string, std::size_t> byGuid;
     GeoLocation geo;
   };
   struct UndoEntry {
@@ -162,9 +161,10 @@ class MemoryHost : public Host {
   // command would silently drop it, so it ends the undo history.
   void changed();
   std::string freshGuid();
-  static void reindex(State& s);
+  void reindex();
 
   State state_;
+  std::unordered_map<std::string, std::size_t> byGuid_;   // position in state_.elements
   std::deque<UndoEntry> undo_;
   int depth_ = 0;
   std::uint64_t nextGuid_ = 1;

@@ -308,6 +308,12 @@ TEST_F(MemoryHostTest, PolygonRingsMustBeClosedAndNumberedFromOne) {
   Memo noZero = squareMemo();
   noZero.ringEnds.erase(noZero.ringEnds.begin());
   EXPECT_EQ(create(ElementType::Mesh, noZero), kHostErrBadParameters);
+  // Ring ends beyond the points or going backwards are refused before any point is read.
+  Memo wild = squareMemo();
+  wild.ringEnds = {0, std::numeric_limits<int>::max(), 5};
+  EXPECT_EQ(create(ElementType::Fill, wild), kHostErrBadParameters);
+  wild.ringEnds = {0, 5, 3, 5};
+  EXPECT_EQ(create(ElementType::Polyline, wild), kHostErrBadParameters);
   // Two corners and the closing point are not a ring.
   EXPECT_EQ(create(ElementType::Fill, ringMemo({{{0, 0}, {1, 0}, {0, 0}}})), kHostErrBadParameters);
   // An open hole inside a closed outline.
