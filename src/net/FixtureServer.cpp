@@ -185,7 +185,8 @@ Response responseFromJson(const json& j, const fs::path& root) {
   r.closeAfter = j.value("close_after", std::int64_t{-1});
   r.stallAfter = j.value("stall_after", std::int64_t{-1});
   r.stallMs = j.value("stall_ms", 0L);
-  r.chunkSize = std::max<std::size_t>(1, j.value("chunk_size", std::size_t{64 * 1024}));
+  r.chunkSize = j.value("chunk_size", std::size_t{64 * 1024});
+  if (r.chunkSize < 1 || r.chunkSize > (16u << 20)) throw std::runtime_error("chunk_size poza 1..16777216");
   r.chunkDelayMs = j.value("chunk_delay_ms", 0L);
   if (r.delayMs < 0 || r.stallMs < 0 || r.chunkDelayMs < 0) throw std::runtime_error("ujemny czas");
   return r;
@@ -354,6 +355,11 @@ struct FixtureServer::Impl {
       if (!file) return;
     }
     std::vector<char> buf(r.chunkSize);
+    // The fill repeated past one chunk, so that any offset can be copied at once.
+    std::string pattern;
+    if (r.source == Response::Source::Generated) {
+      while (pattern.size() < r.chunkSize + r.fill.size()) pattern += r.fill;
+    }
     std::uint64_t sent = 0;
     bool stalled = false;
     while (sent < limit) {
@@ -375,7 +381,7 @@ struct FixtureServer::Impl {
           if (!file.read(buf.data(), static_cast<std::streamsize>(n))) return;
           break;
         case Response::Source::Generated:
-          for (std::size_t i = 0; i < n; ++i) buf[i] = r.fill[(sent + i) % r.fill.size()];
+          std::copy_n(pattern.data() + sent % r.fill.size(), n, buf.data());
           break;
       }
       if (!send(s, buf.data(), n)) return;
