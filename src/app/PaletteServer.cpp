@@ -282,8 +282,8 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
       if (in_.size() - pos < 2) break;
       const auto b0 = static_cast<unsigned char>(in_[pos]), b1 = static_cast<unsigned char>(in_[pos + 1]);
       const std::size_t need = 2 + ((b1 & 0x7F) == 126 ? 2 : (b1 & 0x7F) == 127 ? 8 : 0) + 4;
-      if (in_.size() - pos < need) break;
       if (!(b1 & 0x80) || (b0 & 0x70)) return protocolError();   // clients must mask; no extensions
+      if (in_.size() - pos < need) break;
       std::uint64_t len = b1 & 0x7F;
       std::size_t p = pos + 2;
       if (len == 126) {

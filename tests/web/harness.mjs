@@ -1,0 +1,235 @@
+// Shared set-up of the browser tests: a `veldra ui` server with a private
+// home, Debian's Chromium through playwright-core, no route to the internet.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const nodeDir = process.env.VELDRA_NODE_DIR || path.join(here, '..', 'node');
+const require = createRequire(path.join(nodeDir, 'package.json'));
+export const { chromium } = require('playwright-core');
+
+export const veldraBin = process.env.VELDRA_BIN;
+if (!veldraBin) throw new Error('VELDRA_BIN is not set (run through ctest)');
+export const shotDir = process.env.VELDRA_SHOT_DIR || path.join(path.dirname(veldraBin), 'web-screenshots');
+fs.mkdirSync(shotDir, { recursive: true });
+
+export function sleep(ms) { return new Promise((r) => setTimeout(r, ms)); }
+
+// Starts `veldra ui --no-browser` and resolves once it printed its addresses.
+// `prepare(home)` runs before the start (e.g. to spoil the web folder).
+export async function startUi({ args = ['--show-map'], prepare, project } = {}) {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_web_'));
+  for (const d of ['tmp', 'config', 'cache', 'diag']) fs.mkdirSync(path.join(home, d));
+  // Every public service is refused inside the transport.
+  fs.writeFileSync(path.join(home, 'endpoints.json'), JSON.stringify({ rewrite: [], strict: true }));
+  if (prepare) prepare(home);
+  const env = {
+    ...process.env,
+    TMPDIR: path.join(home, 'tmp'),
+    XDG_CONFIG_HOME: path.join(home, 'config'),
+    XDG_CACHE_HOME: path.join(home, 'cache'),
+    VELDRA_DIAG_DIR: path.join(home, 'diag'),
+    VELDRA_OPEN_LOG: path.join(home, 'opened.txt'),
+    VELDRA_ENDPOINTS: path.join(home, 'endpoints.json'),
+  };
+  const full = ['ui', '--no-browser', ...args];
+  if (project) full.push('--project', project);
+  const proc = spawn(veldraBin, full, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  let stderr = '';
+  proc.stderr.on('data', (d) => { stderr += d; });
+  const urls = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('veldra ui did not start: ' + stderr)), 15000);
+    proc.stdout.on('data', (d) => {
+      out += d;
+      const host = /host: (\S+)/.exec(out);
+      const map = /map: (\S+)/.exec(out);
+      if (host && (map || !args.includes('--show-map'))) {
+        clearTimeout(timer);
+        resolve({ host: host[1], map: map ? map[1] : null });
+      }
+    });
+    proc.on('exit', (code) => { clearTimeout(timer); reject(new Error(`veldra ui exited ${code}: ${stderr}`)); });
+  });
+  const u = new URL(urls.host);
+  const token = u.pathname.split('/')[1];
+  return {
+    ...urls, home, proc, token, port: Number(u.port), origin: u.origin,
+    stderr: () => stderr,
+    opened: () => { try { return fs.readFileSync(env.VELDRA_OPEN_LOG, 'utf8'); } catch { return ''; } },
+    diag: () => { try { return fs.readFileSync(path.join(home, 'diag', 'orvane_web_diag.txt'), 'utf8'); } catch { return ''; } },
+    async stop() {
+      if (proc.exitCode !== null) return proc.exitCode;
+      const done = new Promise((r) => proc.once('exit', (code) => r(code)));
+      proc.kill('SIGTERM');
+      const t = setTimeout(() => proc.kill('SIGKILL'), 5000);
+      const code = await done;
+      clearTimeout(t);
+      return code;
+    },
+  };
+}
+
+export async function launchBrowser() {
+  return chromium.launch({
+    executablePath: '/usr/bin/chromium', headless: true,
+    args: ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
+  });
+}
+
+// A context whose requests may only reach the loopback server.
+export async function newContext(browser, options = {}) {
+  const ctx = await browser.newContext({ viewport: { width: 1280, height: 800 }, ...options });
+  await ctx.route((url) => !url.href.startsWith('http://127.0.0.1:'), (route) => route.abort());
+  // Record every text the page hands to the native object.
+  await ctx.addInitScript(() => {
+    window.__sent = [];
+    let gis;
+    Object.defineProperty(window, 'GIS', {
+      configurable: true,
+      get() { return gis; },
+      set(v) {
+        if (v && typeof v.postMessage === 'function') {
+          const orig = v.postMessage;
+          v.postMessage = function (t) { window.__sent.push(t); return orig.call(this, t); };
+        }
+        gis = v;
+      },
+    });
+  });
+  return ctx;
+}
+
+export async function openMap(ctx, srv) {
+  const page = await ctx.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await page.goto(srv.map, { timeout: 15000 });
+  await page.waitForFunction(() => document.getElementById('buildTag').textContent.startsWith('v'), null, { timeout: 10000 });
+  // Record what the native side delivers from now on.
+  await page.evaluate(() => {
+    window.__recv = [];
+    const r = window.GISBridge.receive;
+    window.GISBridge.receive = (m) => { window.__recv.push(m); r(m); };
+  });
+  page.__errors = errors;
+  return page;
+}
+
+// Messages the page posted, parsed, optionally of one type.
+export async function sent(page, type) {
+  const all = (await page.evaluate(() => window.__sent)).map((t) => { try { return JSON.parse(t); } catch { return t; } });
+  return type ? all.filter((m) => m && m.type === type) : all;
+}
+
+export async function shot(page, name) {
+  const file = path.join(shotDir, name + '.png');
+  await page.screenshot({ path: file });
+  return file;
+}
+
+// Raw HTTP request (no browser), so headers like Host and Origin can be set freely.
+export function rawRequest(port, text, { timeout = 5000 } = {}) {
+  return new Promise((resolve, reject) => {
+    const sock = net.connect(port, '127.0.0.1');
+    let data = Buffer.alloc(0);
+    const t = setTimeout(() => { sock.destroy(); resolve(data.toString('latin1')); }, timeout);
+    sock.on('connect', () => sock.write(text));
+    sock.on('data', (d) => { data = Buffer.concat([data, d]); });
+    sock.on('end', () => { clearTimeout(t); resolve(data.toString('latin1')); });
+    sock.on('close', () => { clearTimeout(t); resolve(data.toString('latin1')); });
+    sock.on('error', (e) => { clearTimeout(t); reject(e); });
+  });
+}
+
+export function statusOf(response) {
+  const m = /^HTTP\/1\.1 (\d+)/.exec(response);
+  return m ? Number(m[1]) : 0;
+}
+
+// A minimal WebSocket client over a raw socket: frames are built by hand so a
+// test can send what a browser never would (invalid UTF-8, huge texts).
+export class RawSocket {
+  static async open(srv, mount = 'map', origin = srv.origin) {
+    const sock = net.connect(srv.port, '127.0.0.1');
+    await new Promise((r, j) => { sock.once('connect', r); sock.once('error', j); });
+    const ws = new RawSocket(sock);
+    sock.write(`GET /${srv.token}/ws/${mount} HTTP/1.1\r\nHost: 127.0.0.1:${srv.port}\r\n` +
+      `Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n` +
+      `Sec-WebSocket-Version: 13\r\n${origin ? 'Origin: ' + origin + '\r\n' : ''}\r\n`);
+    ws.status = await ws._handshake();
+    return ws;
+  }
+  constructor(sock) {
+    this.sock = sock;
+    this.buf = Buffer.alloc(0);
+    this.messages = [];
+    this.closed = false;
+    this.closeCode = null;
+    this.waiters = [];
+    sock.on('data', (d) => { this.buf = Buffer.concat([this.buf, d]); this._pump(); });
+    sock.on('close', () => { this.closed = true; this._wake(); });
+  }
+  _handshake() {
+    return new Promise((resolve) => {
+      const check = () => {
+        const end = this.buf.indexOf('\r\n\r\n');
+        if (end < 0) return false;
+        const head = this.buf.subarray(0, end).toString('latin1');
+        this.buf = this.buf.subarray(end + 4);
+        this.inFrames = true;
+        resolve(statusOf(head));
+        this._pump();
+        return true;
+      };
+      if (!check()) {
+        const w = () => { if (!check() && !this.closed) this.waiters.push(w); else if (this.closed && !this.inFrames) resolve(0); };
+        this.waiters.push(w);
+      }
+    });
+  }
+  _wake() { const ws = this.waiters; this.waiters = []; ws.forEach((w) => w()); }
+  _pump() {
+    if (!this.inFrames) { this._wake(); return; }
+    for (;;) {
+      if (this.buf.length < 2) break;
+      const op = this.buf[0] & 0x0f;
+      let len = this.buf[1] & 0x7f, off = 2;
+      if (len === 126) { if (this.buf.length < 4) break; len = this.buf.readUInt16BE(2); off = 4; }
+      else if (len === 127) { if (this.buf.length < 10) break; len = Number(this.buf.readBigUInt64BE(2)); off = 10; }
+      if (this.buf.length < off + len) break;
+      const payload = this.buf.subarray(off, off + len);
+      this.buf = this.buf.subarray(off + len);
+      if (op === 1) this.messages.push(JSON.parse(payload.toString('utf8')));
+      if (op === 8) this.closeCode = payload.length >= 2 ? payload.readUInt16BE(0) : 1005;
+    }
+    this._wake();
+  }
+  sendFrame(opcode, payload, { fin = true } = {}) {
+    const mask = Buffer.from([1, 2, 3, 4]);
+    const n = payload.length;
+    const head = n < 126 ? Buffer.from([(fin ? 0x80 : 0) | opcode, 0x80 | n])
+      : n < 65536 ? Buffer.from([(fin ? 0x80 : 0) | opcode, 0x80 | 126, n >> 8, n & 255])
+        : (() => { const b = Buffer.alloc(10); b[0] = (fin ? 0x80 : 0) | opcode; b[1] = 0x80 | 127; b.writeBigUInt64BE(BigInt(n), 2); return b; })();
+    const body = Buffer.from(payload);
+    for (let i = 0; i < body.length; i++) body[i] ^= mask[i & 3];
+    this.sock.write(Buffer.concat([head, mask, body]));
+  }
+  sendText(text) { this.sendFrame(1, Buffer.from(text, 'utf8')); }
+  async waitFor(pred, timeout = 5000) {
+    const until = Date.now() + timeout;
+    for (;;) {
+      const m = this.messages.find(pred);
+      if (m) return m;
+      if (this.closed || Date.now() > until) return null;
+      await new Promise((r) => { this.waiters.push(r); setTimeout(r, 50); });
+    }
+  }
+  close() { this.sock.destroy(); }
+}
