@@ -1,0 +1,70 @@
+"""`veldra import`: the map page's fetch and place without a browser."""
+import json
+import os
+import subprocess
+import tempfile
+
+import pytest
+
+from bridge_cli import veldra_bin
+
+
+def run_import(args, home=None, timeout=120):
+    home = home or tempfile.mkdtemp(prefix="veldra_import_")
+    endpoints = os.path.join(home, "endpoints.json")
+    with open(endpoints, "w") as f:
+        json.dump({"rewrite": [], "strict": True}, f)   # no public service is ever reached
+    env = dict(os.environ)
+    env.update({
+        "XDG_CONFIG_HOME": os.path.join(home, "config"),
+        "XDG_CACHE_HOME": os.path.join(home, "cache"),
+        "VELDRA_DIAG_DIR": os.path.join(home, "diag"),
+        "VELDRA_ENDPOINTS": endpoints,
+    })
+    p = subprocess.run([veldra_bin(), "import", *args], capture_output=True, text=True, timeout=timeout, env=env)
+    return p, home
+
+
+@pytest.mark.parametrize("args, reason", [
+    ([], "required"),
+    (["--bbox", "21,52,21.1", "--layers", "dzialki", "--project", "p.json"], "exactly four"),
+    (["--bbox", "21.1,52,21,52.1", "--layers", "dzialki", "--project", "p.json"], "west < east"),
+    (["--bbox", "21,52,nan,52.1", "--layers", "dzialki", "--project", "p.json"], "not a number"),
+    (["--bbox", "21,52,21.01,52.01", "--layers", ",", "--project", "p.json"], "at least one key"),
+    (["--bbox", "21,52,21.01,52.01", "--layers", "teren", "--terrain-step", "3", "--project", "p.json"], "1, 2 or 5"),
+    (["--bbox", "21,52,21.01,52.01", "--layers", "teren", "--raster-scale", "1e3x", "--project", "p.json"], "number"),
+    (["--bbox", "21,52,21.01,52.01", "--layers", "teren", "--contour-cut", "0.3", "--project", "p.json"], "0.25"),
+    (["--bbox", "21,52,21.01,52.01", "--layers", "teren", "--project"], "needs a file"),
+    (["--bogus"], "unknown option"),
+])
+def test_bad_arguments_are_refused_before_any_work(args, reason):
+    p, home = run_import(args)
+    assert p.returncode == 2
+    assert reason in p.stderr
+    assert "usage: veldra import" in p.stderr
+    assert not os.path.exists(os.path.join(home, "p.json"))
+
+
+def test_offline_fetch_fails_with_the_controller_notes_and_keeps_the_project():
+    home = tempfile.mkdtemp(prefix="veldra_import_")
+    project = os.path.join(home, "p.json")
+    p, _ = run_import(["--bbox", "21.0,52.2,21.01,52.21", "--layers", "dzialki,budynki", "--project", project],
+                      home=home)
+    assert p.returncode == 1, p.stderr
+    assert p.stdout.startswith("fetched: ")
+    assert "notes: " in p.stdout
+    assert "progress: " in p.stderr
+    assert "nothing was fetched" in p.stderr
+    # A failed run leaves no project file behind.
+    assert not os.path.exists(project)
+
+
+def test_exports_that_are_not_built_fail_only_when_asked_for():
+    home = tempfile.mkdtemp(prefix="veldra_import_")
+    p, _ = run_import(["--bbox", "21.0,52.2,21.01,52.21", "--layers", "dzialki", "--project",
+                       os.path.join(home, "p.json"), "--dxf", os.path.join(home, "o.dxf"),
+                       "--gltf", os.path.join(home, "o.glb")], home=home)
+    assert p.returncode != 0
+    assert "DXF export is not available" in p.stderr
+    assert "glTF export is not available" in p.stderr
+    assert not os.path.exists(os.path.join(home, "o.dxf"))
