@@ -99,3 +99,20 @@ test('an unmasked frame is a protocol error that closes only that socket', async
   assert.ok(await again.waitFor((m) => m.type === 'hostState'));
   again.close();
 });
+
+test('a client that never finishes its request is dropped by the read time-out', async () => {
+  const { default: net } = await import('node:net');
+  const sock = net.connect(srv.port, '127.0.0.1');
+  await new Promise((r) => sock.once('connect', r));
+  const started = Date.now();
+  sock.write(`GET /${srv.token}/map/map.html HTTP/1.1\r\nHost: 127.0.0.1:${srv.port}\r\n`);
+  const closedAfter = await new Promise((resolve) => {
+    sock.on('close', () => resolve(Date.now() - started));
+    sock.on('error', () => {});
+    setTimeout(() => resolve(-1), 25000);
+  });
+  sock.destroy();
+  assert.ok(closedAfter > 10000 && closedAfter < 20000, `closed after ${closedAfter} ms`);
+  // The server still answers others.
+  assert.equal(statusOf(await get(`/${srv.token}/map/map.css`)), 200);
+});
