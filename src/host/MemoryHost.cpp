@@ -322,6 +322,19 @@ MemoryHost::~MemoryHost() = default;
 HostErr MemoryHost::runUndoableCommand(const std::string& title, const std::function<HostErr()>& body) {
   if (!body) return kHostErrBadParameters;
   State before = state_;
+  const std::uint64_t deletionsBefore = deletions_;
+  // Without deletions the command only appended elements or replaced them in
+  // place, so dropping the appended ones from the index restores it.
+  const auto rollBack = [&] {
+    if (deletions_ == deletionsBefore) {
+      for (std::size_t i = before.elements.size(); i < state_.elements.size(); ++i)
+        byGuid_.erase(state_.elements[i]->element.guid);
+      state_ = std::move(before);
+    } else {
+      state_ = std::move(before);
+      reindex();
+    }
+  };
   struct Depth {
     int& d;
     explicit Depth(int& dd) : d(dd) { ++d; }
@@ -333,14 +346,12 @@ HostErr MemoryHost::runUndoableCommand(const std::string& title, const std::func
     try {
       rc = body();
     } catch (...) {
-      state_ = std::move(before);
-      reindex();
+      rollBack();
       throw;
     }
   }
   if (rc != kHostOk) {
-    state_ = std::move(before);
-    reindex();
+    rollBack();
     return rc;
   }
   if (depth_ == 0) {
@@ -534,6 +545,7 @@ HostErr MemoryHost::deleteElements(const std::vector<std::string>& guids) {
   for (std::size_t i = 0; i < state_.elements.size(); ++i)
     if (!doomed.count(i)) kept.push_back(std::move(state_.elements[i]));
   state_.elements = std::move(kept);
+  ++deletions_;
   reindex();
   changed();
   return kHostOk;

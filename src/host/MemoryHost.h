@@ -167,6 +167,7 @@ class MemoryHost : public Host {
   std::unordered_map<std::string, std::size_t> byGuid_;   // position in state_.elements
   std::deque<UndoEntry> undo_;
   int depth_ = 0;
+  std::uint64_t deletions_ = 0;
   std::uint64_t nextGuid_ = 1;
   std::map<int, Element> defaults_;
 

@@ -137,6 +137,27 @@ TEST_F(MemoryHostTest, OuterFailureAlsoUndoesCommittedInnerCommand) {
   EXPECT_EQ(host.elementCount(), 0u);
 }
 
+TEST_F(MemoryHostTest, RollbackAfterDeletingRestoresLookupByGuid) {
+  std::string a, b, c, added;
+  createFill(1, &a);
+  createFill(1, &b);
+  createFill(1, &c);
+  EXPECT_EQ(host.runUndoableCommand("x", [&] {
+              EXPECT_EQ(host.deleteElements({a}), kHostOk);
+              EXPECT_EQ(createFill(1, &added), kHostOk);
+              return HostErr{3};
+            }),
+            3);
+  for (const auto& g : {a, b, c}) {
+    ASSERT_NE(host.findElement(g), nullptr) << g;
+    EXPECT_EQ(host.findElement(g)->element.guid, g);
+  }
+  EXPECT_EQ(host.findElement(added), nullptr);
+  std::vector<std::string> all;
+  host.elementsOfTypeOnActiveFloor(18, all);
+  EXPECT_EQ(all, (std::vector<std::string>{a, b, c}));
+}
+
 TEST_F(MemoryHostTest, GuidOfRolledBackElementIsNotHandedOutAgain) {
   std::string stale;
   host.runUndoableCommand("x", [&] {
