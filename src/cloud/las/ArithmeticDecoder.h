@@ -7,6 +7,12 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__GNUC__)
+#define VELDRA_LAS_INLINE inline __attribute__((always_inline))
+#else
+#define VELDRA_LAS_INLINE inline
+#endif
+
 namespace veldra::las {
 
 constexpr uint32_t kAcMinLength = 0x01000000u;
@@ -31,8 +37,10 @@ class SymbolModel {
     pending_ = false;
     lastSymbol_ = symbols_ - 1;
     if (symbols_ > 16) {
+      // The lookup table only narrows the search; a finer one than usual resolves most
+      // symbols without any search steps and decodes the same values.
       uint32_t tableBits = 3;
-      while (symbols_ > (1u << (tableBits + 2))) ++tableBits;
+      while (symbols_ > (1u << (tableBits - 1)) && tableBits < 12) ++tableBits;
       tableSize_ = 1u << tableBits;
       tableShift_ = kDmLengthShift - tableBits;
       table_.assign(tableSize_ + 2, 0);
@@ -129,7 +137,7 @@ class ArithmeticDecoder {
   uint32_t overrun() const { return overrun_; }
   const uint8_t* position() const { return p_; }
 
-  uint32_t decodeBit(BitModel& m) {
+  VELDRA_LAS_INLINE uint32_t decodeBit(BitModel& m) {
     const uint32_t x = m.bit0Prob_ * (length_ >> kBmLengthShift);
     uint32_t sym;
     if (value_ < x) {
@@ -146,7 +154,7 @@ class ArithmeticDecoder {
     return sym;
   }
 
-  uint32_t decodeSymbol(SymbolModel& m) {
+  VELDRA_LAS_INLINE uint32_t decodeSymbol(SymbolModel& m) {
     if (m.pending_) m.setup();
     uint32_t n, sym, x, y = length_;
     if (m.tableSize_ != 0) {

@@ -1,0 +1,136 @@
+// Point decoding throughput of our LAS/LAZ reader, with the laz-perf WebAssembly decoder (npm
+// laz-perf 0.0.7 under node) timed on the same files for comparison. One core, one thread.
+//
+// Build and run (Release, separate folder):
+//   cmake -S /work/main -B /work/build-laz-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDRA_BENCH=ON -DVELDRA_TESTS=OFF
+//   ninja -C /work/build-laz-bench bench_laz
+//   /work/build-laz-bench/bench/bench_laz --benchmark_min_time=0.5
+// Other files:  bench_laz --laz3=a.laz --laz14=b.laz --las=c.las [benchmark flags]
+// After the benchmarks it prints "ours vs laz-perf" per LAZ file; laz-perf alone:
+//   node tests/node/lazperf_dump.js --bench <file.laz> 5
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cloud/las/LasReader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kRepo = fs::path(__FILE__).parent_path().parent_path();
+std::string gLaz3 = (kRepo / "../shared/data/lidar/laz-perf/autzen_trim.laz").lexically_normal().string();
+std::string gLaz14 = (kRepo / "../shared/data/lidar/pdal/las_with_several_extra_byte_bloc.laz").lexically_normal().string();
+std::string gLas = (kRepo / "../shared/data/lidar/laz-perf/autzen_trim.las").lexically_normal().string();
+
+// Decodes every point of the file once; returns the number of points.
+uint64_t decodeAll(const std::string& path, uint64_t* checksum) {
+  auto r = veldra::las::LasReader::open(path);
+  if (!r) return 0;
+  std::vector<uint8_t> rec(r->header().recordLength);
+  uint64_t n = 0, sum = 0;
+  while (r->readPoint(rec.data())) {
+    sum += rec[0];
+    ++n;
+  }
+  *checksum += sum;
+  return n;
+}
+
+void decodeFile(benchmark::State& state, const std::string& path) {
+  if (!fs::exists(path)) {
+    state.SkipWithError(("missing " + path).c_str());
+    return;
+  }
+  uint64_t points = 0, checksum = 0;
+  for (auto _ : state) points += decodeAll(path, &checksum);
+  benchmark::DoNotOptimize(checksum);
+  state.SetItemsProcessed(static_cast<int64_t>(points));
+  state.counters["points/s"] = benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsRate);
+}
+
+void BM_DecodeLazFormat3(benchmark::State& s) { decodeFile(s, gLaz3); }
+void BM_DecodeLazFormat6to8(benchmark::State& s) { decodeFile(s, gLaz14); }
+void BM_ReadPlainLas(benchmark::State& s) { decodeFile(s, gLas); }
+BENCHMARK(BM_DecodeLazFormat3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeLazFormat6to8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadPlainLas)->Unit(benchmark::kMillisecond);
+
+struct Rate {
+  double wall = -1, cpu = -1;  // points per second of elapsed and of process CPU time
+};
+
+Rate bestOurs(const std::string& path) {
+  double wall = 1e30, cpu = 1e30;
+  uint64_t checksum = 0, points = 0;
+  for (int i = 0; i < 5; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::clock_t c0 = std::clock();
+    points = decodeAll(path, &checksum);
+    cpu = std::min(cpu, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
+    wall = std::min(wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  benchmark::DoNotOptimize(checksum);
+  return {static_cast<double>(points) / wall, static_cast<double>(points) / cpu};
+}
+
+double jsonNumber(const std::string& out, const std::string& key) {
+  const auto at = out.find("\"" + key + "\":");
+  return at == std::string::npos ? -1 : std::atof(out.c_str() + at + key.size() + 3);
+}
+
+// Runs the node script; it answers with one line of JSON.
+Rate lazPerfRate(const std::string& path) {
+  const fs::path script = kRepo / "tests/node/lazperf_dump.js";
+  if (!fs::exists(kRepo / "tests/node/node_modules/laz-perf")) return {};
+  const std::string cmd = "node '" + script.string() + "' --bench '" + path + "' 5 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return {};
+  char buf[1024] = {};
+  const size_t got = fread(buf, 1, sizeof buf - 1, p);
+  pclose(p);
+  const std::string out(buf, got);
+  return {jsonNumber(out, "pointsPerSecond"), jsonNumber(out, "pointsPerCpuSecond")};
+}
+
+void compareWithLazPerf() {
+  std::printf("\nbest of 5 decodes, points per second (CPU time; elapsed time in brackets)\n");
+  std::printf("%-40s %24s %24s %14s\n", "file", "ours", "laz-perf (node)", "ratio");
+  for (const auto& path : {gLaz3, gLaz14}) {
+    if (!fs::exists(path)) continue;
+    const Rate ours = bestOurs(path);
+    const Rate theirs = lazPerfRate(path);
+    const std::string name = fs::path(path).filename().string();
+    if (theirs.cpu > 0)
+      std::printf("%-40s %11.0f (%10.0f) %11.0f (%10.0f) %5.2fx (%5.2fx)\n", name.c_str(), ours.cpu, ours.wall,
+                  theirs.cpu, theirs.wall, ours.cpu / theirs.cpu, ours.wall / theirs.wall);
+    else
+      std::printf("%-40s %11.0f (%10.0f) %24s\n", name.c_str(), ours.cpu, ours.wall, "node/laz-perf missing");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> rest;
+  for (int i = 0; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.rfind("--laz3=", 0) == 0) gLaz3 = a.substr(7);
+    else if (a.rfind("--laz14=", 0) == 0) gLaz14 = a.substr(8);
+    else if (a.rfind("--las=", 0) == 0) gLas = a.substr(6);
+    else rest.push_back(argv[i]);
+  }
+  int n = static_cast<int>(rest.size());
+  benchmark::Initialize(&n, rest.data());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  compareWithLazPerf();
+  return 0;
+}
