@@ -137,7 +137,15 @@ std::string WfsClient::getCachedFile(const std::string& url, const ProgressFn& p
     return true;
   };
 
-  StreamResult sr = transport_.performStreamingGet(url, kConnectTimeoutMs, receiveTimeoutMs, userAgent, sink);
+  StreamResult sr;
+  try {
+    sr = transport_.performStreamingGet(url, kConnectTimeoutMs, receiveTimeoutMs, userAgent, sink);
+  } catch (...) {
+    // A throwing progress callable must not leave the partial file behind.
+    std::fclose(out);
+    removeQuietly(partial);
+    throw;
+  }
   if (progress && !cancelled && !writeFailed && sr.ok && received != reported) progress(received, received);
   // Buffered bytes may only fail to reach the disk here.
   if (std::fclose(out) != 0 && !cancelled) writeFailed = true;

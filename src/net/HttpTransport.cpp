@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include <curl/curl.h>
@@ -77,6 +78,8 @@ struct Transfer {
   bool cancelled = false;
   std::uint64_t received = 0;
   std::uint64_t contentLength = 0;
+  // An exception from the sink cannot cross libcurl; it is carried past it.
+  std::exception_ptr sinkException;
 
   bool connected() const {
     curl_off_t t = 0;
@@ -149,7 +152,14 @@ size_t onStreamBody(char* data, size_t size, size_t n, void* p) {
     }
     x->contentLength = contentLengthOf(x->handle);
   }
-  if (!(*x->sink)(data, len, x->contentLength)) {
+  bool more = false;
+  try {
+    more = (*x->sink)(data, len, x->contentLength);
+  } catch (...) {
+    x->sinkException = std::current_exception();
+    return 0;
+  }
+  if (!more) {
     x->cancelled = true;
     return 0;
   }
@@ -408,6 +418,7 @@ StreamResult CurlTransport::performStreamingGet(const std::string& url, long con
 
   CURLcode rc = curl_easy_perform(h.get());
   long code = responseCode(h.get());
+  if (x.sinkException) std::rethrow_exception(x.sinkException);
   if (!x.statusChecked && code >= 200 && code <= 299) x.contentLength = contentLengthOf(h.get());
   if (x.statusRejected) {
     r.status = static_cast<int>(code);

@@ -37,7 +37,8 @@ class HttpTransport {
                                            const std::string& userAgent) = 0;
 
   // GET handing the body to `sink` chunk by chunk; a status outside 200..299
-  // ends the call before the body is read.
+  // ends the call before the body is read. An exception thrown by the sink
+  // ends the transfer and is rethrown to the caller.
   virtual StreamResult performStreamingGet(const std::string& url, long connectTimeoutMs, long receiveTimeoutMs,
                                            const std::string& userAgent, const ChunkSink& sink) = 0;
 };

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -132,6 +133,14 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{R"({"routes":[{"path":"/f","body_size":5000,"content_length":false,
                                    "stall_after":100,"stall_ms":4000}]})",
                     "Brak odpowiedzi serwera"}));
+
+TEST_F(Cache, ThrowingProgressLeavesNoPartialFile) {
+  auto s = startServer(R"({"routes":[{"path":"/f","body_size":100000}]})");
+  std::string error;
+  auto thrower = [](std::int64_t, std::int64_t) -> bool { throw std::runtime_error("stop"); };
+  EXPECT_THROW(client.getCachedFile(s->baseUrl() + "/f", thrower, 3000, error), std::runtime_error);
+  EXPECT_TRUE(cacheFiles().empty());
+}
 
 TEST_F(Cache, ReportsWithoutLengthAreAtLeast200MsApartPlusFinal) {
   auto s = startServer(R"({"routes":[{"path":"/f","body_size":24,"chunk_size":1,"chunk_delay_ms":40,

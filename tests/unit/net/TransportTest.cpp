@@ -85,6 +85,14 @@ TEST_F(Transport, ServerDownIsNoConnection) {
   EXPECT_EQ(r.error, "Brak polaczenia z " + hostOf(url));
 }
 
+TEST_F(Transport, FailedTlsHandshakeIsASendFailure) {
+  // The fixture speaks plain HTTP; a TLS client must give up, not fall back.
+  auto s = startServer(R"({"routes":[{"path":"/x","body":"plain"}]})");
+  auto r = get("https://127.0.0.1:" + std::to_string(s->port()) + "/x");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "Wyslanie zapytania nieudane (timeout?)");
+}
+
 TEST_F(Transport, SilentServerHitsTheReceiveTimeout) {
   auto s = startServer(R"({"routes":[{"path":"/slow","delay_ms":5000,"body":"late"}]})");
   auto t0 = std::chrono::steady_clock::now();
