@@ -40,6 +40,26 @@ void appendNumber(std::string& out, double v) {
     out += ".0";
 }
 
+// Plain printable ASCII is written as it stands; anything else goes through the JSON library, which
+// escapes to pure ASCII and replaces invalid UTF-8 (texts come from services unchecked).
+void appendString(std::string& out, std::string_view s) {
+  bool plain = true;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) {
+    out += '"';
+    out += s;
+    out += '"';
+    return;
+  }
+  out += json(std::string(s)).dump(-1, ' ', true, json::error_handler_t::replace);
+}
+
 bool appendPosition(std::string& out, const Point2& p) {
   const auto [lat, lon] = pl1992ToWgs84(p.x, p.y);
   // Far outside the projection's domain the series give inf or NaN, which JSON cannot hold.
@@ -116,13 +136,26 @@ bool appendFeature(std::string& out, const GisFeature& f) {
   }
   out += ",\"type\":\"";
   out += type;
-  out += "\"},\"properties\":";
-  json props = json::object();
-  for (const auto& [key, value] : f.attributes) props[key] = value;
-  props["_kind"] = geoJsonKind(f.type);
-  // Attribute texts come from services unchecked; invalid UTF-8 must not abort the preview.
-  out += props.dump(-1, ' ', true, json::error_handler_t::replace);
-  out += ",\"type\":\"Feature\"}";
+  out += "\"},\"properties\":{";
+  // Keys in map order with the computed "_kind" in its sorted place (replacing any "_kind" attribute).
+  const std::string kind = geoJsonKind(f.type);
+  bool kindDone = false, firstKey = true;
+  auto member = [&](std::string_view key, std::string_view value) {
+    if (!firstKey) out += ',';
+    firstKey = false;
+    appendString(out, key);
+    out += ':';
+    appendString(out, value);
+  };
+  for (const auto& [key, value] : f.attributes) {
+    if (!kindDone && key >= std::string_view("_kind")) {
+      member("_kind", kind);
+      kindDone = true;
+    }
+    if (key != "_kind") member(key, value);
+  }
+  if (!kindDone) member("_kind", kind);
+  out += "},\"type\":\"Feature\"}";
   return true;
 }
 

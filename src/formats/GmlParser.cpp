@@ -233,7 +233,8 @@ struct FeatureReader {
     for (pugi::xml_node c = feature.first_child(); c; c = c.next_sibling()) {
       if (c.type() != pugi::node_element) continue;
       const std::string_view name = localName(c);
-      if (GmlParser::isGeometryName(name) || hasGeometryBelowOrSelf(c) || hasChildElement(c)) continue;
+      // Cheapest test first: a child element alone already makes the property complex.
+      if (hasChildElement(c) || GmlParser::isGeometryName(name) || hasGeometryBelowOrSelf(c)) continue;
       const char* text = c.child_value();
       if (*text) f.attributes[std::string(name)] = text;
     }
@@ -614,23 +615,31 @@ std::vector<GisFeature> GmlParser::parseFeatureCollection(std::string_view text,
   try {
     std::vector<double> numbers;
     pugi::xml_document doc;
-    for (const MemberSpan& m : plan.members) {
-      pugi::xml_parse_result result = doc.load_buffer(text.data() + m.begin, m.end - m.begin, kParseOptions);
+    // Sibling members separated only by white space are parsed together (fewer, larger parses).
+    constexpr std::size_t kGroupBytes = 4u << 20;
+    for (std::size_t i = 0; i < plan.members.size();) {
+      const MemberSpan& m = plan.members[i];
+      std::size_t end = m.end;
+      std::size_t j = i + 1;
+      for (; j < plan.members.size(); ++j) {
+        const MemberSpan& n = plan.members[j];
+        if (n.outerSrs != m.outerSrs || n.end - m.begin > kGroupBytes) break;
+        bool gapIsSpace = true;
+        for (std::size_t k = end; k < n.begin && gapIsSpace; ++k) gapIsSpace = isXmlSpace(text[k]);
+        if (!gapIsSpace) break;
+        end = n.end;
+      }
+      i = j;
+      pugi::xml_parse_result result = doc.load_buffer(text.data() + m.begin, end - m.begin, kParseOptions);
       // The scan and pugixml disagree: let the whole-document path decide.
       if (!result) return parseFeatureCollectionWholeDocument(text, dataType);
-      SrsInfo outer{tDefaultEpsg, isPl2000(tDefaultEpsg)};
-      bool haveOuter = false;
       if (m.outerSrs >= 0) {
         // Decoded as pugixml would: the scan refused values with entity references.
         std::string value(plan.srsNames[static_cast<std::size_t>(m.outerSrs)]);
         for (char& ch : value)
           if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
         const std::uint32_t epsg = parseSrsEpsg(value);
-        outer = {epsg, epsg == 2180 || isPl2000(epsg)};
-        haveOuter = true;
-      }
-      if (haveOuter) {
-        OuterSrsScope scope(outer);
+        OuterSrsScope scope(SrsInfo{epsg, epsg == 2180 || isPl2000(epsg)});
         readMembers(doc, dataType, numbers, out);
       } else {
         readMembers(doc, dataType, numbers, out);
