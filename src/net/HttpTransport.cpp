@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 
 #include <curl/curl.h>
 
@@ -123,7 +124,12 @@ size_t onBody(char* data, size_t size, size_t n, void* p) {
     x->tooLarge = true;
     return 0;
   }
-  x->body->append(data, len);
+  try {
+    x->body->append(data, len);
+  } catch (const std::bad_alloc&) {
+    x->tooLarge = true;
+    return 0;
+  }
   return len;
 }
 
