@@ -613,6 +613,7 @@ std::vector<GisFeature> GmlParser::parseFeatureCollection(std::string_view text,
   if (plan.tooDeep) return out;
   tDefaultEpsg = plan.defaultEpsg;
   try {
+    out.reserve(plan.members.size());
     std::vector<double> numbers;
     pugi::xml_document doc;
     // Sibling members separated only by white space are parsed together (fewer, larger parses).

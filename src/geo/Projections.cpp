@@ -34,13 +34,17 @@ std::pair<double, double> tmForward(double latDeg, double lonDeg, const TmParams
   const double lam = lonDeg * kDeg;
   const double s = std::sin(phi);
   const double c = std::cos(phi);
-  const double t = std::tan(phi);
+  const double t = s / c;
   const double N = kA / std::sqrt(1.0 - kE2 * s * s);
   const double T = t * t;
   const double H = kEp2 * c * c;
   const double A = (lam - p.lon0) * c;
-  const double M = kA * (0.9983242984445848 * phi - 0.0025146070728448195 * std::sin(2 * phi) +
-                         2.6390466202308984e-6 * std::sin(4 * phi) - 3.418046136775213e-9 * std::sin(6 * phi));
+  // sin 2phi, sin 4phi and sin 6phi from sin phi and cos phi (same values, fewer library calls).
+  const double s2 = 2 * s * c, c2 = c * c - s * s;
+  const double s4 = 2 * s2 * c2, c4 = c2 * c2 - s2 * s2;
+  const double s6 = s4 * c2 + c4 * s2;
+  const double M = kA * (0.9983242984445848 * phi - 0.0025146070728448195 * s2 + 2.6390466202308984e-6 * s4 -
+                         3.418046136775213e-9 * s6);
   const double A2 = A * A, A3 = A2 * A, A4 = A3 * A, A5 = A4 * A, A6 = A5 * A;
   const double E = p.fe + p.k0 * N * (A + (1 - T + H) * A3 / 6 + (5 - 18 * T + T * T + 72 * H - 58 * kEp2) * A5 / 120);
   const double Nn = p.fn + p.k0 * (M + N * t *
