@@ -1,0 +1,80 @@
+"""`veldra gml2geojson` as a user meets it: previews of real answers, clear errors for bad ones."""
+import json
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+VELDRA = os.environ.get("VELDRA_BIN", "")
+SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
+
+pytestmark = pytest.mark.skipif(not VELDRA, reason="VELDRA_BIN not set")
+
+
+def run(*args):
+    return subprocess.run([VELDRA, "gml2geojson", *map(str, args)], capture_output=True, text=True, timeout=60)
+
+
+def test_parcel_preview_lies_in_poland():
+    sample = SHARED / "samples/egib_wfs/dzialki_uslugazbiorcza_022602_wfs20_pl1992.xml"
+    if not sample.exists():
+        pytest.skip("recorded samples not available")
+    r = run(sample, "--data-type", "0")
+    assert r.returncode == 0, r.stderr
+    doc = json.loads(r.stdout)
+    assert r.stdout.isascii()
+    assert doc["type"] == "FeatureCollection"
+    (f,) = doc["features"]
+    assert f["geometry"]["type"] == "Polygon"
+    assert f["properties"]["_kind"] == "dzialka"
+    assert f["properties"]["_typ"] == "dzialki"
+    for lon, lat in f["geometry"]["coordinates"][0]:
+        assert 14.0 < lon < 24.2 and 49.0 < lat < 55.0
+
+
+def test_exception_report_is_reported(tmp_path):
+    p = tmp_path / "exc.xml"
+    p.write_text('<?xml version="1.0"?><ows:ExceptionReport xmlns:ows="http://www.opengis.net/ows/1.1">'
+                 '<ows:Exception exceptionCode="OperationProcessingFailed"><ows:ExceptionText>msWFSGetFeature(): '
+                 'too many features</ows:ExceptionText></ows:Exception></ows:ExceptionReport>')
+    r = run(p)
+    assert r.returncode == 3
+    assert "raport wyjatku OGC" in r.stderr
+    assert "OperationProcessingFailed: msWFSGetFeature(): too many features" in r.stderr
+    assert r.stdout == ""
+
+
+@pytest.mark.parametrize("text", [
+    "<wfs:FeatureCollection><wfs:member><ms:d><ms:g>",              # cut off
+    "<a><b></a>",                                                    # mismatched
+    "\x00\x01\x02 not xml at all",
+    "",
+])
+def test_malformed_xml_is_a_clear_error(tmp_path, text):
+    p = tmp_path / "bad.xml"
+    p.write_text(text)
+    r = run(p)
+    assert r.returncode == 3, r.stderr
+    assert "niepoprawny XML" in r.stderr
+
+
+def test_malformed_gml_gives_an_empty_collection(tmp_path):
+    # Well-formed XML with unusable geometry: nothing to show, but no failure.
+    p = tmp_path / "odd.xml"
+    p.write_text('<wfs:FeatureCollection xmlns:wfs="w" xmlns:gml="g"><wfs:member><ms:d xmlns:ms="m"><ms:g>'
+                 '<gml:Polygon><gml:exterior><gml:LinearRing><gml:posList>1,2 3,4</gml:posList></gml:LinearRing>'
+                 '</gml:exterior></gml:Polygon></ms:g></ms:d></wfs:member></wfs:FeatureCollection>')
+    r = run(p)
+    assert r.returncode == 0, r.stderr
+    assert json.loads(r.stdout) == {"features": [], "type": "FeatureCollection"}
+
+
+def test_usage_errors(tmp_path):
+    assert run().returncode == 2
+    assert run(tmp_path / "missing.xml").returncode == 1
+    p = tmp_path / "x.xml"
+    p.write_text("<a/>")
+    for bad in ["x", "20", "-1", "3x"]:
+        r = run(p, "--data-type", bad)
+        assert r.returncode == 2 and "--data-type" in r.stderr
