@@ -443,6 +443,8 @@ void MemoryHost::reindex() {
 
 HostErr MemoryHost::createElement(Element& element, const Memo& memo) {
   ++createCalls_;
+  // A record reused after an earlier create must not keep that element's guid.
+  element.guid.clear();
   const std::string* lname = layerName(element.layer);
   if (RefusalRule* r = refusalFor(HostOperation::CreateElement, element.typeCode, element.layer, lname, 0)) return r->code;
   auto stored = std::make_shared<StoredElement>();

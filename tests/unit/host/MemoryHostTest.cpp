@@ -223,8 +223,14 @@ TEST_F(MemoryHostTest, RefusalByTypeLeavesOtherTypesAlone) {
   host.addRefusal(r);
   EXPECT_EQ(createFill(), kHostErrBadParameters);
   EXPECT_EQ(create(ElementType::Polyline, lineMemo()), kHostOk);
+  // A refused create leaves no guid behind, even in a reused record.
+  Element reused = defaults(ElementType::Polyline);
+  ASSERT_EQ(host.createElement(reused, lineMemo()), kHostOk);
+  reused.typeCode = static_cast<int>(ElementType::Fill);
+  EXPECT_EQ(host.createElement(reused, squareMemo()), kHostErrBadParameters);
+  EXPECT_TRUE(reused.guid.empty());
   EXPECT_EQ(host.elementCount(18), 0u);
-  EXPECT_EQ(host.elementCount(), 1u);
+  EXPECT_EQ(host.elementCount(), 2u);
 }
 
 TEST_F(MemoryHostTest, RefusalByLayerIndexAndByLayerName) {
