@@ -458,6 +458,11 @@ std::vector<GisFeature> OgcClient::fetchFeatures(const std::string& serviceUrl, 
                                                  const Bbox& frame, DataType dataType,
                                                  const TileProgressFn& progress) {
   if (typeName.empty()) return {};
+  // Nothing can lie in an inverted or undefined frame; without this the
+  // whole-layer fallback would download the layer only to filter it all away.
+  if (!(frame.maxX > frame.minX) || !(frame.maxY >= frame.minY) || !std::isfinite(frame.minX) ||
+      !std::isfinite(frame.maxX) || !std::isfinite(frame.minY) || !std::isfinite(frame.maxY))
+    return {};
   const std::string key = serviceUrl + "|" + typeName;
   FetchStrategy remembered = rememberedStrategy(serviceUrl, typeName);
   auto [lat, lon] = pl1992ToWgs84((frame.minX + frame.maxX) / 2, (frame.minY + frame.maxY) / 2);

@@ -430,7 +430,11 @@ TEST_F(Ogc, VariantsRunInTheOrder1243ThenTheHitsCount) {
   transport.urls.clear();
   ogc.fetchFeatures("https://h/wfs", "ms:dzialki", {650000, 600000, 650300, 600300}, DataType::Dzialki, nullptr);
   EXPECT_TRUE(has(transport.urls.at(2), "SRSNAME=EPSG%3A2178"));  // about 21 E
+  transport.urls.clear();
   EXPECT_TRUE(ogc.fetchFeatures("https://h/wfs", "", kOneTile, DataType::Dzialki, nullptr).empty());
+  EXPECT_TRUE(ogc.fetchFeatures("https://h/wfs", "t", {500300, 600000, 500000, 600300}, DataType::Dzialki, nullptr)
+                  .empty());
+  EXPECT_TRUE(transport.urls.empty());  // not even the count is asked for an inverted frame
 }
 
 TEST_F(Ogc, WholeLayerFallbackKeepsFeaturesTouchingTheFrame) {

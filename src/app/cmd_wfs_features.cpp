@@ -1,0 +1,107 @@
+// veldra wfs-features: the features of a frame from one WFS, the way the
+// import asks for them (request variants, their memory, the whole-layer
+// fallback), for checking a county service by hand and for black-box tests.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Commands.h"
+#include "formats/DataType.h"
+#include "formats/GeoJsonWriter.h"
+#include "net/OgcClient.h"
+
+namespace {
+
+int usage(const std::string& why) {
+  std::cerr << "wfs-features: " << why << "\n"
+            << "usage: veldra wfs-features SERVICE_URL [TYPE] MINX,MINY,MAXX,MAXY [--kind KEY] [--rounds N] "
+               "[--out FILE]\n"
+            << "  without TYPE the parcel or building type is taken from the capabilities (--kind budynki)\n";
+  return 2;
+}
+
+bool parseFrame(const std::string& text, veldra::Bbox& frame) {
+  double v[4];
+  std::istringstream in(text);
+  for (int i = 0; i < 4; ++i) {
+    if (!(in >> v[i])) return false;
+    if (i < 3 && in.get() != ',') return false;
+  }
+  if (in.peek() != std::char_traits<char>::eof()) return false;
+  frame = {v[0], v[1], v[2], v[3]};
+  return true;
+}
+
+int run(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  std::string kind = "dzialki", out;
+  int rounds = 1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool hasValue = i + 1 < args.size();
+    if (a == "--kind" && hasValue) {
+      kind = args[++i];
+    } else if (a == "--rounds" && hasValue) {
+      try {
+        rounds = std::stoi(args[++i]);
+      } catch (const std::exception&) {
+        rounds = 0;
+      }
+      if (rounds < 1 || rounds > 100) return usage("--rounds needs 1..100");
+    } else if (a == "--out" && hasValue) {
+      out = args[++i];
+    } else if (!a.empty() && a[0] != '-') {
+      positional.push_back(a);
+    } else {
+      return usage("unknown argument " + a);
+    }
+  }
+  if (positional.size() < 2 || positional.size() > 3) return usage("SERVICE_URL and a frame are required");
+  auto type = veldra::dataTypeFromKey(kind);
+  if (!type) return usage("unknown kind " + kind);
+  veldra::Bbox frame;
+  if (!parseFrame(positional.back(), frame)) return usage("the frame is four numbers: MINX,MINY,MAXX,MAXY");
+  const std::string& service = positional[0];
+
+  veldra::WfsClient http;
+  veldra::OgcClient ogc(http);
+  std::string typeName;
+  if (positional.size() == 3) {
+    typeName = positional[1];
+  } else {
+    veldra::LayerPair layers;
+    if (!ogc.resolveLayers(service, layers)) {
+      std::cout << "error Usluga WFS nie odpowiada albo nie ma warstw dzialek ani budynkow.\n";
+      return 1;
+    }
+    std::cout << "parcels " << layers.parcels << "\nbuildings " << layers.buildings << "\n";
+    typeName = *type == veldra::DataType::Budynki ? layers.buildings : layers.parcels;
+  }
+
+  std::vector<veldra::GisFeature> features;
+  for (int r = 0; r < rounds; ++r) {
+    int tiles = 0;
+    features = ogc.fetchFeatures(service, typeName, frame, *type, [&](int, int total) { tiles = total; });
+    std::cout << "round " << r + 1 << " features " << features.size() << " strategy "
+              << ogc.rememberedStrategy(service, typeName) << " tiles " << tiles << "\n";
+  }
+  if (!out.empty()) {
+    std::ofstream f(out, std::ios::binary | std::ios::trunc);
+    veldra::writeGeoJson(f, features);
+    f.close();
+    if (!f) {
+      std::cout << "error cannot write " << out << "\n";
+      return 1;
+    }
+  }
+  return 0;
+}
+
+const veldra::app::CommandRegistrar reg{
+    "wfs-features", "SERVICE_URL [TYPE] MINX,MINY,MAXX,MAXY [--kind KEY] [--rounds N] [--out FILE]  features of a frame",
+    &run};
+
+}  // namespace

@@ -1,0 +1,175 @@
+"""County WFS access and the municipality lookup of the veldra binary against
+`veldra mock-services`. Recorded service answers are copied from the shared
+sample folder into the test's own fixture folder at run time."""
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+from fixture import VELDRA_BIN, MockServices, write_manifest  # noqa: E402
+
+SAMPLES = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data")) / "samples"
+BUILDING = "egib_wfs/budynki_geoportal_gml_building_2180_crs.xml"  # x 260658..260684, y 382870..382896
+NO_BUILDING = "egib_wfs/budynki_geoportal2_gml_no_building.xml"
+HITS_14 = "registry/ru_app-mpzp_hits_146501_wfs20.xml"
+PRG_COUNTIES = "prg/a02_powiaty_two_counties_propertyname_wfs20.xml"
+
+COUNTY = "https://egib.powiat.example"
+COUNTY_WFS = COUNTY + "/wfs"
+LOCAL_WFS = "/powiat/wfs"
+PRG_PATH = "/mapy/wss/service/PZGIK/PRG/WFS/AdministrativeBoundaries"
+
+EXCEPTION = ('<?xml version="1.0"?><ows:ExceptionReport xmlns:ows="http://www.opengis.net/ows/1.1" version="2.0.0">'
+             '<ows:Exception exceptionCode="NoApplicableCode"><ows:ExceptionText>msPostGISLayerOpen(): '
+             'Database connection failed</ows:ExceptionText></ows:Exception></ows:ExceptionReport>')
+
+MUNICIPALITY = (
+    '<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0" xmlns:gml="http://www.opengis.net/gml/3.2" '
+    'xmlns:ms="http://mapserver.gis.umn.edu/mapserver"><wfs:member><ms:A03_Granice_gmin>'
+    '<ms:JPT_KOD_JE>1816052</ms:JPT_KOD_JE><ms:msGeometry><gml:Polygon srsName="urn:ogc:def:crs:EPSG::2180">'
+    '<gml:exterior><gml:LinearRing><gml:posList>300000 200000 300000 210000 310000 210000 300000 200000'
+    '</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></ms:msGeometry></ms:A03_Granice_gmin>'
+    '</wfs:member></wfs:FeatureCollection>')
+
+
+def recorded(*names):
+    missing = [n for n in names if not (SAMPLES / n).is_file()]
+    if missing:
+        pytest.skip(f"recorded answers missing under {SAMPLES}: {missing}")
+    return {n: (SAMPLES / n).read_bytes() for n in names}
+
+
+def veldra(fx, *args, timeout=60):
+    r = subprocess.run([VELDRA_BIN, *args], env=fx.env(), capture_output=True, text=True, timeout=timeout)
+    return r.returncode, r.stdout.splitlines(), r.stderr
+
+
+def county(tmp_path, routes, files=None):
+    root = write_manifest(tmp_path / "fx", routes, files)
+    return MockServices(root, tmp_path, extra_rewrites=[(COUNTY, "powiat")])
+
+
+def test_exception_report_with_status_200_is_no_data_and_not_kept(tmp_path):
+    with county(tmp_path, [{"path": LOCAL_WFS, "body": EXCEPTION, "content_type": "text/xml"}]) as fx:
+        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:dzialki", "500000,600000,500300,600300",
+                                "--rounds", "2")
+        assert code == 0, err
+        assert out == ["round 1 features 0 strategy 0 tiles 1", "round 2 features 0 strategy 0 tiles 1"]
+        # four variants and the count, twice: nothing was cached or remembered
+        assert fx.stats()["total"] == 10
+
+
+def test_variant_that_worked_is_remembered_and_its_tiles_reused(tmp_path):
+    files = recorded(BUILDING, NO_BUILDING)
+    routes = [
+        {"name": "easting-first", "path": LOCAL_WFS,
+         "query_includes": {"BBOX": "260600,382800,260800,383000,urn:ogc:def:crs:EPSG::2180"}, "body_file": BUILDING},
+        {"name": "other", "path": LOCAL_WFS, "body_file": NO_BUILDING},
+    ]
+    with county(tmp_path, routes, files) as fx:
+        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "260600,382800,260800,383000",
+                                "--kind", "budynki", "--rounds", "3", "--out", str(tmp_path / "b.geojson"))
+        assert code == 0, err
+        assert out == ["round %d features 1 strategy 2 tiles 1" % r for r in (1, 2, 3)]
+        st = fx.stats()
+        assert st["routes"] == {"other": 1, "easting-first": 1}
+        assert "BBOX=382800%2C260600" in st["requests"][0]["query"]
+        geojson = (tmp_path / "b.geojson").read_text()
+        assert '"_kind":"budynek"' in geojson and "020101_1.0009.522_BUD" in geojson
+
+
+def test_whole_layer_fallback_after_a_recorded_hits_answer(tmp_path):
+    files = recorded(BUILDING, NO_BUILDING, HITS_14)
+    routes = [
+        {"name": "hits", "path": LOCAL_WFS, "query_includes": {"resultType": "hits"}, "body_file": HITS_14},
+        {"name": "layer", "path": LOCAL_WFS,
+         "query": {"service": "WFS", "version": "2.0.0", "request": "GetFeature", "typenames": "ms:budynki"},
+         "body_file": BUILDING},
+        {"name": "tiles", "path": LOCAL_WFS, "body_file": NO_BUILDING},
+    ]
+    with county(tmp_path, routes, files) as fx:
+        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "260600,382800,260800,383000",
+                                "--kind", "budynki")
+        assert code == 0, err
+        assert out == ["round 1 features 1 strategy 0 tiles 1"]
+        assert fx.stats()["routes"] == {"tiles": 4, "hits": 1, "layer": 1}
+        # beside the building: the layer comes from the cache and is filtered away
+        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "268000,382800,268200,383000",
+                                "--kind", "budynki")
+        assert out == ["round 1 features 0 strategy 0 tiles 1"]
+        assert fx.stats()["routes"] == {"tiles": 8, "hits": 2, "layer": 1}
+
+
+def test_building_on_a_tile_edge_is_kept_once(tmp_path):
+    files = recorded(BUILDING)
+    with county(tmp_path, [{"path": LOCAL_WFS, "body_file": BUILDING}], files) as fx:
+        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "260171,382700,261171,383000",
+                                "--kind", "budynki")
+        assert code == 0, err
+        assert out == ["round 1 features 1 strategy 1 tiles 2"]
+        assert fx.stats()["total"] == 2
+
+
+def test_capabilities_after_a_503_give_the_type_names(tmp_path):
+    caps = ("<wfs:WFS_Capabilities><FeatureTypeList><FeatureType><Name>ms:dzialki_archiwalne</Name></FeatureType>"
+            "<FeatureType><Name>ms:dzialki</Name></FeatureType><FeatureType><Name>ms:budynki</Name></FeatureType>"
+            "</FeatureTypeList></wfs:WFS_Capabilities>")
+    routes = [
+        {"name": "caps", "path": LOCAL_WFS, "query": {"service": "WFS", "request": "GetCapabilities"},
+         "responses": [{"status": 503}, {"body": caps}]},
+        {"name": "tiles", "path": LOCAL_WFS, "body": "<wfs:FeatureCollection numberMatched=\"0\"/>"},
+    ]
+    with county(tmp_path, routes) as fx:
+        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "500000,600000,500300,600300")
+        assert code == 0, err
+        assert out[:2] == ["parcels ms:dzialki", "buildings ms:budynki"]
+        assert fx.stats()["routes"]["caps"] == 2
+
+
+def test_municipality_and_its_services(tmp_path):
+    routes = [{"path": PRG_PATH, "body": MUNICIPALITY}]
+    with county(tmp_path, routes) as fx:
+        # centres 9 km apart: one request; the third frame is 11 km from the first
+        code, out, err = veldra(fx, "teryt", "200000,300000,200100,300100", "209000,300000,209100,300100",
+                                "211000,300000,211100,300100")
+        assert code == 0, err
+        assert out.count("teryt 181605") == 3
+        assert "powiat 1816" in out
+        assert "gesut_wms https://powiatrzeszowski.geoportal2.pl/map/geoportal/wmsg.php" in out
+        assert "bdot500_wms -" in out
+        assert fx.stats()["total"] == 2
+        q = fx.stats()["requests"][0]["query"]
+        assert "typenames=ms%3AA03_Granice_gmin" in q and "COUNT=5" in q
+
+
+def test_recorded_county_answer_leads_to_the_capabilities(tmp_path):
+    files = recorded(PRG_COUNTIES)
+    routes = [
+        {"name": "caps", "path": PRG_PATH, "query_includes": {"request": "GetCapabilities"},
+         "body": "<WFS_Capabilities><Name>ms:A02_Granice_powiatow</Name><Name>ms:Gminy_obrony</Name>"
+                 "<Name>ms:A03_Granice_gmin_v2</Name></WFS_Capabilities>"},
+        {"name": "gminy", "path": PRG_PATH, "query_includes": {"typenames": "ms:A03_Granice_gmin_v2"},
+         "body": MUNICIPALITY},
+        {"name": "recorded", "path": PRG_PATH, "body_file": PRG_COUNTIES},
+    ]
+    with county(tmp_path, routes, files) as fx:
+        code, out, err = veldra(fx, "teryt", "200000,300000,200100,300100", "400000,500000,400100,500100")
+        assert code == 0, err
+        assert out.count("teryt 181605") == 2
+        assert out[-1] == "layer ms:A03_Granice_gmin_v2"
+        assert fx.stats()["routes"] == {"recorded": 1, "caps": 1, "gminy": 2}
+
+
+def test_county_without_services_of_its_own(tmp_path):
+    with county(tmp_path, []) as fx:
+        code, out, err = veldra(fx, "teryt", "--code", "020101")
+        assert code == 0, err
+        assert out[0] == "powiat 0201"
+        assert out[1].startswith("egib_wfs http")
+        assert out[2:] == ["gesut_wms -", "gesut_wfs -", "bdot500_wms -", "bdot500_wfs -", "mpzp_wms -", "mpzp_wfs -"]
+        code, out, err = veldra(fx, "teryt", "--code", "02")
+        assert out[0] == "powiat -" and out[1] == "egib_wfs -"
