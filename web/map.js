@@ -124,8 +124,7 @@
   if (hasWebGL() && typeof L.maplibreGL === 'function') {
     try {
       ofm = L.maplibreGL({
-        style: 'https://tiles.openfreemap.org/styles/bright',
-        attribution: '© OpenFreeMap © OpenMapTiles © OpenStreetMap'
+        style: 'https://tiles.openfreemap.org/styles/bright'
       });
     } catch (e) {
       ofm = null;
@@ -164,11 +163,18 @@
     if ($('lyPog').checked) pogPreview.bringToFront();
   }
 
+  // The binding does not report its attribution to Leaflet; it is added by hand.
+  var OFM_ATTRIBUTION = '© OpenFreeMap © OpenMapTiles © OpenStreetMap';
   function applyBasemap() {
     [ofm, orto].forEach(function (l) { if (l && map.hasLayer(l)) map.removeLayer(l); });
+    map.attributionControl.removeAttribution(OFM_ATTRIBUTION);
     var v = baseSelect.value;
-    if (v === 'ofm' && ofm) ofm.addTo(map);
-    else if (v !== 'none') orto.addTo(map);
+    if (v === 'ofm' && ofm) {
+      ofm.addTo(map);
+      map.attributionControl.addAttribution(OFM_ATTRIBUTION);
+    } else if (v !== 'none') {
+      orto.addTo(map);
+    }
     overlaysToFront();
   }
 

@@ -185,6 +185,10 @@ struct Mount {
   std::string name;
   std::filesystem::path dir;
   std::function<bool(const std::string&)> direct;
+  std::function<void(const std::string&)> eventLog;
+  void event(const std::string& line) const {
+    if (eventLog) eventLog(line);
+  }
   std::weak_ptr<WsSession> live;   // network thread only
   std::atomic<bool> connected{false};
   Bridge* bridge = nullptr;        // main thread only
@@ -224,6 +228,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
     if (auto old = mount_->live.lock()) old->closeWith(kCloseReplaced, "replaced");
     mount_->live = shared_from_this();
     mount_->connected = true;
+    mount_->event("onLoadingState isLoading=0");
     parse();
     if (!closed_) read();
   }
@@ -491,23 +496,30 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     auto mount = slash == std::string::npos ? nullptr : server_.mount(rest.substr(0, slash));
     if (!mount) return refuse(req, http::status::not_found);
     const std::string file = rest.substr(slash + 1);
-    if (!safeRelativePath(file)) return refuse(req, http::status::not_found);
+    auto notFound = [&] {
+      mount->event("onLoadError code=404 url=" + server_.origin() + "/" + server_.token + "/" + rest);
+      refuse(req, http::status::not_found);
+    };
+    if (!safeRelativePath(file)) return notFound();
 
     std::error_code fec;
     const auto root = std::filesystem::canonical(mount->dir, fec);
-    if (fec) return refuse(req, http::status::not_found);
+    if (fec) return notFound();
     const auto path = std::filesystem::canonical(root / file, fec);
-    if (fec) return refuse(req, http::status::not_found);
+    if (fec) return notFound();
     // Symbolic links must not lead outside the folder either.
     const auto rel = path.lexically_relative(root);
-    if (rel.empty() || *rel.begin() == "..") return refuse(req, http::status::not_found);
-    if (!std::filesystem::is_regular_file(path, fec)) return refuse(req, http::status::not_found);
+    if (rel.empty() || *rel.begin() == "..") return notFound();
+    if (!std::filesystem::is_regular_file(path, fec)) return notFound();
     const auto size = std::filesystem::file_size(path, fec);
-    if (fec || size > kMaxFileBytes) return refuse(req, http::status::not_found);
+    if (fec || size > kMaxFileBytes) return notFound();
     std::ifstream in(path, std::ios::binary);
     std::string body(size, '\0');
-    if (!in.read(body.data(), static_cast<std::streamsize>(size))) return refuse(req, http::status::not_found);
-    if (path.extension() == ".html") body = injectScript(std::move(body), server_.transport);
+    if (!in.read(body.data(), static_cast<std::streamsize>(size))) return notFound();
+    if (path.extension() == ".html") {
+      body = injectScript(std::move(body), server_.transport);
+      mount->event("onLoadingState isLoading=1");
+    }
     reply(req, http::status::ok, std::move(body), contentType(path));
   }
 
@@ -566,6 +578,10 @@ void PaletteServer::addMount(const std::string& name, const std::filesystem::pat
   m->dir = dir;
   m->direct = std::move(direct);
   impl_->mounts[name] = std::move(m);
+}
+
+void PaletteServer::setEventLog(const std::string& mount, std::function<void(const std::string&)> log) {
+  if (auto m = impl_->mount(mount)) m->eventLog = std::move(log);
 }
 
 std::string PaletteServer::start(std::uint16_t port) {

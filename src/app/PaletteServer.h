@@ -38,6 +38,12 @@ class PaletteServer {
   void addMount(const std::string& name, const std::filesystem::path& dir,
                 std::function<bool(const std::string&)> direct = {});
 
+  // Before start(): receives the browser events of a mount's pages on the
+  // network thread: "onLoadingState isLoading=1" when a page is served,
+  // "onLoadingState isLoading=0" when its socket opens, and
+  // "onLoadError code=N url=ADDRESS" when one of its files cannot be served.
+  void setEventLog(const std::string& mount, std::function<void(const std::string&)> log);
+
   // Binds 127.0.0.1:`port` (0: any free port) and starts serving. Gives an
   // empty text or the reason.
   std::string start(std::uint16_t port);

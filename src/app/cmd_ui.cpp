@@ -189,6 +189,8 @@ int runUi(const std::vector<std::string>& args) {
   }
   server.addMount("host", webDir, [&broker](const std::string& t) { return broker.onNetworkText(t); });
   server.addMount("map", webDir);
+  // The browser control's load-error and loading-state events go to the web diagnostics.
+  server.setEventLog("map", [](const std::string& line) { webDiagLog(line); });
   if (const std::string err = server.start(static_cast<std::uint16_t>(port)); !err.empty()) {
     std::cerr << "veldra: " << err << "\n";
     return 1;

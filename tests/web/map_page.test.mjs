@@ -45,6 +45,25 @@ test('start state: connection, labels, defaults, hidden rows', async () => {
   await page.selectOption('#rasterScale', '250');
   assert.match(await text(page, '#frameInfo'), /\(1:250 → \d+ płyt\.\)$/);
   await page.selectOption('#rasterScale', '1000');
+  assert.match(srv.diag(), /onLoadingState isLoading=1\n(.*\n)*onLoadingState isLoading=0\n/);
+
+  // Base maps and overlays (their tiles are refused offline, but the requests show what is on).
+  const tiles = (part) => page.evaluate((p) => document.querySelectorAll(`#map img[src*="${p}"]`).length, part);
+  assert.match(await text(page, '.leaflet-control-attribution'), /© OpenFreeMap © OpenMapTiles © OpenStreetMap/);
+  assert.ok(await tiles('KrajowaIntegracjaEwidencjiGruntow') > 0, 'cadastral overlay on at start');
+  await page.selectOption('#basemap', 'orto');
+  await page.waitForFunction(() => document.querySelectorAll('#map img[src*="ORTO/WMS/StandardResolution"]').length > 0);
+  assert.doesNotMatch(await text(page, '.leaflet-control-attribution'), /OpenFreeMap/);
+  await page.uncheck('#lyKieg');
+  assert.equal(await tiles('KrajowaIntegracjaEwidencjiGruntow'), 0);
+  await page.check('#lyMpzp');
+  assert.ok(await tiles('KrajowaIntegracjaMiejscowychPlanow') > 0, 'plan coverage preview follows its box');
+  await page.uncheck('#lyMpzp');
+  assert.equal(await tiles('KrajowaIntegracjaMiejscowychPlanow'), 0);
+  await page.selectOption('#basemap', 'none');
+  assert.equal(await tiles('ORTO/WMS'), 0);
+  await page.selectOption('#basemap', 'ofm');
+  await page.check('#lyKieg');
   assert.deepEqual(page.__errors, []);
   await shot(page, 'map_start');
   await page.close();
