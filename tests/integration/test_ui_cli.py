@@ -1,0 +1,76 @@
+"""`veldra ui` as a process: arguments, port conflicts, stopping on signals."""
+import json
+import os
+import re
+import signal
+import subprocess
+import tempfile
+import urllib.request
+
+import pytest
+
+from bridge_cli import veldra_bin
+
+
+def env_for(home):
+    e = dict(os.environ)
+    e.update({
+        "TMPDIR": os.path.join(home, "tmp"),
+        "XDG_CONFIG_HOME": os.path.join(home, "config"),
+        "XDG_CACHE_HOME": os.path.join(home, "cache"),
+        "VELDRA_DIAG_DIR": os.path.join(home, "diag"),
+        "VELDRA_OPEN_LOG": os.path.join(home, "opened.txt"),
+    })
+    os.makedirs(e["TMPDIR"], exist_ok=True)
+    return e
+
+
+def start(args, home):
+    p = subprocess.Popen([veldra_bin(), "ui", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         text=True, env=env_for(home))
+    line = p.stdout.readline()
+    return p, line
+
+
+@pytest.mark.parametrize("args", [["--port"], ["--port", "70000"], ["--port", "x"], ["--project"], ["--nope"]])
+def test_bad_arguments(args):
+    p = subprocess.run([veldra_bin(), "ui", *args], capture_output=True, text=True, timeout=30)
+    assert p.returncode == 2
+    assert "usage: veldra ui" in p.stderr
+
+
+@pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
+def test_serves_until_signalled_then_saves_the_project(sig):
+    home = tempfile.mkdtemp(prefix="veldra_ui_")
+    project = os.path.join(home, "p.json")
+    p, line = start(["--project", project], home)
+    try:
+        m = re.match(r"host: (http://127\.0\.0\.1:(\d+)/[0-9a-f]{32}/host/host\.html)$", line.strip())
+        assert m, line
+        with urllib.request.urlopen(m.group(1), timeout=5) as r:
+            assert r.status == 200
+            assert b"<script>" in r.read()
+        # The system browser got the host window's address.
+        with open(os.path.join(home, "opened.txt")) as f:
+            assert f.read().strip() == m.group(1)
+        p.send_signal(sig)
+        assert p.wait(timeout=10) == 0
+    finally:
+        if p.poll() is None:
+            p.kill()
+    with open(project) as f:
+        assert json.load(f)["format"] == "veldra-project"
+
+
+def test_a_busy_port_is_reported():
+    home = tempfile.mkdtemp(prefix="veldra_ui_")
+    first, line = start(["--no-browser"], home)
+    try:
+        port = re.search(r":(\d+)/", line).group(1)
+        second = subprocess.run([veldra_bin(), "ui", "--no-browser", "--port", port], capture_output=True,
+                                text=True, timeout=30, env=env_for(home))
+        assert second.returncode == 1
+        assert "cannot listen on 127.0.0.1:" + port in second.stderr
+    finally:
+        first.send_signal(signal.SIGTERM)
+        first.wait(timeout=10)
