@@ -176,6 +176,7 @@ Response responseFromJson(const json& j, const fs::path& root) {
     if (ec) throw std::runtime_error("brak pliku " + r.file.string());
   } else if (j.contains("body_size")) {
     r.source = Response::Source::Generated;
+    if (!j.at("body_size").is_number_unsigned()) throw std::runtime_error("body_size musi byc liczba >= 0");
     r.size = j.at("body_size").get<std::uint64_t>();
     r.fill = j.value("body_fill", std::string("x"));
     if (r.fill.empty()) throw std::runtime_error("body_fill pusty");
