@@ -18,6 +18,8 @@ constexpr uint32_t kOverrunSlack = 8;
 // Even perfectly predictable points cost a few thousandths of a bit each; a header announcing
 // more points per compressed byte than this cannot be genuine.
 constexpr uint64_t kMaxPointsPerByte = 4096;
+// Real files carry a few dozen extra bytes per point at most.
+constexpr uint16_t kMaxExtraBytes = 2048;
 
 bool fail(std::string* error, std::string msg) {
   if (error) *error = std::move(msg);
@@ -261,6 +263,18 @@ std::unique_ptr<LazDecoder> LazDecoder::create(ByteSource& src, const LasHeader&
     fail(error, "LASzip items cover " + std::to_string(total) + " bytes, records have " +
                     std::to_string(h.recordLength));
     return nullptr;
+  }
+
+  // Every extra byte gets its own adaptive model (per scanner channel for BYTE14); cap them so
+  // that a header cannot make us set up hundreds of megabytes of models.
+  for (const auto& it : vlr.items) {
+    const bool extra = it.type == static_cast<uint16_t>(LazItemType::Byte) ||
+                       it.type == static_cast<uint16_t>(LazItemType::Byte14);
+    if (extra && it.size > kMaxExtraBytes) {
+      fail(error, "LASzip extra bytes item of " + std::to_string(it.size) + " bytes exceeds the supported " +
+                      std::to_string(kMaxExtraBytes));
+      return nullptr;
+    }
   }
 
   const uint8_t f = h.pointFormat;

@@ -307,6 +307,13 @@ TEST(LazBadInput, LayeredChunkWithWrongCountOrOversizedLayerFails) {
   }
 }
 
+TEST(LazBadInput, OversizedExtraBytesItemIsRefused) {
+  LasBuilder b = lazBase(2, 0, 3000);
+  std::string error;
+  EXPECT_FALSE(LasReader::openMemory(test::buildLaz(b, surveyRecords(3, 0, b.recordLength, 2), chunks(5)), &error));
+  EXPECT_NE(error.find("extra bytes"), std::string::npos) << error;
+}
+
 TEST(LazBadInput, ItemsMustCoverTheRecord) {
   LasBuilder b = lazBase(2, 0, 0);
   std::string s = test::buildLaz(b, surveyRecords(10, 0, 20, 2), chunks(5));
