@@ -58,15 +58,20 @@ std::pair<double, double> tmInverseSeries(double E, double Nn, const TmParams& p
   const double M = (Nn - p.fn) / p.k0;
   const double mu = M / 6367449.145908449;
   const double e1_2 = e1 * e1, e1_3 = e1_2 * e1, e1_4 = e1_3 * e1;
-  const double phi1 = mu + (3 * e1 / 2 - 27 * e1_3 / 32) * std::sin(2 * mu) +
-                      (21 * e1_2 / 16 - 55 * e1_4 / 32) * std::sin(4 * mu) + (151 * e1_3 / 96) * std::sin(6 * mu) +
-                      (1097 * e1_4 / 512) * std::sin(8 * mu);
+  const double sm = std::sin(mu), cm = std::cos(mu);
+  const double s2 = 2 * sm * cm, c2 = cm * cm - sm * sm;
+  const double s4 = 2 * s2 * c2, c4 = c2 * c2 - s2 * s2;
+  const double s6 = s4 * c2 + c4 * s2;
+  const double s8 = 2 * s4 * c4;
+  const double phi1 = mu + (3 * e1 / 2 - 27 * e1_3 / 32) * s2 + (21 * e1_2 / 16 - 55 * e1_4 / 32) * s4 +
+                      (151 * e1_3 / 96) * s6 + (1097 * e1_4 / 512) * s8;
   const double S = std::sin(phi1);
   const double C = std::cos(phi1);
-  const double t1 = std::tan(phi1);
+  const double t1 = S / C;
   const double w = 1 - kE2 * S * S;
-  const double N1 = kA / std::sqrt(w);
-  const double R1 = 6335439.327083875 / std::pow(w, 1.5);
+  const double sw = std::sqrt(w);
+  const double N1 = kA / sw;
+  const double R1 = 6335439.327083875 / (w * sw);
   const double T1 = t1 * t1;
   const double H1 = kEp2 * C * C;
   const double D = (E - p.fe) / (N1 * p.k0);
