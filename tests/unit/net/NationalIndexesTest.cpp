@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "net/NationalIndexes.h"
+#include "net/WfsClient.h"
+
+namespace veldra {
+namespace {
+
+class Script : public HttpTransport {
+ public:
+  std::deque<TransportResponse> answers;
+  std::vector<std::string> urls;
+  TransportResponse performRequest(const std::string&, const std::string& url, const std::string&,
+                                   const std::string&, long, long, const std::string&) override {
+    urls.push_back(url);
+    if (answers.empty()) return {404, "not found", "", false};
+    auto a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
+    return {};
+  }
+};
+
+TransportResponse ok(std::string body) { return {200, std::move(body), "", true}; }
+
+std::string member(const std::string& godlo, const std::string& url, const std::string& extra = "") {
+  return "<wfs:member><gugik:SkorowidzNMT2024 gml:id=\"x\">" + (godlo.empty() ? "" : "<gugik:godlo>" + godlo +
+         "</gugik:godlo>") + extra + "<gugik:url_do_pobrania>" + url +
+         "</gugik:url_do_pobrania></gugik:SkorowidzNMT2024></wfs:member>";
+}
+
+std::string collection(const std::string& members) {
+  return "<wfs:FeatureCollection xmlns:wfs=\"http://www.opengis.net/wfs/2.0\">" + members + "</wfs:FeatureCollection>";
+}
+
+struct IndexTest : ::testing::Test {
+  Script t;
+  WfsClient client{&t};
+  Bbox frame{500000, 400000, 500100, 400100};
+  void SetUp() override { client.setHostSpacingMs(0); }
+  bool askedFor(std::size_t call, const std::string& type) const {
+    return call < t.urls.size() && t.urls[call].find("gugik%3A" + type) != std::string::npos;
+  }
+};
+
+TEST_F(IndexTest, YearsRunFromTheFirstDownToTheLowestOfEachIndex) {
+  EXPECT_TRUE(queryNmtIndex(client, frame, 2027).empty());
+  ASSERT_EQ(t.urls.size(), 10u);   // 2027 .. 2018
+  EXPECT_TRUE(askedFor(0, "SkorowidzNMT2027"));
+  EXPECT_TRUE(askedFor(9, "SkorowidzNMT2018"));
+  EXPECT_NE(t.urls[0].find("/NumerycznyModelTerenuEVRF2007/WFS/Skorowidze"), std::string::npos);
+  EXPECT_NE(t.urls[0].find("COUNT=20"), std::string::npos);
+
+  t.urls.clear();
+  EXPECT_TRUE(queryNmptIndex(client, frame, 2027).empty());
+  ASSERT_EQ(t.urls.size(), 9u);   // stops after 2019
+  EXPECT_TRUE(askedFor(8, "SkorowidzNMPT2019"));
+
+  t.urls.clear();
+  EXPECT_TRUE(queryLidarIndex(client, frame, 2020).empty());
+  ASSERT_EQ(t.urls.size(), 3u);
+  EXPECT_TRUE(askedFor(0, "SkorowidzDanychPomiarowychLIDAR2020"));
+  EXPECT_NE(t.urls[0].find("/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"), std::string::npos);
+}
+
+TEST_F(IndexTest, DefaultFirstYearIsTheOneAfterTheCurrentUtcYear) {
+  queryNmtIndex(client, frame);
+  ASSERT_FALSE(t.urls.empty());
+  EXPECT_TRUE(askedFor(0, "SkorowidzNMT" + std::to_string(currentUtcYear() + 1)));
+}
+
+TEST_F(IndexTest, NewestYearWithSheetsWinsAndOlderYearsAreNeverMixedIn) {
+  t.answers = {
+      {404, "", "", false},                                           // 2027
+      ok(collection(member("N-34-1", "ftp://host/a.asc"))),           // 2026: no http address -> empty
+      {500, "", "", false}, {500, "", "", false},                     // 2025 fails twice (one retry)
+      ok(collection(member("N-34-2", "https://dl/b.asc") + member("N-34-3", "http://dl/c.asc"))),   // 2024
+      ok(collection(member("OLD", "https://dl/old.asc"))),
+  };
+  auto sheets = queryNmtIndex(client, frame, 2027);
+  ASSERT_EQ(sheets.size(), 2u);
+  EXPECT_EQ(sheets[0].godlo, "N-34-2");
+  EXPECT_EQ(sheets[0].url, "https://dl/b.asc");
+  EXPECT_EQ(sheets[1].url, "http://dl/c.asc");
+  EXPECT_EQ(t.urls.size(), 5u);
+  EXPECT_TRUE(askedFor(4, "SkorowidzNMT2024"));
+}
+
+TEST(IndexScan, FieldsAreTrimmedTakenFromTheirOwnMemberAndCappedAtTwenty) {
+  std::string members;
+  for (int i = 0; i < 25; ++i) members += member("G" + std::to_string(i), "https://dl/" + std::to_string(i));
+  auto sheets = scanSheetRecords(collection(members));
+  ASSERT_EQ(sheets.size(), 20u);
+  EXPECT_EQ(sheets[19].godlo, "G19");
+
+  // Blanks around values go; a member without godlo does not borrow the next one's.
+  auto two = scanSheetRecords(collection(member("", " \r\n\thttps://dl/x.asc \n") + member("N-2", "https://dl/y")));
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two[0].url, "https://dl/x.asc");
+  EXPECT_EQ(two[0].godlo, "");
+  EXPECT_EQ(two[1].godlo, "N-2");
+
+  // Without any wfs:member the search starts at the text start; entities stay as written.
+  auto bare = scanSheetRecords("<gugik:godlo>A&amp;B</gugik:godlo><gugik:url_do_pobrania>https://a?x=1&amp;y=2"
+                               "</gugik:url_do_pobrania>");
+  ASSERT_EQ(bare.size(), 1u);
+  EXPECT_EQ(bare[0].godlo, "A&amp;B");
+  EXPECT_EQ(bare[0].url, "https://a?x=1&amp;y=2");
+
+  // Unterminated value, empty text, text without the tag.
+  EXPECT_TRUE(scanSheetRecords("<gugik:url_do_pobrania>https://never-closed").empty());
+  EXPECT_TRUE(scanSheetRecords("").empty());
+  EXPECT_TRUE(scanSheetRecords("<html>Service Unavailable</html>").empty());
+}
+
+TEST(IndexScan, LidarDensityAndSystem) {
+  auto tiles = scanLidarRecords(collection(
+      member("L1", "https://dl/1.laz", "<gugik:char_przestrz>12.5 pkt/m2</gugik:char_przestrz>"
+                                       "<gugik:uklad_xy>PL-2000:S7</gugik:uklad_xy>") +
+      member("L2", "https://dl/2.laz", "<gugik:uklad_xy>PL-1992</gugik:uklad_xy>") +
+      member("L3", "https://dl/3.laz", "<gugik:char_przestrz>brak</gugik:char_przestrz>") +
+      member("L4", "ftp://dl/4.laz", "<gugik:char_przestrz>4</gugik:char_przestrz>")));
+  ASSERT_EQ(tiles.size(), 3u);
+  EXPECT_EQ(tiles[0].godlo, "L1");
+  EXPECT_DOUBLE_EQ(tiles[0].density, 12.5);
+  EXPECT_EQ(tiles[0].epsg, 2178);
+  EXPECT_DOUBLE_EQ(tiles[1].density, 0.0);   // no char_przestrz
+  EXPECT_EQ(tiles[1].epsg, 2180);
+  EXPECT_DOUBLE_EQ(tiles[2].density, 0.0);   // not a number
+  EXPECT_EQ(tiles[2].epsg, 0);
+}
+
+TEST(IndexScan, EpsgFromUkladXy) {
+  EXPECT_EQ(epsgFromUkladXy("PL-2000:S5"), 2176);
+  EXPECT_EQ(epsgFromUkladXy("PL-2000:S8"), 2179);
+  EXPECT_EQ(epsgFromUkladXy("PL-2000:S9"), 0);
+  EXPECT_EQ(epsgFromUkladXy("PL-2000:S"), 0);
+  EXPECT_EQ(epsgFromUkladXy("PL-2000"), 0);
+  EXPECT_EQ(epsgFromUkladXy("PL-2000 Strefa 7"), 0);
+  EXPECT_EQ(epsgFromUkladXy("PL-1992 / PL-2000:S6"), 2180);
+  EXPECT_EQ(epsgFromUkladXy("Strefa S6"), 0);
+  EXPECT_EQ(epsgFromUkladXy(""), 0);
+}
+
+}  // namespace
+}  // namespace veldra

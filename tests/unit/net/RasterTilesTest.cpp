@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "geo/Projections.h"
+#include "net/RasterTiles.h"
+#include "net/WfsClient.h"
+
+namespace veldra {
+namespace {
+
+class Script : public HttpTransport {
+ public:
+  std::deque<TransportResponse> answers;
+  TransportResponse fallback{404, "", "", false};
+  std::vector<std::string> urls;
+  TransportResponse performRequest(const std::string&, const std::string& url, const std::string&,
+                                   const std::string&, long, long, const std::string&) override {
+    urls.push_back(url);
+    if (answers.empty()) return fallback;
+    auto a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
+    return {};
+  }
+};
+
+const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + "IHDR";
+const std::string kJpeg = std::string("\xff\xd8\xff\xe0", 4);
+const std::string kXmlError =
+    "<?xml version=\"1.0\"?><ServiceExceptionReport><ServiceException>too big</ServiceException>"
+    "</ServiceExceptionReport>";
+
+TransportResponse ok(const std::string& body) { return {200, body, "", true}; }
+
+// Value of one query parameter of a GetMap URL.
+std::string param(const std::string& url, const std::string& key) {
+  const std::size_t at = url.find("&" + key + "=");
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + key.size() + 2;
+  return url.substr(start, url.find('&', start) - start);
+}
+
+struct RasterTest : ::testing::Test {
+  Script t;
+  WfsClient client{&t};
+  std::vector<RasterTile> out;
+  std::vector<std::string> reports;
+  void SetUp() override { client.setHostSpacingMs(0); }
+  RasterFetchResult fetch(const Bbox& frame, double density, DataType type = DataType::Rastry, int epsg = 2180) {
+    return fetchRasterTiles(client, frame, "http://wms.test/ows?map=x", "Raster", density, type, epsg, out,
+                            [&](const std::string& l) { reports.push_back(l); });
+  }
+};
+
+TEST(RasterSignature, PngAndJpegNeedTheirMinimumLength) {
+  EXPECT_FALSE(isPngOrJpeg(std::string("\x89PNG\r\n\x1a\n", 8)));
+  EXPECT_TRUE(isPngOrJpeg(std::string("\x89PNG\r\n\x1a\n\x00", 9)));
+  EXPECT_FALSE(isPngOrJpeg(std::string("\xff\xd8\xff", 3)));
+  EXPECT_TRUE(isPngOrJpeg(kJpeg));
+  EXPECT_FALSE(isPngOrJpeg(kXmlError));
+  EXPECT_FALSE(isPngOrJpeg(""));
+}
+
+TEST_F(RasterTest, OneTileForAKilometreAtQuarterMetreWithReportLine) {
+  t.fallback = ok(kPng);
+  const auto r = fetch({500000, 400000, 501000, 400500}, 0.25);
+  EXPECT_EQ(r.tiles, 1);
+  EXPECT_EQ(r.notice, "");
+  ASSERT_EQ(t.urls.size(), 1u);
+  EXPECT_EQ(param(t.urls[0], "WIDTH"), "4000");
+  EXPECT_EQ(param(t.urls[0], "HEIGHT"), "2000");
+  EXPECT_EQ(param(t.urls[0], "SRS"), "EPSG%3A2180");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], "VELDRA: rastr rastry: kadr 1000x500 m, gestosc 0.250000 m/px (1:892), platki 1x1");
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].type, DataType::Rastry);
+  EXPECT_EQ(out[0].epsg, 2180);
+  EXPECT_DOUBLE_EQ(out[0].minX, 500000);
+  EXPECT_DOUBLE_EQ(out[0].maxY, 400500);
+  EXPECT_EQ(std::string(out[0].bytes.begin(), out[0].bytes.end()), kPng);
+}
+
+TEST_F(RasterTest, WideFrameIsClampedToFourByFourWithNotice) {
+  t.fallback = ok(kJpeg);
+  const auto r = fetch({500000, 400000, 501000, 401000}, 0.05, DataType::Gesut);
+  EXPECT_EQ(r.notice, "Kadr bardzo szeroki - rastry ograniczone do 16 platek (ok. 1:217).");
+  EXPECT_EQ(r.tiles, 16);
+  EXPECT_EQ(t.urls.size(), 16u);
+  ASSERT_EQ(out.size(), 16u);
+  EXPECT_EQ(out[0].type, DataType::Gesut);
+  // Tiles cover the frame row by row from the south-west, edge to edge.
+  EXPECT_DOUBLE_EQ(out[0].maxX, 500250);
+  EXPECT_DOUBLE_EQ(out[1].minX, 500250);
+  EXPECT_DOUBLE_EQ(out[15].maxX, 501000);
+  EXPECT_DOUBLE_EQ(out[15].maxY, 401000);
+  EXPECT_EQ(reports[0], "VELDRA: rastr gesut: kadr 1000x1000 m, gestosc 0.050000 m/px (1:178), platki 4x4");
+}
+
+TEST_F(RasterTest, XmlAnswerWithStatus200IsRetriedAtHalfTheWidth) {
+  t.answers = {ok(kXmlError), {404, "", "", false}, ok(kPng)};
+  const auto r = fetch({500000, 400000, 501024, 400512}, 0.25);
+  EXPECT_EQ(r.tiles, 1);
+  ASSERT_EQ(t.urls.size(), 3u);
+  EXPECT_EQ(param(t.urls[0], "WIDTH"), "4096");
+  EXPECT_EQ(param(t.urls[1], "WIDTH"), "2048");
+  EXPECT_EQ(param(t.urls[2], "WIDTH"), "1024");
+  EXPECT_EQ(param(t.urls[2], "HEIGHT"), "512");
+}
+
+TEST_F(RasterTest, RetriesStopBelow512PixelsAndTheTileIsSkipped) {
+  t.fallback = ok(kXmlError);
+  EXPECT_EQ(fetch({500000, 400000, 501024, 400512}, 0.25).tiles, 0);
+  EXPECT_EQ(t.urls.size(), 4u);   // 4096, 2048, 1024, 512
+  EXPECT_TRUE(out.empty());
+
+  t.urls.clear();
+  EXPECT_EQ(fetch({500000, 400000, 500300, 400300}, 0.25).tiles, 0);
+  ASSERT_EQ(t.urls.size(), 2u);   // 1200, 600; 300 is too small
+}
+
+TEST_F(RasterTest, NarrowFrameGetsItsFirstRequestAtTheMinimumWidth) {
+  t.fallback = ok(kPng);
+  EXPECT_EQ(fetch({500000, 400000, 500050, 400050}, 0.25).tiles, 1);
+  ASSERT_EQ(t.urls.size(), 1u);
+  EXPECT_EQ(param(t.urls[0], "WIDTH"), "256");
+  EXPECT_EQ(param(t.urls[0], "HEIGHT"), "256");
+
+  // A narrow tall frame: the height is capped like the width.
+  t.urls.clear();
+  EXPECT_EQ(fetch({500000, 400000, 500010, 404000}, 0.25).tiles, 4);
+  ASSERT_EQ(t.urls.size(), 4u);
+  EXPECT_EQ(param(t.urls[0], "WIDTH"), "256");
+  EXPECT_EQ(param(t.urls[0], "HEIGHT"), "4096");
+}
+
+TEST_F(RasterTest, Pl2000RequestsUseTheBoxOfTheMovedCorners) {
+  t.fallback = ok(kPng);
+  const Bbox frame{640000, 480000, 640400, 480300};
+  EXPECT_EQ(fetch(frame, 0.25, DataType::Rastry, 2178).tiles, 1);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].epsg, 2178);
+  EXPECT_EQ(param(t.urls[0], "SRS"), "EPSG%3A2178");
+  double minE = 1e18, minN = 1e18, maxE = -1e18, maxN = -1e18;
+  for (auto [x, y] : {std::pair{frame.minX, frame.minY}, std::pair{frame.maxX, frame.minY},
+                      std::pair{frame.minX, frame.maxY}, std::pair{frame.maxX, frame.maxY}}) {
+    auto [e, n] = pl1992ToPl2000(x, y, 2178);
+    minE = std::min(minE, e), minN = std::min(minN, n), maxE = std::max(maxE, e), maxN = std::max(maxN, n);
+  }
+  EXPECT_DOUBLE_EQ(out[0].minX, minE);
+  EXPECT_DOUBLE_EQ(out[0].minY, minN);
+  EXPECT_DOUBLE_EQ(out[0].maxX, maxE);
+  EXPECT_DOUBLE_EQ(out[0].maxY, maxN);
+  EXPECT_GT(out[0].minX, 7000000);   // zone prefix of the easting
+}
+
+TEST_F(RasterTest, DegenerateFrameOrDensityAsksNothing) {
+  EXPECT_EQ(fetch({500000, 400000, 500000, 400100}, 0.25).tiles, 0);
+  EXPECT_EQ(fetch({500000, 400000, 500100, 400100}, 0.0).tiles, 0);
+  EXPECT_EQ(fetch({500000, 400000, 500100, 400100}, -1.0).tiles, 0);
+  EXPECT_TRUE(t.urls.empty());
+  EXPECT_TRUE(reports.empty());
+}
+
+}  // namespace
+}  // namespace veldra
