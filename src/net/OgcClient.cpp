@@ -356,7 +356,8 @@ std::vector<std::string> gesutWfsTypes(std::string_view caps) {
 std::vector<std::string> wmsLayerChoice(std::string_view caps, DataType dataType) {
   std::vector<std::string> out;
   for (auto& n : capabilityNames(caps)) {
-    if (n == "WMS" || n == "WFS" || n == "default" || contains(n, " ")) continue;
+    // The service's own name: "WMS" in 1.3.0, "OGC:WMS" in 1.1.1 documents.
+    if (n == "WMS" || n == "WFS" || n == "OGC:WMS" || n == "OGC:WFS" || n == "default" || contains(n, " ")) continue;
     std::string low = lowerAscii(n);
     if (dataType == DataType::Gesut) {
       if (!containsAny(low, {"gesut", "siec", "przewod", "uzbroj", "urzadzen"}) || contains(low, "strefa")) continue;

@@ -67,8 +67,8 @@ LayerPair scanLayerPair(std::string_view capabilities);
 std::vector<std::string> capabilityNames(std::string_view capabilities);
 // GESUT network feature types: names containing "przewod", without duplicates.
 std::vector<std::string> gesutWfsTypes(std::string_view capabilities);
-// WMS layers for a data type: all names except WMS/WFS/default and names with a
-// blank; GESUT (4) and BDOT500 (5) keep only their thematic names, without
+// WMS layers for a data type: all names except the service name (WMS, WFS,
+// OGC:WMS, OGC:WFS), "default" and names with a blank; GESUT (4) and BDOT500 (5) keep only their thematic names, without
 // "strefa". Without duplicates, in document order. May be empty.
 std::vector<std::string> wmsLayerChoice(std::string_view capabilities, DataType dataType);
 

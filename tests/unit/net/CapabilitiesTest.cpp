@@ -120,11 +120,11 @@ TEST(RecordedCapabilities, NationalLocalPlansWms) {
   ASSERT_EQ(c.layers.size(), 8u);
   EXPECT_EQ(c.layers[0].name, "plany_granice");
   EXPECT_EQ(c.layers[0].crs, (Strings{"EPSG:2180"}));
-  // The text scan sees the service name too; only "WMS" itself is left out.
+  // The text scan sees the service name too ("OGC:WMS" in 1.1.1); it is no layer.
   Strings all = wmsLayerChoice(text, DataType::Mpzp);
-  ASSERT_EQ(all.size(), 9u);
-  EXPECT_EQ(all[0], "OGC:WMS");
-  EXPECT_EQ(all[1], "plany_granice");
+  ASSERT_EQ(all.size(), 8u);
+  EXPECT_EQ(all[0], "plany_granice");
+  EXPECT_EQ(all[7], "granice");
 }
 
 }  // namespace

@@ -202,7 +202,7 @@ TEST(GesutAndBdot500, NetworkTypesAndLayerChoices) {
             (std::vector<std::string>{"gesut:PrzewodWodociagowy", "gesut:przewod_gazowy"}));
 
   const char* wmsCaps =
-      "<Name>WMS</Name><Name>default</Name><Name>WFS</Name><Name>GESUT</Name><Name>siec wodociagowa</Name>"
+      "<Name>WMS</Name><Name>default</Name><Name>WFS</Name><Name>OGC:WMS</Name><Name>GESUT</Name><Name>siec wodociagowa</Name>"
       "<Name>przewod_elektro</Name><Name>strefa_przewodu</Name><Name>Uzbrojenie</Name><Name>urzadzenia</Name>"
       "<Name>bdot500_budowle</Name><Name>OT_Ogrodzenia</Name><Name>komunikacja</Name><Name>wody</Name>"
       "<Name>nmz_skarpy</Name><Name>bdot_strefa</Name><Name>dzialki</Name><Name>przewod_elektro</Name>";
