@@ -1,5 +1,6 @@
 #include "bridge/ImportController.h"
 
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <system_error>
@@ -8,7 +9,9 @@
 
 #include "bridge/Bridge.h"
 #include "bridge/PageChannel.h"
+#include "formats/GeoJsonWriter.h"
 #include "geo/Projections.h"
+#include "net/Geocoding.h"
 #include "place/ProjectGeoref.h"
 #include "platform/MainLoop.h"
 
@@ -37,15 +40,75 @@ ImportController& ImportController::instance() {
   return *controller;
 }
 
-ImportController::ImportController(Host& host, Settings settings) : host_(host), settings_(std::move(settings)) {}
+ImportController::ImportController(Host& host, Settings settings) : host_(host), settings_(std::move(settings)) {
+  if (!settings_.upgToken.empty()) client_.token = settings_.upgToken;
+}
 
 void ImportController::registerHandlers(Bridge& bridge) {
+  bridge.on("searchAddress", [this](const json& m) { return onSearchAddress(m); });
+  bridge.on("searchAddressSuggest", [this](const json& m) { return onSearchAddressSuggest(m); });
   bridge.on("fetch", [this](const json& m) { return onFetch(m); });
   bridge.on("place", [this](const json& m) { return onPlace(m); });
+  bridge.on("setOrigin", [this](const json& m) { return onSetOrigin(m); });
   bridge.on("getLayers", [this](const json& m) { return onGetLayers(m); });
   bridge.on("settingsChanged", [this](const json& m) { return onSettingsChanged(m); });
   bridge.on("getInit", [this](const json& m) { return onGetInit(m); });
   bridge.on("cancel", [this](const json& m) { return onCancel(m); });
+}
+
+namespace {
+
+// A coordinate the geocoder gives as text (or, tolerated, as a number).
+double coordinateOf(const json& item, const char* name) {
+  auto it = item.find(name);
+  if (it == item.end()) return 0.0;
+  if (it->is_number()) return it->get<double>();
+  if (it->is_string()) {
+    const std::string t = it->get<std::string>();
+    char* end = nullptr;
+    const double v = std::strtod(t.c_str(), &end);
+    return end == t.c_str() ? 0.0 : v;
+  }
+  return 0.0;
+}
+
+}  // namespace
+
+json ImportController::onSearchAddress(const json& msg) {
+  const std::string query = msg.value("query", std::string());
+  if (query.empty()) return json{{"type", "addressResults"}};
+  HttpResponse r = client_.get(nominatimUrl(query));
+  if (r.status != 200) return errorReply("Wyszukiwarka adresow nie odpowiada (Nominatim)");
+  json body = json::parse(r.body, nullptr, false, false);
+  if (body.is_discarded() || !body.is_array() || body.empty() || !body[0].is_object())
+    return json{{"type", "addressResults"}};
+  const json& first = body[0];
+  std::string label;
+  if (auto it = first.find("display_name"); it != first.end() && it->is_string()) label = it->get<std::string>();
+  return json{{"type", "addressResults"},
+              {"lat", coordinateOf(first, "lat")},
+              {"lon", coordinateOf(first, "lon")},
+              {"label", label}};
+}
+
+json ImportController::onSearchAddressSuggest(const json& msg) {
+  const std::string query = msg.value("query", std::string());
+  if (query.size() < 3) return nullptr;
+  platform::WorkToken token;
+  std::thread([query, token = std::move(token)]() mutable {
+    json items = json::array();
+    try {
+      WfsClient client;   // its own client: the fetch worker may be using the controller's
+      for (const auto& s : suggestAddresses(client, query))
+        items.push_back(json{{"label", s.label}, {"lat", s.lat}, {"lon", s.lon}});
+    } catch (const std::exception&) {
+      items = json::array();
+    }
+    platform::runOnMainThread([query, items = std::move(items)] {
+      postToPage("addressSuggestions", json{{"query", query}, {"items", items}});
+    });
+  }).detach();
+  return nullptr;
 }
 
 json ImportController::onFetch(const json& msg) {
@@ -112,20 +175,6 @@ void ImportController::startFetch(const Bbox& frame, const std::vector<std::stri
   }
 }
 
-FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vector<std::string>& keys,
-                                             int rasterScale, int terrainStep, double contourCut,
-                                             std::string notes) {
-  (void)frame;
-  (void)keys;
-  (void)rasterScale;
-  (void)terrainStep;
-  (void)contourCut;
-  FetchedData data;
-  // Phases run here in their fixed order; each appends its notes.
-  data.warning = std::move(notes);
-  return data;
-}
-
 void ImportController::completeFetch(const Bbox& frame, const std::vector<std::string>& keys, FetchedData data) {
   fetching_ = false;
 
@@ -134,9 +183,17 @@ void ImportController::completeFetch(const Bbox& frame, const std::vector<std::s
     const std::string key = typeKey(f.type);
     counts[key] = counts.value(key, 0) + 1;
   }
+  for (const auto& r : data.rasters) {
+    const std::string key = typeKey(r.type) + " (rastr)";
+    counts[key] = counts.value(key, 0) + 1;
+  }
+  if (!data.terrain.empty()) counts["teren (Siatka)"] = data.terrain.size();
+  if (!data.contours.empty()) counts["poziomice (warstwice)"] = data.contours.size();
 
   const bool isEmpty = data.empty();
   const std::string notes = data.warning;
+  std::string preview;
+  if (!data.features.empty()) preview = toGeoJson(data.features);
 
   lastData_ = std::move(data);
   lastBbox_ = frame;
@@ -144,19 +201,13 @@ void ImportController::completeFetch(const Bbox& frame, const std::vector<std::s
   hasData_ = !isEmpty;
 
   json done{{"counts", counts}};
+  if (!preview.empty()) done["geojson"] = std::move(preview);
   if (isEmpty)
     done["warning"] = notes.empty() ? std::string("Nic nie pobrano dla tego obszaru.") : notes;
   else if (!notes.empty())
     done["warning"] = notes;
   if (!notes.empty()) host_.writeReportLine("VELDRA: " + notes);
   postToPage("fetchDone", done);
-}
-
-json ImportController::onPlace(const json&) {
-  if (!hasData_) return errorReply("Najpierw kliknij \"1. Pobierz elementy\".");
-  if (fetching_) return errorReply(kBusyText);
-  // Placement of the fetched data runs here inside one "Import GIS" command.
-  return errorReply("Import nieudany (transakcja wycofana)");
 }
 
 json ImportController::onGetLayers(const json&) {

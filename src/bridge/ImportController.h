@@ -11,6 +11,8 @@
 #include "bridge/FetchedData.h"
 #include "bridge/Settings.h"
 #include "geo/Bbox.h"
+#include "net/ServiceDirectory.h"
+#include "net/WfsClient.h"
 #include "place/Host.h"
 
 namespace veldra {
@@ -31,8 +33,11 @@ class ImportController {
 
   void registerHandlers(Bridge& bridge);
 
+  nlohmann::json onSearchAddress(const nlohmann::json& msg);
+  nlohmann::json onSearchAddressSuggest(const nlohmann::json& msg);
   nlohmann::json onFetch(const nlohmann::json& msg);
   nlohmann::json onPlace(const nlohmann::json& msg);
+  nlohmann::json onSetOrigin(const nlohmann::json& msg);
   nlohmann::json onGetLayers(const nlohmann::json& msg);
   nlohmann::json onSettingsChanged(const nlohmann::json& msg);
   nlohmann::json onGetInit(const nlohmann::json& msg);
@@ -41,7 +46,7 @@ class ImportController {
   void startFetch(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale, int terrainStep,
                   double contourCut);
 
-  // The fetch pipeline; runs on the fetch worker.
+  // The fetch pipeline (FetchPipeline.cpp); runs on the fetch worker.
   FetchedData fetchForImport(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale,
                              int terrainStep, double contourCut, std::string notes);
 
@@ -59,6 +64,10 @@ class ImportController {
   const FetchedData& lastData() const { return lastData_; }
   const Settings& settings() const { return settings_; }
   bool cancelRequested() const { return cancelRequested_.load(); }
+  const std::atomic<bool>& cancelFlag() const { return cancelRequested_; }
+  Host& host() { return host_; }
+  Settings& mutableSettings() { return settings_; }
+  WfsClient& client() { return client_; }
   bool smoothContours() const { return smoothContours_; }
   double cloudTerrainStep() const { return cloudTerrainStep_; }
 
@@ -66,6 +75,7 @@ class ImportController {
   void completeFetch(const Bbox& frame, const std::vector<std::string>& keys, FetchedData data);
 
   Host& host_;
+  WfsClient client_;
   Settings settings_;
   std::atomic<bool> cancelRequested_{false};
   bool fetching_ = false;
@@ -76,6 +86,7 @@ class ImportController {
   int epsg_ = 2180;
   bool smoothContours_ = false;
   double cloudTerrainStep_ = 1.0;
+  MunicipalityCache municipalityCache_;   // used by the fetch worker only while a fetch runs
 };
 
 }  // namespace veldra
