@@ -1,0 +1,61 @@
+"""The generator of the compiled service directories: it accepts the shipped
+data and refuses a damaged file, naming the line, without writing anything."""
+
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+GEN = REPO / "scripts" / "gen-service-tables.py"
+DATA = REPO / "data" / "services"
+
+
+def generate(data, out):
+    return subprocess.run([sys.executable, str(GEN), "--data", str(data), "--out", str(out)],
+                          capture_output=True, text=True, timeout=60)
+
+
+def test_shipped_data_compiles_into_four_tables(tmp_path):
+    out = tmp_path / "ServiceTables.cpp"
+    r = generate(DATA, out)
+    assert r.returncode == 0, r.stderr
+    text = out.read_text()
+    for name, rows in (("countyEgibServices", 380), ("countyBdot500Services", 380), ("countyGesutServices", 380)):
+        assert f"const ServiceDirectory {name}{{k_{name}}};" in text
+        block = text.split(f"k_{name}[] = {{")[1].split("};")[0]
+        assert block.count("\n    {") == rows
+    assert '{"1816", "https://powiatrzeszowski.geoportal2.pl/map/geoportal/wmsg.php", ""}' in text
+
+
+@pytest.mark.parametrize("damage, message", [
+    (lambda lines: lines.insert(4, lines.pop(5)), "is not above the previous key"),
+    (lambda lines: lines.append("3299\tx\thttps://a b\t"), "holds a blank"),
+    (lambda lines: lines.append("3299\tx\tftp://a\t"), "must start with http"),
+    (lambda lines: lines.append("329\tx\t\t"), "is not 4 digits"),
+    (lambda lines: lines.append("3299\tx\t"), "3 cells, expected 4"),
+    (lambda lines: lines.__setitem__(2, "teryt\twms\twfs"), "header must be"),
+])
+def test_damaged_file_is_refused(tmp_path, damage, message):
+    data = tmp_path / "data"
+    shutil.copytree(DATA, data)
+    f = data / "county_gesut.tsv"
+    lines = f.read_text(encoding="utf-8").rstrip("\n").split("\n")
+    damage(lines)
+    f.write_text("\n".join(lines) + "\n", encoding="utf-8")
+    out = tmp_path / "ServiceTables.cpp"
+    r = generate(data, out)
+    assert r.returncode == 1
+    assert "county_gesut.tsv" in r.stderr and message in r.stderr
+    assert not out.exists()
+
+
+def test_crlf_line_ends_are_refused(tmp_path):
+    data = tmp_path / "data"
+    shutil.copytree(DATA, data)
+    f = data / "municipal_plans.tsv"
+    f.write_bytes(f.read_bytes().replace(b"\n", b"\r\n"))
+    r = generate(data, tmp_path / "out.cpp")
+    assert r.returncode == 1 and "CR LF" in r.stderr
