@@ -1,5 +1,5 @@
-// Capabilities on arbitrary bytes: the XML reader and every text scan the
-// import runs over capabilities and feature collections.
+// Capabilities on arbitrary bytes: the XML reader, every text scan the import
+// runs over capabilities, and the merging of tile answers.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,5 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)veldra::wmsLayerChoice(text, veldra::DataType::Bdot500);
   (void)veldra::chooseBoundariesLayer(text);
   (void)veldra::isOgcExceptionReport(text);
+
+  // Tile merging: the input split in two, each half offered after the whole.
+  veldra::FeatureCollectionMerger merger;
+  merger.add(std::string(text));
+  merger.add(std::string(text.substr(0, size / 2)));
+  merger.add(std::string(text.substr(size / 2)));
+  std::string merged = merger.take();
+  if (merged.size() > 3 * size) __builtin_trap();
   return 0;
 }

@@ -84,20 +84,38 @@ std::size_t firstMemberPos(std::string_view text) {
   return std::string_view::npos;
 }
 
-// Position of the last closing tag of the document element.
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Position of the closing tag of the document element: the last markup of the
+// text once trailing white space, comments and processing instructions are
+// set aside (so a "</wfs:FeatureCollection>" inside a comment is not taken).
 std::size_t rootClosePos(std::string_view text) {
   StartTag root = rootTag(text);
   if (root.pos == std::string_view::npos || root.qname.empty()) return std::string_view::npos;
-  std::string close = "</" + std::string(root.qname);
-  for (std::size_t p = text.rfind(close); p != std::string_view::npos; p = p ? text.rfind(close, p - 1) : p) {
-    std::size_t after = p + close.size();
-    if (after < text.size() && (text[after] == '>' || text[after] == ' ' || text[after] == '\t' ||
-                                text[after] == '\r' || text[after] == '\n')) {
-      return p;
+  std::size_t end = text.size();
+  for (;;) {
+    while (end > 0 && isXmlSpace(text[end - 1])) --end;
+    std::string_view head = text.substr(0, end);
+    std::size_t open = std::string_view::npos;
+    if (head.ends_with("-->")) {
+      open = head.rfind("<!--", end - 3);
+    } else if (head.ends_with("?>")) {
+      open = head.rfind("<?", end - 2);
+    } else {
+      break;
     }
-    if (p == 0) break;
+    if (open == std::string_view::npos) return std::string_view::npos;
+    end = open;
   }
-  return std::string_view::npos;
+  if (end == 0 || text[end - 1] != '>') return std::string_view::npos;
+  std::size_t p = text.rfind("</", end - 1);
+  if (p == std::string_view::npos) return std::string_view::npos;
+  std::size_t nameEnd = p + 2 + root.qname.size();
+  if (text.substr(p + 2, root.qname.size()) != root.qname || nameEnd >= end) return std::string_view::npos;
+  for (std::size_t i = nameEnd; i + 1 < end; ++i) {
+    if (!isXmlSpace(text[i])) return std::string_view::npos;
+  }
+  return p;
 }
 
 bool readWholeFile(const std::string& path, std::string& out) {
@@ -372,6 +390,41 @@ std::vector<std::string> wmsLayerChoice(std::string_view caps, DataType dataType
   return out;
 }
 
+void FeatureCollectionMerger::add(std::string text) {
+  if (text.empty()) return;
+  if (isOgcExceptionReport(text)) {
+    if (report_.empty()) report_ = std::move(text);
+    return;
+  }
+  if (result_.empty()) {
+    resultHasMember_ = firstMemberPos(text) != std::string::npos;
+    result_ = std::move(text);
+    return;
+  }
+  std::size_t member = firstMemberPos(text);
+  if (member == std::string::npos) return;
+  if (!resultHasMember_) {
+    // An empty collection (perhaps written <wfs:FeatureCollection .../>) must
+    // not shut out the tiles that have features.
+    result_ = std::move(text);
+    resultHasMember_ = true;
+    return;
+  }
+  std::size_t close = rootClosePos(text);
+  std::size_t at = rootClosePos(result_);
+  if (close != std::string::npos && close > member && at != std::string::npos) {
+    result_.insert(at, text, member, close - member);
+  }
+}
+
+std::string FeatureCollectionMerger::take() {
+  std::string out = result_.empty() ? std::move(report_) : std::move(result_);
+  result_.clear();
+  report_.clear();
+  resultHasMember_ = false;
+  return out;
+}
+
 bool OgcClient::resolveLayers(const std::string& serviceUrl, LayerPair& out) {
   if (auto it = capabilities_.find(serviceUrl); it != capabilities_.end()) {
     out = it->second;
@@ -398,9 +451,7 @@ std::string OgcClient::getFeaturesTiled(const std::string& base, const std::stri
   const int ny = static_cast<int>(rows);
   const int total = nx * ny;
 
-  std::string result;
-  bool resultHasMember = false;
-  std::string fallbackReport;  // an exception report, kept only when nothing else came back
+  FeatureCollectionMerger merger;
   int done = 0;
   for (int ix = 0; ix < nx; ++ix) {
     for (int iy = 0; iy < ny; ++iy) {
@@ -422,32 +473,12 @@ std::string OgcClient::getFeaturesTiled(const std::string& base, const std::stri
           if (!text.empty() && !isOgcExceptionReport(text)) writeCacheFile(path, text);
         }
       }
-      if (!text.empty()) {
-        if (isOgcExceptionReport(text)) {
-          if (fallbackReport.empty()) fallbackReport = std::move(text);
-        } else if (result.empty()) {
-          resultHasMember = firstMemberPos(text) != std::string::npos;
-          result = std::move(text);
-        } else if (std::size_t member = firstMemberPos(text); member != std::string::npos) {
-          if (!resultHasMember) {
-            // An empty collection (perhaps written <wfs:FeatureCollection .../>)
-            // must not shut out the tiles that have features.
-            result = std::move(text);
-            resultHasMember = true;
-          } else {
-            std::size_t close = rootClosePos(text);
-            std::size_t at = rootClosePos(result);
-            if (close != std::string::npos && close > member && at != std::string::npos) {
-              result.insert(at, text, member, close - member);
-            }
-          }
-        }
-      }
+      merger.add(std::move(text));
       ++done;
       if (progress) progress(done, total);
     }
   }
-  return result.empty() ? fallbackReport : result;
+  return merger.take();
 }
 
 FetchStrategy OgcClient::rememberedStrategy(const std::string& serviceUrl, const std::string& typeName) const {

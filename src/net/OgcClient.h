@@ -72,6 +72,22 @@ std::vector<std::string> gesutWfsTypes(std::string_view capabilities);
 // "strefa". Without duplicates, in document order. May be empty.
 std::vector<std::string> wmsLayerChoice(std::string_view capabilities, DataType dataType);
 
+// Joins the feature collections of neighbouring tiles into one document: the
+// first text with members is the base and the members of later ones (any
+// prefix: wfs:member, gml:featureMember) go in before its closing tag.
+// Empty collections and exception reports give way to data; a report is the
+// result only when nothing else came.
+class FeatureCollectionMerger {
+ public:
+  void add(std::string text);
+  std::string take();
+
+ private:
+  std::string result_;
+  bool resultHasMember_ = false;
+  std::string report_;
+};
+
 class OgcClient {
  public:
   // Frames above this many 500 m tiles are refused (empty text): a mistaken

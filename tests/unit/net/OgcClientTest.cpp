@@ -156,6 +156,28 @@ TEST(ExceptionReports, RecognisedByTheDocumentElementOnly) {
   EXPECT_FALSE(isOgcExceptionReport("ExceptionReport"));
 }
 
+TEST(FeatureCollectionMerger, MembersGoBeforeTheLastClosingTagOfTheBase) {
+  FeatureCollectionMerger m;
+  m.add("");
+  m.add(exceptionReport());
+  m.add(emptyCollection());
+  // Not a collection of members: contributes nothing once a base exists.
+  m.add("<wfs:FeatureCollection xmlns:wfs=\"w\"></wfs:FeatureCollection>");
+  m.add(collection(memberSquare("a", 0, 0)));
+  m.add(collection(memberSquare("b", 0, 0)) + "<!-- </wfs:FeatureCollection> -->");
+  m.add(collection(memberSquare("c", 0, 0)).substr(0, 200));  // cut short: no closing tag
+  m.add("<wfs:FeatureCollectionX><wfs:member/></wfs:FeatureCollectionX>");
+  std::string text = m.take();
+  auto f = GmlParser::parseFeatureCollection(text, DataType::Budynki);
+  ASSERT_EQ(f.size(), 2u) << text;
+  EXPECT_EQ(f[0].attributes["ID"], "a");
+  EXPECT_EQ(f[1].attributes["ID"], "b");
+  EXPECT_EQ(m.take(), "");  // taken once
+
+  m.add(exceptionReport());
+  EXPECT_EQ(m.take(), exceptionReport());
+}
+
 // ---------------------------------------------------------------------------
 // Capabilities scans
 
