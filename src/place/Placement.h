@@ -1,0 +1,137 @@
+// Placement of fetched data into the project: the "Import GIS" command, the
+// element builders and the per-kind placement of vector features, zoning
+// plans, pictures, terrain meshes and contours.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "formats/DataType.h"
+#include "formats/GisFeature.h"
+#include "formats/RasterTile.h"
+#include "geo/Bbox.h"
+#include "geo/Projections.h"
+#include "place/Host.h"
+#include "place/ProjectGeoref.h"
+#include "terrain/Contours.h"
+#include "terrain/TerrainPatches.h"
+
+namespace veldra {
+
+struct Rgb {
+  int r = 0, g = 0, b = 0;   // 0..255
+};
+
+// Everything one import places, already in the project's PL-2000 zone (after
+// moveToZone). Corners are (minX,minY), (maxX,minY), (maxX,maxY), (minX,maxY).
+struct PlacementData {
+  std::vector<GisFeature> features;
+  std::vector<RasterTile> rasters;   // boxes stay in their own system
+  struct Patch {
+    std::vector<Point3> points;
+    std::array<Point2, 4> corners;
+  };
+  std::vector<Patch> terrain;
+  std::vector<Contour> contours;
+  std::vector<ContourLabel> contourLabels;
+  std::array<Point2, 4> frameCorners{};
+  int droppedGeometries = 0;   // parts left out because a coordinate was not finite
+};
+
+// Copies the fetched sets and moves them into `zone` with one LocalAffine of
+// the frame. Rings, lines, patches' points and contours holding a coordinate
+// that is not finite are left out (and counted); a label point that is not
+// finite is dropped.
+PlacementData moveToZone(const std::vector<GisFeature>& features, const std::vector<RasterTile>& rasters,
+                         const std::vector<TerrainPatchSet>& terrain, const std::vector<Contour>& contours,
+                         const std::vector<ContourLabel>& labels, const Bbox& frame, int zone);
+
+struct PlacementResult {
+  std::map<std::string, int> counts;
+  int failures = 0;
+  std::string error;   // non-empty: the whole import must be undone
+  std::vector<std::string> notices;
+  bool hasBox = false;
+  double minX = 0, minY = 0, maxX = 0, maxY = 0;
+};
+
+// A designation's general-plan colour, or none.
+std::optional<Rgb> zoneColour(const std::string& designation);
+
+// Parcel label text from the attributes, empty when none fits.
+std::string parcelLabel(const std::map<std::string, std::string>& attributes);
+
+// Two Chaikin passes, then vertices closer than 0.05 m to their neighbours'
+// chord are dropped (lines under 3 points are returned as they are).
+std::vector<Point2> smoothContourLine(const std::vector<Point2>& pts);
+
+// UTF-8 to UTF-16; malformed sequences become U+FFFD.
+std::u16string utf8ToUtf16Lossy(const std::string& s);
+
+class Placer {
+ public:
+  // `layerName` gives the user's layer name for a type (may be empty: the
+  // catalogue default is used then).
+  Placer(Host& host, const ProjectGeoref& georef, int zone, std::function<std::string(DataType)> layerName);
+
+  // Layer index for a type, created when missing; 0 when it cannot be had.
+  int layerFor(DataType type);
+
+  // Element builders: host code; 0 and nothing created for too little geometry.
+  HostErr polyline(int layer, int pen, const std::vector<Point2>& localPts, bool closed);
+  HostErr fill(int layer, int pen, const std::vector<std::vector<Point2>>& localRings, const std::optional<Rgb>& colour,
+               int fillType = 0);
+  HostErr text(int layer, int pen, const std::string& utf8, Point2 local, double size, double angle);
+  HostErr createPicture(const RasterTile& raster, int layer);
+  HostErr createMesh(const PlacementData::Patch& patch, double zOffset, int layer);
+  HostErr createMeshFromContours(const std::vector<Contour>& contours, double zOffset, int layer,
+                                 const std::array<Point2, 4>& corners);
+
+  // Vector step; fills counts/failures/box, sets the error on a layer failure.
+  void placeFeatures(const std::vector<GisFeature>& features, PlacementResult& out);
+  // First solid fill type; the fill type for a hatch hint.
+  int solidFillType();
+  int hatchFillType(const std::string& hint);
+
+  Point2 local(Point2 p) const { return toLocal(georef_, p.x, p.y); }
+  // Whether the last createMesh / createMeshFromContours made an element.
+  bool lastMeshCreated() const { return lastMeshCreated_; }
+
+ private:
+  // Local points of a zone ring; widens the box.
+  std::vector<Point2> vectorRing(const std::vector<Point2>& pts, PlacementResult& out);
+  HostErr placeFeature(const GisFeature& f, int layer, PlacementResult& out);
+  HostErr placeZone(const GisFeature& f, int layer, PlacementResult& out);
+
+  Host& host_;
+  ProjectGeoref georef_;
+  int zone_;
+  std::function<std::string(DataType)> layerName_;
+  std::map<int, int> layerCache_;
+  std::optional<int> solidFill_;
+  std::map<std::string, int> hatchCache_;
+  bool lastMeshCreated_ = false;
+};
+
+struct ImportOptions {
+  double terrainZOffset = 0.0;
+  bool smoothContours = false;
+  bool contours2d = true;
+  bool contours3d = true;
+  std::string title = "Import GIS";
+};
+
+// Runs the whole placement as one undoable command.
+struct ImportOutcome {
+  HostErr code = kHostOk;
+  PlacementResult result;
+  bool failed() const { return code != kHostOk || !result.error.empty(); }
+};
+ImportOutcome runImport(Host& host, const ProjectGeoref& georef, int zone, const PlacementData& data,
+                        const ImportOptions& options, std::function<std::string(DataType)> layerName);
+
+}  // namespace veldra

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <unistd.h>
+
+#include "geo/Projections.h"
+#include "host/MemoryHost.h"
+#include "place/ProjectGeoref.h"
+
+namespace veldra {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readText(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class GeorefTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("veldra_place_georef_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    ::setenv("VELDRA_DIAG_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("VELDRA_DIAG_DIR");
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // A frame of 200 m around a PL-1992 point.
+  static PlacementGeorefInput frameAround(double e, double n, int zone) {
+    PlacementGeorefInput in;
+    in.currentZone = zone;
+    in.frameMinX = e - 100;
+    in.frameMaxX = e + 100;
+    in.frameMinY = n - 100;
+    in.frameMaxY = n + 100;
+    return in;
+  }
+
+  void setFullGeoref(double E2000, double N2000, int zone, double height = 0.0) {
+    GeoLocation g;
+    g.surveyEasting = E2000;
+    g.surveyNorthing = N2000;
+    g.surveyHeight = height;
+    g.crsName = "EPSG:" + std::to_string(zone);
+    ASSERT_EQ(host_.writeGeoLocation(g), kHostOk);
+  }
+
+  MemoryHost host_;
+  fs::path dir_;
+};
+
+TEST_F(GeorefTest, ProjectWithoutGeoreferenceIsRefusedWithTheReadersText) {
+  const auto r = checkPlacementGeoref(host_, frameAround(640000, 480000, 2178));
+  EXPECT_TRUE(r.refused);
+  EXPECT_EQ(r.error.rfind("Projekt nie ma georeferencji.", 0), 0u);
+  // Refused before the anchor: nothing written, no diagnostics line.
+  EXPECT_FALSE(fs::exists(dir_ / "orvane_z_diag.txt"));
+}
+
+TEST_F(GeorefTest, ApproximateGeoreferenceIsAcceptedWithin2KmAndRefusedBeyond) {
+  GeoLocation g;
+  g.latitude = 52.2;
+  g.longitude = 21.0;
+  ASSERT_EQ(host_.writeGeoLocation(g), kHostOk);
+  const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
+
+  const auto near = checkPlacementGeoref(host_, frameAround(e + 1900, n, 2178));
+  EXPECT_FALSE(near.refused) << near.error;
+  EXPECT_EQ(near.zone, 2178);
+  // The origin is the project location moved into the zone.
+  const auto [E, N] = pl1992ToPl2000(e, n, 2178);
+  EXPECT_NEAR(near.georef.E0, E, 1e-6);
+  EXPECT_NEAR(near.georef.N0, N, 1e-6);
+
+  const auto far = checkPlacementGeoref(host_, frameAround(e + 2100, n, 2178));
+  ASSERT_TRUE(far.refused);
+  EXPECT_EQ(far.error,
+            "Georeferencja projektu jest przyblizona i lezy 2 km od pobranego obszaru. Kliknij \"Ustaw lokalizacje "
+            "projektu wg mapy\" i sprobuj ponownie.");
+}
+
+TEST_F(GeorefTest, SurveyedGeoreference60KmAwayGoesOnWithANotice) {
+  const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
+  const auto [E, N] = pl1992ToPl2000(e, n, 2178);
+  setFullGeoref(E, N, 2178, 101.5);
+  const auto r = checkPlacementGeoref(host_, frameAround(e, n + 60500, 2177));
+  ASSERT_FALSE(r.refused);
+  EXPECT_EQ(r.zone, 2178);   // the project's zone wins over the import's
+  ASSERT_EQ(r.notices.size(), 1u);
+  EXPECT_EQ(r.notices[0],
+            "Uwaga: pobrany obszar lezy 60 km od Survey Pointu projektu - elementy beda daleko od zera projektu.");
+  EXPECT_DOUBLE_EQ(r.terrainZOffset, 101.5);
+}
+
+TEST_F(GeorefTest, UnsupportedSystemNameBecomesANotice) {
+  const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
+  GeoLocation g;
+  g.surveyEasting = e;
+  g.surveyNorthing = n;
+  g.crsName = "ETRS89 / UTM 34N";
+  ASSERT_EQ(host_.writeGeoLocation(g), kHostOk);
+  const auto r = checkPlacementGeoref(host_, frameAround(e, n, 2178));
+  ASSERT_FALSE(r.refused);
+  ASSERT_EQ(r.notices.size(), 1u);
+  EXPECT_NE(r.notices[0].find("nieobslugiwany CRS projektu \"ETRS89 / UTM 34N\""), std::string::npos);
+}
+
+TEST_F(GeorefTest, ZAnchorRules) {
+  const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
+  const auto [E, N] = pl1992ToPl2000(e, n, 2178);
+
+  // Height 0, no anchor, no terrain: offset 0 and nothing written.
+  setFullGeoref(E, N, 2178, 0.0);
+  auto in = frameAround(e, n, 2178);
+  auto r = checkPlacementGeoref(host_, in);
+  EXPECT_EQ(r.terrainZOffset, 0.0);
+  EXPECT_FALSE(r.zAnchorChanged);
+  EXPECT_TRUE(r.notices.empty());
+  EXPECT_EQ(host_.geoLocation().surveyHeight, 0.0);
+
+  // A stored anchor is used as it is.
+  in.hasZAnchor = true;
+  in.zAnchor = 87.25;
+  r = checkPlacementGeoref(host_, in);
+  EXPECT_EQ(r.terrainZOffset, 87.25);
+  EXPECT_FALSE(r.zAnchorChanged);
+
+  // Without an anchor the lowest terrain point becomes it and is written back.
+  in.hasZAnchor = false;
+  in.zAnchor = 0;
+  in.gridTerrainSets = 1;
+  in.terrainMinZ = 103.9;
+  r = checkPlacementGeoref(host_, in);
+  EXPECT_EQ(r.terrainZOffset, 103.9);
+  EXPECT_TRUE(r.zAnchorChanged);
+  EXPECT_EQ(r.newZAnchor, 103.9);
+  EXPECT_EQ(host_.geoLocation().surveyHeight, 103.9);
+  ASSERT_EQ(r.notices.size(), 1u);
+  EXPECT_EQ(r.notices[0],
+            "Rzedna projektu = najnizszy punkt terenu (103 m npm) = 0 projektu; zapisana w ustawieniach. Kolejne "
+            "importy spojne Z.");
+
+  // A project height of 0.001 is kept unchanged.
+  setFullGeoref(E, N, 2178, 0.001);
+  r = checkPlacementGeoref(host_, in);
+  EXPECT_EQ(r.terrainZOffset, 0.001);
+  EXPECT_FALSE(r.zAnchorChanged);
+
+  const std::string diag = readText(dir_ / "orvane_z_diag.txt");
+  EXPECT_NE(diag.find("ohZ_georef_start=0 minZ_liczony=103.9 zAnchor(settings)=0 hasZAnchor=0 SetGeoLocation_ok=1 "
+                      "ohAfterSet=103.9 terrainZOffset=103.9 terenNMT=1 terenChmura=0"),
+            std::string::npos)
+      << diag;
+}
+
+TEST_F(GeorefTest, TerrainWithoutAnyHeightDoesNotBecomeTheAnchor) {
+  const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
+  const auto [E, N] = pl1992ToPl2000(e, n, 2178);
+  setFullGeoref(E, N, 2178, 0.0);
+  auto in = frameAround(e, n, 2178);
+  in.gridTerrainSets = 1;
+  in.terrainMinZ = lowestTerrainZ({{0, 0, std::nan("")}, {0, 0, INFINITY}});
+  const auto r = checkPlacementGeoref(host_, in);
+  EXPECT_EQ(r.terrainZOffset, 0.0);
+  EXPECT_FALSE(r.zAnchorChanged);
+}
+
+TEST_F(GeorefTest, WriteOriginSetsTheZoneOfTheLongitudeAndReportsSixDecimals) {
+  const auto r = writeProjectOrigin(host_, 52.2, 21.0);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.zone, 2178);
+  EXPECT_EQ(r.level, 0);
+  const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
+  const auto [E, N] = pl1992ToPl2000(e, n, 2178);
+  const GeoLocation& g = host_.geoLocation();
+  EXPECT_DOUBLE_EQ(g.surveyEasting, E);
+  EXPECT_DOUBLE_EQ(g.surveyNorthing, N);
+  EXPECT_EQ(g.crsName, "EPSG:2178");
+  EXPECT_EQ(g.geodeticDatum, "ETRF2000 (PL-ETRF2000)");
+  EXPECT_EQ(g.verticalDatum, "PL-EVRF2007-NH");
+  EXPECT_EQ(g.mapProjection, "PL-2000");
+  EXPECT_EQ(g.mapZone, "7");
+  EXPECT_EQ(r.reportLine, "VELDRA: ustawiono georeferencje projektu: E=" + fixed6(E) + " N=" + fixed6(N) +
+                              " (PL-2000, EPSG:2178) H=0.000000 m n.p.m. (PL-EVRF2007-NH)");
+  const std::string diag = readText(dir_ / "orvane_geo_diag.txt");
+  EXPECT_EQ(diag.rfind("SetGeoLocation: koncowy_err=0 poziom_ktory_przeszedl=0 (0=pelny", 0), 0u) << diag;
+  EXPECT_NE(diag.find("  APIERR czeste: -2130311=BADID"), std::string::npos);
+
+  // A point west of 16.5 degrees lands in zone 5.
+  EXPECT_EQ(writeProjectOrigin(host_, 52.4, 16.0).zone, 2176);
+  EXPECT_EQ(host_.geoLocation().mapZone, "5");
+}
+
+TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
+  GeoLocation before;
+  before.crsDescription = "stary opis";
+  before.longitude = 20.0;
+  ASSERT_EQ(host_.writeGeoLocation(before), kHostOk);
+
+  RefusalRule once;
+  once.operation = HostOperation::WriteGeoLocation;
+  once.code = kHostErrNotSupported;
+  once.times = 1;
+  host_.addRefusal(once);
+  auto r = writeProjectOrigin(host_, 52.2, 21.0);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.level, 1);
+  EXPECT_EQ(host_.geoLocation().crsName, "EPSG:2178");
+  EXPECT_EQ(host_.geoLocation().crsDescription, "");
+  EXPECT_EQ(host_.geoLocation().mapZone, "");
+  EXPECT_EQ(host_.geoLocation().longitude, 20.0);   // fields not named keep what was read
+
+  host_.clearRefusals();
+  once.times = 2;
+  host_.addRefusal(once);
+  r = writeProjectOrigin(host_, 52.2, 21.0);
+  EXPECT_EQ(r.level, 2);
+  EXPECT_EQ(host_.geoLocation().crsName, "");
+
+  host_.clearRefusals();
+  once.times = -1;
+  once.code = kHostErrBadParameters;
+  host_.addRefusal(once);
+  r = writeProjectOrigin(host_, 52.2, 21.0);
+  ASSERT_FALSE(r.ok);
+  EXPECT_EQ(r.error,
+            "Nie udalo sie zapisac georeferencji projektu (kod -2130313). Szczegoly: C:\\temp\\orvane_geo_diag.txt. "
+            "Ustaw lokalizacje recznie: Opcje > Preferencje projektu > Georeferencja.");
+  EXPECT_NE(readText(dir_ / "orvane_geo_diag.txt").find("koncowy_err=-2130313 poziom_ktory_przeszedl=-1"),
+            std::string::npos);
+
+  RefusalRule noRead;
+  noRead.operation = HostOperation::ReadGeoLocation;
+  host_.clearRefusals();
+  host_.addRefusal(noRead);
+  EXPECT_EQ(writeProjectOrigin(host_, 52.2, 21.0).error, "Nie mozna odczytac georeferencji projektu");
+  EXPECT_EQ(writeProjectOrigin(host_, std::nan(""), 21.0).error, "Brak wspolrzednych srodka mapy");
+}
+
+TEST_F(GeorefTest, OriginHeightGoesToSurveyPointAndLocation) {
+  ASSERT_TRUE(writeProjectOrigin(host_, 52.2, 21.0).ok);
+  EXPECT_EQ(writeOriginHeight(host_, 98.4), kHostOk);
+  EXPECT_EQ(host_.geoLocation().surveyHeight, 98.4);
+  EXPECT_EQ(host_.geoLocation().altitude, 98.4);
+  EXPECT_NE(writeOriginHeight(host_, std::nan("")), kHostOk);
+  EXPECT_EQ(host_.geoLocation().surveyHeight, 98.4);
+}
+
+}  // namespace
+}  // namespace veldra

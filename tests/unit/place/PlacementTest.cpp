@@ -1,0 +1,447 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include <unistd.h>
+
+#include "geo/Projections.h"
+#include "host/MemoryHost.h"
+#include "place/Placement.h"
+
+namespace veldra {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kPi = 3.14159265358979323846;
+
+// ---- pure helpers -------------------------------------------------------------
+
+TEST(ZoneColour, CodesMatchOnlyBetweenNonLetters) {
+  ASSERT_TRUE(zoneColour("1SW"));
+  EXPECT_EQ(zoneColour("1SW")->r, 140);
+  EXPECT_FALSE(zoneColour("MSW"));
+  EXPECT_FALSE(zoneColour("SWA"));
+  EXPECT_FALSE(zoneColour("ssw"));   // upper-cased to SSW: the S before is a letter
+  ASSERT_TRUE(zoneColour("sw"));
+  // Rows are tried in table order, not by position in the text.
+  const auto c = zoneColour("SN/SW");
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->r, 140);
+  EXPECT_EQ(c->g, 123);
+  EXPECT_EQ(c->b, 107);
+  EXPECT_FALSE(zoneColour(""));
+  EXPECT_FALSE(zoneColour("MN"));
+}
+
+TEST(ParcelLabel, PassesAndTail) {
+  EXPECT_EQ(parcelLabel({{"numerDzialki", "146501_1.0001.12/5"}}), "12/5");
+  EXPECT_EQ(parcelLabel({{"numerDzialki", "12/5"}}), "12/5");
+  EXPECT_EQ(parcelLabel({{"numerDzialki", "12."}}), "12.");
+  EXPECT_EQ(parcelLabel({{"idDzialki", ""}, {"numer", "7"}}), "7");
+  // Earlier passes win over name order.
+  EXPECT_EQ(parcelLabel({{"a_identyfikator", "X.1"}, {"nr_dzialki", "33"}}), "33");
+  EXPECT_EQ(parcelLabel({{"numerObrebu", "0001"}, {"gml_id", "g"}}), "");
+}
+
+TEST(ContourSmoothing, OpenLinesKeepTheirEndsAndClosedOnesStayClosed) {
+  const std::vector<Point2> open{{0, 0}, {10, 0}, {10, 10}, {20, 10}};
+  const auto s = smoothContourLine(open);
+  EXPECT_EQ(s.front().x, 0);
+  EXPECT_EQ(s.back().x, 20);
+  EXPECT_EQ(s.back().y, 10);
+  EXPECT_GT(s.size(), open.size());
+  const std::vector<Point2> closed{{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};
+  const auto c = smoothContourLine(closed);
+  EXPECT_EQ(c.front().x, c.back().x);
+  EXPECT_EQ(c.front().y, c.back().y);
+  // Collinear runs lose their inner vertices.
+  const std::vector<Point2> straight{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}};
+  EXPECT_EQ(smoothContourLine(straight).size(), 2u);
+  const std::vector<Point2> two{{0, 0}, {1, 1}};
+  EXPECT_EQ(smoothContourLine(two).size(), 2u);
+}
+
+TEST(TextCodec, PolishAndBrokenUtf8) {
+  EXPECT_EQ(utf8ToUtf16Lossy("\xc5\x81\xc3\xb3" "dz"), u"\u0141\u00f3dz");
+  EXPECT_EQ(utf8ToUtf16Lossy("a\xff" "b"), u"a\ufffd" "b");
+  EXPECT_EQ(utf8ToUtf16Lossy("\xf0\x9f\x98\x80"), u"\U0001F600");
+}
+
+// ---- placement on the stand-in host ---------------------------------------------
+
+class PlacementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("veldra_place_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    ::setenv("VELDRA_DIAG_DIR", dir_.c_str(), 1);
+    // The origin at the frame centre's PL-2000 image.
+    frame_ = Bbox{cE_ - 100, cN_ - 100, cE_ + 100, cN_ + 100};
+    const auto [E, N] = pl1992ToPl2000(cE_, cN_, zone_);
+    georef_ = ProjectGeoref{E, N, 0.0, 0.0, 0.0, true};
+  }
+  void TearDown() override {
+    ::unsetenv("VELDRA_DIAG_DIR");
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  static std::vector<Point2> square(double x, double y, double s) {
+    return {{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}};
+  }
+
+  GisFeature parcel(double dx, const std::string& number) const {
+    GisFeature f;
+    f.type = DataType::Dzialki;
+    f.polygons.push_back(Polygon2{square(cE_ + dx, cN_, 10), {square(cE_ + dx + 2, cN_ + 2, 2)}});
+    f.point = Point2{cE_ + dx + 5, cN_ + 5};
+    f.hasPoint = true;
+    f.attributes["numerDzialki"] = number;
+    return f;
+  }
+  GisFeature building(double dx) const {
+    GisFeature f;
+    f.type = DataType::Budynki;
+    f.polygons.push_back(Polygon2{square(cE_ + dx, cN_ + 20, 8), {}});
+    return f;
+  }
+
+  ImportOutcome run(const PlacementData& d, ImportOptions o = {}) {
+    return runImport(host_, georef_, zone_, d, o, [](DataType) { return std::string(); });
+  }
+  PlacementData move(const std::vector<GisFeature>& f, const std::vector<RasterTile>& r = {},
+                     const std::vector<TerrainPatchSet>& t = {}, const std::vector<Contour>& c = {},
+                     const std::vector<ContourLabel>& l = {}) const {
+    return moveToZone(f, r, t, c, l, frame_, zone_);
+  }
+  int layerIndex(const std::string& name) const {
+    for (const auto& a : host_.attributes(AttributeKind::Layer))
+      if (a.name == name) return a.index;
+    return 0;
+  }
+
+  MemoryHost host_;
+  fs::path dir_;
+  double cE_ = 637000, cN_ = 486000;
+  int zone_ = 2178;
+  Bbox frame_;
+  ProjectGeoref georef_;
+};
+
+TEST_F(PlacementTest, VectorFeaturesByType) {
+  GisFeature gesut;
+  gesut.type = DataType::Gesut;
+  gesut.lines = {{{cE_, cN_}, {cE_ + 30, cN_}}, {{cE_, cN_}}};   // the second is too short: skipped
+  GisFeature other;
+  other.type = DataType::Bdot500;
+  other.lines = {{{cE_, cN_}, {cE_ + 30, cN_}}};
+  const auto out = run(move({parcel(0, "1.2.12/5"), building(0), gesut, other}));
+  ASSERT_FALSE(out.failed()) << out.result.error;
+  EXPECT_EQ(out.result.counts.at("dzialki"), 1);
+  EXPECT_EQ(out.result.counts.at("budynki"), 1);
+  EXPECT_EQ(out.result.counts.at("gesut"), 1);
+  EXPECT_EQ(out.result.counts.count("bdot500"), 0u);
+  EXPECT_EQ(out.result.failures, 0);
+  EXPECT_EQ(host_.commandTitles(), std::vector<std::string>{"Import GIS"});
+
+  // Parcel: two closed polylines (outer, hole) and its label; building: one fill; gesut: one line.
+  ASSERT_EQ(host_.elementCount(), 5u);
+  const auto& outer = host_.elementAt(0);
+  EXPECT_EQ(outer.element.typeCode, 20);
+  EXPECT_EQ(outer.element.contourPen, 10);
+  EXPECT_TRUE(outer.element.closed);
+  EXPECT_EQ(outer.memo.pointCount(), 5);   // closed ring
+  EXPECT_EQ(outer.element.layer, layerIndex("GIS_DZIALKI"));
+  const auto& label = host_.elementAt(2);
+  EXPECT_EQ(label.element.typeCode, 15);
+  EXPECT_EQ(label.memo.text, u"12/5");
+  EXPECT_DOUBLE_EQ(label.element.textSize, 1.5);
+  const auto& fill = host_.elementAt(3);
+  EXPECT_EQ(fill.element.typeCode, 18);
+  EXPECT_EQ(fill.element.contourPen, 6);
+  EXPECT_FALSE(fill.element.useRgbColor);
+  EXPECT_EQ(host_.elementAt(4).element.contourPen, 5);
+  EXPECT_NE(layerIndex("GIS_BDOT500"), 0);   // the layer is looked up even for a type that places nothing
+
+  // The first vertex lands where toLocal puts the moved point; the box is reported.
+  const LocalAffine a = makeLocalAffine(frame_.minX, frame_.minY, frame_.maxX, frame_.maxY, zone_);
+  const auto [mx, my] = applyLocalAffine(a, cE_, cN_);
+  const Point2 l = toLocal(georef_, mx, my);
+  EXPECT_NEAR(outer.memo.coords[1].x, l.x, 1e-9);
+  EXPECT_NEAR(outer.memo.coords[1].y, l.y, 1e-9);
+  EXPECT_TRUE(out.result.hasBox);
+  EXPECT_LT(out.result.minX, 1.0);
+  EXPECT_GT(out.result.maxX, 29.0);
+}
+
+TEST_F(PlacementTest, OpenAndClosedRingsGiveTheSameElement) {
+  GisFeature a = parcel(0, "1");
+  GisFeature b = parcel(0, "1");
+  b.polygons[0].outer.push_back(b.polygons[0].outer.front());
+  ASSERT_FALSE(run(move({a, b})).failed());
+  EXPECT_EQ(host_.elementAt(0).memo.coords.size(), host_.elementAt(3).memo.coords.size());
+}
+
+TEST_F(PlacementTest, RefusedElementIsCountedAndTheRestIsPlaced) {
+  RefusalRule r;
+  r.operation = HostOperation::CreateElement;
+  r.typeCode = 18;
+  r.times = 1;
+  host_.addRefusal(r);
+  const auto out = run(move({building(0), building(20), parcel(40, "9")}));
+  ASSERT_FALSE(out.failed());
+  EXPECT_EQ(out.result.failures, 1);
+  EXPECT_EQ(out.result.counts.at("budynki"), 1);
+  EXPECT_EQ(out.result.counts.at("dzialki"), 1);
+}
+
+TEST_F(PlacementTest, RefusedLayerUndoesEverything) {
+  const ProjectData before = host_.exportProject();
+  RefusalRule r;
+  r.operation = HostOperation::CreateAttribute;
+  r.layerName = "GIS_BUDYNKI";
+  host_.addRefusal(r);
+  const auto out = run(move({parcel(0, "1"), building(0)}));
+  ASSERT_TRUE(out.failed());
+  EXPECT_EQ(out.result.error, "Nie mozna utworzyc/odnalezc warstwy dla typu: budynki");
+  EXPECT_EQ(host_.elementCount(), 0u);
+  const ProjectData after = host_.exportProject();
+  ASSERT_EQ(after.layers.size(), before.layers.size());
+  EXPECT_TRUE(host_.commandTitles().empty());
+}
+
+TEST_F(PlacementTest, UserLayerNamesAndExistingLayersAreUsed) {
+  Attribute existing{0, "MOJE_DZIALKI"};
+  const int idx = host_.addAttribute(AttributeKind::Layer, existing);
+  const auto out = runImport(host_, georef_, zone_, move({parcel(0, "1"), building(0)}), {}, [](DataType t) {
+    return t == DataType::Dzialki ? std::string("MOJE_DZIALKI") : std::string();
+  });
+  ASSERT_FALSE(out.failed());
+  EXPECT_EQ(host_.elementAt(0).element.layer, idx);
+  EXPECT_NE(layerIndex("GIS_BUDYNKI"), 0);
+  EXPECT_EQ(host_.attributes(AttributeKind::Layer).size(), 3u);
+}
+
+TEST_F(PlacementTest, NonFiniteCoordinatesNeverReachTheHost) {
+  GisFeature bad = parcel(0, "1");
+  bad.polygons[0].outer[1].x = kNaN;
+  bad.point.y = std::numeric_limits<double>::infinity();
+  GisFeature line;
+  line.type = DataType::Gesut;
+  line.lines = {{{cE_, cN_}, {kNaN, cN_}}, {{cE_, cN_}, {cE_ + 5, cN_ + 5}}};
+  TerrainPatchSet set;
+  TerrainPatch patch{cE_ - 10, cN_ - 10, cE_ + 10, cN_ + 10, {{cE_ - 10, cN_ - 10, 100}, {cE_, cN_, kNaN}}};
+  set.patches.push_back(patch);
+  Contour c{101.0, false, {{cE_, cN_}, {cE_ + 5, kNaN}}};
+  const auto d = move({bad, line}, {}, {set}, {c});
+  EXPECT_EQ(d.droppedGeometries, 4);
+  const auto out = run(d);
+  ASSERT_FALSE(out.failed()) << out.result.error;
+  EXPECT_EQ(out.result.failures, 4);
+  EXPECT_EQ(out.result.counts.at("gesut"), 1);
+  // The parcel lost its outer ring (and its hole with it) and its label point.
+  EXPECT_EQ(out.result.counts.at("dzialki"), 1);
+  for (std::size_t i = 0; i < host_.elementCount(); ++i) {
+    const auto& m = host_.elementAt(i).memo;
+    for (std::size_t k = 1; k < m.coords.size(); ++k) EXPECT_TRUE(std::isfinite(m.coords[k].x + m.coords[k].y));
+    for (const auto& ll : m.levelLines)
+      for (const auto& p : ll.points) EXPECT_TRUE(std::isfinite(p.x + p.y + p.z));
+  }
+}
+
+TEST_F(PlacementTest, ZoningPlansPensColoursHatchesAndOutlines) {
+  auto zone = [&](DataType t, std::map<std::string, std::string> attrs) {
+    GisFeature f;
+    f.type = t;
+    f.polygons.push_back(Polygon2{square(cE_, cN_, 10), {}});
+    f.point = {cE_ + 5, cN_ + 5};
+    f.hasPoint = true;
+    f.attributes = std::move(attrs);
+    return f;
+  };
+  const auto out = run(move({
+      zone(DataType::Mpzp, {{"symbol", "SW"}}),                                                    // 0 fill, 1 label
+      zone(DataType::Pog, {{"symbol", "1SW"}, {"oznaczenie", "SW.1"}}),                            // 2 fill, 3 label
+      zone(DataType::Pog, {{"_typ", "ObszarUzupelnieniaZabudowy"}}),                               // 4 fill
+      zone(DataType::Pog, {{"_typ", "ObszarZabudowySrodmiejskiej"}, {"oznaczenie", "Srodmiescie"}}),  // 5 line, 6 label
+      zone(DataType::Pog, {{"symbol", "XX"}}),                                                     // 7 fill, 8 label
+  }));
+  ASSERT_FALSE(out.failed());
+  ASSERT_EQ(host_.elementCount(), 9u);
+  const auto& local = host_.elementAt(0).element;
+  EXPECT_EQ(local.typeCode, 18);
+  EXPECT_EQ(local.contourPen, 30);
+  EXPECT_FALSE(local.useRgbColor);   // local plans are never coloured
+  EXPECT_EQ(host_.elementAt(1).memo.text, u"SW");
+  EXPECT_DOUBLE_EQ(host_.elementAt(1).element.textSize, 2.5);
+
+  const auto& general = host_.elementAt(2).element;
+  EXPECT_EQ(general.contourPen, 32);
+  EXPECT_TRUE(general.useRgbColor);
+  EXPECT_NEAR(general.r, 140 / 255.0, 1e-12);
+  EXPECT_EQ(general.fillType, 1);   // the first solid fill type
+  EXPECT_EQ(host_.elementAt(3).memo.text, u"SW.1");
+
+  const auto& hatch = host_.elementAt(4).element;
+  EXPECT_EQ(hatch.contourPen, 8);
+  EXPECT_EQ(hatch.fillPen, 8);
+  EXPECT_NEAR(hatch.r, 90 / 255.0, 1e-12);
+  EXPECT_EQ(host_.elementAt(5).element.typeCode, 20);
+  EXPECT_EQ(host_.elementAt(5).element.contourPen, 8);
+  EXPECT_EQ(host_.elementAt(6).memo.text, u"Srodmiescie");
+  EXPECT_FALSE(host_.elementAt(7).element.useRgbColor);
+  EXPECT_EQ(out.result.counts.at("pog"), 4);
+  EXPECT_EQ(out.result.counts.at("mpzp"), 1);
+}
+
+TEST_F(PlacementTest, HatchFillTypeByHintSkipsUnusableTypes) {
+  Attribute vertical{0, "Kreski pionowe"};
+  vertical.usableForFills = true;
+  vertical.hatch = true;
+  const int v = host_.addAttribute(AttributeKind::FillType, vertical);
+  Attribute unusable{0, "Ukosne przekroj"};
+  unusable.usableForFills = false;
+  host_.addAttribute(AttributeKind::FillType, unusable);
+  Placer p(host_, georef_, zone_, {});
+  EXPECT_EQ(p.hatchFillType("pion"), v);
+  EXPECT_EQ(p.hatchFillType("ukos"), 1);   // none fits: the first usable
+}
+
+TEST_F(PlacementTest, PictureCornersRotationAndFailures) {
+  RasterTile t;
+  t.type = DataType::Rastry;
+  t.bytes = {137, 80, 78, 71, 13, 10, 26, 10, 0};
+  t.epsg = zone_;
+  const auto [E, N] = pl1992ToPl2000(cE_, cN_, zone_);
+  t.minX = E;
+  t.minY = N;
+  t.maxX = E + 100;
+  t.maxY = N + 50;
+  georef_.a = 30.0 * kPi / 180.0;
+  auto out = run(move({}, {t}));
+  ASSERT_FALSE(out.failed()) << out.result.error;
+  EXPECT_EQ(out.result.counts.at("rastry (rastr)"), 1);
+  const auto& pic = host_.elementAt(0);
+  EXPECT_EQ(pic.element.typeCode, 31);
+  EXPECT_EQ(pic.element.pictureFormat, "image/png");
+  EXPECT_NEAR(pic.element.width, 100, 1e-6);
+  EXPECT_NEAR(pic.element.height, 50, 1e-6);
+  EXPECT_NEAR(pic.element.angle, -georef_.a, 1e-9);
+  EXPECT_EQ(pic.memo.pixels, t.bytes);
+  EXPECT_EQ(host_.liveHandleCount(), 0u);
+
+  // A PL-1992 box is moved exactly; the grid convergence shows in the angle.
+  RasterTile t92 = t;
+  t92.epsg = 2180;
+  t92.minX = cE_;
+  t92.minY = cN_;
+  t92.maxX = cE_ + 100;
+  t92.maxY = cN_ + 100;
+  georef_.a = 0;
+  out = run(move({}, {t92}));
+  ASSERT_FALSE(out.failed());
+  const auto& p92 = host_.elementAt(1).element;
+  const auto [e1, n1] = pl1992ToPl2000(cE_, cN_, zone_);
+  const auto [e2, n2] = pl1992ToPl2000(cE_ + 100, cN_, zone_);
+  EXPECT_NEAR(p92.angle, std::atan2(n2 - n1, e2 - e1), 1e-12);
+  EXPECT_GT(std::fabs(p92.angle), 1e-4);
+
+  // A refused picture undoes the import with its text.
+  RefusalRule r;
+  r.operation = HostOperation::CreateElement;
+  r.typeCode = 31;
+  host_.addRefusal(r);
+  const std::size_t n = host_.elementCount();
+  out = run(move({parcel(0, "1")}, {t}));
+  ASSERT_TRUE(out.failed());
+  EXPECT_EQ(out.result.error, "Blad wstawiania rastra (kod -2130000) dla: rastry");
+  EXPECT_EQ(host_.elementCount(), n);
+}
+
+TEST_F(PlacementTest, TerrainMeshCornersTakeTheNearestHeights) {
+  TerrainPatchSet set;
+  TerrainPatch patch{cE_, cN_, cE_ + 20, cN_ + 20, {}};
+  // Points only along the south edge; the corner (minX,minY) holds a point exactly.
+  for (int i = 0; i <= 4; ++i) patch.points.push_back({cE_ + 5.0 * i, cN_, 100.0 + i});
+  set.patches.push_back(patch);
+  set.patches.push_back(TerrainPatch{cE_, cN_, cE_ + 1, cN_ + 1, {}});   // empty: nothing created
+  ImportOptions o;
+  o.terrainZOffset = 100.0;
+  const auto out = run(move({}, {}, {set}), o);
+  ASSERT_FALSE(out.failed()) << out.result.error;
+  EXPECT_EQ(out.result.counts.at("teren (Siatka)"), 1);
+  ASSERT_EQ(host_.elementCount(), 1u);
+  const auto& mesh = host_.elementAt(0);
+  EXPECT_EQ(mesh.element.typeCode, 10);
+  ASSERT_EQ(mesh.memo.pointCount(), 5);
+  EXPECT_DOUBLE_EQ(mesh.memo.z[1], 0.0);   // SW corner
+  EXPECT_DOUBLE_EQ(mesh.memo.z[2], 4.0);   // SE
+  EXPECT_DOUBLE_EQ(mesh.memo.z[3], 4.0);   // NE: nearest is the south-east point
+  EXPECT_DOUBLE_EQ(mesh.memo.z[4], 0.0);   // NW
+  EXPECT_DOUBLE_EQ(mesh.memo.z[5], 0.0);
+  std::size_t pts = 0;
+  for (const auto& l : mesh.memo.levelLines) pts += l.points.size();
+  EXPECT_EQ(pts, 5u);   // one row
+
+  RefusalRule r;
+  r.operation = HostOperation::CreateElement;
+  r.typeCode = 10;
+  host_.addRefusal(r);
+  const auto bad = run(move({parcel(0, "1")}, {}, {set}), o);
+  ASSERT_TRUE(bad.failed());
+  EXPECT_EQ(bad.result.error, "Blad tworzenia Siatki terenu (kod -2130000)");
+  EXPECT_EQ(host_.elementCount(), 1u);
+}
+
+TEST_F(PlacementTest, ContoursIn2DAnd3D) {
+  std::vector<Contour> cs;
+  cs.push_back(Contour{100.0, true, {{cE_ - 50, cN_}, {cE_ + 50, cN_}}});
+  cs.push_back(Contour{101.0, false, {{cE_ - 50, cN_ + 20}, {cE_ + 50, cN_ + 20}}});
+  cs.push_back(Contour{102.0, false, {{cE_, cN_ + 40}, {cE_ + 0.9, cN_ + 40}}});   // a stub in 3D
+  std::vector<ContourLabel> labels{{cE_, cN_, kPi, "100,00"}};
+  ImportOptions o;
+  o.terrainZOffset = 100.0;
+  const auto out = run(move({}, {}, {}, cs, labels), o);
+  ASSERT_FALSE(out.failed());
+  EXPECT_EQ(out.result.counts.at("poziomice2d"), 3);
+  EXPECT_EQ(out.result.counts.at("podpisy rzednych"), 1);
+  EXPECT_EQ(out.result.counts.at("poziomice3d"), 1);
+  ASSERT_EQ(host_.elementCount(), 5u);
+  EXPECT_EQ(host_.elementAt(0).element.contourPen, 2);   // index contour
+  EXPECT_EQ(host_.elementAt(1).element.contourPen, 1);
+  const auto& label = host_.elementAt(3).element;
+  EXPECT_EQ(label.typeCode, 15);
+  EXPECT_DOUBLE_EQ(label.textSize, 2.0);
+  EXPECT_GT(label.angle, -kPi / 2);
+  EXPECT_LE(label.angle, kPi / 2);
+  const auto& mesh = host_.elementAt(4);
+  EXPECT_EQ(mesh.element.typeCode, 10);
+  EXPECT_EQ(mesh.element.layer, layerIndex("GIS_POZIOMICE_3D"));
+  ASSERT_EQ(mesh.memo.levelLines.size(), 2u);   // the 0.9 m stub is rejected
+  EXPECT_DOUBLE_EQ(mesh.memo.levelLines[1].points[0].z, 1.0);
+  EXPECT_DOUBLE_EQ(mesh.memo.z[1], 0.0);   // SW corner: nearest vertex is on the 100 m contour
+  EXPECT_DOUBLE_EQ(mesh.memo.z[3], 1.0);   // NE corner: on the 101 m contour
+
+  // Two points in all: no mesh, no count; a refused mesh is a counted failure with its notice.
+  MemoryHost other;
+  std::vector<Contour> two{Contour{100.0, false, {{cE_, cN_}, {cE_ + 5, cN_}}}};
+  auto r2 = runImport(other, georef_, zone_, move({}, {}, {}, two), o, {});
+  EXPECT_EQ(r2.result.counts.count("poziomice3d"), 0u);
+  RefusalRule r;
+  r.operation = HostOperation::CreateElement;
+  r.typeCode = 10;
+  other.addRefusal(r);
+  r2 = runImport(other, georef_, zone_, move({}, {}, {}, cs), o, {});
+  ASSERT_FALSE(r2.failed());
+  EXPECT_EQ(r2.result.failures, 1);
+  ASSERT_EQ(r2.result.notices.size(), 1u);
+  EXPECT_EQ(r2.result.notices[0], "Poziomice: nie udalo sie utworzyc Siatki 3D z warstwic.");
+}
+
+}  // namespace
+}  // namespace veldra
