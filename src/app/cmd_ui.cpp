@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "platform/MainLoop.h"
+#include "platform/Paths.h"
 #include "platform/Shell.h"
 
 namespace veldra::app {
@@ -92,7 +94,11 @@ class UiHost : public MemoryHost {
   AlertBroker* broker = nullptr;
   int showAlert(const AlertRequest& r) override {
     MemoryHost::showAlert(r);   // keeps the record of shown alerts
-    return broker ? broker->ask(r) : 0;
+    // Palettes are hidden for the modal phase, as the host does.
+    MapPalette::ControlCallback(2);
+    const int answer = broker ? broker->ask(r) : 0;
+    MapPalette::ControlCallback(3);
+    return answer;
   }
 };
 
@@ -189,6 +195,8 @@ int runUi(const std::vector<std::string>& args) {
   }
   server.addMount("host", webDir, [&broker](const std::string& t) { return broker.onNetworkText(t); });
   server.addMount("map", webDir);
+  // The point-cloud palette's folder, for its page once that palette is built.
+  server.addMount("cloud", platform::tempDir() / "Orvane_Cloud" / "web");
   // The browser control's load-error and loading-state events go to the web diagnostics.
   server.setEventLog("map", [](const std::string& line) { webDiagLog(line); });
   if (const std::string err = server.start(static_cast<std::uint16_t>(port)); !err.empty()) {
@@ -276,6 +284,7 @@ int runUi(const std::vector<std::string>& args) {
   server.stop();
   FreeData();
 
+  // Workers never touch the project, so it can be saved while one still runs.
   int status = 0;
   if (!projectPath.empty()) {
     const std::string err = saveProject(host, projectPath);
@@ -285,6 +294,18 @@ int runUi(const std::vector<std::string>& args) {
     }
   }
   std::cerr << "veldra: stopped (signal " << caught.load() << ")\n";
+
+  // A fetch still running is asked to stop. If it does not end soon, the
+  // process leaves without the static tear-down the worker may still rely on
+  // (HTTP library, controller), instead of crashing in it.
+  ImportController& controller = ImportController::instance();
+  if (controller.fetching()) controller.onCancel(json::object());
+  for (int i = 0; i < 60 && loop.outstandingWork() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (loop.outstandingWork() > 0) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
+  }
   return status;
 }
 

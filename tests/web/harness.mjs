@@ -95,7 +95,8 @@ export async function newContext(browser, options = {}) {
       configurable: true,
       get() { return gis; },
       set(v) {
-        if (v && typeof v.postMessage === 'function') {
+        if (v && typeof v.postMessage === 'function' && !v.__recorded) {
+          v.__recorded = true;
           const orig = v.postMessage;
           v.postMessage = function (t) { window.__sent.push(t); return orig.call(this, t); };
         }
