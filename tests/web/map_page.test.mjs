@@ -243,6 +243,7 @@ test('messages queued before the native object exists keep their order; one retr
 
 test('address suggestions: debounce, one request, cache, stale answers, keyboard and mouse', async () => {
   const page = await openMap(ctx, srv);
+  await page.evaluate(() => { window.__drop = ['searchAddressSuggest', 'searchAddress']; });
   await page.fill('#addr', 'Wa');
   await page.type('#addr', 'r');
   await sleep(600);
