@@ -67,6 +67,7 @@ int runBridge(const std::vector<std::string>& args) {
   reader.join();
 
   // Report lines of the session go to standard error, as the report window.
+  for (const auto& line : host.reportLines()) std::cerr << line << "\n";
   int status = 0;
   if (!projectPath.empty()) {
     const std::string err = saveProject(host, projectPath);
