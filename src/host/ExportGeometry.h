@@ -1,0 +1,33 @@
+// Triangles of the project's 3D elements (meshes, slabs, morphs), shared by the
+// DXF and glTF writers. Local project coordinates in metres, z up.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/MemoryHost.h"
+
+namespace veldra {
+
+struct TriangleSoup {
+  std::vector<Point3> vertices;
+  std::vector<std::array<std::uint32_t, 3>> triangles;
+  bool empty() const { return triangles.empty(); }
+};
+
+// Meshes: bands between consecutive level lines (the lattice rows of a terrain
+// patch, or neighbouring contours); with fewer than two lines, the boundary
+// ring with its heights. Slabs: top, bottom and sides of the outer ring.
+// Morphs: their polygons fanned. Other types give nothing. Degenerate and
+// non-finite triangles are left out.
+TriangleSoup elementTriangles(const StoredElement& e);
+
+// Ear clipping of a simple polygon (no closing point); indices into `ring`.
+std::vector<std::array<std::uint32_t, 3>> triangulateRing(const std::vector<Point2>& ring);
+
+// Name of a layer index, "0" when unknown.
+std::string layerNameOf(const ProjectData& p, int index);
+
+}  // namespace veldra

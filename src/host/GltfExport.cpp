@@ -1,0 +1,166 @@
+#include "host/GltfExport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "host/ExportGeometry.h"
+#include "platform/Paths.h"
+
+namespace veldra {
+
+using nlohmann::json;
+
+namespace {
+
+void put32(std::string& s, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+void pad(std::string& s, char c) {
+  while (s.size() % 4) s.push_back(c);
+}
+
+}  // namespace
+
+std::string glbBytes(const ProjectData& project) {
+  // Triangles per layer, in layer order.
+  std::map<int, TriangleSoup> byLayer;
+  double lo[3] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+                  std::numeric_limits<double>::infinity()};
+  double hi[3] = {-lo[0], -lo[1], -lo[2]};
+  for (const auto& se : project.elements) {
+    TriangleSoup t = elementTriangles(se);
+    if (t.empty()) continue;
+    TriangleSoup& dst = byLayer[se.element.layer];
+    const std::uint32_t base = static_cast<std::uint32_t>(dst.vertices.size());
+    for (const auto& v : t.vertices) {
+      dst.vertices.push_back(v);
+      lo[0] = std::min(lo[0], v.x), hi[0] = std::max(hi[0], v.x);
+      lo[1] = std::min(lo[1], v.y), hi[1] = std::max(hi[1], v.y);
+      lo[2] = std::min(lo[2], v.z), hi[2] = std::max(hi[2], v.z);
+    }
+    for (const auto& tri : t.triangles) dst.triangles.push_back({tri[0] + base, tri[1] + base, tri[2] + base});
+  }
+  // The origin: the centre of everything, in whole metres.
+  double origin[3] = {0, 0, 0};
+  if (!byLayer.empty())
+    for (int i = 0; i < 3; ++i) origin[i] = std::round((lo[i] + hi[i]) / 2);
+
+  const GeoLocation& g = project.geoLocation;
+  json gltf;
+  gltf["asset"] = {{"version", "2.0"},
+                   {"generator", "veldra"},
+                   {"extras",
+                    {{"crsName", g.crsName},
+                     {"surveyEasting", g.surveyEasting},
+                     {"surveyNorthing", g.surveyNorthing},
+                     {"surveyHeight", g.surveyHeight},
+                     {"surveyX0", g.surveyX0},
+                     {"surveyY0", g.surveyY0},
+                     {"xAxis", {g.xAxisAbscissa, g.xAxisOrdinate}},
+                     {"origin", {origin[0], origin[1], origin[2]}},
+                     {"units", "m"}}}};
+  json nodes = json::array();
+  json meshes = json::array();
+  json accessors = json::array();
+  json views = json::array();
+  std::string bin;
+  json children = json::array();
+  nodes.push_back(json{{"name", "VELDRA"}, {"translation", {origin[0], origin[2], -origin[1]}}});
+  for (const auto& [layer, soup] : byLayer) {
+    // Positions.
+    const std::size_t posOffset = bin.size();
+    float mn[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
+                   std::numeric_limits<float>::max()};
+    float mx[3] = {-mn[0], -mn[1], -mn[2]};
+    // Only vertices used by a triangle are written.
+    std::vector<std::int64_t> remap(soup.vertices.size(), -1);
+    std::uint32_t used = 0;
+    for (const auto& t : soup.triangles)
+      for (std::uint32_t i : t)
+        if (remap[i] < 0) remap[i] = used++;
+    std::vector<float> pos(static_cast<std::size_t>(used) * 3);
+    for (std::size_t i = 0; i < soup.vertices.size(); ++i) {
+      if (remap[i] < 0) continue;
+      const Point3& v = soup.vertices[i];
+      const float f[3] = {static_cast<float>(v.x - origin[0]), static_cast<float>(v.z - origin[2]),
+                          static_cast<float>(-(v.y - origin[1]))};
+      for (int k = 0; k < 3; ++k) {
+        pos[static_cast<std::size_t>(remap[i]) * 3 + static_cast<std::size_t>(k)] = f[k];
+        mn[k] = std::min(mn[k], f[k]);
+        mx[k] = std::max(mx[k], f[k]);
+      }
+    }
+    bin.append(reinterpret_cast<const char*>(pos.data()), pos.size() * sizeof(float));
+    views.push_back(json{{"buffer", 0}, {"byteOffset", posOffset}, {"byteLength", pos.size() * sizeof(float)},
+                         {"target", 34962}});
+    accessors.push_back(json{{"bufferView", views.size() - 1},
+                             {"componentType", 5126},
+                             {"count", used},
+                             {"type", "VEC3"},
+                             {"min", {mn[0], mn[1], mn[2]}},
+                             {"max", {mx[0], mx[1], mx[2]}}});
+    const std::size_t posAccessor = accessors.size() - 1;
+    // Indices (already 4-aligned: positions are whole floats).
+    const std::size_t idxOffset = bin.size();
+    std::vector<std::uint32_t> idx;
+    idx.reserve(soup.triangles.size() * 3);
+    for (const auto& t : soup.triangles)
+      for (std::uint32_t i : t) idx.push_back(static_cast<std::uint32_t>(remap[i]));
+    bin.append(reinterpret_cast<const char*>(idx.data()), idx.size() * sizeof(std::uint32_t));
+    views.push_back(json{{"buffer", 0}, {"byteOffset", idxOffset}, {"byteLength", idx.size() * sizeof(std::uint32_t)},
+                         {"target", 34963}});
+    accessors.push_back(json{{"bufferView", views.size() - 1},
+                             {"componentType", 5125},
+                             {"count", idx.size()},
+                             {"type", "SCALAR"}});
+    meshes.push_back(json{{"name", layerNameOf(project, layer)},
+                          {"primitives", json::array({json{{"attributes", {{"POSITION", posAccessor}}},
+                                                           {"indices", accessors.size() - 1},
+                                                           {"mode", 4}}})}});
+    nodes.push_back(json{{"name", layerNameOf(project, layer)}, {"mesh", meshes.size() - 1}});
+    children.push_back(nodes.size() - 1);
+  }
+  if (!children.empty()) nodes[0]["children"] = children;
+  gltf["nodes"] = nodes;
+  gltf["scenes"] = json::array({json{{"name", "project"}, {"nodes", {0}}}});
+  gltf["scene"] = 0;
+  if (!meshes.empty()) {
+    gltf["meshes"] = meshes;
+    gltf["accessors"] = accessors;
+    gltf["bufferViews"] = views;
+    gltf["buffers"] = json::array({json{{"byteLength", bin.size()}}});
+  }
+
+  std::string jsonChunk = gltf.dump(-1, ' ', true);
+  pad(jsonChunk, ' ');
+  pad(bin, '\0');
+  std::string out;
+  const std::size_t total = 12 + 8 + jsonChunk.size() + (bin.empty() ? 0 : 8 + bin.size());
+  out.reserve(total);
+  out += "glTF";
+  put32(out, 2);
+  put32(out, static_cast<std::uint32_t>(total));
+  put32(out, static_cast<std::uint32_t>(jsonChunk.size()));
+  put32(out, 0x4E4F534A);   // JSON
+  out += jsonChunk;
+  if (!bin.empty()) {
+    put32(out, static_cast<std::uint32_t>(bin.size()));
+    put32(out, 0x004E4942);   // BIN
+    out += bin;
+  }
+  return out;
+}
+
+std::string exportGlb(const ProjectData& project, const std::filesystem::path& out) {
+  const std::string bytes = glbBytes(project);
+  if (bytes.size() > 0xFFFFFFF0u) return "plik GLB przekracza 4 GiB";
+  return platform::writeFileAtomically(out, bytes);
+}
+
+}  // namespace veldra

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include "host/DxfExport.h"
+#include "host/ExportGeometry.h"
+#include "host/GltfExport.h"
+#include "host/MemoryHost.h"
+
+namespace veldra {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::uint32_t le32(const std::string& s, std::size_t i) {
+  std::uint32_t v;
+  std::memcpy(&v, s.data() + i, 4);
+  return v;
+}
+
+// A mesh like terrain placement makes: two lattice rows as level lines.
+StoredElement latticeMesh(int layer, double x0) {
+  StoredElement se;
+  se.element.typeCode = 10;
+  se.element.layer = layer;
+  se.memo.coords = {{}, {x0, 0}, {x0 + 10, 0}, {x0 + 10, 10}, {x0, 10}, {x0, 0}};
+  se.memo.ringEnds = {0, 5};
+  se.memo.z = {0, 1, 2, 3, 4, 1};
+  se.memo.levelLines = {MeshLevelLine{{{x0, 0, 1}, {x0 + 5, 0, 1.5}, {x0 + 10, 0, 2}}},
+                        MeshLevelLine{{{x0, 10, 4}, {x0 + 5, 10, 3.5}, {x0 + 10, 10, 3}}}};
+  return se;
+}
+
+TEST(ExportGeometry, MeshBandsSlabsAndMorphs) {
+  const auto mesh = elementTriangles(latticeMesh(1, 0));
+  EXPECT_EQ(mesh.triangles.size(), 4u);
+
+  StoredElement flat;   // no level lines: the boundary with its heights
+  flat.element.typeCode = 10;
+  flat.memo = latticeMesh(1, 0).memo;
+  flat.memo.levelLines.clear();
+  EXPECT_EQ(elementTriangles(flat).triangles.size(), 2u);
+
+  StoredElement slab;
+  slab.element.typeCode = 8;
+  slab.element.thickness = 0.3;
+  slab.memo.coords = {{}, {0, 0}, {4, 0}, {4, 4}, {2, 2}, {0, 4}, {0, 0}};   // concave
+  slab.memo.ringEnds = {0, 6};
+  EXPECT_EQ(elementTriangles(slab).triangles.size(), 3u * 2 + 5u * 2);
+
+  StoredElement morph;
+  morph.element.typeCode = 45;
+  morph.memo.body.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  morph.memo.body.edges = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
+  morph.memo.body.polygons = {{-3, -2, -1}, {1, 5, -4}, {2, 6, -5}, {3, 4, -6}};
+  EXPECT_EQ(elementTriangles(morph).triangles.size(), 4u);
+
+  StoredElement polyline;
+  polyline.element.typeCode = 20;
+  EXPECT_TRUE(elementTriangles(polyline).empty());
+}
+
+TEST(ExportGeometry, ConcaveRingIsClippedInsideOnly) {
+  const std::vector<Point2> l{{0, 0}, {4, 0}, {4, 1}, {1, 1}, {1, 4}, {0, 4}};
+  const auto tris = triangulateRing(l);
+  ASSERT_EQ(tris.size(), 4u);
+  double area = 0;
+  for (const auto& t : tris)
+    area += std::fabs((l[t[1]].x - l[t[0]].x) * (l[t[2]].y - l[t[0]].y) -
+                      (l[t[1]].y - l[t[0]].y) * (l[t[2]].x - l[t[0]].x)) / 2;
+  EXPECT_DOUBLE_EQ(area, 7.0);
+}
+
+class ExportFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("veldra_export_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    ProjectData& p = data_;
+    p.layers = {Attribute{1, "0"}, Attribute{2, "GIS_TEREN"}, Attribute{3, "GIS:ZLE"}};
+    Attribute solid{1, "Pelne"};
+    solid.solid = true;
+    p.fillTypes = {solid};
+    p.geoLocation.crsName = "EPSG:2178";
+    p.geoLocation.surveyEasting = 7500000.5;
+    p.geoLocation.surveyNorthing = 5789000.25;
+    p.geoLocation.surveyHeight = 101.5;
+    p.elements.push_back(latticeMesh(2, 100000));
+    p.elements.push_back(latticeMesh(2, 100020));
+    StoredElement text;
+    text.element.typeCode = 15;
+    text.element.layer = 3;
+    text.element.textSize = 1.5;
+    text.element.angle = 0.5;
+    text.memo.text = u"\u0141\u00f3d\u017a 12/5";
+    p.elements.push_back(text);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  fs::path dir_;
+  ProjectData data_;
+};
+
+TEST_F(ExportFiles, GlbHasOneNodePerLayerAndSmallCoordinates) {
+  const std::string glb = glbBytes(data_);
+  ASSERT_GE(glb.size(), 20u);
+  EXPECT_EQ(glb.substr(0, 4), "glTF");
+  EXPECT_EQ(le32(glb, 4), 2u);
+  EXPECT_EQ(le32(glb, 8), glb.size());
+  const std::uint32_t jsonLen = le32(glb, 12);
+  EXPECT_EQ(jsonLen % 4, 0u);
+  const auto j = nlohmann::json::parse(glb.substr(20, jsonLen));
+  ASSERT_EQ(j["meshes"].size(), 1u);   // only GIS_TEREN holds 3D elements
+  EXPECT_EQ(j["nodes"][1]["name"], "GIS_TEREN");
+  EXPECT_EQ(j["asset"]["extras"]["crsName"], "EPSG:2178");
+  // Vertices are stored around the file's origin.
+  const auto& acc = j["accessors"][0];
+  EXPECT_LT(std::fabs(acc["max"][0].get<double>()), 100.0);
+  EXPECT_EQ(j["nodes"][0]["translation"][0].get<double>(), 100015.0);
+  EXPECT_EQ(j["accessors"][1]["count"], 8 * 3);
+
+  // An empty project is still a loadable file.
+  const std::string empty = glbBytes(ProjectData{});
+  const auto e = nlohmann::json::parse(empty.substr(20, le32(empty, 12)));
+  EXPECT_FALSE(e.contains("buffers"));
+}
+
+TEST_F(ExportFiles, DxfHoldsLayersEntitiesAndTheGeoreference) {
+  const fs::path out = dir_ / "projekt.dxf";
+  ASSERT_EQ(exportDxf(data_, out), "");
+  const std::string dxf = slurp(out);
+  EXPECT_NE(dxf.find("AC1021"), std::string::npos);
+  EXPECT_NE(dxf.find("VELDRA_SURVEY_E\n  9\n$CUSTOMPROPERTY\n  1\n7500000.5\n"), std::string::npos);
+  EXPECT_NE(dxf.find("\n  2\nGIS_TEREN\n"), std::string::npos);
+  EXPECT_NE(dxf.find("\n  2\nGIS_ZLE\n"), std::string::npos);   // a name DXF cannot hold is cleaned
+  EXPECT_NE(dxf.find("\xc5\x81\xc3\xb3\x64\xc5\xba 12/5"), std::string::npos);
+  EXPECT_NE(dxf.find("AcDbPolyFaceMesh"), std::string::npos);
+  EXPECT_EQ(dxf.substr(dxf.size() - 4), "EOF\n");
+
+  // A target that cannot be written is reported and nothing is left behind.
+  const fs::path blocked = dir_ / "plik";
+  std::ofstream(blocked) << "x";
+  EXPECT_NE(exportDxf(data_, blocked / "a.dxf"), "");
+  EXPECT_NE(exportGlb(data_, blocked / "a.glb"), "");
+}
+
+}  // namespace
+}  // namespace veldra
