@@ -5,11 +5,13 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "app/Commands.h"
+#include "app/Exporters.h"
 #include "app/MapPalette.h"
 #include "bridge/ImportController.h"
 #include "host/MemoryHost.h"
@@ -195,14 +197,18 @@ int runImport(const std::vector<std::string>& args) {
       status = 1;
     }
   }
-  // Exporters of the stand-in host are not part of this build yet.
-  if (!dxfOut.empty()) {
-    std::cerr << "veldra: DXF export is not available in this build\n";
-    status = 1;
-  }
-  if (!gltfOut.empty()) {
-    std::cerr << "veldra: glTF export is not available in this build\n";
-    status = 1;
+  for (const auto& [format, out] : {std::pair<std::string, std::string>{"DXF", dxfOut}, {"glTF", gltfOut}}) {
+    if (out.empty()) continue;
+    if (status != 0) {
+      std::cerr << "veldra: " << format << " not written: the import failed\n";
+      continue;
+    }
+    if (const std::string err = exportProjectAs(host, format, out); !err.empty()) {
+      std::cerr << "veldra: " << err << "\n";
+      status = 1;
+    } else {
+      std::cout << "written: " << out << "\n";
+    }
   }
   std::cout.flush();
   return status;

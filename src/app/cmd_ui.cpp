@@ -19,6 +19,7 @@
 
 #include "app/AddOnMain.h"
 #include "app/Commands.h"
+#include "app/Exporters.h"
 #include "app/MapPalette.h"
 #include "app/PaletteServer.h"
 #include "app/WebResources.h"
@@ -131,7 +132,7 @@ json hostState(const UiHost& host, const UiState& ui) {
               {"layers", layers},
               {"elements", host.elementCount()},
               {"undo", {{"available", !titles.empty()}, {"title", titles.empty() ? "" : titles.back()}}},
-              {"exports", {{"dxf", false}, {"gltf", false}}},
+              {"exports", {{"dxf", kHaveExporters}, {"gltf", kHaveExporters}}},
               {"project", ui.projectPath},
               {"palette", {{"url", ui.paletteUrl}, {"visible", ui.paletteVisible}}}};
 }
@@ -255,8 +256,21 @@ int runUi(const std::vector<std::string>& args) {
   });
   hostBridge.on("export", [&](const json& m) {
     const std::string format = m.at("format").get<std::string>();
-    notice("Eksport " + format + " nie jest dostepny w tej wersji.");
-    return nullptr;
+    if (!kHaveExporters || (format != "DXF" && format != "glTF")) {
+      notice("Eksport " + format + " nie jest dostepny w tej wersji.");
+      return json(nullptr);
+    }
+    // Beside the project file, else in the program's temporary folder.
+    std::filesystem::path out = projectPath.empty() ? platform::tempDir() / "VELDRA" / "projekt" : std::filesystem::path(projectPath);
+    out.replace_extension(format == "DXF" ? ".dxf" : ".glb");
+    const std::string err = exportProjectAs(host, format, out);
+    if (err.empty()) {
+      host.writeReportLine("VELDRA: eksport " + format + " zapisany: " + out.string());
+      notice("Zapisano " + out.string());
+    } else {
+      notice("Eksport " + format + " nieudany: " + err);
+    }
+    return hostState(host, ui);
   });
 
   if (showMap) MapPalette::ControlCallback(6);
