@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,22 @@ TEST(IndexScan, LidarDensityAndSystem) {
   EXPECT_EQ(tiles[1].epsg, 2180);
   EXPECT_DOUBLE_EQ(tiles[2].density, 0.0);   // not a number
   EXPECT_EQ(tiles[2].epsg, 0);
+}
+
+TEST(IndexScan, RecordedLidarAnswer) {
+  const std::filesystem::path file =
+      std::filesystem::path(VELDRA_SHARED_DATA) / "samples/skorowidze/lidar_evrf2007_2022_getfeature_wfs20.xml";
+  if (!std::filesystem::exists(file)) GTEST_SKIP() << "recorded index answer missing: " << file;
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  // The closing url tag also matches the searched text; it must not add a record.
+  auto tiles = scanLidarRecords(text.str());
+  ASSERT_EQ(tiles.size(), 1u);
+  EXPECT_EQ(tiles[0].godlo, "7.173.21.06.2");
+  EXPECT_EQ(tiles[0].url.rfind("https://opendata.geoportal.gov.pl/NumDaneWys/DanePomiaroweLAZ/", 0), 0u);
+  EXPECT_DOUBLE_EQ(tiles[0].density, 15.0);
+  EXPECT_EQ(tiles[0].epsg, 2178);
 }
 
 TEST(IndexScan, EpsgFromUkladXy) {
