@@ -8,5 +8,11 @@ bash scripts/build.sh release --target veldra
 bin=build/release/src/veldra
 "$bin" --help
 echo
-echo "Starting 'veldra bridge map': type one JSON message per line, e.g. {\"type\":\"ping\"}; Ctrl-D ends."
-exec "$bin" bridge map "$@"
+project="${VELDRA_PROJECT:-$HOME/veldra-projekt.json}"
+echo "Starting 'veldra ui' with the project $project."
+echo "Open the 'host:' address printed below in a browser on this machine (Ctrl-C stops and saves)."
+args=(ui --project "$project")
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  args+=(--no-browser)
+fi
+exec "$bin" "${args[@]}" "$@"
