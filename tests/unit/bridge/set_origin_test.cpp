@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/ImportController.h"
+#include "bridge/OriginHeight.h"
+#include "geo/Projections.h"
+#include "host/MemoryHost.h"
+#include "platform/MainLoop.h"
+
+namespace veldra {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+struct SetOriginTest : ::testing::Test {
+  MemoryHost host;
+  std::unique_ptr<ImportController> ctl;
+  fs::path home;
+
+  void SetUp() override {
+    home = fs::temp_directory_path() /
+           (std::string("veldra_origin_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(home);
+    ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    ::setenv("VELDRA_DIAG_DIR", home.c_str(), 1);
+    platform::MainLoop::instance().reset();
+    ctl = std::make_unique<ImportController>(host, Settings{});
+  }
+  void TearDown() override {
+    drain();
+    setOriginHeightLookup({});
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("VELDRA_DIAG_DIR");
+    fs::remove_all(home);
+  }
+  void drain() {
+    auto& loop = platform::MainLoop::instance();
+    for (int i = 0; i < 5000 && loop.outstandingWork() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    loop.runPending();
+  }
+};
+
+TEST_F(SetOriginTest, ReplyThenTheWorkersHeightOnTheMainThread) {
+  double askedE = 0, askedN = 0;
+  setOriginHeightLookup([&](double e, double n) -> std::optional<double> {
+    askedE = e;
+    askedN = n;
+    return 112.75;
+  });
+  const json r = ctl->onSetOrigin(json{{"type", "setOrigin"}, {"lat", 52.2}, {"lon", 21.0}});
+  ASSERT_EQ(r["type"], "originSet") << r.dump();
+  EXPECT_EQ(r["epsg"], 2178);
+  EXPECT_EQ(r["h"], 0.0);
+  const auto [e92, n92] = wgs84ToPl1992(52.2, 21.0);
+  const auto [E, N] = pl1992ToPl2000(e92, n92, 2178);
+  EXPECT_NEAR(r["e"].get<double>(), E, 1e-6);
+  EXPECT_NEAR(r["n"].get<double>(), N, 1e-6);
+  ASSERT_EQ(host.reportLines().size(), 1u);
+  EXPECT_EQ(host.reportLines()[0].rfind("VELDRA: ustawiono georeferencje projektu: E=", 0), 0u);
+  drain();
+  EXPECT_NEAR(askedE, e92, 1e-3);   // the lookup gets the PL-1992 point
+  EXPECT_NEAR(askedN, n92, 1e-3);
+  EXPECT_EQ(host.geoLocation().surveyHeight, 112.75);
+  EXPECT_EQ(host.geoLocation().altitude, 112.75);
+}
+
+TEST_F(SetOriginTest, FailedOrThrowingLookupLeavesHeightZero) {
+  setOriginHeightLookup([](double, double) -> std::optional<double> { return std::nullopt; });
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+  drain();
+  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  setOriginHeightLookup([](double, double) -> std::optional<double> { throw std::runtime_error("siec"); });
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+  drain();
+  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  setOriginHeightLookup([](double, double) -> std::optional<double> { return std::nan(""); });
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+  drain();
+  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+}
+
+TEST_F(SetOriginTest, MissingOrNonNumericCoordinatesAndRefusedWrites) {
+  const json want{{"type", "error"}, {"msg", "Brak wspolrzednych srodka mapy"}};
+  EXPECT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}}), want);
+  EXPECT_EQ(ctl->onSetOrigin(json{{"lat", "52.2"}, {"lon", 21.0}}), want);
+  EXPECT_EQ(ctl->onSetOrigin(json::array()), want);
+  RefusalRule r;
+  r.operation = HostOperation::WriteGeoLocation;
+  host.addRefusal(r);
+  const json e = ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}});
+  EXPECT_EQ(e["type"], "error");
+  EXPECT_EQ(e["msg"].get<std::string>().rfind("Nie udalo sie zapisac georeferencji projektu (kod -2130000)", 0), 0u);
+  EXPECT_TRUE(host.reportLines().empty());
+}
+
+}  // namespace
+}  // namespace veldra
