@@ -337,7 +337,7 @@ void record(Writer& w, const char* type, const std::string& owner, const char* s
 }  // namespace
 
 std::string exportDxf(const ProjectData& p, const fs::path& out) {
-  Writer body;   // tables .. objects; the header is written last for its handle seed
+  Writer body;
   Context c{p, body, {}, {}, {}};
 
   // Layer names, unique after cleaning.
@@ -350,6 +350,38 @@ std::string exportDxf(const ProjectData& p, const fs::path& out) {
   }
 
   Writer& w = body;
+  w.g(0, "SECTION");
+  w.g(2, "HEADER");
+  w.g(9, "$ACADVER");
+  w.g(1, "AC1021");
+  w.g(9, "$DWGCODEPAGE");
+  w.g(3, "ANSI_1252");
+  w.g(9, "$HANDSEED");
+  // Fixed width, filled in once every handle is known, so the text is never copied.
+  w.g(5, std::string(16, '0'));
+  const std::size_t seedAt = w.out.size() - 17;
+  w.g(9, "$INSUNITS");
+  w.gi(70, 6);
+  w.g(9, "$MEASUREMENT");
+  w.gi(70, 1);
+  const GeoLocation& geo = p.geoLocation;
+  const auto prop = [&](const char* tag, const std::string& value) {
+    w.g(9, "$CUSTOMPROPERTYTAG");
+    w.g(1, tag);
+    w.g(9, "$CUSTOMPROPERTY");
+    w.g(1, oneLine(value));
+  };
+  prop("VELDRA_CRS", geo.crsName);
+  prop("VELDRA_SURVEY_E", num(geo.surveyEasting));
+  prop("VELDRA_SURVEY_N", num(geo.surveyNorthing));
+  prop("VELDRA_SURVEY_H", num(geo.surveyHeight));
+  prop("VELDRA_SURVEY_X0", num(geo.surveyX0));
+  prop("VELDRA_SURVEY_Y0", num(geo.surveyY0));
+  const double a = (geo.xAxisAbscissa != 0.0 || geo.xAxisOrdinate != 0.0)
+                       ? std::atan2(geo.xAxisOrdinate, geo.xAxisAbscissa)
+                       : 0.0;
+  prop("VELDRA_ROTATION", num(a));
+  w.g(0, "ENDSEC");
   w.g(0, "SECTION");
   w.g(2, "CLASSES");
   const auto cls = [&](const char* rec, const char* cpp, int flags, int isEntity) {
@@ -566,39 +598,11 @@ std::string exportDxf(const ProjectData& p, const fs::path& out) {
   w.g(0, "ENDSEC");
   w.g(0, "EOF");
 
-  Writer h;
-  h.g(0, "SECTION");
-  h.g(2, "HEADER");
-  h.g(9, "$ACADVER");
-  h.g(1, "AC1021");
-  h.g(9, "$DWGCODEPAGE");
-  h.g(3, "ANSI_1252");
-  h.g(9, "$HANDSEED");
-  h.g(5, hex(body.next));
-  h.g(9, "$INSUNITS");
-  h.gi(70, 6);
-  h.g(9, "$MEASUREMENT");
-  h.gi(70, 1);
-  const GeoLocation& geo = p.geoLocation;
-  const auto prop = [&](const char* tag, const std::string& value) {
-    h.g(9, "$CUSTOMPROPERTYTAG");
-    h.g(1, tag);
-    h.g(9, "$CUSTOMPROPERTY");
-    h.g(1, oneLine(value));
-  };
-  prop("VELDRA_CRS", geo.crsName);
-  prop("VELDRA_SURVEY_E", num(geo.surveyEasting));
-  prop("VELDRA_SURVEY_N", num(geo.surveyNorthing));
-  prop("VELDRA_SURVEY_H", num(geo.surveyHeight));
-  prop("VELDRA_SURVEY_X0", num(geo.surveyX0));
-  prop("VELDRA_SURVEY_Y0", num(geo.surveyY0));
-  const double a = (geo.xAxisAbscissa != 0.0 || geo.xAxisOrdinate != 0.0)
-                       ? std::atan2(geo.xAxisOrdinate, geo.xAxisAbscissa)
-                       : 0.0;
-  prop("VELDRA_ROTATION", num(a));
-  h.g(0, "ENDSEC");
 
-  return platform::writeFileAtomically(out, h.out + body.out);
+  char seed[32];
+  std::snprintf(seed, sizeof seed, "%016llX", body.next);
+  body.out.replace(seedAt, 16, seed);
+  return platform::writeFileAtomically(out, body.out);
 }
 
 }  // namespace veldra
