@@ -101,7 +101,7 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
                                              int rasterScale, int terrainStep, double contourCut,
                                              std::string notes) {
   FetchedData data;
-  OgcClient ogc(client_);
+  OgcClient& ogc = ogc_;
   const double countyDensity = countyRasterDensity(rasterScale);
   auto note = [&notes](const std::string& text) { appendNote(notes, text); };
   auto report = [this](const std::string& line) {

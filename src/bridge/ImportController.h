@@ -11,6 +11,7 @@
 #include "bridge/FetchedData.h"
 #include "bridge/Settings.h"
 #include "geo/Bbox.h"
+#include "net/OgcClient.h"
 #include "net/ServiceDirectory.h"
 #include "net/WfsClient.h"
 #include "place/Host.h"
@@ -76,6 +77,7 @@ class ImportController {
 
   Host& host_;
   WfsClient client_;
+  OgcClient ogc_{client_};   // keeps its strategy memory and layer cache across fetches
   Settings settings_;
   std::atomic<bool> cancelRequested_{false};
   bool fetching_ = false;
