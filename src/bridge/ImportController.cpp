@@ -157,7 +157,8 @@ void ImportController::startFetch(const Bbox& frame, const std::vector<std::stri
     std::thread worker([this, frame, keys, rasterScale, terrainStep, contourCut, token = std::move(token)]() mutable {
       FetchedData data;
       try {
-        data = fetchForImport(frame, keys, rasterScale, terrainStep, contourCut, std::string());
+        data = fetchFunction_ ? fetchFunction_(frame, keys, rasterScale, terrainStep, contourCut)
+                              : fetchForImport(frame, keys, rasterScale, terrainStep, contourCut, std::string());
       } catch (const std::exception& e) {
         data = FetchedData{};
         data.warning = std::string("Blad pobierania: ") + e.what();

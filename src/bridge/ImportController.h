@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ class ImportController {
   FetchedData fetchForImport(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale,
                              int terrainStep, double contourCut, std::string notes);
 
+  // Replaces the pipeline the worker runs (tests of the worker's failure path).
+  using FetchFunction = std::function<FetchedData(const Bbox&, const std::vector<std::string>&, int, int, double)>;
+  void setFetchFunction(FetchFunction fn) { fetchFunction_ = std::move(fn); }
+
   // Progress messages from workers, posted through the main loop.
   static void postProgress(int done, int total, const std::string& label);
   static void postPercentProgress(int percent, const std::string& label);
@@ -88,7 +93,8 @@ class ImportController {
   int epsg_ = 2180;
   bool smoothContours_ = false;
   double cloudTerrainStep_ = 1.0;
-  MunicipalityCache municipalityCache_;   // used by the fetch worker only while a fetch runs
+  MunicipalityCache municipalityCache_;
+  FetchFunction fetchFunction_;   // used by the fetch worker only while a fetch runs
 };
 
 }  // namespace veldra

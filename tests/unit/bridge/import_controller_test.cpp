@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -177,6 +178,33 @@ TEST_F(ControllerFixture, GetInitAnswersOnlyForAGeoreferencedProject) {
   send({{"type", "getInit"}});
   EXPECT_NEAR(page.back()["lat"].get<double>(), 50.06, 1e-9);
   EXPECT_NEAR(page.back()["lon"].get<double>(), 19.94, 1e-9);
+}
+
+TEST_F(ControllerFixture, AnExceptionInThePipelineEndsInAnEmptyResultWithItsText) {
+  ctl->setFetchFunction([](const Bbox&, const std::vector<std::string>&, int, int, double) -> FetchedData {
+    throw std::runtime_error("zepsuty plik");
+  });
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"layers", {"teren"}}});
+  drain();
+  ASSERT_EQ(types(), (std::vector<std::string>{"progress", "fetchDone"}));
+  EXPECT_EQ(page[1], (json{{"type", "fetchDone"}, {"counts", json::object()}, {"warning", "Blad pobierania: zepsuty plik"}}));
+  EXPECT_FALSE(ctl->fetching());
+  EXPECT_FALSE(ctl->hasData());
+  ASSERT_FALSE(host.reportLines().empty());
+  EXPECT_EQ(host.reportLines().back(), "VELDRA: Blad pobierania: zepsuty plik");
+  // A later fetch replaces the failed one and is not refused as busy.
+  ctl->setFetchFunction([](const Bbox&, const std::vector<std::string>&, int, int, double) {
+    FetchedData d;
+    d.features.push_back(GisFeature{});
+    d.warning = "uwaga";
+    return d;
+  });
+  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"layers", {"dzialki"}}});
+  drain();
+  EXPECT_TRUE(ctl->hasData());
+  EXPECT_EQ(page.back()["counts"], (json{{"dzialki", 1}}));
+  EXPECT_EQ(page.back()["warning"], "uwaga");
+  EXPECT_TRUE(page.back().contains("geojson"));
 }
 
 TEST_F(ControllerFixture, WorkerFailureToStartIsNotLeftBusy) {
