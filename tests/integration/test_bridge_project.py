@@ -90,3 +90,17 @@ def test_project_survives_a_session_unchanged():
     after = json.load(open(path, encoding="utf-8"))
     assert after["attributes"] == before["attributes"]
     assert after["elements"] == before["elements"]
+
+
+def test_project_that_cannot_be_written_is_reported_after_the_session():
+    d = tempfile.mkdtemp(prefix="veldra_proj_")
+    blocker = os.path.join(d, "plik")
+    with open(blocker, "w") as f:
+        f.write("not a folder")
+    path = os.path.join(blocker, "projekt.json")   # its folder is a regular file
+    r = run_bridge([{"type": "ping"}, {"type": "getLayers"}], project=path)
+    # The session itself is served; the failed save is reported and fails the run.
+    assert [m["type"] for m in r.messages] == ["pong", "layerList"]
+    assert r.returncode != 0
+    assert "projekt.json" in r.stderr or "cannot" in r.stderr.lower() or r.stderr.strip()
+    assert open(blocker).read() == "not a folder"
