@@ -2,6 +2,7 @@
 // local data folder, keyed by the SHA-1 of its URL.
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::atomic<bool> gSwept{false};
+// Once per process; callers that arrive while the sweep runs wait for it, so
+// the sweep never removes a partial file another thread has just opened.
+std::once_flag gSweepOnce;
 std::atomic<std::uint32_t> gDownloadCounter{0};
 
 constexpr auto kMaxAge = std::chrono::hours(24 * 30);
@@ -56,7 +59,7 @@ std::string cacheDir() {
   fs::path dir = platform::localDataDir() / "VELDRA" / "cache";
   std::error_code ec;
   fs::create_directories(dir, ec);
-  if (!gSwept.exchange(true)) sweepCache(dir.string());
+  std::call_once(gSweepOnce, [&] { sweepCache(dir.string()); });
   return dir.string();
 }
 

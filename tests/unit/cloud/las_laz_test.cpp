@@ -18,6 +18,8 @@ using test::LazOptions;
 std::string surveyRecords(size_t count, int format, size_t len, uint32_t seed) {
   std::mt19937 rng(seed);
   auto u = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  // Two's-complement wrap without signed overflow.
+  auto wrapAdd = [](int32_t a, uint32_t d) { return static_cast<int32_t>(static_cast<uint32_t>(a) + d); };
   std::string s(count * len, '\0');
   int32_t x = 1000000, y = -2000000, z = 30000;
   uint16_t intensity = 500, rgb[4] = {30000, 31000, 29000, 12000};
@@ -32,13 +34,13 @@ std::string surveyRecords(size_t count, int format, size_t len, uint32_t seed) {
   for (size_t i = 0; i < count; ++i) {
     auto* p = reinterpret_cast<uint8_t*>(s.data()) + i * len;
     if (u(50) == 0) {
-      x += static_cast<int32_t>(rng());  // wild jump, exercises wrap-around
-      y -= static_cast<int32_t>(rng() >> 3);
+      x = wrapAdd(x, static_cast<uint32_t>(rng()));  // wild jump, exercises wrap-around
+      y = wrapAdd(y, 0u - static_cast<uint32_t>(rng() >> 3));
     } else {
-      x += static_cast<int32_t>(u(200)) - 90;
-      y += static_cast<int32_t>(u(60)) - 30;
+      x = wrapAdd(x, static_cast<uint32_t>(static_cast<int32_t>(u(200)) - 90));
+      y = wrapAdd(y, static_cast<uint32_t>(static_cast<int32_t>(u(60)) - 30));
     }
-    z += static_cast<int32_t>(u(41)) - 20;
+    z = wrapAdd(z, static_cast<uint32_t>(static_cast<int32_t>(u(41)) - 20));
     if (u(3) == 0) intensity = static_cast<uint16_t>(u(65536));
     if (u(10) == 0) cls = static_cast<uint8_t>(u(wide ? 256 : 32));
     if (u(40) == 0) user = static_cast<uint8_t>(u(256));
