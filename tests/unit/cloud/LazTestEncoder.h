@@ -302,7 +302,7 @@ inline std::string encodePointwiseChunk(const uint8_t* recs, size_t count, size_
   EncSymbolModel gpsZero(6);
   IntegerCompressor icGps(32, 9);
   uint32_t gLast = 0, gNext = 0;
-  int64_t gTime[4] = {rd<int64_t>(recs + 20), 0, 0, 0};
+  int64_t gTime[4] = {gps ? rd<int64_t>(recs + 20) : 0, 0, 0, 0};   // formats 0 and 2 have no time
   // RGB / bytes
   EncSymbolModel rgbUsed(128);
   std::vector<EncSymbolModel> rgbDiff = models(6, 256);
