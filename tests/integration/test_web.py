@@ -29,6 +29,6 @@ def test_browser(test_file):
         pytest.skip(why)
     env = dict(os.environ)
     env.setdefault("VELDRA_NODE_DIR", NODE_DIR)
-    p = subprocess.run(["node", "--test", "--test-reporter=spec", os.path.join(WEB_TESTS, test_file)],
+    p = subprocess.run(["node", "--test", "--test-reporter=tap", os.path.join(WEB_TESTS, test_file)],
                        capture_output=True, text=True, timeout=300, env=env)
     assert p.returncode == 0, p.stdout[-6000:] + p.stderr[-3000:]
