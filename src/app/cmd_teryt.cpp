@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "app/Commands.h"
+#include "app/FrameArg.h"
 #include "net/ServiceDirectory.h"
 
 namespace {
+
+using veldra::app::parseFrame;
 
 int usage(const std::string& why) {
   std::cerr << "teryt: " << why << "\n"
@@ -18,17 +21,6 @@ int usage(const std::string& why) {
   return 2;
 }
 
-bool parseFrame(const std::string& text, veldra::Bbox& frame) {
-  double v[4];
-  std::istringstream in(text);
-  for (int i = 0; i < 4; ++i) {
-    if (!(in >> v[i])) return false;
-    if (i < 3 && in.get() != ',') return false;
-  }
-  if (in.peek() != std::char_traits<char>::eof()) return false;
-  frame = {v[0], v[1], v[2], v[3]};
-  return true;
-}
 
 void printServices(const std::string& code) {
   auto line = [](const char* label, const std::string& url) { std::cout << label << " " << (url.empty() ? "-" : url) << "\n"; };

@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "app/Commands.h"
+#include "app/FrameArg.h"
 #include "formats/DataType.h"
 #include "formats/GeoJsonWriter.h"
 #include "net/OgcClient.h"
 
 namespace {
+
+using veldra::app::parseFrame;
 
 int usage(const std::string& why) {
   std::cerr << "wfs-features: " << why << "\n"
@@ -23,17 +26,6 @@ int usage(const std::string& why) {
   return 2;
 }
 
-bool parseFrame(const std::string& text, veldra::Bbox& frame) {
-  double v[4];
-  std::istringstream in(text);
-  for (int i = 0; i < 4; ++i) {
-    if (!(in >> v[i])) return false;
-    if (i < 3 && in.get() != ',') return false;
-  }
-  if (in.peek() != std::char_traits<char>::eof()) return false;
-  frame = {v[0], v[1], v[2], v[3]};
-  return true;
-}
 
 int run(const std::vector<std::string>& args) {
   std::vector<std::string> positional;

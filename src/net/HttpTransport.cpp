@@ -276,22 +276,23 @@ std::string hostOf(const std::string& url) {
   return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+// The address actually contacted: checked as given, rewritten by the endpoint
+// table, checked again. Errors name the address the caller gave.
+static endpoints::RoutedUrl routeForRequest(const std::string& url) {
+  if (!validUrl(url)) return {{}, "Nieprawidlowy URL: " + url};
+  endpoints::RoutedUrl routed = endpoints::route(url);
+  if (routed.error.empty() && !validUrl(routed.url)) routed.error = "Nieprawidlowy URL: " + url;
+  return routed;
+}
+
 TransportResponse CurlTransport::performRequest(const std::string& method, const std::string& url,
                                                 const std::string& headers, const std::string& body,
                                                 long connectTimeoutMs, long receiveTimeoutMs,
                                                 const std::string& userAgent) {
   TransportResponse r;
-  if (!validUrl(url)) {
-    r.error = "Nieprawidlowy URL: " + url;
-    return r;
-  }
-  auto routed = endpoints::route(url);
+  const endpoints::RoutedUrl routed = routeForRequest(url);
   if (!routed.error.empty()) {
     r.error = routed.error;
-    return r;
-  }
-  if (!validUrl(routed.url)) {
-    r.error = "Nieprawidlowy URL: " + url;
     return r;
   }
 
@@ -393,17 +394,9 @@ StreamResult CurlTransport::performStreamingGet(const std::string& url, long con
                                                 long receiveTimeoutMs, const std::string& userAgent,
                                                 const ChunkSink& sink) {
   StreamResult r;
-  if (!validUrl(url)) {
-    r.error = "Nieprawidlowy URL: " + url;
-    return r;
-  }
-  auto routed = endpoints::route(url);
+  const endpoints::RoutedUrl routed = routeForRequest(url);
   if (!routed.error.empty()) {
     r.error = routed.error;
-    return r;
-  }
-  if (!validUrl(routed.url)) {
-    r.error = "Nieprawidlowy URL: " + url;
     return r;
   }
   std::unique_ptr<CURL, EasyDeleter> h(curl_easy_init());

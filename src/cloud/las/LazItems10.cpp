@@ -1,3 +1,4 @@
+#include "cloud/las/RecordBytes.h"
 #include "cloud/las/LazItems10.h"
 
 #include <cstring>
@@ -25,16 +26,6 @@ const uint8_t kReturnMap6[16][16] = {
 
 namespace {
 
-template <typename T>
-T load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <typename T>
-void store(uint8_t* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
 
 inline uint32_t clampByte(int32_t v) { return v < 0 ? 0u : (v > 255 ? 255u : static_cast<uint32_t>(v)); }
 

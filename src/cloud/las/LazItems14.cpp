@@ -1,3 +1,4 @@
+#include "cloud/las/RecordBytes.h"
 #include "cloud/las/LazItems14.h"
 
 #include <algorithm>
@@ -6,16 +7,6 @@
 namespace veldra::las {
 namespace {
 
-template <typename T>
-T load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <typename T>
-void store(uint8_t* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
 
 inline int32_t wrapAdd(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
