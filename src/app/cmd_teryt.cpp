@@ -8,6 +8,7 @@
 
 #include "app/Commands.h"
 #include "app/FrameArg.h"
+#include "net/LocalServices.h"
 #include "net/ServiceDirectory.h"
 
 namespace {
@@ -22,12 +23,12 @@ int usage(const std::string& why) {
 }
 
 
-void printServices(const std::string& code) {
+void printServices(const veldra::LocalServiceFile& local, const std::string& code) {
   auto line = [](const char* label, const std::string& url) { std::cout << label << " " << (url.empty() ? "-" : url) << "\n"; };
-  veldra::ServiceAddresses egib = veldra::lookupService(veldra::countyEgibServices, code, 4);
-  veldra::ServiceAddresses gesut = veldra::lookupService(veldra::countyGesutServices, code, 4);
-  veldra::ServiceAddresses bdot = veldra::lookupService(veldra::countyBdot500Services, code, 4);
-  veldra::ServiceAddresses plans = veldra::lookupService(veldra::municipalPlanServices, code, 6);
+  veldra::ServiceAddresses egib = veldra::findService(local, veldra::ServiceKind::Egib, code);
+  veldra::ServiceAddresses gesut = veldra::findService(local, veldra::ServiceKind::Gesut, code);
+  veldra::ServiceAddresses bdot = veldra::findService(local, veldra::ServiceKind::Bdot500, code);
+  veldra::ServiceAddresses plans = veldra::findService(local, veldra::ServiceKind::Plans, code);
   std::cout << "powiat " << (code.size() >= 4 ? code.substr(0, 4) : "-") << "\n";
   line("egib_wfs", egib.wfs);
   line("gesut_wms", gesut.wms);
@@ -39,8 +40,10 @@ void printServices(const std::string& code) {
 }
 
 int run(const std::vector<std::string>& args) {
+  const veldra::LocalServiceFile local = veldra::loadLocalServices();
+  for (const auto& problem : local.problems) std::cerr << "teryt: " << problem << "\n";
   if (args.size() == 2 && args[0] == "--code") {
-    printServices(args[1]);
+    printServices(local, args[1]);
     return 0;
   }
   std::vector<veldra::Bbox> frames;
@@ -61,7 +64,7 @@ int run(const std::vector<std::string>& args) {
       status = 1;
       continue;
     }
-    printServices(code);
+    printServices(local, code);
   }
   std::cout << "layer " << cache.layer << "\n";
   return status;

@@ -10,6 +10,7 @@
 #include "formats/GmlParser.h"
 #include "geo/Projections.h"
 #include "net/Endpoints.h"
+#include "net/LocalServices.h"
 #include "net/NationalIndexes.h"
 #include "net/OgcClient.h"
 #include "net/RasterTiles.h"
@@ -119,6 +120,9 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
     HttpResponse r = client_.get(capabilitiesUrl(wms, "WMS"));
     return r.status == 200 ? std::move(r.body) : std::string();
   };
+  // Addresses the user keeps for offices the compiled directories lack.
+  const LocalServiceFile localServices = loadLocalServices();
+  for (const auto& problem : localServices.problems) report("VELDRA: " + problem);
 
   // Phase 1: cadastre.
   const bool wantParcels = hasKey(keys, "dzialki");
@@ -126,7 +130,7 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
   if (wantParcels || wantBuildings) {
     const std::string code = resolveMunicipality(client_, municipalityCache_, frame);
     const std::string county = code.substr(0, std::min<std::size_t>(4, code.size()));
-    const std::string wfs = lookupService(countyEgibServices, code, 4).wfs;
+    const std::string wfs = findService(localServices, ServiceKind::Egib, code).wfs;
     std::vector<GisFeature> parcels;
     std::vector<GisFeature> buildings;
     if (wfs.empty()) {
@@ -188,7 +192,7 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
       }
       // Phase 3: local plans.
       if (wantMpzp) {
-        const std::string wms = lookupService(municipalPlanServices, code, 6).wms;
+        const std::string wms = findService(localServices, ServiceKind::Plans, code).wms;
         if (wms.empty()) {
           note("Brak MPZP dla gminy " + code + ": brak uslugi WMS w EZiU.");
         } else {
@@ -208,7 +212,7 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
   // Phase 4: utility networks.
   if (hasKey(keys, "gesut")) {
     const std::string code = resolveMunicipality(client_, municipalityCache_, frame);
-    const ServiceAddresses svc = lookupService(countyGesutServices, code, 4);
+    const ServiceAddresses svc = findService(localServices, ServiceKind::Gesut, code);
     std::size_t found = 0;
     if (!svc.wfs.empty()) {
       HttpResponse caps = client_.get(capabilitiesUrl(svc.wfs, "WFS"));
@@ -244,7 +248,7 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
   // Phase 5: base map.
   if (hasKey(keys, "bdot500")) {
     const std::string code = resolveMunicipality(client_, municipalityCache_, frame);
-    const std::string wms = lookupService(countyBdot500Services, code, 4).wms;
+    const std::string wms = findService(localServices, ServiceKind::Bdot500, code).wms;
     if (wms.empty()) {
       note("BDOT500: powiat nie publikuje uslugi w EZiU.");
     } else {

@@ -71,17 +71,22 @@ def prg(code7):
             '</gml:Polygon></ms:msGeometry></ms:A03_Granice_gmin></wfs:member></wfs:FeatureCollection>')
 
 
-def gml(type_name, features):
-    """features: list of (id, dx, dy) squares of 10 m around centre + (dx, dy); northing first."""
+def gml(type_name, features, lines=False):
+    """features: list of (id, dx, dy) squares of 10 m around centre + (dx, dy), or 10 m lines
+    eastwards from there; northing first."""
     members = ""
     for fid, dx, dy in features:
         x, y = CX + dx, CY + dy
-        ring = [(x - 5, y - 5), (x + 5, y - 5), (x + 5, y + 5), (x - 5, y + 5), (x - 5, y - 5)]
-        pos = " ".join(f"{n:.2f} {e:.2f}" for e, n in ring)
+        if lines:
+            pos = f"{y:.2f} {x:.2f} {y:.2f} {x + 10:.2f}"
+            geometry = f'<gml:LineString srsName="urn:ogc:def:crs:EPSG::2180"><gml:posList>{pos}</gml:posList></gml:LineString>'
+        else:
+            ring = [(x - 5, y - 5), (x + 5, y - 5), (x + 5, y + 5), (x - 5, y + 5), (x - 5, y - 5)]
+            pos = " ".join(f"{n:.2f} {e:.2f}" for e, n in ring)
+            geometry = ('<gml:Polygon srsName="urn:ogc:def:crs:EPSG::2180"><gml:exterior><gml:LinearRing>'
+                        f'<gml:posList>{pos}</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>')
         members += (f'<wfs:member><{type_name} gml:id="{fid}"><ms:ID>{fid}</ms:ID><ms:msGeometry>'
-                    '<gml:Polygon srsName="urn:ogc:def:crs:EPSG::2180"><gml:exterior><gml:LinearRing>'
-                    f'<gml:posList>{pos}</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>'
-                    f'</ms:msGeometry></{type_name}></wfs:member>')
+                    f'{geometry}</ms:msGeometry></{type_name}></wfs:member>')
     return ('<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0" '
             'xmlns:gml="http://www.opengis.net/gml/3.2" xmlns:ms="http://mapserver.gis.umn.edu/mapserver">'
             + members + '</wfs:FeatureCollection>')
@@ -127,14 +132,20 @@ def route(path, body=None, name=None, query=None, status=200, **kw):
     return r
 
 
-def fetch(tmp_path, routes, layers, files=None, extra=(), cancel=False, **params):
+def fetch(tmp_path, routes, layers, files=None, extra=(), cancel=False, services=None, **params):
+    """services: text of the user's own service directory file, when given."""
     root = write_manifest(tmp_path / "fx", routes, files)
+    config = tmp_path / "home" / "config"
+    if services is not None:
+        folder = config / "VELDRA"
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "services.tsv").write_text(services, encoding="utf-8")
     msg = {"type": "fetch", "bboxWgs84": [WEST, SOUTH, EAST, NORTH], "layers": layers, "rasterScale": 1000,
            "terrainStep": 1, "poziomiceCiecie": 1.0}
     msg.update(params)
     lines = [msg] + ([{"type": "cancel"}] if cancel else [])
     with MockServices(root, tmp_path, extra_rewrites=list(extra)) as fx:
-        run = run_bridge(lines, env=fx.env(), home=str(tmp_path / "home"))
+        run = run_bridge(lines, env=fx.env({"XDG_CONFIG_HOME": str(config)}), home=str(tmp_path / "home"))
         stats = fx.stats()
     assert run.returncode == 0, run.stderr
     [done] = run.of_type("fetchDone")
@@ -306,6 +317,67 @@ def test_utilities_as_raster_from_the_county_wms(tmp_path):
                     "warning": "GESUT jako rastr (WMS powiatowy) - brak WFS lub brak przewodow w WFS."}
     [req] = [r for r in requests_to(stats, GESUT_WMS) if query_value(r, "request") == "GetMap"]
     assert query_value(req, "layers") == "gesut_przewody"
+
+
+GESUT_WFS = "/rzeszow/wfs/gesut"
+GESUT_WFS_CAPS = ('<wfs:WFS_Capabilities version="2.0.0"><FeatureTypeList>'
+                  '<FeatureType><Name>gesut:przewod_wodociagowy</Name></FeatureType>'
+                  '<FeatureType><Name>gesut:urzadzenia</Name></FeatureType>'
+                  '<FeatureType><Name>gesut:przewod_gazowy</Name></FeatureType>'
+                  '</FeatureTypeList></wfs:WFS_Capabilities>')
+
+
+def gesut_wfs_routes(water, gas):
+    return [route(PRG, prg("1816051")),
+            route(GESUT_WFS, GESUT_WFS_CAPS, query=CAPS_QUERY),
+            route(GESUT_WFS, gml("gesut:przewod_wodociagowy", water, lines=True),
+                  query={"typenames": "gesut:przewod_wodociagowy"}),
+            route(GESUT_WFS, gml("gesut:przewod_gazowy", gas, lines=True), query={"typenames": "gesut:przewod_gazowy"}),
+            route(GESUT_WMS, wms_caps("gesut_przewody"), query=CAPS_QUERY),
+            route(GESUT_WMS, query=MAP_QUERY, body_file="map.bin")]
+
+
+def local_gesut(wms):
+    return ("# the county's own services, added by hand\n"
+            f"gesut\t1816\t{wms}\thttps://powiatrzeszowski.geoportal2.pl/wfs/gesut\n")
+
+
+def test_utilities_from_a_county_wfs_of_the_users_directory(tmp_path):
+    run, done, stats = fetch(tmp_path, gesut_wfs_routes([("w1", 0, 0), ("w2", 0, 20)], [("g1", 0, -20)]), ["gesut"],
+                             files={"map.bin": PNG}, extra=[RZESZOW],
+                             services=local_gesut("https://powiatrzeszowski.geoportal2.pl/map/geoportal/wmsg.php"))
+    assert done["counts"] == {"gesut": 3}
+    assert "warning" not in done
+    # Only the pipe layers are asked for, and every feature keeps the layer it came from.
+    asked = {query_value(r, "typenames") for r in requests_to(stats, GESUT_WFS) if query_value(r, "typenames")}
+    assert asked == {"gesut%3Aprzewod_wodociagowy", "gesut%3Aprzewod_gazowy"}
+    preview = json.loads(done["geojson"])
+    assert sorted(f["properties"].get("rodzajSieci") for f in preview["features"]) == [
+        "gesut:przewod_gazowy", "gesut:przewod_wodociagowy", "gesut:przewod_wodociagowy"]
+    assert not requests_to(stats, GESUT_WMS)   # features found: no rendering
+    assert "GESUT (WFS)" in {p[0] for p in progress(run)}
+
+
+def test_county_wfs_without_pipes_falls_back_to_the_wms(tmp_path):
+    _, done, stats = fetch(tmp_path, gesut_wfs_routes([], []), ["gesut"], files={"map.bin": PNG}, extra=[RZESZOW],
+                           services=local_gesut("https://powiatrzeszowski.geoportal2.pl/map/geoportal/wmsg.php"))
+    assert done["counts"] == {"gesut (rastr)": 1}
+    assert done["warning"] == "GESUT jako rastr (WMS powiatowy) - brak WFS lub brak przewodow w WFS."
+
+
+def test_county_wfs_without_pipes_and_without_wms_gives_no_note(tmp_path):
+    # The user's row names a WFS only; it replaces the compiled row, WMS included.
+    _, done, stats = fetch(tmp_path, gesut_wfs_routes([], []), ["gesut"], extra=[RZESZOW], services=local_gesut("-"))
+    assert "warning" not in done
+    assert requests_to(stats, GESUT_WFS)
+    assert not requests_to(stats, GESUT_WMS)
+
+
+def test_refused_rows_of_the_users_directory_are_reported_and_skipped(tmp_path):
+    run, done, _ = fetch(tmp_path, [route(PRG, prg("0201011"))], ["gesut"],
+                         services="gesut\t0201\thttps://a b.pl/wms\n")
+    assert "VELDRA: services.tsv, wiersz 1: niepoprawny adres uslugi" in run.stderr
+    assert done["warning"] == "GESUT: powiat nie publikuje uslugi w EZiU."
 
 
 def test_utilities_service_without_answer(tmp_path):
