@@ -367,7 +367,8 @@ def test_county_wfs_without_pipes_falls_back_to_the_wms(tmp_path):
 
 def test_county_wfs_without_pipes_and_without_wms_gives_no_note(tmp_path):
     # The user's row names a WFS only; it replaces the compiled row, WMS included.
-    _, done, stats = fetch(tmp_path, gesut_wfs_routes([], []), ["gesut"], extra=[RZESZOW], services=local_gesut("-"))
+    _, done, stats = fetch(tmp_path, gesut_wfs_routes([], []), ["gesut"], files={"map.bin": PNG}, extra=[RZESZOW],
+                           services=local_gesut("-"))
     assert "warning" not in done
     assert requests_to(stats, GESUT_WFS)
     assert not requests_to(stats, GESUT_WMS)
