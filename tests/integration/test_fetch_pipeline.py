@@ -369,7 +369,8 @@ def test_county_wfs_without_pipes_and_without_wms_gives_no_note(tmp_path):
     # The user's row names a WFS only; it replaces the compiled row, WMS included.
     _, done, stats = fetch(tmp_path, gesut_wfs_routes([], []), ["gesut"], files={"map.bin": PNG}, extra=[RZESZOW],
                            services=local_gesut("-"))
-    assert "warning" not in done
+    # Only the completion's own text for an empty result: the phase adds nothing.
+    assert done == {"type": "fetchDone", "counts": {}, "warning": "Nic nie pobrano dla tego obszaru."}
     assert requests_to(stats, GESUT_WFS)
     assert not requests_to(stats, GESUT_WMS)
 
