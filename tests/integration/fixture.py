@@ -79,8 +79,8 @@ class MockServices:
         e = dict(os.environ)
         e["VELDRA_ENDPOINTS"] = str(self.endpoints_file)
         e["VELDRA_HOST_SPACING_MS"] = "0"
-        e.setdefault("XDG_CACHE_HOME", str(self.workdir / "cache-home"))
-        e.setdefault("XDG_CONFIG_HOME", str(self.workdir / "config-home"))
+        e["XDG_CACHE_HOME"] = str(self.workdir / "cache-home")
+        e["XDG_CONFIG_HOME"] = str(self.workdir / "config-home")
         for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"):
             e.pop(k, None)
         e.update(extra or {})
