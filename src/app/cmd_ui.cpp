@@ -72,13 +72,21 @@ class AlertBroker {
              {"kind", r.kind == AlertKind::Warning ? "warning" : "info"}};
     server_.sendText("host", Bridge::serialize(msg));
     std::unique_lock lock(mutex_);
-    // Without a window nobody can answer: the alert counts as dismissed.
+    // Without a window nobody can answer, and a program that is closing
+    // answers nothing more: either way the alert counts as dismissed.
     while (answer_ < 0) {
-      if (!server_.connected("host")) break;
+      if (closing_ || !server_.connected("host")) break;
       cv_.wait_for(lock, std::chrono::milliseconds(200));
     }
     waitingId_ = 0;
     return answer_ < 0 ? 0 : answer_;
+  }
+
+  // Releases a waiting alert for shutdown (any thread).
+  void abandon() {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+    cv_.notify_all();
   }
 
  private:
@@ -88,6 +96,7 @@ class AlertBroker {
   int nextId_ = 0;
   int waitingId_ = 0;
   int answer_ = -1;
+  bool closing_ = false;
 };
 
 class UiHost : public MemoryHost {
@@ -212,6 +221,10 @@ int runUi(const std::vector<std::string>& args) {
   server.attach("host", hostBridge);
   auto pushState = [&] { hostBridge.send("hostState", hostState(host, ui)); };
   auto notice = [&](const std::string& text) { hostBridge.send("notice", json{{"text", text}}); };
+  // What a menu command has to tell the user comes as a modal information alert.
+  auto inform = [&](const std::string& text) {
+    host.showAlert(AlertRequest{AlertKind::Information, "GIS Import", text, {"OK"}});
+  };
 
   PaletteHostHooks hooks;
   hooks.loadUrl = [&](const std::string& url) {
@@ -238,7 +251,7 @@ int runUi(const std::vector<std::string>& args) {
   AddOnServices services;
   services.toggleMapPalette = [] { MapPalette::ToggleFromMenu(); };
   services.openUrl = [](const std::string& url) { platform::openExternal(url); };
-  services.notice = notice;
+  services.notice = inform;
   Initialize(services);
 
   hostBridge.on("hostState", [&](const json&) { return hostState(host, ui); });
@@ -287,6 +300,7 @@ int runUi(const std::vector<std::string>& args) {
     int sig = 0;
     sigwait(&sigs, &sig);
     caught = sig;
+    broker.abandon();
     loop.stop();
   });
   loop.run();

@@ -1,6 +1,6 @@
 // Shared set-up of the browser tests: a `veldra ui` server with a private
 // home, Debian's Chromium through playwright-core, no route to the internet.
-import { spawn } from 'node:child_process';
+import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -22,11 +22,13 @@ export function sleep(ms) { return new Promise((r) => setTimeout(r, ms)); }
 
 // Starts `veldra ui --no-browser` and resolves once it printed its addresses.
 // `prepare(home)` runs before the start (e.g. to spoil the web folder).
-export async function startUi({ args = ['--show-map'], prepare, project } = {}) {
+// `endpoints` names a fixture server's endpoints file to use instead.
+export async function startUi({ args = ['--show-map'], prepare, project, endpoints } = {}) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_web_'));
   for (const d of ['tmp', 'config', 'cache', 'diag']) fs.mkdirSync(path.join(home, d));
   // Every public service is refused inside the transport.
   fs.writeFileSync(path.join(home, 'endpoints.json'), JSON.stringify({ rewrite: [], strict: true }));
+  if (endpoints) fs.copyFileSync(endpoints, path.join(home, 'endpoints.json'));
   if (prepare) prepare(home);
   const env = {
     ...process.env,
@@ -71,6 +73,42 @@ export async function startUi({ args = ['--show-map'], prepare, project } = {}) 
       const code = await done;
       clearTimeout(t);
       return code;
+    },
+  };
+}
+
+// The fixture server with the place scenario's data (tests/web/place_fixture.py
+// writes it from the command-line tests' own fixtures). Resolves with the
+// frame, the centre and a strict endpoints file sending every service to it;
+// the server ends when `stop()` closes its standard input.
+export async function startPlaceFixture() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_fx_'));
+  const facts = JSON.parse(execFileSync('/usr/bin/python3', [path.join(here, 'place_fixture.py'), path.join(dir, 'root')],
+    { encoding: 'utf8' }));
+  const endpoints = path.join(dir, 'endpoints.json');
+  const proc = spawn(veldraBin, ['mock-services', '--root', path.join(dir, 'root'), '--port', '0',
+    '--exit-on-stdin-eof', '--write-endpoints', endpoints], { stdio: ['pipe', 'pipe', 'pipe'] });
+  const port = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('mock-services did not start')), 10000);
+    proc.stdout.on('data', (d) => {
+      out += d;
+      const m = /PORT (\d+)/.exec(out);
+      if (m) { clearTimeout(timer); resolve(Number(m[1])); }
+    });
+    proc.on('exit', (code) => { clearTimeout(timer); reject(new Error('mock-services exited ' + code)); });
+  });
+  const table = JSON.parse(fs.readFileSync(endpoints, 'utf8'));
+  const [origin, alias] = facts.rewrite;
+  table.rewrite = [[origin, `http://127.0.0.1:${port}/${alias}`], ...table.rewrite];
+  fs.writeFileSync(endpoints, JSON.stringify(table));
+  return {
+    ...facts, endpoints, port,
+    async stop() {
+      if (proc.exitCode !== null) return;
+      const done = new Promise((r) => proc.once('exit', r));
+      proc.stdin.end();
+      await done;
     },
   };
 }

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, launchBrowser, newContext, shot, sleep } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -70,11 +70,21 @@ test('menu: map palette toggles without reloading, check mark follows, other com
     await page.waitForSelector('#palette[hidden]', { state: 'attached' });
     await page.waitForFunction(() => !document.querySelector('#menuItems li.checked'));
 
+    // A command's message is a modal alert: the palette steps aside while it
+    // is open, and the command (and with it the main thread) waits for the answer.
+    await menu(page, 'Mapa importu GIS');
+    await page.waitForSelector('#palette:not([hidden])');
     await menu(page, 'Chmura punktow');
     await page.waitForSelector('#modal:not([hidden])');
     assert.match(await page.textContent('#modalText'), /nie jest dostepne w tej wersji\.$/);
+    await page.waitForSelector('#palette[hidden]', { state: 'attached' });
     await shot(page, 'host_notice');
+    await sleep(300);
+    assert.equal(await page.isHidden('#palette'), true, 'palette back before the answer');
     await page.click('#modalButtons button');
+    await page.waitForSelector('#palette:not([hidden])');
+    await page.click('#paletteClose');
+    await page.waitForSelector('#palette[hidden]', { state: 'attached' });
     await menu(page, 'Czyszczenie duplikatow');
     await page.waitForSelector('#modal:not([hidden])');
     assert.match(await page.textContent('#modalText'), /^Czyszczenie duplikatow nie jest dostepne/);
@@ -149,4 +159,98 @@ test('a web folder that cannot be written: diagnostic lines, both report texts, 
     await ctx.close();
     await srv.stop();
   }
+});
+
+test('a tab closed while an alert waits releases the program; the next window works', async () => {
+  const srv = await startUi({ args: [] });
+  const ctx = await newContext(browser);
+  try {
+    const first = await openHost(ctx, srv);
+    await menu(first, 'Chmura punktow');
+    await first.waitForSelector('#modal:not([hidden])');
+    await first.close();
+    const second = await openHost(ctx, srv);
+    await menu(second, 'Czyszczenie duplikatow');
+    await second.waitForSelector('#modal:not([hidden])', { timeout: 10000 });
+    assert.match(await second.textContent('#modalText'), /^Czyszczenie duplikatow nie jest dostepne/);
+    await second.click('#modalButtons button');
+    await second.waitForSelector('#modal[hidden]', { state: 'attached' });
+    assert.deepEqual(second.__errors, []);
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0);
+  }
+});
+
+test('an import through the palette lands in the project; undo takes the whole command back', async () => {
+  const fx = await startPlaceFixture();
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_'));
+  const project = path.join(dir, 'import.json');
+  const srv = await startUi({ args: [], project, endpoints: fx.endpoints });
+  const ctx = await newContext(browser);
+  const gisCounts = (page) => page.evaluate(() => Object.fromEntries([...document.querySelectorAll('#layerTable tbody tr')]
+    .map((tr) => [tr.children[0].textContent, Number(tr.children[tr.children.length - 1].textContent)])
+    .filter(([name]) => name.startsWith('GIS_'))));
+  try {
+    const page = await openHost(ctx, srv);
+    await menu(page, 'Mapa importu GIS');
+    await page.waitForSelector('#palette:not([hidden])');
+    await page.frameLocator('#paletteFrame').locator('#buildTag', { hasText: 'v1.8.0' }).waitFor({ timeout: 10000 });
+    const map = page.frames().find((f) => f.url().includes('/map/map.html'));
+    await map.waitForFunction(() => window.GIS && window.GISBridge);
+    await map.evaluate(() => {
+      window.__recv = [];
+      const r = window.GISBridge.receive;
+      window.GISBridge.receive = (m) => { window.__recv.push(m); r(m); };
+    });
+    // Sends one message as the page does and waits for the first answer of the given types.
+    const ask = async (msg, types) => {
+      const from = await map.evaluate(() => window.__recv.length);
+      await map.evaluate((m) => window.GIS.postMessage(JSON.stringify(m)), msg);
+      const h = await map.waitForFunction(([i, ts]) => window.__recv.slice(i).find((m) => ts.includes(m.type)),
+        [from, types], { timeout: 60000 });
+      return h.jsonValue();
+    };
+
+    const origin = await ask({ type: 'setOrigin', lat: fx.lat, lon: fx.lon }, ['originSet', 'error']);
+    assert.equal(origin.type, 'originSet', JSON.stringify(origin));
+    const done = await ask({ type: 'fetch', bboxWgs84: fx.bbox, layers: ['dzialki', 'budynki', 'teren'], terrainStep: 5 },
+      ['fetchDone']);
+    assert.equal(done.counts.dzialki, 2, JSON.stringify(done));
+    const placed = await ask({ type: 'place' }, ['placeDone', 'error']);
+    assert.equal(placed.type, 'placeDone', JSON.stringify(placed));
+
+    // The host window follows the project: layers with their element counts, undo offered.
+    await page.waitForFunction(() => [...document.querySelectorAll('#layerTable tbody td:first-child')]
+      .some((td) => td.textContent === 'GIS_DZIALKI'), null, { timeout: 5000 });
+    const after = await gisCounts(page);
+    assert.equal(after.GIS_DZIALKI, 2);
+    assert.equal(after.GIS_BUDYNKI, 1);
+    assert.ok(after.GIS_TEREN >= 1, JSON.stringify(after));
+    assert.match(await page.textContent('#btnUndo'), /^Cofnij: \S/);
+    await page.waitForFunction(() => [...document.querySelectorAll('#reportLines li')].some((l) => l.textContent.startsWith('VELDRA')));
+    await shot(page, 'host_placed');
+    await page.click('#paletteClose');
+    await page.waitForSelector('#palette[hidden]', { state: 'attached' });
+    await shot(page, 'host_imported');
+
+    await page.click('#btnUndo');
+    await page.waitForFunction(() => ![...document.querySelectorAll('#layerTable tbody tr')]
+      .some((tr) => tr.children[0].textContent.startsWith('GIS_') && tr.lastElementChild.textContent !== '0'),
+    null, { timeout: 5000 });
+    await shot(page, 'host_undone');
+    // The layers the import created went with it; nothing older is left to undo.
+    assert.deepEqual(await page.locator('#layerTable tbody td:first-child').allTextContents(), ['Domyslna']);
+    assert.equal(await page.isDisabled('#btnUndo'), true);
+    assert.deepEqual(page.__errors, []);
+    await page.close();
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0);
+    await fx.stop();
+  }
+  // What was saved on the way out is the project after the undo: no imported element.
+  const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
+  const gisLayers = new Set(saved.attributes.layers.filter((l) => l.name.startsWith('GIS_')).map((l) => l.index));
+  assert.equal(saved.elements.filter((e) => gisLayers.has(e.layer)).length, 0);
 });
