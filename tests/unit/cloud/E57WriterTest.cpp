@@ -60,11 +60,14 @@ TEST(Crc32c, KnownAnswers) {
 }
 
 TEST(Crc32c, InstructionAndTablePathsAgree) {
-  std::vector<uint8_t> buf(1100);
+  std::vector<uint8_t> buf(5200);
   uint32_t s = 1;
   for (auto& b : buf) b = uint8_t((s = s * 1103515245u + 12345u) >> 16);
+  // Short tails of every kind, and lengths around the three-way blocks (1008 bytes) the
+  // instruction path splits long buffers into.
   for (std::size_t start : {0, 1, 3, 7})
-    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 63, 1020}) {
+    for (std::size_t len : {0, 1, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 63, 335, 336, 337, 1007, 1008, 1009, 1012, 1020,
+                            1024, 2015, 2016, 2017, 3024, 3035, 5100}) {
       SCOPED_TRACE(testing::Message() << start << "+" << len);
       EXPECT_EQ(crc32c(buf.data() + start, len), crc32cTable(buf.data() + start, len));
     }
