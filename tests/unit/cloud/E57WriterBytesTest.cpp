@@ -2,7 +2,9 @@
 // against digests of files written by an earlier, straightforward version of the writer.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <fstream>
 #include <iterator>
 
@@ -160,6 +162,124 @@ TEST(E57WriterBytes, SameFilesAsBefore) {
     }
     EXPECT_EQ(fnv1a(bytes), k.digest);
   }
+}
+
+// ---- field streams: the wide-register version against the point-by-point one ----
+
+struct Packed {
+  std::vector<uint8_t> bytes;
+  e57detail::Extent extent;
+};
+
+// The points in packets of `packet`, as the writer feeds them, through one version.
+Packed pack(const std::vector<CloudPoint>& pts, std::size_t packet, bool vector) {
+  Packed r;
+  r.bytes.assign(15 * pts.size() + 64, 0xEE);
+  std::size_t at = 0;
+  for (std::size_t first = 0; first < pts.size(); first += packet) {
+    const std::size_t k = std::min(packet, pts.size() - first);
+    e57detail::packStreams(pts.data() + first, k, r.bytes.data() + at, r.extent, vector);
+    at += 15 * k;
+  }
+  return r;
+}
+
+uint32_t bitsOf(float f) {
+  uint32_t b;
+  std::memcpy(&b, &f, 4);
+  return b;
+}
+
+void expectSamePacking(const std::vector<CloudPoint>& pts, std::size_t packet) {
+  const Packed wide = pack(pts, packet, true), plain = pack(pts, packet, false);
+  EXPECT_EQ(wide.extent.bad, plain.extent.bad);
+  if (!plain.extent.bad) {
+    EXPECT_TRUE(wide.bytes == plain.bytes);
+    for (int a = 0; a < 3; ++a) {  // bit patterns: the sign of a zero bound counts
+      EXPECT_EQ(bitsOf(wide.extent.lo[a]), bitsOf(plain.extent.lo[a])) << "axis " << a;
+      EXPECT_EQ(bitsOf(wide.extent.hi[a]), bitsOf(plain.extent.hi[a])) << "axis " << a;
+    }
+  }
+}
+
+TEST(E57Streams, WideVersionWritesTheSameBytes) {
+  for (std::size_t n : {1, 2, 3, 4, 5, 7, 8, 9, 31, 1056, 1057, 1058, 3000}) {
+    SCOPED_TRACE(n);
+    // Garbage in the records' padding must not reach the file.
+    std::vector<CloudPoint> pts(n);
+    std::memset(static_cast<void*>(pts.data()), 0xA5, n * sizeof(CloudPoint));
+    const auto values = lcgPoints(n, 100 + n);
+    for (std::size_t i = 0; i < n; ++i) {
+      pts[i].x = values[i].x, pts[i].y = values[i].y, pts[i].z = values[i].z;
+      pts[i].red = values[i].red, pts[i].green = values[i].green, pts[i].blue = values[i].blue;
+      pts[i].classification = values[i].classification;
+    }
+    expectSamePacking(pts, 1057);
+    expectSamePacking(pts, 5);
+  }
+}
+
+TEST(E57Streams, ZeroBoundKeepsTheSignOfTheFirstZero) {
+  // +0 and -0 compare equal, so a bound of zero is whichever came first. Zeros placed in different
+  // lanes of the four-point steps, in the single-point rest of a packet and in a later packet.
+  struct Case {
+    std::size_t n, packet;
+    std::vector<std::pair<std::size_t, double>> zeros;
+  };
+  const Case cases[] = {
+      {16, 1057, {{1, -0.0}, {6, 0.0}}},
+      {16, 1057, {{1, 0.0}, {6, -0.0}}},
+      {16, 1057, {{6, -0.0}, {9, 0.0}, {14, -0.0}}},
+      {16, 1057, {{13, 0.0}, {14, -0.0}, {15, 0.0}}},         // in the rest after the steps
+      {2200, 1057, {{1056, -0.0}, {1060, 0.0}}},               // rest of packet 1, then packet 2
+      {2200, 1057, {{1057, -0.0}, {1058, 0.0}, {5, 1e-30}}},  // tiny values are not zero as floats
+      {2200, 1057, {{2115, -0.0}, {2199, 0.0}}},
+  };
+  for (const Case& c : cases) {
+    for (int sign : {1, -1}) {  // all other values positive (zero is the minimum) or negative (maximum)
+      std::vector<CloudPoint> pts(c.n);
+      for (std::size_t i = 0; i < c.n; ++i) {
+        const double v = sign * (1.0 + double(i));
+        pts[i] = CloudPoint{v, v, v, 1, 2, 3, 0};
+      }
+      for (auto [at, v] : c.zeros) pts[at].x = pts[at].y = pts[at].z = v;
+      SCOPED_TRACE(testing::Message() << c.n << " points, first zero at " << c.zeros.front().first << ", sign " << sign);
+      expectSamePacking(pts, c.packet);
+    }
+  }
+}
+
+TEST(E57Streams, EveryLaneAndTheRestReportValuesOutsideSinglePrecision) {
+  for (double badValue : {1e39, -1e39, std::numeric_limits<double>::infinity(), std::nan("")})
+    for (std::size_t at = 0; at < 11; ++at)
+      for (int axis = 0; axis < 3; ++axis) {
+        std::vector<CloudPoint> pts(11, CloudPoint{1, 2, 3, 4, 5, 6, 0});
+        (axis == 0 ? pts[at].x : axis == 1 ? pts[at].y : pts[at].z) = badValue;
+        for (bool vector : {true, false}) {
+          SCOPED_TRACE(testing::Message() << badValue << " at " << at << " axis " << axis << " vector " << vector);
+          EXPECT_TRUE(pack(pts, 1057, vector).extent.bad);
+        }
+      }
+  // The largest float itself is fine.
+  std::vector<CloudPoint> pts(9, CloudPoint{double(std::numeric_limits<float>::max()), 0, -1, 0, 0, 0, 0});
+  EXPECT_FALSE(pack(pts, 1057, true).extent.bad);
+}
+
+TEST(E57WriterBytes, ZeroBoundsInTheFileKeepTheirSign) {
+  TempDir dir;
+  std::vector<CloudPoint> pts(40, CloudPoint{3, -3, 1, 0, 0, 0, 0});
+  pts[5].x = -0.0;  // first zero: the x minimum is -0
+  pts[22].x = 0.0;
+  pts[9].y = 0.0;  // first zero: the y maximum is +0
+  pts[30].y = -0.0;
+  std::string err;
+  ASSERT_TRUE(writeE57(dir.file("z.e57"), pts, err)) << err;
+  E57Contents c;
+  ASSERT_EQ(readE57Strict(dir.file("z.e57"), c), "");
+  EXPECT_EQ(c.boundsMin[0], 0.0);
+  EXPECT_TRUE(std::signbit(c.boundsMin[0]));
+  EXPECT_EQ(c.boundsMax[1], 0.0);
+  EXPECT_FALSE(std::signbit(c.boundsMax[1]));
 }
 
 }  // namespace
