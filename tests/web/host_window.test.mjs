@@ -176,6 +176,10 @@ test('a tab closed while an alert waits releases the program; the next window wo
     await second.click('#modalButtons button');
     await second.waitForSelector('#modal[hidden]', { state: 'attached' });
     assert.deepEqual(second.__errors, []);
+    // Stopped while an alert waits, with the window still open: the program ends by itself.
+    await menu(second, 'Chmura punktow');
+    await second.waitForSelector('#modal:not([hidden])');
+    assert.equal(await srv.stop(), 0);
   } finally {
     await ctx.close();
     assert.equal(await srv.stop(), 0);
