@@ -1,12 +1,14 @@
 // The writer's output byte for byte: against a file assembled here the slow and obvious way, and
 // against digests of files written by an earlier, straightforward version of the writer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
-#include <limits>
 #include <fstream>
 #include <iterator>
+#include <limits>
 
 #include "cloud/E57Writer.h"
 #include "unit/cloud/E57Check.h"
@@ -162,6 +164,49 @@ TEST(E57WriterBytes, SameFilesAsBefore) {
     }
     EXPECT_EQ(fnv1a(bytes), k.digest);
   }
+}
+
+// Lowers the file size limit of the process for one scope; writes beyond it fail with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lower = saved_;
+    lower.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &lower) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int) = nullptr;
+  bool ok_ = false;
+};
+
+TEST(E57WriterBytes, AFailedWriteAnywhereInTheFileIsReportedAndLeavesNothing) {
+  TempDir dir;
+  const auto pts = lcgPoints(600000, 3);  // about 9 MB: several output blocks
+  // In the first block, a later block, and the last few pages.
+  for (rlim_t limit : {rlim_t(200000), rlim_t(4000000), rlim_t(9000000)}) {
+    SCOPED_TRACE(limit);
+    std::string err;
+    bool written;
+    {
+      FileSizeLimit cap(limit);
+      ASSERT_TRUE(cap.ok());
+      written = writeE57(dir.file("big.e57"), pts, err);
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(err, "Nie mozna zapisac pliku e57.");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  }
+  std::string err;
+  EXPECT_TRUE(writeE57(dir.file("big.e57"), pts, err)) << err;
 }
 
 // ---- field streams: the wide-register version against the point-by-point one ----
