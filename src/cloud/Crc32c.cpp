@@ -4,7 +4,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <nmmintrin.h>
+#include <immintrin.h>
 #define VELDRA_CRC32C_SSE42 1
 #endif
 
@@ -64,10 +64,10 @@ uint32_t shiftLane(const ShiftTable& s, uint32_t c) {
   return s[0][c & 0xFFu] ^ s[1][(c >> 8) & 0xFFu] ^ s[2][(c >> 16) & 0xFFu] ^ s[3][c >> 24];
 }
 
-__attribute__((target("sse4.2"))) uint32_t crc32cSse42(const void* data, std::size_t size) {
+// The register after `size` bytes from `reg` (no inversions).
+__attribute__((target("sse4.2"))) uint32_t updateSse42(uint32_t reg, const unsigned char* p, std::size_t size) {
   static const ShiftTable shift = makeShift();
-  const auto* p = static_cast<const unsigned char*>(data);
-  uint32_t c32 = 0xFFFFFFFFu;
+  uint32_t c32 = reg;
   while (size >= 3 * kLane) {
     uint64_t a = c32, b = 0, c = 0;
     for (std::size_t i = 0; i < kLane; i += 8) {
@@ -100,7 +100,91 @@ __attribute__((target("sse4.2"))) uint32_t crc32cSse42(const void* data, std::si
     size -= 4;
   }
   while (size--) c32 = _mm_crc32_u8(c32, *p++);
-  return ~c32;
+  return c32;
+}
+
+__attribute__((target("sse4.2"))) uint32_t crc32cSse42(const void* data, std::size_t size) {
+  return ~updateSse42(0xFFFFFFFFu, static_cast<const unsigned char*>(data), size);
+}
+
+// Folding with carry-less multiplication, 64 bytes per instruction pair. A 16-byte piece A of the
+// message, read as a polynomial (first bit highest), followed by D more bits contributes
+// A * x^D mod P: A = H x^64 + L is replaced by H (x^(D+64) mod P) + L (x^D mod P), which fits in
+// 128 bits again and is xored onto the piece D bits further on. The instruction multiplies
+// bit-reflected operands and returns the product shifted by one, hence the constants x^(D+63)
+// and x^(D-1). What is left at the end is 16 bytes with the same remainder as everything before;
+// the CRC32 instruction reduces it and takes the tail.
+uint64_t reflectedPower(unsigned n) {
+  uint32_t v = 1;  // x^n mod P, bit d = coefficient of x^d
+  for (unsigned i = 0; i < n; ++i) v = (v << 1) ^ ((v & 0x80000000u) ? 0x1EDC6F41u : 0u);
+  uint64_t r = 0;
+  for (int d = 0; d < 32; ++d)
+    if (v >> d & 1u) r |= uint64_t(1) << (63 - d);
+  return r;
+}
+
+struct FoldConstants {
+  alignas(64) uint64_t by2048[8];  // per 128-bit lane: {H factor, L factor}
+  alignas(64) uint64_t by512[8];
+  alignas(64) uint64_t lanes[8];   // lanes 0..2 onto lane 3; lane 3 itself is taken as it is
+};
+
+FoldConstants makeFoldConstants() {
+  FoldConstants k{};
+  for (int l = 0; l < 4; ++l) {
+    k.by2048[2 * l] = reflectedPower(2048 + 63), k.by2048[2 * l + 1] = reflectedPower(2047);
+    k.by512[2 * l] = reflectedPower(512 + 63), k.by512[2 * l + 1] = reflectedPower(511);
+    const unsigned d = (3 - l) * 128;
+    if (l < 3) k.lanes[2 * l] = reflectedPower(d + 63), k.lanes[2 * l + 1] = reflectedPower(d - 1);
+  }
+  return k;
+}
+
+#define VELDRA_FOLD_TARGET __attribute__((target("avx512f,vpclmulqdq,sse4.2")))
+
+VELDRA_FOLD_TARGET inline __m512i fold(__m512i acc, __m512i k, __m512i next) {
+  return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(acc, k, 0x00), _mm512_clmulepi64_epi128(acc, k, 0x11),
+                                   next, 0x96);  // three-way xor
+}
+
+VELDRA_FOLD_TARGET uint32_t crc32cFold(const void* data, std::size_t size) {
+  if (size < 256) return crc32cSse42(data, size);
+  static const FoldConstants k = makeFoldConstants();
+  const auto* p = static_cast<const unsigned char*>(data);
+  const __m512i by2048 = _mm512_load_si512(k.by2048), by512 = _mm512_load_si512(k.by512);
+  __m512i a0 = _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_set_epi64(0, 0, 0, 0, 0, 0, 0, 0xFFFFFFFFu));
+  __m512i a1 = _mm512_loadu_si512(p + 64), a2 = _mm512_loadu_si512(p + 128), a3 = _mm512_loadu_si512(p + 192);
+  p += 256;
+  size -= 256;
+  while (size >= 256) {
+    a0 = fold(a0, by2048, _mm512_loadu_si512(p));
+    a1 = fold(a1, by2048, _mm512_loadu_si512(p + 64));
+    a2 = fold(a2, by2048, _mm512_loadu_si512(p + 128));
+    a3 = fold(a3, by2048, _mm512_loadu_si512(p + 192));
+    p += 256;
+    size -= 256;
+  }
+  __m512i a = fold(fold(fold(a0, by512, a1), by512, a2), by512, a3);
+  while (size >= 64) {
+    a = fold(a, by512, _mm512_loadu_si512(p));
+    p += 64;
+    size -= 64;
+  }
+  const __m512i lanes = _mm512_load_si512(k.lanes);
+  const __m512i t = _mm512_xor_si512(_mm512_clmulepi64_epi128(a, lanes, 0x00), _mm512_clmulepi64_epi128(a, lanes, 0x11));
+  // Zero-masked extracts: g++ 12 warns about the undefined source register of the plain ones.
+  const __m128i r = _mm_xor_si128(
+      _mm_xor_si128(_mm512_maskz_extracti32x4_epi32(0xF, t, 0), _mm512_maskz_extracti32x4_epi32(0xF, t, 1)),
+      _mm_xor_si128(_mm512_maskz_extracti32x4_epi32(0xF, t, 2), _mm512_maskz_extracti32x4_epi32(0xF, a, 3)));
+  uint64_t reg = _mm_crc32_u64(0, uint64_t(_mm_cvtsi128_si64(r)));
+  reg = _mm_crc32_u64(reg, uint64_t(_mm_extract_epi64(r, 1)));
+  return ~updateSse42(uint32_t(reg), p, size);
+}
+
+bool haveFold() {
+  static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq") &&
+                          __builtin_cpu_supports("sse4.2");
+  return yes;
 }
 
 bool haveSse42() {
@@ -113,7 +197,31 @@ bool haveSse42() {
 
 uint32_t crc32c(const void* data, std::size_t size) {
 #ifdef VELDRA_CRC32C_SSE42
+  if (haveFold()) return crc32cFold(data, size);
   if (haveSse42()) return crc32cSse42(data, size);
+#endif
+  return crc32cTable(data, size);
+}
+
+bool crc32cAvailable(Crc32cMethod m) {
+  switch (m) {
+    case Crc32cMethod::Table:
+      return true;
+#ifdef VELDRA_CRC32C_SSE42
+    case Crc32cMethod::Instruction:
+      return haveSse42();
+    case Crc32cMethod::Folding:
+      return haveFold();
+#endif
+    default:
+      return false;
+  }
+}
+
+uint32_t crc32cBy(Crc32cMethod m, const void* data, std::size_t size) {
+#ifdef VELDRA_CRC32C_SSE42
+  if (m == Crc32cMethod::Folding && haveFold()) return crc32cFold(data, size);
+  if (m == Crc32cMethod::Instruction && haveSse42()) return crc32cSse42(data, size);
 #endif
   return crc32cTable(data, size);
 }

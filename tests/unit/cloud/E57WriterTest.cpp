@@ -59,18 +59,30 @@ TEST(Crc32c, KnownAnswers) {
   EXPECT_EQ(crc32cTable(odd.data(), odd.size()), ~bytewise);
 }
 
-TEST(Crc32c, InstructionAndTablePathsAgree) {
+TEST(Crc32c, EveryMethodAgreesWithTheTable) {
   std::vector<uint8_t> buf(5200);
   uint32_t s = 1;
   for (auto& b : buf) b = uint8_t((s = s * 1103515245u + 12345u) >> 16);
-  // Short tails of every kind, and lengths around the three-way blocks (1008 bytes) the
-  // instruction path splits long buffers into.
-  for (std::size_t start : {0, 1, 3, 7})
-    for (std::size_t len : {0, 1, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 63, 335, 336, 337, 1007, 1008, 1009, 1012, 1020,
-                            1024, 2015, 2016, 2017, 3024, 3035, 5100}) {
-      SCOPED_TRACE(testing::Message() << start << "+" << len);
-      EXPECT_EQ(crc32c(buf.data() + start, len), crc32cTable(buf.data() + start, len));
+  // Short tails of every kind, the three-way blocks of the instruction (1008 bytes), the 256-byte
+  // start and 64-byte steps of the folding, and lengths on both sides of each.
+  const std::size_t lengths[] = {0,   1,   3,   4,   5,   7,   8,    9,    12,   15,   16,   17,   63,   64,  255,
+                                 256, 257, 319, 320, 335, 336, 337,  511,  512,  513,  767,  768,  1007, 1008,
+                                 1009, 1012, 1020, 1023, 1024, 2015, 2016, 2017, 3024, 3035, 4095, 5100};
+  for (Crc32cMethod m : {Crc32cMethod::Instruction, Crc32cMethod::Folding}) {
+    if (!crc32cAvailable(m)) continue;
+    for (std::size_t start : {0, 1, 3, 7})
+      for (std::size_t len : lengths) {
+        SCOPED_TRACE(testing::Message() << "method " << int(m) << ", " << start << "+" << len);
+        EXPECT_EQ(crc32cBy(m, buf.data() + start, len), crc32cTable(buf.data() + start, len));
+      }
+    // Runs of equal bytes: a wrongly placed initial value or dropped lane shows up here too.
+    for (uint8_t fill : {0x00, 0xFF}) {
+      std::vector<uint8_t> same(1020, fill);
+      EXPECT_EQ(crc32cBy(m, same.data(), same.size()), crc32cTable(same.data(), same.size()));
     }
+  }
+  EXPECT_TRUE(crc32cAvailable(Crc32cMethod::Table));
+  EXPECT_EQ(crc32cBy(Crc32cMethod::Table, "123456789", 9), 0xE3069283u);
   EXPECT_EQ(crc32cTable("123456789", 9), 0xE3069283u);
 }
 
