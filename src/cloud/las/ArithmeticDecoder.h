@@ -1,10 +1,12 @@
 #pragma once
 
 // Adaptive binary arithmetic decoding as used by LASzip: 32-bit range decoder with byte-wise
-// renormalisation, adaptive multi-symbol models (with a lookup table above 16 symbols) and
+// renormalisation, adaptive multi-symbol models (with a lookup table) and
 // adaptive bit models.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #if defined(__GNUC__)
@@ -36,20 +38,17 @@ class SymbolModel {
   void setup() {
     pending_ = false;
     lastSymbol_ = symbols_ - 1;
-    if (symbols_ > 16) {
-      // The lookup table only narrows the search; a finer one than usual resolves most
-      // symbols without any search steps and decodes the same values.
-      uint32_t tableBits = 3;
-      while (symbols_ > (1u << (tableBits - 1)) && tableBits < 12) ++tableBits;
-      tableSize_ = 1u << tableBits;
-      tableShift_ = kDmLengthShift - tableBits;
-      table_.assign(tableSize_ + 2, 0);
-    } else {
-      tableSize_ = tableShift_ = 0;
-      table_.clear();
-    }
-    distribution_.assign(symbols_, 0);
-    counts_.assign(symbols_, 1);
+    // The lookup table only narrows the search. Every model has one, at least twice as fine as
+    // the symbol count, so most symbols resolve without search steps (whose outcomes the CPU
+    // cannot predict); the decoded values are the same as with a plain search.
+    uint32_t tableBits = 3;
+    while (symbols_ > (1u << (tableBits - 1)) && tableBits < 12) ++tableBits;
+    tableSize_ = 1u << tableBits;
+    tableShift_ = kDmLengthShift - tableBits;
+    table_.assign(tableSize_ + 2, 0);
+    // One spare entry past the last symbol: reading the next symbol's start is always in bounds.
+    entries_.assign(symbols_ + 1, kOneCount);
+    entries_[symbols_] = 0;
     totalCount_ = 0;
     updateCycle_ = symbols_;
     update();
@@ -58,28 +57,36 @@ class SymbolModel {
 
   void update() {
     totalCount_ += updateCycle_;
+    uint32_t* e = entries_.data();
     if (totalCount_ > kDmMaxCount) {
       totalCount_ = 0;
-      for (uint32_t n = 0; n < symbols_; ++n) totalCount_ += (counts_[n] = (counts_[n] + 1) >> 1);
+      for (uint32_t n = 0; n < symbols_; ++n) {
+        const uint32_t count = ((e[n] >> 16) + 1) >> 1;
+        e[n] = count << 16;
+        totalCount_ += count;
+      }
     }
     const uint32_t scale = 0x80000000u / totalCount_;
+    // table_[t] becomes the last symbol whose interval starts at or below t << tableShift_:
+    // one less than the number of symbols starting in an earlier slot. Counted, then summed,
+    // so that building it takes no data-dependent branches.
+    uint16_t* table = table_.data();
+    std::fill(table, table + tableSize_ + 2, uint16_t{0});
     uint32_t sum = 0;
-    if (tableSize_ == 0) {
-      for (uint32_t k = 0; k < symbols_; ++k) {
-        distribution_[k] = (scale * sum) >> (31 - kDmLengthShift);
-        sum += counts_[k];
-      }
-    } else {
-      uint32_t s = 0;
-      for (uint32_t k = 0; k < symbols_; ++k) {
-        distribution_[k] = (scale * sum) >> (31 - kDmLengthShift);
-        sum += counts_[k];
-        const uint32_t w = distribution_[k] >> tableShift_;
-        while (s < w) table_[++s] = k - 1;
-      }
-      table_[0] = 0;
-      while (s <= tableSize_) table_[++s] = symbols_ - 1;
+    for (uint32_t k = 0; k < symbols_; ++k) {
+      const uint32_t d = (scale * sum) >> (31 - kDmLengthShift);
+      const uint32_t count = e[k] >> 16;
+      e[k] = (count << 16) | d;
+      sum += count;
+      ++table[d >> tableShift_];
     }
+    uint32_t below = 0;
+    for (uint32_t t = 0; t < tableSize_ + 2; ++t) {
+      const uint32_t here = table[t];
+      table[t] = static_cast<uint16_t>(below - 1);
+      below += here;
+    }
+    table[0] = 0;
     updateCycle_ = (5 * updateCycle_) >> 2;
     const uint32_t maxCycle = (symbols_ + 6) << 3;
     if (updateCycle_ > maxCycle) updateCycle_ = maxCycle;
@@ -88,7 +95,12 @@ class SymbolModel {
 
  private:
   friend class ArithmeticDecoder;
-  std::vector<uint32_t> distribution_, counts_, table_;
+  // Per symbol the start of its interval (low 16 bits, below 2^15) and its count (high 16
+  // bits; counts are halved once they sum past 2^15, so a count stays below 2^15 plus one
+  // update cycle). Kept together to halve the cache lines a decode touches.
+  static constexpr uint32_t kOneCount = 1u << 16;
+  std::vector<uint32_t> entries_;
+  std::vector<uint16_t> table_;
   uint32_t symbols_ = 0, lastSymbol_ = 0, totalCount_ = 0, updateCycle_ = 0, symbolsUntilUpdate_ = 0;
   uint32_t tableSize_ = 0, tableShift_ = 0;
   bool pending_ = true;
@@ -139,78 +151,60 @@ class ArithmeticDecoder {
 
   VELDRA_LAS_INLINE uint32_t decodeBit(BitModel& m) {
     const uint32_t x = m.bit0Prob_ * (length_ >> kBmLengthShift);
-    uint32_t sym;
-    if (value_ < x) {
-      sym = 0;
-      length_ = x;
-      ++m.bit0Count_;
-    } else {
-      sym = 1;
-      value_ -= x;
-      length_ -= x;
-    }
-    if (length_ < kAcMinLength) renorm();
+    // Selects instead of branches: the outcome is as unpredictable as the data.
+    const uint32_t sym = value_ >= x ? 1u : 0u;
+    value_ -= sym ? x : 0u;
+    length_ = sym ? length_ - x : x;
+    m.bit0Count_ += sym ^ 1u;
+    normalize();
     if (--m.bitsUntilUpdate_ == 0) m.update();
     return sym;
   }
 
   VELDRA_LAS_INLINE uint32_t decodeSymbol(SymbolModel& m) {
     if (m.pending_) m.setup();
-    uint32_t n, sym, x, y = length_;
-    if (m.tableSize_ != 0) {
-      const uint32_t dv = value_ / (length_ >>= kDmLengthShift);
-      uint32_t t = dv >> m.tableShift_;
-      if (t > m.tableSize_) t = m.tableSize_;  // only corrupt input gets here
-      sym = m.table_[t];
-      n = m.table_[t + 1] + 1;
-      while (n > sym + 1) {
+    const uint32_t l = length_ >> kDmLengthShift;
+    const uint32_t dv = value_ / l;
+    uint32_t t = dv >> m.tableShift_;
+    if (t > m.tableSize_) t = m.tableSize_;  // only corrupt input gets here
+    uint32_t sym = m.table_[t];
+    const uint32_t* e = m.entries_.data();
+    const uint32_t n0 = m.table_[t + 1] + 1u;
+    if (n0 > sym + 1) [[unlikely]] {
+      uint32_t n = n0;
+      do {
         const uint32_t k = (sym + n) >> 1;
-        if (m.distribution_[k] > dv)
+        if ((e[k] & 0xFFFFu) > dv)
           n = k;
         else
           sym = k;
-      }
-      x = m.distribution_[sym] * length_;
-      if (sym != m.lastSymbol_) y = m.distribution_[sym + 1] * length_;
-    } else {
-      x = sym = 0;
-      length_ >>= kDmLengthShift;
-      n = m.symbols_;
-      uint32_t k = n >> 1;
-      do {
-        const uint32_t z = length_ * m.distribution_[k];
-        if (z > value_) {
-          n = k;
-          y = z;
-        } else {
-          sym = k;
-          x = z;
-        }
-      } while ((k = (sym + n) >> 1) != sym);
+      } while (n > sym + 1);
     }
+    const uint32_t here = e[sym];
+    const uint32_t x = (here & 0xFFFFu) * l;
+    const uint32_t next = (e[sym + 1] & 0xFFFFu) * l;
+    const uint32_t isLast = 0u - static_cast<uint32_t>(sym == m.lastSymbol_);
+    const uint32_t y = next ^ ((next ^ length_) & isLast);
     value_ -= x;
     length_ = y - x;
-    if (length_ < kAcMinLength) renorm();
-    ++m.counts_[sym];
+    normalize();
+    m.entries_[sym] = here + SymbolModel::kOneCount;
     if (--m.symbolsUntilUpdate_ == 0) m.update();
     return sym;
   }
 
-  uint32_t readBits(uint32_t bits) {
-    if (bits > 19) {
+  VELDRA_LAS_INLINE uint32_t readBits(uint32_t bits) {
+    if (bits > 19) [[unlikely]] {
       const uint32_t low = readShort();
-      return (readBits(bits - 16) << 16) | low;
+      return (readBitsUpTo19(bits - 16) << 16) | low;
     }
-    const uint32_t sym = value_ / (length_ >>= bits);
-    value_ -= length_ * sym;
-    if (length_ < kAcMinLength) renorm();
-    return sym;
+    return readBitsUpTo19(bits);
   }
 
-  uint32_t readShort() {
+  VELDRA_LAS_INLINE uint32_t readShort() {
     const uint32_t sym = value_ / (length_ >>= 16);
     value_ -= length_ * sym;
-    renorm();
+    normalize();
     return sym & 0xFFFFu;
   }
 
@@ -220,12 +214,34 @@ class ArithmeticDecoder {
   }
 
  private:
-  uint8_t byte() {
+  VELDRA_LAS_INLINE uint32_t readBitsUpTo19(uint32_t bits) {
+    const uint32_t sym = value_ / (length_ >>= bits);
+    value_ -= length_ * sym;
+    normalize();
+    return sym;
+  }
+
+  VELDRA_LAS_INLINE uint8_t byte() {
     if (p_ < end_) return *p_++;
     ++overrun_;
     return 0;
   }
-  void renorm() {
+  // Brings length_ back to at least kAcMinLength. Away from the end of the input this takes
+  // no data-dependent branch: how many bytes to shift in follows from the leading zeros.
+  VELDRA_LAS_INLINE void normalize() {
+    if (end_ - p_ >= 4) [[likely]] {
+      const uint32_t bits = (static_cast<uint32_t>(__builtin_clz(length_)) >> 3) << 3;
+      uint32_t next;
+      std::memcpy(&next, p_, 4);
+      next = __builtin_bswap32(next);
+      value_ = static_cast<uint32_t>(((uint64_t{value_} << 32) | next) >> (32 - bits));
+      length_ <<= bits;
+      p_ += bits >> 3;
+    } else if (length_ < kAcMinLength) {
+      renorm();
+    }
+  }
+  VELDRA_LAS_INLINE void renorm() {
     do {
       value_ = (value_ << 8) | byte();
     } while ((length_ <<= 8) < kAcMinLength);
@@ -278,35 +294,29 @@ class IntegerDecompressor {
     corrector0_.init();
   }
 
-  int32_t decompress(ArithmeticDecoder& dec, int32_t pred, uint32_t context = 0) {
+  VELDRA_LAS_INLINE int32_t decompress(ArithmeticDecoder& dec, int32_t pred, uint32_t context = 0) {
     uint32_t real = static_cast<uint32_t>(pred) + static_cast<uint32_t>(readCorrector(dec, bitsModels_[context]));
-    if (static_cast<int32_t>(real) < 0)
-      real += corrRange_;
-    else if (real >= corrRange_)
-      real -= corrRange_;
+    const uint32_t under = 0u - static_cast<uint32_t>(static_cast<int32_t>(real) < 0);
+    const uint32_t over = 0u - static_cast<uint32_t>(real >= corrRange_);
+    real += (corrRange_ & under) - (corrRange_ & over & ~under);
     return static_cast<int32_t>(real);
   }
 
   uint32_t k() const { return k_; }
 
  private:
-  int32_t readCorrector(ArithmeticDecoder& dec, SymbolModel& bitsModel) {
-    k_ = dec.decodeSymbol(bitsModel);
-    if (k_ == 0) return static_cast<int32_t>(dec.decodeBit(corrector0_));
-    if (k_ >= 32) return corrMin_;
-    uint32_t c;
-    if (k_ <= bitsHigh_) {
-      c = dec.decodeSymbol(correctors_[k_]);
-    } else {
-      const uint32_t k1 = k_ - bitsHigh_;
-      c = dec.decodeSymbol(correctors_[k_]);
+  VELDRA_LAS_INLINE int32_t readCorrector(ArithmeticDecoder& dec, SymbolModel& bitsModel) {
+    const uint32_t k = k_ = dec.decodeSymbol(bitsModel);
+    if (k == 0) return static_cast<int32_t>(dec.decodeBit(corrector0_));
+    if (k >= 32) return corrMin_;
+    uint32_t c = dec.decodeSymbol(correctors_[k]);
+    if (k > bitsHigh_) {
+      const uint32_t k1 = k - bitsHigh_;
       c = (c << k1) | dec.readBits(k1);
     }
     // c lies in [0, 2^k): the upper half are positive differences, the lower half negative.
-    if (c >= (1u << (k_ - 1)))
-      c += 1;
-    else
-      c -= (1u << k_) - 1;
+    const uint32_t negative = 0u - static_cast<uint32_t>(c < (1u << (k - 1)));
+    c = c + 1 - ((1u << k) & negative);
     return static_cast<int32_t>(c);
   }
 

@@ -157,21 +157,18 @@ bool ChunkedDecoder::readChunkTable(const LasHeader& h, const LaszipVlr& vlr, st
 class PointwiseDecoder final : public ChunkedDecoder {
  public:
   using ChunkedDecoder::ChunkedDecoder;
-  std::vector<std::unique_ptr<PointwiseItem>> items;
-  std::vector<uint32_t> offsets;
+  std::unique_ptr<PointwiseRecordDecoder> records;
 
  private:
   bool startChunk(const Chunk& c, uint8_t* record, std::string* error) override {
     if (!loadChunk(c, error)) return false;
     std::memcpy(record, buf_.data(), recordLength_);  // chunk bytes >= record length, checked
-    for (size_t i = 0; i < items.size(); ++i) items[i]->init(buf_.data() + offsets[i]);
+    records->init(buf_.data());
     dec_.init(buf_.data() + recordLength_, buf_.data() + buf_.size());
     left_ = c.points - 1;
     return true;
   }
-  void decodePoint(uint8_t* record) override {
-    for (size_t i = 0; i < items.size(); ++i) items[i]->decode(dec_, record + offsets[i]);
-  }
+  void decodePoint(uint8_t* record) override { records->decode(dec_, record); }
   uint32_t overrun() const override { return dec_.overrun(); }
 
   ArithmeticDecoder dec_;
@@ -318,22 +315,20 @@ std::unique_ptr<LazDecoder> LazDecoder::create(ByteSource& src, const LasHeader&
       return nullptr;
     }
     auto d = std::make_unique<PointwiseDecoder>(src, h);
+    uint32_t extraBytes = 0;
     for (const auto& it : vlr.items) {
       if (!checkItem(it, LazItemType::Point10, 20, 2, error) || !checkItem(it, LazItemType::GpsTime11, 8, 2, error) ||
           !checkItem(it, LazItemType::Rgb12, 6, 2, error))
         return nullptr;
-      if (it.type == static_cast<uint16_t>(LazItemType::Byte) && it.version != 2) {
-        fail(error, "BYTE item version " + std::to_string(it.version) + " is not supported");
-        return nullptr;
-      }
-      switch (static_cast<LazItemType>(it.type)) {
-        case LazItemType::Point10: d->items.push_back(std::make_unique<Point10Item>()); break;
-        case LazItemType::GpsTime11: d->items.push_back(std::make_unique<GpsTime11Item>()); break;
-        case LazItemType::Rgb12: d->items.push_back(std::make_unique<Rgb12Item>()); break;
-        default: d->items.push_back(std::make_unique<ByteItem>(it.size)); break;
+      if (it.type == static_cast<uint16_t>(LazItemType::Byte)) {
+        if (it.version != 2) {
+          fail(error, "BYTE item version " + std::to_string(it.version) + " is not supported");
+          return nullptr;
+        }
+        extraBytes = it.size;
       }
     }
-    d->offsets = offsets;
+    d->records = makePointwiseRecordDecoder(f == 1 || f == 3, f == 2 || f == 3, extraBytes);
     if (!d->readChunkTable(h, vlr, error)) return nullptr;
     return d;
   }

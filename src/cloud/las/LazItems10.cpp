@@ -24,71 +24,13 @@ const uint8_t kReturnMap6[16][16] = {
     {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
     {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5}};
 
-namespace {
-
-
-inline uint32_t clampByte(int32_t v) { return v < 0 ? 0u : (v > 255 ? 255u : static_cast<uint32_t>(v)); }
-
-}  // namespace
-
-void Median5::add(int32_t x) {
-  auto& v = v_;
-  if (high_) {
-    if (x < v[2]) {
-      v[4] = v[3];
-      v[3] = v[2];
-      if (x < v[0]) {
-        v[2] = v[1];
-        v[1] = v[0];
-        v[0] = x;
-      } else if (x < v[1]) {
-        v[2] = v[1];
-        v[1] = x;
-      } else {
-        v[2] = x;
-      }
-    } else {
-      if (x < v[3]) {
-        v[4] = v[3];
-        v[3] = x;
-      } else {
-        v[4] = x;
-      }
-      high_ = false;
-    }
-  } else {
-    if (v[2] < x) {
-      v[0] = v[1];
-      v[1] = v[2];
-      if (v[4] < x) {
-        v[2] = v[3];
-        v[3] = v[4];
-        v[4] = x;
-      } else if (v[3] < x) {
-        v[2] = v[3];
-        v[3] = x;
-      } else {
-        v[2] = x;
-      }
-    } else {
-      if (v[1] < x) {
-        v[0] = v[1];
-        v[1] = x;
-      } else {
-        v[0] = x;
-      }
-      high_ = true;
-    }
-  }
-}
-
 // ---- POINT10 ----
 
 Point10Item::Point10Item() : bitByte_(256), classification_(256), userData_(256) {}
 
-SymbolModel& Point10Item::lazyModel(std::vector<std::unique_ptr<SymbolModel>>& set, uint8_t key) {
+VELDRA_LAS_INLINE SymbolModel& Point10Item::lazyModel(std::vector<std::unique_ptr<SymbolModel>>& set, uint8_t key) {
   auto& m = set[key];
-  if (!m) m = std::make_unique<SymbolModel>(256);
+  if (!m) [[unlikely]] m = std::make_unique<SymbolModel>(256);
   return *m;
 }
 
@@ -113,7 +55,7 @@ void Point10Item::init(const uint8_t* first) {
   std::memcpy(last_, first, 20);
 }
 
-void Point10Item::decode(ArithmeticDecoder& dec, uint8_t* out) {
+VELDRA_LAS_INLINE void Point10Item::decode(ArithmeticDecoder& dec, uint8_t* out) {
   const uint32_t changed = dec.decodeSymbol(changed_);
   uint32_t r, n, m, l;
   if (changed != 0) {
@@ -191,7 +133,7 @@ inline int64_t add64(int64_t a, int64_t b) {
 }
 }  // namespace
 
-void GpsTime11Item::decode(ArithmeticDecoder& dec, uint8_t* out) {
+VELDRA_LAS_INLINE void GpsTime11Item::decode(ArithmeticDecoder& dec, uint8_t* out) {
   // A sequence switch is followed by the value in the new sequence; writers never chain
   // switches, the bound only keeps corrupt data from looping.
   for (int guard = 0; guard < 8; ++guard) {
@@ -267,64 +209,13 @@ void GpsTime11Item::decode(ArithmeticDecoder& dec, uint8_t* out) {
 
 // ---- RGB12 ----
 
-void decodeRgbDiff(ArithmeticDecoder& dec, uint32_t sym, SymbolModel* diffModels, const uint16_t* last,
-                   uint16_t* item) {
-  uint32_t corr;
-  int32_t diff;
-  if (sym & 1) {
-    corr = dec.decodeSymbol(diffModels[0]);
-    item[0] = static_cast<uint16_t>((corr + (last[0] & 255)) & 255);
-  } else {
-    item[0] = last[0] & 0xFF;
-  }
-  if (sym & 2) {
-    corr = dec.decodeSymbol(diffModels[1]);
-    item[0] |= static_cast<uint16_t>(((corr + (last[0] >> 8)) & 255) << 8);
-  } else {
-    item[0] |= last[0] & 0xFF00;
-  }
-  if (sym & 64) {
-    diff = (item[0] & 0xFF) - (last[0] & 0xFF);
-    if (sym & 4) {
-      corr = dec.decodeSymbol(diffModels[2]);
-      item[1] = static_cast<uint16_t>((corr + clampByte(diff + (last[1] & 255))) & 255);
-    } else {
-      item[1] = last[1] & 0xFF;
-    }
-    if (sym & 16) {
-      corr = dec.decodeSymbol(diffModels[4]);
-      diff = (diff + ((item[1] & 0xFF) - (last[1] & 0xFF))) / 2;
-      item[2] = static_cast<uint16_t>((corr + clampByte(diff + (last[2] & 255))) & 255);
-    } else {
-      item[2] = last[2] & 0xFF;
-    }
-    diff = (item[0] >> 8) - (last[0] >> 8);
-    if (sym & 8) {
-      corr = dec.decodeSymbol(diffModels[3]);
-      item[1] |= static_cast<uint16_t>(((corr + clampByte(diff + (last[1] >> 8))) & 255) << 8);
-    } else {
-      item[1] |= last[1] & 0xFF00;
-    }
-    if (sym & 32) {
-      corr = dec.decodeSymbol(diffModels[5]);
-      diff = (diff + ((item[1] >> 8) - (last[1] >> 8))) / 2;
-      item[2] |= static_cast<uint16_t>(((corr + clampByte(diff + (last[2] >> 8))) & 255) << 8);
-    } else {
-      item[2] |= last[2] & 0xFF00;
-    }
-  } else {
-    item[1] = item[0];
-    item[2] = item[0];
-  }
-}
-
 void Rgb12Item::init(const uint8_t* first) {
   used_.init(128);
   for (auto& m : diff_) m.init(256);
   std::memcpy(last_, first, 6);
 }
 
-void Rgb12Item::decode(ArithmeticDecoder& dec, uint8_t* out) {
+VELDRA_LAS_INLINE void Rgb12Item::decode(ArithmeticDecoder& dec, uint8_t* out) {
   uint16_t item[3];
   decodeRgbDiff(dec, dec.decodeSymbol(used_), diff_, last_, item);
   std::memcpy(last_, item, 6);
@@ -338,11 +229,71 @@ void ByteItem::init(const uint8_t* first) {
   std::memcpy(last_.data(), first, count_);
 }
 
-void ByteItem::decode(ArithmeticDecoder& dec, uint8_t* out) {
+VELDRA_LAS_INLINE void ByteItem::decode(ArithmeticDecoder& dec, uint8_t* out) {
   for (uint32_t i = 0; i < count_; ++i) {
     last_[i] = static_cast<uint8_t>(last_[i] + dec.decodeSymbol(models_[i]));
     out[i] = last_[i];
   }
+}
+
+// ---- whole records ----
+
+namespace {
+
+template <bool kGps, bool kRgb, bool kBytes>
+class PointwiseRecords final : public PointwiseRecordDecoder {
+ public:
+  explicit PointwiseRecords(uint32_t extraBytes) : bytes_(kBytes ? extraBytes : 0) {}
+
+  void init(const uint8_t* first) override {
+    point_.init(first);
+    first += 20;
+    if constexpr (kGps) {
+      gps_.init(first);
+      first += 8;
+    }
+    if constexpr (kRgb) {
+      rgb_.init(first);
+      first += 6;
+    }
+    if constexpr (kBytes) bytes_.init(first);
+  }
+
+  void decode(ArithmeticDecoder& dec, uint8_t* record) override {
+    // A local copy lets the compiler keep the coder state in registers for the whole record.
+    ArithmeticDecoder d = dec;
+    point_.decode(d, record);
+    record += 20;
+    if constexpr (kGps) {
+      gps_.decode(d, record);
+      record += 8;
+    }
+    if constexpr (kRgb) {
+      rgb_.decode(d, record);
+      record += 6;
+    }
+    if constexpr (kBytes) bytes_.decode(d, record);
+    dec = d;
+  }
+
+ private:
+  Point10Item point_;
+  GpsTime11Item gps_;
+  Rgb12Item rgb_;
+  ByteItem bytes_;
+};
+
+template <bool kGps, bool kRgb>
+std::unique_ptr<PointwiseRecordDecoder> makeWith(uint32_t extraBytes) {
+  if (extraBytes > 0) return std::make_unique<PointwiseRecords<kGps, kRgb, true>>(extraBytes);
+  return std::make_unique<PointwiseRecords<kGps, kRgb, false>>(0);
+}
+
+}  // namespace
+
+std::unique_ptr<PointwiseRecordDecoder> makePointwiseRecordDecoder(bool gps, bool rgb, uint32_t extraBytes) {
+  if (gps) return rgb ? makeWith<true, true>(extraBytes) : makeWith<true, false>(extraBytes);
+  return rgb ? makeWith<false, true>(extraBytes) : makeWith<false, false>(extraBytes);
 }
 
 }  // namespace veldra::las

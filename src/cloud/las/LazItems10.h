@@ -20,26 +20,31 @@ class Median5 {
     high_ = true;
   }
   int32_t get() const { return v_[2]; }
-  void add(int32_t x);
+  VELDRA_LAS_INLINE void add(int32_t x);
 
  private:
   std::array<int32_t, 5> v_{};
   bool high_ = true;
 };
 
-class PointwiseItem {
+// Decodes whole records of one pointwise point format: all items of a point in one pass over
+// one arithmetic decoder.
+class PointwiseRecordDecoder {
  public:
-  virtual ~PointwiseItem() = default;
-  // Resets the models and takes the chunk's raw first record of this item.
+  virtual ~PointwiseRecordDecoder() = default;
+  // Resets the models and takes the chunk's raw first record.
   virtual void init(const uint8_t* first) = 0;
-  virtual void decode(ArithmeticDecoder& dec, uint8_t* out) = 0;
+  virtual void decode(ArithmeticDecoder& dec, uint8_t* record) = 0;
 };
 
-class Point10Item final : public PointwiseItem {
+// Records are POINT10, then GPSTIME11 if `gps`, RGB12 if `rgb`, then `extraBytes` BYTE items.
+std::unique_ptr<PointwiseRecordDecoder> makePointwiseRecordDecoder(bool gps, bool rgb, uint32_t extraBytes);
+
+class Point10Item {
  public:
   Point10Item();
-  void init(const uint8_t* first) override;
-  void decode(ArithmeticDecoder& dec, uint8_t* out) override;
+  void init(const uint8_t* first);
+  void decode(ArithmeticDecoder& dec, uint8_t* out);
 
  private:
   SymbolModel& lazyModel(std::vector<std::unique_ptr<SymbolModel>>& set, uint8_t key);
@@ -55,10 +60,10 @@ class Point10Item final : public PointwiseItem {
 };
 
 // GPS time as four interleaved sequences of 64-bit integers (the IEEE bits of the double).
-class GpsTime11Item final : public PointwiseItem {
+class GpsTime11Item {
  public:
-  void init(const uint8_t* first) override;
-  void decode(ArithmeticDecoder& dec, uint8_t* out) override;
+  void init(const uint8_t* first);
+  void decode(ArithmeticDecoder& dec, uint8_t* out);
 
  private:
   SymbolModel multi_{516}, zeroDiff_{6};
@@ -69,10 +74,10 @@ class GpsTime11Item final : public PointwiseItem {
   int32_t extreme_[4] = {};
 };
 
-class Rgb12Item final : public PointwiseItem {
+class Rgb12Item {
  public:
-  void init(const uint8_t* first) override;
-  void decode(ArithmeticDecoder& dec, uint8_t* out) override;
+  void init(const uint8_t* first);
+  void decode(ArithmeticDecoder& dec, uint8_t* out);
 
  private:
   SymbolModel used_{128};
@@ -81,11 +86,11 @@ class Rgb12Item final : public PointwiseItem {
   uint16_t last_[3] = {};
 };
 
-class ByteItem final : public PointwiseItem {
+class ByteItem {
  public:
   explicit ByteItem(uint32_t count) : count_(count), last_(count), models_(count, SymbolModel(256)) {}
-  void init(const uint8_t* first) override;
-  void decode(ArithmeticDecoder& dec, uint8_t* out) override;
+  void init(const uint8_t* first);
+  void decode(ArithmeticDecoder& dec, uint8_t* out);
 
  private:
   uint32_t count_;
@@ -93,12 +98,114 @@ class ByteItem final : public PointwiseItem {
   std::vector<SymbolModel> models_;
 };
 
-// Shared by the pointwise and layered RGB coders: decodes one colour given the byte-usage
-// symbol and the per-byte difference models.
-void decodeRgbDiff(ArithmeticDecoder& dec, uint32_t used, SymbolModel* diff, const uint16_t* last, uint16_t* out);
-
 extern const uint8_t kReturnMap[8][8];
 extern const uint8_t kReturnLevel[8][8];
 extern const uint8_t kReturnMap6[16][16];
+
+VELDRA_LAS_INLINE void Median5::add(int32_t x) {
+  auto& v = v_;
+  if (high_) {
+    if (x < v[2]) {
+      v[4] = v[3];
+      v[3] = v[2];
+      if (x < v[0]) {
+        v[2] = v[1];
+        v[1] = v[0];
+        v[0] = x;
+      } else if (x < v[1]) {
+        v[2] = v[1];
+        v[1] = x;
+      } else {
+        v[2] = x;
+      }
+    } else {
+      if (x < v[3]) {
+        v[4] = v[3];
+        v[3] = x;
+      } else {
+        v[4] = x;
+      }
+      high_ = false;
+    }
+  } else {
+    if (v[2] < x) {
+      v[0] = v[1];
+      v[1] = v[2];
+      if (v[4] < x) {
+        v[2] = v[3];
+        v[3] = v[4];
+        v[4] = x;
+      } else if (v[3] < x) {
+        v[2] = v[3];
+        v[3] = x;
+      } else {
+        v[2] = x;
+      }
+    } else {
+      if (v[1] < x) {
+        v[0] = v[1];
+        v[1] = x;
+      } else {
+        v[0] = x;
+      }
+      high_ = true;
+    }
+  }
+}
+
+inline uint32_t clampByte(int32_t v) { return v < 0 ? 0u : (v > 255 ? 255u : static_cast<uint32_t>(v)); }
+
+// Shared by the pointwise and layered RGB coders: decodes one colour given the byte-usage
+// symbol and the per-byte difference models.
+VELDRA_LAS_INLINE void decodeRgbDiff(ArithmeticDecoder& dec, uint32_t sym, SymbolModel* diffModels, const uint16_t* last,
+                   uint16_t* item) {
+  uint32_t corr;
+  int32_t diff;
+  if (sym & 1) {
+    corr = dec.decodeSymbol(diffModels[0]);
+    item[0] = static_cast<uint16_t>((corr + (last[0] & 255)) & 255);
+  } else {
+    item[0] = last[0] & 0xFF;
+  }
+  if (sym & 2) {
+    corr = dec.decodeSymbol(diffModels[1]);
+    item[0] |= static_cast<uint16_t>(((corr + (last[0] >> 8)) & 255) << 8);
+  } else {
+    item[0] |= last[0] & 0xFF00;
+  }
+  if (sym & 64) {
+    diff = (item[0] & 0xFF) - (last[0] & 0xFF);
+    if (sym & 4) {
+      corr = dec.decodeSymbol(diffModels[2]);
+      item[1] = static_cast<uint16_t>((corr + clampByte(diff + (last[1] & 255))) & 255);
+    } else {
+      item[1] = last[1] & 0xFF;
+    }
+    if (sym & 16) {
+      corr = dec.decodeSymbol(diffModels[4]);
+      diff = (diff + ((item[1] & 0xFF) - (last[1] & 0xFF))) / 2;
+      item[2] = static_cast<uint16_t>((corr + clampByte(diff + (last[2] & 255))) & 255);
+    } else {
+      item[2] = last[2] & 0xFF;
+    }
+    diff = (item[0] >> 8) - (last[0] >> 8);
+    if (sym & 8) {
+      corr = dec.decodeSymbol(diffModels[3]);
+      item[1] |= static_cast<uint16_t>(((corr + clampByte(diff + (last[1] >> 8))) & 255) << 8);
+    } else {
+      item[1] |= last[1] & 0xFF00;
+    }
+    if (sym & 32) {
+      corr = dec.decodeSymbol(diffModels[5]);
+      diff = (diff + ((item[1] >> 8) - (last[1] >> 8))) / 2;
+      item[2] |= static_cast<uint16_t>(((corr + clampByte(diff + (last[2] >> 8))) & 255) << 8);
+    } else {
+      item[2] |= last[2] & 0xFF00;
+    }
+  } else {
+    item[1] = item[0];
+    item[2] = item[0];
+  }
+}
 
 }  // namespace veldra::las

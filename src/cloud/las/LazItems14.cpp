@@ -173,7 +173,9 @@ uint32_t Point14Item::overrun() const {
 
 void Point14Item::decode(uint8_t* out, uint32_t& context) {
   Context* c = ctx_[current_].get();
-  ArithmeticDecoder& xy = dec_[kXY];
+  // Layer decoders are worked on as local copies: their state then stays in registers instead
+  // of being reloaded after every model update (the compiler cannot rule out aliasing).
+  ArithmeticDecoder xy = dec_[kXY];
 
   uint32_t lpr = (c->last.returnNumber == 1 ? 1 : 0) + (c->last.returnNumber >= c->last.numberOfReturns ? 2 : 0) +
                  (c->last.gpsChanged ? 4 : 0);
@@ -236,10 +238,13 @@ void Point14Item::decode(uint8_t* out, uint32_t& context) {
   diff = c->dY.decompress(xy, c->medY[mIdx].get(), (n == 1) + (kBits < 20 ? (kBits & ~1u) : 20));
   last.y = wrapAdd(last.y, diff);
   c->medY[mIdx].add(diff);
+  dec_[kXY] = xy;
 
   if (active_[kZ]) {
     kBits = (c->dX.k() + c->dY.k()) / 2;
-    last.z = c->z.decompress(dec_[kZ], c->lastZ[l], (n == 1) + (kBits < 18 ? (kBits & ~1u) : 18));
+    ArithmeticDecoder d = dec_[kZ];
+    last.z = c->z.decompress(d, c->lastZ[l], (n == 1) + (kBits < 18 ? (kBits & ~1u) : 18));
+    dec_[kZ] = d;
     c->lastZ[l] = last.z;
   }
   if (active_[kClass]) {
@@ -255,16 +260,24 @@ void Point14Item::decode(uint8_t* out, uint32_t& context) {
   }
   if (active_[kIntensity]) {
     const uint32_t idx = (cpr << 1) | (gpsChange ? 1 : 0);
-    const auto v = static_cast<uint16_t>(c->intensity.decompress(dec_[kIntensity], c->lastIntensity[idx], cpr));
+    ArithmeticDecoder d = dec_[kIntensity];
+    const auto v = static_cast<uint16_t>(c->intensity.decompress(d, c->lastIntensity[idx], cpr));
+    dec_[kIntensity] = d;
     c->lastIntensity[idx] = v;
     last.intensity = v;
   }
-  if (active_[kScanAngle] && scanAngleChange)
-    last.scanAngle = static_cast<int16_t>(c->scanAngle.decompress(dec_[kScanAngle], last.scanAngle, gpsChange));
+  if (active_[kScanAngle] && scanAngleChange) {
+    ArithmeticDecoder d = dec_[kScanAngle];
+    last.scanAngle = static_cast<int16_t>(c->scanAngle.decompress(d, last.scanAngle, gpsChange));
+    dec_[kScanAngle] = d;
+  }
   if (active_[kUserData])
     last.userData = static_cast<uint8_t>(dec_[kUserData].decodeSymbol(lazy(c->userData[last.userData / 4], 256)));
-  if (active_[kPointSource] && pointSourceChange)
-    last.pointSource = static_cast<uint16_t>(c->pointSource.decompress(dec_[kPointSource], last.pointSource));
+  if (active_[kPointSource] && pointSourceChange) {
+    ArithmeticDecoder d = dec_[kPointSource];
+    last.pointSource = static_cast<uint16_t>(c->pointSource.decompress(d, last.pointSource));
+    dec_[kPointSource] = d;
+  }
   if (active_[kGpsTime] && gpsChange) {
     decodeGpsTime(*c);
     last.gpsBits = c->gpsTime[c->gpsLast];
@@ -274,7 +287,7 @@ void Point14Item::decode(uint8_t* out, uint32_t& context) {
 }
 
 void Point14Item::decodeGpsTime(Context& c) {
-  ArithmeticDecoder& dec = dec_[kGpsTime];
+  ArithmeticDecoder dec = dec_[kGpsTime];
   for (int guard = 0; guard < 8; ++guard) {
     uint32_t& last = c.gpsLast;
     if (c.gpsDiff[last] == 0) {
@@ -343,7 +356,7 @@ void Point14Item::decodeGpsTime(Context& c) {
       }
     }
     break;
-  }
+  }  dec_[kGpsTime] = dec;
 }
 
 // ---- RGB14 / RGBNIR14 ----
@@ -392,25 +405,29 @@ void Rgb14Item::decode(uint8_t* out, uint32_t& context) {
   Context& c = *ctx_[current_];
   uint16_t item[4];
   if (rgbActive_) {
-    decodeRgbDiff(rgbDec_, rgbDec_.decodeSymbol(c.rgbUsed), c.rgbDiff, last, item);
+    ArithmeticDecoder d = rgbDec_;
+    decodeRgbDiff(d, d.decodeSymbol(c.rgbUsed), c.rgbDiff, last, item);
+    rgbDec_ = d;
     std::memcpy(last, item, 6);
   } else {
     std::memcpy(item, last, 6);
   }
   if (nir_) {
     if (nirActive_) {
-      const uint32_t sym = nirDec_.decodeSymbol(c.nirUsed);
+      ArithmeticDecoder d = nirDec_;
+      const uint32_t sym = d.decodeSymbol(c.nirUsed);
       uint16_t v;
       // Predicted from the same (possibly previous channel's) value as RGB, but stored in the
       // current channel.
       if (sym & 1)
-        v = static_cast<uint16_t>((nirDec_.decodeSymbol(c.nirDiff[0]) + (last[3] & 255)) & 255);
+        v = static_cast<uint16_t>((d.decodeSymbol(c.nirDiff[0]) + (last[3] & 255)) & 255);
       else
         v = last[3] & 0xFF;
       if (sym & 2)
-        v |= static_cast<uint16_t>(((nirDec_.decodeSymbol(c.nirDiff[1]) + (last[3] >> 8)) & 255) << 8);
+        v |= static_cast<uint16_t>(((d.decodeSymbol(c.nirDiff[1]) + (last[3] >> 8)) & 255) << 8);
       else
         v |= last[3] & 0xFF00;
+      nirDec_ = d;
       c.last[3] = v;
     }
     item[3] = c.last[3];
@@ -461,7 +478,11 @@ void Byte14Item::decode(uint8_t* out, uint32_t& context) {
   }
   Context& c = *ctx_[current_];
   for (uint32_t i = 0; i < count_; ++i) {
-    if (active_[i]) last[i] = static_cast<uint8_t>(last[i] + dec_[i].decodeSymbol(c.models[i]));
+    if (active_[i]) {
+      ArithmeticDecoder d = dec_[i];
+      last[i] = static_cast<uint8_t>(last[i] + d.decodeSymbol(c.models[i]));
+      dec_[i] = d;
+    }
     out[i] = last[i];
   }
 }
