@@ -66,7 +66,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
     opened: () => { try { return fs.readFileSync(env.VELDRA_OPEN_LOG, 'utf8'); } catch { return ''; } },
     diag: () => { try { return fs.readFileSync(path.join(home, 'diag', 'orvane_web_diag.txt'), 'utf8'); } catch { return ''; } },
     async stop() {
-      if (proc.exitCode !== null) return proc.exitCode;
+      if (proc.exitCode !== null || proc.signalCode !== null) return proc.exitCode;
       const done = new Promise((r) => proc.once('exit', (code) => r(code)));
       proc.kill('SIGTERM');
       const t = setTimeout(() => proc.kill('SIGKILL'), 5000);
@@ -105,7 +105,7 @@ export async function startPlaceFixture() {
   return {
     ...facts, endpoints, port,
     async stop() {
-      if (proc.exitCode !== null) return;
+      if (proc.exitCode !== null || proc.signalCode !== null) return;
       const done = new Promise((r) => proc.once('exit', r));
       proc.stdin.end();
       await done;

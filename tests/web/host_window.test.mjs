@@ -124,6 +124,7 @@ test('a map page opened in its own tab takes the palette from the host window', 
     await tab.goto(url);
     await tab.waitForFunction(() => document.getElementById('buildTag').textContent === 'v1.8.0');
     await page.waitForSelector('#palette[hidden]', { state: 'attached', timeout: 5000 });
+    await shot(tab, 'host_palette_in_own_tab');
     await page.waitForFunction(() => !document.querySelector('#menuItems li.checked'));
     await tab.close();
     await page.close();
@@ -168,6 +169,7 @@ test('a tab closed while an alert waits releases the program; the next window wo
     const first = await openHost(ctx, srv);
     await menu(first, 'Chmura punktow');
     await first.waitForSelector('#modal:not([hidden])');
+    await shot(first, 'host_alert_waiting');
     await first.close();
     const second = await openHost(ctx, srv);
     await menu(second, 'Czyszczenie duplikatow');

@@ -205,6 +205,7 @@ test('native object edge cases: a number posts the empty text; openExternal igno
   assert.match(got[4], /^error:Blad wewnetrzny: /);
   assert.equal(got[5], 'error:Brak obslugi wiadomosci: nieznany');
   assert.equal(await page.textContent('#statusLabel'), 'Brak obslugi wiadomosci: nieznany');
+  await shot(page, 'map_unknown_message');
   await sleep(200);
   assert.equal(srv.opened(), '');
   await page.close();
@@ -235,6 +236,7 @@ test('messages queued before the native object exists keep their order; one retr
   await deliver(page, { type: 'init', lat: 0, lon: 19.9 });
   await deliver(page, { type: 'init', lat: 50.0614, lon: 19.9366, zoom: 17 });
   await sleep(600);   // zoom animation
+  await shot(page, 'map_init_krakow');
   await page.click('#btnSetOrigin');
   const o = (await sent(page, 'setOrigin')).pop();
   assert.ok(Math.abs(o.lat - 50.0614) < 1e-4 && Math.abs(o.lon - 19.9366) < 1e-4, JSON.stringify(o));
@@ -254,6 +256,7 @@ test('address suggestions: debounce, one request, cache, stale answers, keyboard
   assert.equal(await page.isHidden('#addrSuggest'), true, 'answer for another query is not shown');
   await deliver(page, { type: 'addressSuggestions', query: 'War', items });
   assert.deepEqual(await page.locator('#addrSuggest li').allTextContents(), ['Warszawa', 'Warka']);
+  await shot(page, 'map_suggestions');
   await page.keyboard.press('ArrowDown');
   await page.keyboard.press('ArrowDown');
   await page.keyboard.press('ArrowDown');
@@ -385,6 +388,7 @@ test('without WebGL the vector base map is not offered', async () => {
   const page = await openMap(noGl, srv);
   assert.deepEqual(await page.locator('#basemap option').evaluateAll((o) => o.map((x) => x.value)), ['orto', 'none']);
   assert.equal(await page.inputValue('#basemap'), 'orto');
+  await shot(page, 'map_without_webgl');
   await page.selectOption('#basemap', 'none');
   assert.equal(await page.evaluate(() => document.querySelectorAll('.leaflet-tile-pane img[src*="ORTO"]').length), 0);
   assert.deepEqual(page.__errors, []);
