@@ -28,6 +28,10 @@ std::once_flag gSweepOnce;
 std::atomic<std::uint32_t> gDownloadCounter{0};
 
 constexpr auto kMaxAge = std::chrono::hours(24 * 30);
+// A partial file younger than this may belong to a download of another
+// process sharing the folder (the palette and `veldra import`, say); no
+// download runs this long, so older ones are leftovers of a process that died.
+constexpr auto kPartialGrace = std::chrono::hours(1);
 constexpr auto kReportInterval = std::chrono::milliseconds(200);
 
 // Unique per thread and per download, so that two downloads of one URL never
@@ -84,13 +88,12 @@ void sweepCache(const std::string& folder) {
     std::error_code sec;
     if (!fs::is_regular_file(it->symlink_status(sec))) continue;
     std::string name = it->path().filename().string();
-    if (name.size() >= 5 && name.find(".part") != std::string::npos) {
-      doomed.push_back(it->path());
-      continue;
-    }
     auto written = fs::last_write_time(it->path(), sec);
     if (sec) continue;
-    if (now - written > kMaxAge) doomed.push_back(it->path());
+    const bool partial = name.size() >= 5 && name.find(".part") != std::string::npos;
+    if (now - written > (partial ? std::chrono::duration_cast<fs::file_time_type::duration>(kPartialGrace)
+                                 : std::chrono::duration_cast<fs::file_time_type::duration>(kMaxAge)))
+      doomed.push_back(it->path());
   }
   for (const auto& p : doomed) {
     std::error_code rec;

@@ -243,14 +243,15 @@ TEST_F(Cache, TextIsCachedOnlyWhenGood) {
   EXPECT_EQ(fs::path(cachePathFor(s->baseUrl() + "/ok", "gml")).filename().string(), files[0]);
 }
 
-TEST_F(Cache, SweepRemovesPartialsAndOldFiles) {
+TEST_F(Cache, SweepRemovesLeftoverPartialsAndOldFiles) {
   fs::create_directories(dir());
   auto make = [&](const std::string& name, std::chrono::hours age) {
     std::ofstream(dir() / name) << "data";
     fs::last_write_time(dir() / name, fs::file_time_type::clock::now() - age);
   };
-  make("abc.part.1.2", std::chrono::hours(0));
-  make("x.zip.part.99.0", std::chrono::hours(0));
+  make("abc.part.1.2", std::chrono::hours(2));
+  make("x.zip.part.99.0", std::chrono::hours(3));
+  make("busy.zip.part.7.1", std::chrono::hours(0));   // another process may be writing it
   make("fresh.zip", std::chrono::hours(1));
   make("d29.gml", std::chrono::hours(29 * 24));
   make("d31.zip", std::chrono::hours(31 * 24));
@@ -259,7 +260,7 @@ TEST_F(Cache, SweepRemovesPartialsAndOldFiles) {
   sweepCache(dir().string());
   auto files = cacheFiles();
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{".pa", "d29.gml", "fresh.zip", "sub.part"}));
+  EXPECT_EQ(files, (std::vector<std::string>{".pa", "busy.zip.part.7.1", "d29.gml", "fresh.zip", "sub.part"}));
   sweepCache((dir() / "missing").string());  // no folder: nothing happens
 }
 
