@@ -153,8 +153,9 @@ class ArithmeticDecoder {
     const uint32_t x = m.bit0Prob_ * (length_ >> kBmLengthShift);
     // Selects instead of branches: the outcome is as unpredictable as the data.
     const uint32_t sym = value_ >= x ? 1u : 0u;
-    value_ -= sym ? x : 0u;
-    length_ = sym ? length_ - x : x;
+    const uint32_t one = 0u - sym;
+    value_ -= x & one;
+    length_ = x ^ ((x ^ (length_ - x)) & one);  // x for a zero, length_ - x for a one
     m.bit0Count_ += sym ^ 1u;
     normalize();
     if (--m.bitsUntilUpdate_ == 0) m.update();

@@ -3,6 +3,7 @@
 // Item decoders of LASzip's pointwise (version 2) coding: POINT10, GPSTIME11, RGB12, BYTE.
 // All items of one point share one arithmetic decoder; each chunk starts with a raw record.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -102,55 +103,30 @@ extern const uint8_t kReturnMap[8][8];
 extern const uint8_t kReturnLevel[8][8];
 extern const uint8_t kReturnMap6[16][16];
 
+// Minimum and maximum by masks, which compilers do not turn back into branches.
+inline int32_t lesser(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(b) ^
+                              ((static_cast<uint32_t>(a) ^ static_cast<uint32_t>(b)) & (0u - static_cast<uint32_t>(a < b))));
+}
+inline int32_t greater(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(b) ^
+                              ((static_cast<uint32_t>(a) ^ static_cast<uint32_t>(b)) & (0u - static_cast<uint32_t>(a > b))));
+}
+
+// The five values stay sorted. A new value replaces the largest while high_ is set, else the
+// smallest; high_ then records on which side of the old median it fell. Written with min/max
+// only: the comparisons depend on the data and would be mispredicted often.
 VELDRA_LAS_INLINE void Median5::add(int32_t x) {
   auto& v = v_;
-  if (high_) {
-    if (x < v[2]) {
-      v[4] = v[3];
-      v[3] = v[2];
-      if (x < v[0]) {
-        v[2] = v[1];
-        v[1] = v[0];
-        v[0] = x;
-      } else if (x < v[1]) {
-        v[2] = v[1];
-        v[1] = x;
-      } else {
-        v[2] = x;
-      }
-    } else {
-      if (x < v[3]) {
-        v[4] = v[3];
-        v[3] = x;
-      } else {
-        v[4] = x;
-      }
-      high_ = false;
-    }
-  } else {
-    if (v[2] < x) {
-      v[0] = v[1];
-      v[1] = v[2];
-      if (v[4] < x) {
-        v[2] = v[3];
-        v[3] = v[4];
-        v[4] = x;
-      } else if (v[3] < x) {
-        v[2] = v[3];
-        v[3] = x;
-      } else {
-        v[2] = x;
-      }
-    } else {
-      if (v[1] < x) {
-        v[0] = v[1];
-        v[1] = x;
-      } else {
-        v[0] = x;
-      }
-      high_ = true;
-    }
-  }
+  const int32_t median = v[2];
+  const size_t drop = high_ ? 0 : 1;  // the four kept values start here
+  const int32_t w0 = v[drop], w1 = v[drop + 1], w2 = v[drop + 2], w3 = v[drop + 3];
+  v[0] = lesser(w0, x);
+  v[1] = greater(w0, lesser(w1, x));
+  v[2] = greater(w1, lesser(w2, x));
+  v[3] = greater(w2, lesser(w3, x));
+  v[4] = greater(w3, x);
+  high_ = int64_t{x} < int64_t{median} + static_cast<int64_t>(drop);  // x <= median once the minimum goes
 }
 
 inline uint32_t clampByte(int32_t v) { return v < 0 ? 0u : (v > 255 ? 255u : static_cast<uint32_t>(v)); }
