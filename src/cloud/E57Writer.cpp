@@ -270,7 +270,7 @@ void packRange(const CloudPoint* p, std::size_t begin, std::size_t end, std::siz
   bool bad = e.bad;
   for (std::size_t i = begin; i < end; ++i) {
     const float x = float(p[i].x), y = float(p[i].y), z = float(p[i].z);
-    bad |= !(std::fabs(x) <= kMaxF) | !(std::fabs(y) <= kMaxF) | !(std::fabs(z) <= kMaxF);  // NaN, too large
+    bad |= !(std::fabs(x) <= kMaxF && std::fabs(y) <= kMaxF && std::fabs(z) <= kMaxF);  // NaN, too large
     loX = std::min(loX, x);
     loY = std::min(loY, y);
     loZ = std::min(loZ, z);
