@@ -3,7 +3,6 @@
 // Item decoders of LASzip's pointwise (version 2) coding: POINT10, GPSTIME11, RGB12, BYTE.
 // All items of one point share one arithmetic decoder; each chunk starts with a raw record.
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -133,8 +132,8 @@ inline uint32_t clampByte(int32_t v) { return v < 0 ? 0u : (v > 255 ? 255u : sta
 
 // Shared by the pointwise and layered RGB coders: decodes one colour given the byte-usage
 // symbol and the per-byte difference models.
-VELDRA_LAS_INLINE void decodeRgbDiff(ArithmeticDecoder& dec, uint32_t sym, SymbolModel* diffModels, const uint16_t* last,
-                   uint16_t* item) {
+VELDRA_LAS_INLINE void decodeRgbDiff(ArithmeticDecoder& dec, uint32_t sym, SymbolModel* diffModels,
+                                     const uint16_t* last, uint16_t* item) {
   uint32_t corr;
   int32_t diff;
   if (sym & 1) {
