@@ -8,10 +8,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <limits>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "cloud/Crc32c.h"
 
@@ -30,7 +34,6 @@ constexpr const char* kMsgBadCoordinate = "Wspolrzedne punktow poza zakresem pli
 constexpr std::size_t kHeaderSize = 48;
 constexpr std::size_t kSectionHeaderSize = 32;
 constexpr std::size_t kPacketHeaderSize = 18;
-constexpr std::size_t kPagesPerFlush = 1024;
 
 std::size_t packetSize(std::size_t k) { return (kPacketHeaderSize + 15 * k + 3) & ~std::size_t(3); }
 
@@ -182,9 +185,18 @@ std::string buildXml(std::size_t count, const Bounds& b) {
 // Cuts the logical byte stream into 1020-byte pieces, each followed by its big-endian CRC-32C.
 // The first page is kept so that the file header, which depends on the XML written last, can be
 // patched in afterwards: the points are then read only once.
+//
+// Full blocks of pages go to a writer thread, so the kernel copies one block into the file while
+// the next is assembled; files that fit in one block never start it. Without a thread the blocks
+// are written in place.
 class PagedOutput {
  public:
-  explicit PagedOutput(std::FILE* f) : file_(f), buf_(kPagesPerFlush * kE57PageSize) {}
+  explicit PagedOutput(std::FILE* f) : file_(f), store_(kBlocks * kBlockBytes) {
+    for (std::size_t b = 1; b < kBlocks; ++b) free_.push_back(b);
+  }
+  ~PagedOutput() { stopWriter(); }
+  PagedOutput(const PagedOutput&) = delete;
+  PagedOutput& operator=(const PagedOutput&) = delete;
 
   void put(const void* data, std::size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
@@ -204,8 +216,9 @@ class PagedOutput {
       std::memset(page() + inPage_, 0, kE57PagePayload - inPage_);
       endPage();
     }
-    flush();
-    return ok_;
+    if (pages_ > 0) handOver(true);
+    stopWriter();
+    return ok_ && !writeFailed_;
   }
 
   // Overwrites logical bytes [at, at + n) of the first page in the file (after finish()).
@@ -218,7 +231,12 @@ class PagedOutput {
   }
 
  private:
-  uint8_t* page() { return buf_.data() + pages_ * kE57PageSize; }
+  static constexpr std::size_t kBlockPages = 1024;
+  static constexpr std::size_t kBlockBytes = kBlockPages * kE57PageSize;
+  static constexpr std::size_t kBlocks = 3;  // one being filled, one being written, one spare
+
+  uint8_t* block(std::size_t b) { return store_.data() + b * kBlockBytes; }
+  uint8_t* page() { return block(current_) + pages_ * kE57PageSize; }
 
   static void seal(uint8_t* pg) {
     const uint32_t crc = crc32c(pg, kE57PagePayload);
@@ -230,25 +248,88 @@ class PagedOutput {
 
   void endPage() {
     seal(page());
-    if (pagesWritten_ == 0 && pages_ == 0) std::memcpy(first_, page(), kE57PageSize);
+    if (sealed_++ == 0) std::memcpy(first_, page(), kE57PageSize);
     inPage_ = 0;
-    if (++pages_ == kPagesPerFlush) flush();
+    if (++pages_ == kBlockPages) handOver(false);
   }
 
-  void flush() {
+  bool writeBlock(std::size_t b, std::size_t bytes) { return std::fwrite(block(b), 1, bytes, file_) == bytes; }
+
+  // Passes the filled pages on and makes another block current.
+  void handOver(bool last) {
     const std::size_t bytes = pages_ * kE57PageSize;
-    if (ok_ && bytes > 0 && std::fwrite(buf_.data(), 1, bytes, file_) != bytes) ok_ = false;
-    pagesWritten_ += pages_;
     pages_ = 0;
+    if (!threadTried_ && !last) startWriter();
+    if (!writer_.joinable()) {
+      if (ok_ && !writeBlock(current_, bytes)) ok_ = false;
+      return;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    queue_.push_back({current_, bytes});
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !free_.empty(); });
+    current_ = free_.front();
+    free_.pop_front();
   }
+
+  void startWriter() {
+    threadTried_ = true;
+    try {
+      writer_ = std::thread([this] { writerLoop(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the blocks are written in place.
+    }
+  }
+
+  void writerLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
+      if (queue_.empty()) return;
+      const Pending job = queue_.front();
+      queue_.pop_front();
+      const bool failed = writeFailed_;
+      lock.unlock();
+      const bool wrote = !failed && writeBlock(job.block, job.bytes);  // after a failure nothing more is written
+      lock.lock();
+      if (!wrote) writeFailed_ = true;
+      free_.push_back(job.block);
+      changed_.notify_all();
+    }
+  }
+
+  // Waits until everything handed over is written and ends the thread.
+  void stopWriter() {
+    if (!writer_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+  }
+
+  struct Pending {
+    std::size_t block, bytes;
+  };
 
   std::FILE* file_;
-  std::vector<uint8_t> buf_;
+  std::vector<uint8_t> store_;  // kBlocks blocks of kBlockPages pages
   uint8_t first_[kE57PageSize] = {};
-  std::size_t pages_ = 0;         // complete pages waiting in buf_
-  std::size_t pagesWritten_ = 0;  // pages handed to the file
-  std::size_t inPage_ = 0;        // logical bytes in the current page
-  bool ok_ = true;
+  std::size_t current_ = 0;    // block being filled
+  std::size_t pages_ = 0;      // complete pages in it
+  std::size_t inPage_ = 0;     // logical bytes in the current page
+  std::size_t sealed_ = 0;     // pages completed so far
+  bool ok_ = true;             // in-place writes and the patch
+  bool threadTried_ = false;
+
+  std::thread writer_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Pending> queue_;   // blocks waiting for the writer, in file order
+  std::deque<std::size_t> free_;
+  bool stopping_ = false;
+  bool writeFailed_ = false;  // by the writer thread; read after it has ended
 };
 
 // ---- field streams ----
