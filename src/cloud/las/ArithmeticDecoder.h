@@ -45,7 +45,7 @@ class SymbolModel {
     while (symbols_ > (1u << (tableBits - 1)) && tableBits < 12) ++tableBits;
     tableSize_ = 1u << tableBits;
     tableShift_ = kDmLengthShift - tableBits;
-    table_.assign(tableSize_ + 2, 0);
+    table_.assign(tableSize_ + kTablePad, 0);
     // One spare entry past the last symbol: reading the next symbol's start is always in bounds.
     entries_.assign(symbols_ + 1, kOneCount);
     entries_[symbols_] = 0;
@@ -71,7 +71,7 @@ class SymbolModel {
     // one less than the number of symbols starting in an earlier slot. Counted, then summed,
     // so that building it takes no data-dependent branches.
     uint16_t* table = table_.data();
-    std::fill(table, table + tableSize_ + 2, uint16_t{0});
+    std::fill(table, table + tableSize_ + kTablePad, uint16_t{0});
     uint32_t sum = 0;
     for (uint32_t k = 0; k < symbols_; ++k) {
       const uint32_t d = (scale * sum) >> (31 - kDmLengthShift);
@@ -81,7 +81,7 @@ class SymbolModel {
       ++table[d >> tableShift_];
     }
     uint32_t below = 0;
-    for (uint32_t t = 0; t < tableSize_ + 2; ++t) {
+    for (uint32_t t = 0; t < tableSize_ + kTablePad; ++t) {
       const uint32_t here = table[t];
       table[t] = static_cast<uint16_t>(below - 1);
       below += here;
@@ -99,6 +99,10 @@ class SymbolModel {
   // bits; counts are halved once they sum past 2^15, so a count stays below 2^15 plus one
   // update cycle). Kept together to halve the cache lines a decode touches.
   static constexpr uint32_t kOneCount = 1u << 16;
+  // The decoder keeps value < length, so value / (length >> 15) stays below 2^15 + 2^6 and the
+  // slot index (at least 3 bits shifted out) below tableSize_ + 8; the slots past the last
+  // interval start all name the last symbol. With this padding the lookup needs no clamp.
+  static constexpr uint32_t kTablePad = 10;
   std::vector<uint32_t> entries_;
   std::vector<uint16_t> table_;
   uint32_t symbols_ = 0, lastSymbol_ = 0, totalCount_ = 0, updateCycle_ = 0, symbolsUntilUpdate_ = 0;
@@ -144,6 +148,9 @@ class ArithmeticDecoder {
     overrun_ = 0;
     length_ = kAcMaxLength;
     value_ = (uint32_t{byte()} << 24) | (uint32_t{byte()} << 16) | (uint32_t{byte()} << 8) | byte();
+    // Every later step keeps value_ < length_ (symbol lookup relies on it). A writer never
+    // starts with all ones, so only corrupt input is changed by this.
+    if (value_ >= length_) value_ = length_ - 1;
   }
 
   uint32_t overrun() const { return overrun_; }
@@ -166,8 +173,7 @@ class ArithmeticDecoder {
     if (m.pending_) m.setup();
     const uint32_t l = length_ >> kDmLengthShift;
     const uint32_t dv = value_ / l;
-    uint32_t t = dv >> m.tableShift_;
-    if (t > m.tableSize_) t = m.tableSize_;  // only corrupt input gets here
+    const uint32_t t = dv >> m.tableShift_;
     uint32_t sym = m.table_[t];
     const uint32_t* e = m.entries_.data();
     const uint32_t n0 = m.table_[t + 1] + 1u;
