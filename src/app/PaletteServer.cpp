@@ -22,6 +22,7 @@
 
 #include "bridge/Bridge.h"
 #include "platform/MainLoop.h"
+#include "platform/TextCodec.h"
 
 namespace veldra::app {
 
@@ -79,43 +80,6 @@ std::string websocketAccept(std::string_view key) {
   unsigned len = 0;
   EVP_Digest(text.data(), text.size(), md, &len, EVP_sha1(), nullptr);
   return base64(md, len);
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool validUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int extra;
-    unsigned cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= s.size()) return false;
-    for (int k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += extra + 1;
-  }
-  return true;
 }
 
 int hexValue(char c) {
@@ -349,7 +313,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
     std::string text;
     // Too long, binary, or not UTF-8: the empty text, which the Bridge answers
     // as a malformed message.
-    if (!oversize_ && messageOpcode_ == 0x1 && validUtf8(message_)) text = std::move(message_);
+    if (!oversize_ && messageOpcode_ == 0x1 && isValidUtf8(message_)) text = std::move(message_);
     message_.clear();
     oversize_ = false;
     deliver(std::move(text));

@@ -11,6 +11,7 @@
 
 #include "app/Commands.h"
 #include "app/MapPalette.h"
+#include "app/ProjectOpen.h"
 #include "bridge/ImportController.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
@@ -36,13 +37,7 @@ int runBridge(const std::vector<std::string>& args) {
   }
 
   MemoryHost host;
-  if (!projectPath.empty() && std::filesystem::exists(projectPath)) {
-    const std::string err = loadProject(projectPath, host);
-    if (!err.empty()) {
-      std::cerr << "veldra: " << err << "\n";
-      return 1;
-    }
-  }
+  if (!openProjectInto(projectPath, host)) return 1;
   ImportController::setProcessHost(&host);
 
   platform::MainLoop& loop = platform::MainLoop::instance();

@@ -13,6 +13,7 @@
 #include "app/Commands.h"
 #include "app/Exporters.h"
 #include "app/MapPalette.h"
+#include "app/ProjectOpen.h"
 #include "bridge/ImportController.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
@@ -147,13 +148,7 @@ int runImport(const std::vector<std::string>& args) {
   if (layers.empty()) return usage("--layers needs at least one key");
 
   MemoryHost host;
-  if (std::filesystem::exists(projectPath)) {
-    const std::string err = loadProject(projectPath, host);
-    if (!err.empty()) {
-      std::cerr << "veldra: " << err << "\n";
-      return 1;
-    }
-  }
+  if (!openProjectInto(projectPath, host)) return 1;
   ImportController::setProcessHost(&host);
   Session s;
 

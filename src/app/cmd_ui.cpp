@@ -23,6 +23,7 @@
 #include "app/MapPalette.h"
 #include "app/PaletteServer.h"
 #include "app/WebResources.h"
+#include "app/ProjectOpen.h"
 #include "bridge/Bridge.h"
 #include "bridge/ImportController.h"
 #include "host/MemoryHost.h"
@@ -178,13 +179,7 @@ int runUi(const std::vector<std::string>& args) {
   pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
   UiHost host;
-  if (!projectPath.empty() && std::filesystem::exists(projectPath)) {
-    const std::string err = loadProject(projectPath, host);
-    if (!err.empty()) {
-      std::cerr << "veldra: " << err << "\n";
-      return 1;
-    }
-  }
+  if (!openProjectInto(projectPath, host)) return 1;
   ImportController::setProcessHost(&host);
 
   const EmbeddedResource* transport = findResource(190);

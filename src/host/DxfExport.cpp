@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/ExportGeometry.h"
-#include "host/TextCodec.h"
+#include "platform/TextCodec.h"
 #include "platform/Paths.h"
 
 namespace veldra {

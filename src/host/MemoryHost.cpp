@@ -10,7 +10,7 @@
 #include <tuple>
 
 #include "host/ElementFields.h"
-#include "host/TextCodec.h"
+#include "platform/TextCodec.h"
 
 namespace veldra {
 namespace {

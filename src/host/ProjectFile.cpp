@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "host/ElementFields.h"
-#include "host/TextCodec.h"
+#include "platform/TextCodec.h"
 #include "platform/Paths.h"
 
 namespace veldra {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/Paths.h"
+#include "platform/TextCodec.h"
 
 namespace veldra {
 
@@ -270,43 +271,6 @@ std::vector<Point2> smoothContourLine(const std::vector<Point2>& in) {
   }
   kept.push_back(pts.back());
   return kept;
-}
-
-std::u16string utf8ToUtf16Lossy(const std::string& s) {
-  std::u16string out;
-  out.reserve(s.size());
-  std::size_t i = 0;
-  const auto cont = [&](std::size_t k) { return k < s.size() && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0 && cont(i + 1)) {
-      cp = static_cast<char32_t>(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
-      len = 2;
-      if (cp < 0x80) cp = 0xFFFD;
-    } else if ((c & 0xF0) == 0xE0 && cont(i + 1) && cont(i + 2)) {
-      cp = static_cast<char32_t>(((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F));
-      len = 3;
-      if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    } else if ((c & 0xF8) == 0xF0 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-      cp = static_cast<char32_t>(((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
-                                 (s[i + 3] & 0x3F));
-      len = 4;
-      if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
 }
 
 // ---- Placer -----------------------------------------------------------------

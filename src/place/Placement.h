@@ -69,9 +69,6 @@ std::string parcelLabel(const std::map<std::string, std::string>& attributes);
 // chord are dropped (lines under 3 points are returned as they are).
 std::vector<Point2> smoothContourLine(const std::vector<Point2>& pts);
 
-// UTF-8 to UTF-16; malformed sequences become U+FFFD.
-std::u16string utf8ToUtf16Lossy(const std::string& s);
-
 class Placer {
  public:
   // `layerName` gives the user's layer name for a type (may be empty: the

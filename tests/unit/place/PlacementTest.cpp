@@ -13,6 +13,7 @@
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "place/Placement.h"
+#include "platform/TextCodec.h"
 
 namespace veldra {
 namespace {
