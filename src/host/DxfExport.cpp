@@ -113,10 +113,11 @@ struct Context {
   std::vector<Image> images;
 };
 
-void entityHead(Context& c, const char* type, const std::string& handle, int layer) {
+// `owner` empty: the model space.
+void entityHead(Context& c, const char* type, const std::string& handle, int layer, const std::string& owner = {}) {
   c.w.g(0, type);
   c.w.g(5, handle);
-  c.w.g(330, c.modelSpace);
+  c.w.g(330, owner.empty() ? c.modelSpace : owner);
   c.w.g(100, "AcDbEntity");
   auto it = c.layers.find(layer);
   c.w.g(8, it == c.layers.end() ? std::string("0") : it->second);
@@ -234,12 +235,7 @@ void polyface(Context& c, int layer, const TriangleSoup& soup) {
     c.w.gi(71, static_cast<long long>(order.size()));
     c.w.gi(72, static_cast<long long>(end - t));
     const auto vertexHead = [&] {
-      c.w.g(0, "VERTEX");
-      c.w.g(5, c.w.handle());
-      c.w.g(330, owner);
-      c.w.g(100, "AcDbEntity");
-      auto it = c.layers.find(layer);
-      c.w.g(8, it == c.layers.end() ? std::string("0") : it->second);
+      entityHead(c, "VERTEX", c.w.handle(), layer, owner);
       c.w.g(100, "AcDbVertex");
     };
     for (std::uint32_t v : order) {
@@ -258,12 +254,7 @@ void polyface(Context& c, int layer, const TriangleSoup& soup) {
       c.w.gi(72, local[soup.triangles[i][1]]);
       c.w.gi(73, local[soup.triangles[i][2]]);
     }
-    c.w.g(0, "SEQEND");
-    c.w.g(5, c.w.handle());
-    c.w.g(330, owner);
-    c.w.g(100, "AcDbEntity");
-    auto it = c.layers.find(layer);
-    c.w.g(8, it == c.layers.end() ? std::string("0") : it->second);
+    entityHead(c, "SEQEND", c.w.handle(), layer, owner);
     t = end;
   }
 }

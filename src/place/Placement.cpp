@@ -334,9 +334,7 @@ HostErr Placer::polyline(int layer, int pen, const std::vector<Point2>& localPts
   std::vector<Point2> pts = closed ? closedRing(localPts) : localPts;
   if (closed ? ringCorners(pts) < 3 : pts.size() < 2) return kHostOk;
   Element e;
-  e.typeCode = static_cast<int>(ElementType::Polyline);
-  if (HostErr rc = host_.getElementDefaults(e); rc != kHostOk) return rc;
-  e.layer = layer;
+  if (HostErr rc = startElement(ElementType::Polyline, layer, e); rc != kHostOk) return rc;
   e.contourPen = pen;
   e.closed = closed;
   Memo m;
@@ -353,9 +351,7 @@ HostErr Placer::fill(int layer, int pen, const std::vector<std::vector<Point2>>&
                      const std::optional<Rgb>& colour, int fillType) {
   if (localRings.empty() || ringCorners(localRings.front()) < 3) return kHostOk;
   Element e;
-  e.typeCode = static_cast<int>(ElementType::Fill);
-  if (HostErr rc = host_.getElementDefaults(e); rc != kHostOk) return rc;
-  e.layer = layer;
+  if (HostErr rc = startElement(ElementType::Fill, layer, e); rc != kHostOk) return rc;
   e.contourPen = pen;
   e.fillPen = pen;
   if (fillType > 0) e.fillType = fillType;
@@ -385,9 +381,7 @@ HostErr Placer::fill(int layer, int pen, const std::vector<std::vector<Point2>>&
 HostErr Placer::text(int layer, int pen, const std::string& utf8, Point2 local, double size, double angle) {
   if (utf8.empty()) return kHostOk;
   Element e;
-  e.typeCode = static_cast<int>(ElementType::Text);
-  if (HostErr rc = host_.getElementDefaults(e); rc != kHostOk) return rc;
-  e.layer = layer;
+  if (HostErr rc = startElement(ElementType::Text, layer, e); rc != kHostOk) return rc;
   e.contourPen = pen;
   e.textSize = size;
   e.location = local;
@@ -401,9 +395,7 @@ HostErr Placer::text(int layer, int pen, const std::string& utf8, Point2 local, 
 
 HostErr Placer::createPicture(const RasterTile& raster, int layer) {
   Element e;
-  e.typeCode = static_cast<int>(ElementType::Picture);
-  if (HostErr rc = host_.getElementDefaults(e); rc != kHostOk) return rc;
-  e.layer = layer;
+  if (HostErr rc = startElement(ElementType::Picture, layer, e); rc != kHostOk) return rc;
   const auto toZone = [&](double x, double y) {
     if (raster.epsg == zone_) return Point2{x, y};
     if (raster.epsg >= kEpsgPl2000First && raster.epsg <= kEpsgPl2000Last) {
@@ -458,17 +450,28 @@ std::vector<MeshLevelLine> latticeLines(const std::vector<Point3>& zonePts, cons
 
 }  // namespace
 
+HostErr Placer::startElement(ElementType type, int layer, Element& e) {
+  e.typeCode = static_cast<int>(type);
+  if (HostErr rc = host_.getElementDefaults(e); rc != kHostOk) return rc;
+  e.layer = layer;
+  return kHostOk;
+}
+
+// A mesh at level 0 whose memo starts with the unused slot 0 of both lists.
+HostErr Placer::startMesh(int layer, Element& e, Memo& m) {
+  if (HostErr rc = startElement(ElementType::Mesh, layer, e); rc != kHostOk) return rc;
+  e.level = 0.0;
+  m.coords.push_back({});
+  m.z.push_back(0.0);
+  return kHostOk;
+}
+
 HostErr Placer::createMesh(const PlacementData::Patch& patch, double zOffset, int layer) {
   lastMeshCreated_ = false;
   if (patch.points.empty()) return kHostOk;
   Element e;
-  e.typeCode = static_cast<int>(ElementType::Mesh);
-  if (HostErr rc = host_.getElementDefaults(e); rc != kHostOk) return rc;
-  e.layer = layer;
-  e.level = 0.0;
   Memo m;
-  m.coords.push_back({});
-  m.z.push_back(0.0);
+  if (HostErr rc = startMesh(layer, e, m); rc != kHostOk) return rc;
   double ringZ[4];
   Range rx, ry, px, py, pz;
   for (int c = 0; c < 4; ++c) {
@@ -558,13 +561,8 @@ HostErr Placer::createMeshFromContours(const std::vector<Contour>& contours, dou
   if (!(side1 > 1e-6) || !(side2 > 1e-6)) return kHostOk;
 
   Element e;
-  e.typeCode = static_cast<int>(ElementType::Mesh);
-  if (HostErr rc = host_.getElementDefaults(e); rc != kHostOk) return rc;
-  e.layer = layer;
-  e.level = 0.0;
   Memo m;
-  m.coords.push_back({});
-  m.z.push_back(0.0);
+  if (HostErr rc = startMesh(layer, e, m); rc != kHostOk) return rc;
   double fk[4];
   for (int i = 0; i < 4; ++i) {
     const Point2& corner = lc[static_cast<std::size_t>(i)];

@@ -101,6 +101,9 @@ class Placer {
  private:
   // Local points of a zone ring; widens the box.
   std::vector<Point2> vectorRing(const std::vector<Point2>& pts, PlacementResult& out);
+  // An element of the type with the host's defaults, on the layer.
+  HostErr startElement(ElementType type, int layer, Element& e);
+  HostErr startMesh(int layer, Element& e, Memo& m);
   HostErr placeFeature(const GisFeature& f, int layer, PlacementResult& out);
   HostErr placeZone(const GisFeature& f, int layer, PlacementResult& out);
 
