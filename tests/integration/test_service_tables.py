@@ -18,18 +18,6 @@ def generate(data, out):
                           capture_output=True, text=True, timeout=60)
 
 
-def test_shipped_data_compiles_into_four_tables(tmp_path):
-    out = tmp_path / "ServiceTables.cpp"
-    r = generate(DATA, out)
-    assert r.returncode == 0, r.stderr
-    text = out.read_text()
-    for name, rows in (("countyEgibServices", 380), ("countyBdot500Services", 380), ("countyGesutServices", 380)):
-        assert f"const ServiceDirectory {name}{{k_{name}}};" in text
-        block = text.split(f"k_{name}[] = {{")[1].split("};")[0]
-        assert block.count("\n    {") == rows
-    assert '{"1816", "https://powiatrzeszowski.geoportal2.pl/map/geoportal/wmsg.php", ""}' in text
-
-
 @pytest.mark.parametrize("damage, message", [
     (lambda lines: lines.insert(4, lines.pop(5)), "is not above the previous key"),
     (lambda lines: lines.append("3299\tx\thttps://a b\t"), "holds a blank"),

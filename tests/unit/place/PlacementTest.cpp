@@ -13,7 +13,6 @@
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "place/Placement.h"
-#include "platform/TextCodec.h"
 
 namespace veldra {
 namespace {
@@ -67,12 +66,6 @@ TEST(ContourSmoothing, OpenLinesKeepTheirEndsAndClosedOnesStayClosed) {
   EXPECT_EQ(smoothContourLine(straight).size(), 2u);
   const std::vector<Point2> two{{0, 0}, {1, 1}};
   EXPECT_EQ(smoothContourLine(two).size(), 2u);
-}
-
-TEST(TextCodec, PolishAndBrokenUtf8) {
-  EXPECT_EQ(utf8ToUtf16Lossy("\xc5\x81\xc3\xb3" "dz"), u"\u0141\u00f3dz");
-  EXPECT_EQ(utf8ToUtf16Lossy("a\xff" "b"), u"a\ufffd" "b");
-  EXPECT_EQ(utf8ToUtf16Lossy("\xf0\x9f\x98\x80"), u"\U0001F600");
 }
 
 // ---- placement on the stand-in host ---------------------------------------------

@@ -34,5 +34,11 @@ TEST(TextCodecTest, RefusesMalformedInputInsteadOfGuessing) {
   EXPECT_FALSE(utf16ToUtf8(std::u16string(1, char16_t(0xD83C)), out8));
 }
 
+TEST(TextCodec, LossyKeepsPolishAndReplacesBrokenBytes) {
+  EXPECT_EQ(utf8ToUtf16Lossy("\xc5\x81\xc3\xb3" "dz"), u"\u0141\u00f3dz");
+  EXPECT_EQ(utf8ToUtf16Lossy("a\xff" "b"), u"a\ufffd" "b");
+  EXPECT_EQ(utf8ToUtf16Lossy("\xf0\x9f\x98\x80"), u"\U0001F600");
+}
+
 }  // namespace
 }  // namespace veldra
