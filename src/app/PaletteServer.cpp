@@ -155,6 +155,7 @@ struct Mount {
   }
   std::weak_ptr<WsSession> live;   // network thread only
   std::atomic<bool> connected{false};
+  std::atomic<std::uint64_t> connections{0};   // pages connected so far
   Bridge* bridge = nullptr;        // main thread only
 };
 
@@ -191,6 +192,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
     stream_.expires_never();
     if (auto old = mount_->live.lock()) old->closeWith(kCloseReplaced, "replaced");
     mount_->live = shared_from_this();
+    ++mount_->connections;
     mount_->connected = true;
     mount_->event("onLoadingState isLoading=0");
     parse();
@@ -616,6 +618,11 @@ void PaletteServer::sendText(const std::string& mount, const std::string& text) 
 bool PaletteServer::connected(const std::string& mount) const {
   auto m = impl_->mount(mount);
   return m && m->connected.load();
+}
+
+std::uint64_t PaletteServer::connectionNumber(const std::string& mount) const {
+  auto m = impl_->mount(mount);
+  return m ? m->connections.load() : 0;
 }
 
 }  // namespace veldra::app

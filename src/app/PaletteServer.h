@@ -62,6 +62,9 @@ class PaletteServer {
   void sendText(const std::string& mount, const std::string& text);
   // Whether a page is connected on the mount (any thread; a snapshot).
   bool connected(const std::string& mount) const;
+  // How many pages have connected on the mount so far: a new number means a
+  // new page took over (any thread).
+  std::uint64_t connectionNumber(const std::string& mount) const;
 
   // Network side, defined in the .cpp (public so its session classes can use it).
   struct Impl;

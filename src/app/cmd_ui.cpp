@@ -71,12 +71,19 @@ class AlertBroker {
     if (buttons.empty()) buttons.push_back("OK");
     json msg{{"type", "alert"}, {"id", id}, {"title", r.title}, {"text", r.text}, {"buttons", buttons},
              {"kind", r.kind == AlertKind::Warning ? "warning" : "info"}};
-    server_.sendText("host", Bridge::serialize(msg));
+    const std::string text = Bridge::serialize(msg);
+    std::uint64_t shownOn = server_.connectionNumber("host");
+    server_.sendText("host", text);
     std::unique_lock lock(mutex_);
     // Without a window nobody can answer, and a program that is closing
-    // answers nothing more: either way the alert counts as dismissed.
+    // answers nothing more: either way the alert counts as dismissed. A
+    // window that took over from the one showing the alert is shown it again.
     while (answer_ < 0) {
       if (closing_ || !server_.connected("host")) break;
+      if (const std::uint64_t now = server_.connectionNumber("host"); now != shownOn) {
+        shownOn = now;
+        server_.sendText("host", text);
+      }
       cv_.wait_for(lock, std::chrono::milliseconds(200));
     }
     waitingId_ = 0;

@@ -162,25 +162,40 @@ test('a web folder that cannot be written: diagnostic lines, both report texts, 
   }
 });
 
-test('a tab closed while an alert waits releases the program; the next window works', async () => {
+test('an alert waits for its answer: a window that takes over shows it again, a closed one releases it', async () => {
   const srv = await startUi({ args: [] });
   const ctx = await newContext(browser);
+  const modalText = (page) => page.waitForSelector('#modal:not([hidden])', { timeout: 10000 })
+    .then(() => page.textContent('#modalText'));
   try {
+    // A second window opened while the alert waits takes over and is shown the same alert.
     const first = await openHost(ctx, srv);
     await menu(first, 'Chmura punktow');
-    await first.waitForSelector('#modal:not([hidden])');
+    assert.match(await modalText(first), /^Paleta "Chmura punktow" nie jest dostepne/);
     await shot(first, 'host_alert_waiting');
-    await first.close();
-    const second = await openHost(ctx, srv);
-    await menu(second, 'Czyszczenie duplikatow');
-    await second.waitForSelector('#modal:not([hidden])', { timeout: 10000 });
-    assert.match(await second.textContent('#modalText'), /^Czyszczenie duplikatow nie jest dostepne/);
+    // (Its menu comes only after the answer: the program is inside the command.)
+    const second = await ctx.newPage();
+    await second.goto(srv.host);
+    assert.match(await modalText(second), /^Paleta "Chmura punktow" nie jest dostepne/);
     await second.click('#modalButtons button');
     await second.waitForSelector('#modal[hidden]', { state: 'attached' });
-    assert.deepEqual(second.__errors, []);
-    // Stopped while an alert waits, with the window still open: the program ends by itself.
+    await second.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
+    await first.close();
+
+    // A window closed while the alert waits dismisses it; the next window works.
     await menu(second, 'Chmura punktow');
-    await second.waitForSelector('#modal:not([hidden])');
+    await modalText(second);
+    await second.close();
+    await sleep(1000);
+    const third = await openHost(ctx, srv);
+    await menu(third, 'Czyszczenie duplikatow');
+    assert.match(await modalText(third), /^Czyszczenie duplikatow nie jest dostepne/);
+    await third.click('#modalButtons button');
+    await third.waitForSelector('#modal[hidden]', { state: 'attached' });
+    assert.deepEqual(third.__errors, []);
+    // Stopped while an alert waits, with the window still open: the program ends by itself.
+    await menu(third, 'Chmura punktow');
+    await third.waitForSelector('#modal:not([hidden])');
     assert.equal(await srv.stop(), 0);
   } finally {
     await ctx.close();
