@@ -10,12 +10,19 @@
 #include <new>
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include "net/Endpoints.h"
 
 namespace veldra {
 
 namespace {
+
+// Workers are detached and may still be ending when the process exits.
+// OpenSSL's exit-time clean-up frees per-thread state that such a thread then
+// frees again; without it the system reclaims everything at exit. This must
+// be the first OpenSSL initialisation of the process, hence a static.
+[[maybe_unused]] const bool gCryptoWithoutExitCleanup = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 using Clock = std::chrono::steady_clock;
 
