@@ -32,26 +32,20 @@ std::string bboxParam(const std::string& url) {
 // ---------------------------------------------------------------------------
 // Addresses
 
-TEST(GetFeatureUrl, Wfs20NorthingFirstInPl1992) {
-  Bbox f{500000, 600000, 500500, 600300};
+TEST(GetFeatureUrl, AxisOrderVersionAndPaging) {
+  const Bbox f{500000, 600000, 500500, 600300};
+  const std::string northFirst = "&BBOX=600000%2C500000%2C600300%2C500500%2Curn%3Aogc%3Adef%3Acrs%3AEPSG%3A%3A2180";
   EXPECT_EQ(buildGetFeatureUrl("https://h.example/wfs", "ms:dzialki", f, 1000, 0, true, false, 2180),
-            "https://h.example/wfs?service=WFS&version=2.0.0&request=GetFeature&typenames=ms%3Adzialki&COUNT=1000"
-            "&BBOX=600000%2C500000%2C600300%2C500500%2Curn%3Aogc%3Adef%3Acrs%3AEPSG%3A%3A2180");
-}
-
-TEST(GetFeatureUrl, BaseWithQueryEastingFirstAndStartIndex) {
-  Bbox f{500000, 600000, 500500, 600300};
+            "https://h.example/wfs?service=WFS&version=2.0.0&request=GetFeature&typenames=ms%3Adzialki&COUNT=1000" +
+                northFirst);
   EXPECT_EQ(buildGetFeatureUrl("https://h.example/cgi?map=x", "ms:dzialki", f, 1000, 2000, false, false, 0),
             "https://h.example/cgi?map=x&service=WFS&version=2.0.0&request=GetFeature&typenames=ms%3Adzialki"
             "&COUNT=1000&STARTINDEX=2000"
             "&BBOX=500000%2C600000%2C500500%2C600300%2Curn%3Aogc%3Adef%3Acrs%3AEPSG%3A%3A2180");
-}
-
-TEST(GetFeatureUrl, Wfs110UsesTypenameAndMaxFeatures) {
-  Bbox f{500000, 600000, 500500, 600300};
+  // WFS 1.1.0: other parameter names, no paging, always PL-1992.
   EXPECT_EQ(buildGetFeatureUrl("http://h.example/ows", "dzialki", f, 1000, 7, true, true, 4326),
-            "http://h.example/ows?service=WFS&version=1.1.0&request=GetFeature&typename=dzialki&maxFeatures=1000"
-            "&BBOX=600000%2C500000%2C600300%2C500500%2Curn%3Aogc%3Adef%3Acrs%3AEPSG%3A%3A2180");
+            "http://h.example/ows?service=WFS&version=1.1.0&request=GetFeature&typename=dzialki&maxFeatures=1000" +
+                northFirst);
 }
 
 TEST(GetFeatureUrl, TenSignificantDigits) {
