@@ -39,12 +39,6 @@ def test_get_layers_lists_the_project_layers_in_host_order():
     assert len(reply["mapping"]) == 20
 
 
-def test_get_init_without_georeference_answers_nothing():
-    path = make_project()
-    r = run_bridge([{"type": "getInit"}, {"type": "ping"}], project=path)
-    assert [m["type"] for m in r.messages] == ["pong"]
-
-
 def test_get_init_with_a_survey_point_in_a_pl2000_zone():
     def georef(data):
         g = data["geolocation"]
@@ -58,15 +52,6 @@ def test_get_init_with_a_survey_point_in_a_pl2000_zone():
     assert init["type"] == "init" and init["zoom"] == 17
     assert abs(init["lat"] - 52.2297) < 1e-4
     assert abs(init["lon"] - 21.0122) < 1e-4
-
-
-def test_get_init_from_the_project_location_alone():
-    def location(data):
-        data["geolocation"]["latitude"] = 50.0614
-        data["geolocation"]["longitude"] = 19.9366
-    path = make_project(location)
-    [init] = run_bridge([{"type": "getInit"}], project=path).messages
-    assert abs(init["lat"] - 50.0614) < 1e-9 and abs(init["lon"] - 19.9366) < 1e-9
 
 
 def test_corrupt_project_file_is_refused_and_left_untouched():
@@ -102,5 +87,5 @@ def test_project_that_cannot_be_written_is_reported_after_the_session():
     # The session itself is served; the failed save is reported and fails the run.
     assert [m["type"] for m in r.messages] == ["pong", "layerList"]
     assert r.returncode != 0
-    assert "projekt.json" in r.stderr or "cannot" in r.stderr.lower() or r.stderr.strip()
+    assert r.stderr.strip()
     assert open(blocker).read() == "not a folder"

@@ -186,14 +186,6 @@ def test_unknown_municipality_and_silent_bdot10k(tmp_path):
     assert "Import: budynki (BDOT10k)" in [p[0] for p in progress(run)]
 
 
-def test_county_wfs_without_answer(tmp_path):
-    routes = [route(PRG, prg("0663011")), route(EGIB_WFS, "Service Unavailable", status=503),
-              route(BDOT10K, EMPTY_COLLECTION)]
-    _, done, _ = fetch(tmp_path, routes, ["dzialki", "budynki"], extra=[LUBLIN])
-    assert done["warning"] == "Powiatowa usluga WFS EGiB nie odpowiada. Brak dzialek dla tego obszaru."
-    assert done["counts"] == {}
-
-
 def egib_routes(parcels, buildings, bdot10k):
     caps = ('<wfs:WFS_Capabilities version="2.0.0"><FeatureTypeList><FeatureType><Name>ms:dzialki</Name>'
             '</FeatureType><FeatureType><Name>ms:budynki</Name></FeatureType></FeatureTypeList>'
@@ -266,11 +258,6 @@ def test_no_municipality_skips_both_plans_with_one_note(tmp_path):
     _, done, stats = fetch(tmp_path, [route(PRG, EMPTY_COLLECTION)], ["mpzp", "pog"])
     assert done["warning"] == "MPZP/POG pominiete: nie udalo sie ustalic gminy (TERYT) dla widoku."
     assert not requests_to(stats, REGISTRY_QUERY)
-
-
-def test_municipality_without_plan_service(tmp_path):
-    _, done, _ = fetch(tmp_path, [route(PRG, prg("1816051"))], ["mpzp"])
-    assert done["warning"] == "Brak MPZP dla gminy 181605: brak uslugi WMS w EZiU."
 
 
 def mpzp_routes(map_body, caps):
@@ -388,11 +375,6 @@ def test_utilities_service_without_answer(tmp_path):
     assert done["warning"] == "GESUT: powiatowa usluga nie odpowiada."
 
 
-def test_county_without_utilities_or_base_map(tmp_path):
-    _, done, _ = fetch(tmp_path, [route(PRG, prg("0201011"))], ["bdot500", "gesut"])
-    assert done["warning"] == "GESUT: powiat nie publikuje uslugi w EZiU. BDOT500: powiat nie publikuje uslugi w EZiU."
-
-
 def base_map(tmp_path, map_body, scale):
     routes = [route(PRG, prg("0663011")), route(BDOT500_WMS, wms_caps("bdot500_budowle", "inne"), query=CAPS_QUERY),
               route(BDOT500_WMS, query=MAP_QUERY, body_file="map.bin")]
@@ -457,7 +439,6 @@ def test_terrain_from_one_sheet(tmp_path):
 
 def test_terrain_notes(tmp_path):
     cases = [
-        (nmt(EMPTY_COLLECTION), "Teren: brak kafli NMT dla tego obszaru w skorowidzu."),
         (nmt(nmt_index(SHEET_URL), sheet_status=404), "Teren: nie udalo sie pobrac/sparsowac zadnego pliku NMT."),
         (nmt(nmt_index(SHEET_URL), "ncols 2\nnrows x\n"), "Teren: nie udalo sie pobrac/sparsowac zadnego pliku NMT."),
         (nmt(nmt_index(SHEET_URL), asc_ramp(nodata=True)), "Teren: brak waznych punktow NMT w kadrze."),
@@ -492,7 +473,6 @@ def test_contour_notes(tmp_path):
         ({"poziomiceCiecie": 0.3}, nmt(nmt_index(SHEET_URL), asc_ramp()),
          "Poziomice: ciecie 0,30 m nie jest dozwolona wartoscia (dozwolone: 0,25 / 0,5 / 1,0 / 2,0 m) - "
          "poziomice pominiete."),
-        ({}, nmt(EMPTY_COLLECTION), "Poziomice: brak kafli NMT dla tego obszaru w skorowidzu."),
         ({}, nmt(nmt_index(SHEET_URL), sheet_status=404), "Poziomice: nie udalo sie pobrac zadnego pliku NMT."),
         ({}, nmt(nmt_index(SHEET_URL), asc_ramp(nodata=True)),
          "Poziomice: caly probkowany obszar to NODATA (brak danych NMT dla tego kadru)."),

@@ -54,32 +54,6 @@ def test_broken_endpoints_file_fails_closed(tmp_path):
         assert "error Nieprawidlowa konfiguracja VELDRA_ENDPOINTS: " + str(bad) in r.stdout
 
 
-def test_503_once_is_retried_and_404_is_not(tmp_path):
-    root = write_manifest(tmp_path / "fx", [
-        {"name": "flaky", "path": "/mapy/a", "responses": [{"status": 503}, {"body": "fine"}]},
-        {"name": "gone", "path": "/mapy/b", "status": 404, "body": "<ExceptionReport/>"}])
-    with MockServices(root, tmp_path) as fx:
-        r = fetch(fx, "https://mapy.geoportal.gov.pl/a")
-        assert r.stdout.splitlines()[0] == "status 200"
-        r = fetch(fx, "https://mapy.geoportal.gov.pl/b")
-        assert r.stdout.splitlines() == ["status 404", "bytes 18"]
-        assert fx.stats()["routes"] == {"flaky": 2, "gone": 1}
-
-
-def test_trace_lines_follow_the_debug_variable(tmp_path):
-    root = write_manifest(tmp_path / "fx", [{"path": "/mapy/t", "body": "x"}])
-    with MockServices(root, tmp_path) as fx:
-        r = fetch(fx, "https://mapy.geoportal.gov.pl/t", env=fx.env({"GIS_DEBUG_HTTP": ""}))
-        assert r.stderr.splitlines() == [
-            "[http] GET https://mapy.geoportal.gov.pl/t",
-            "[http] session otwarta",
-            "[http] SendRequest=1 err=0",
-            "[http] odpowiedz OK, czytam body",
-        ]
-        r = fetch(fx, "https://mapy.geoportal.gov.pl/t")
-        assert r.stderr == ""
-
-
 def test_cached_download_is_reused_by_the_next_process(tmp_path):
     root = write_manifest(tmp_path / "fx", [{"path": "/opendata/p.zip", "body_size": 500000}])
     with MockServices(root, tmp_path) as fx:
@@ -132,21 +106,6 @@ def test_killed_download_never_looks_complete(tmp_path):
         assert third.returncode == 0, third.stdout + third.stderr
         assert [f.name for f in cache.iterdir()] == [final.name]
         assert fx.stats()["routes"]["laz"] == 2   # the complete file came from the cache
-
-
-def test_early_close_and_missing_length(tmp_path):
-    root = write_manifest(tmp_path / "fx", [
-        {"path": "/opendata/short.zip", "body_size": 2097152, "close_after": 1048576},
-        {"path": "/opendata/nolen.zip", "body_size": 70000, "content_length": False}])
-    with MockServices(root, tmp_path) as fx:
-        r = fetch(fx, "https://opendata.geoportal.gov.pl/short.zip", "--cached")
-        assert r.stdout == "error Pobieranie przerwane (1,0 MB z 2,0 MB).\n"
-        r = fetch(fx, "https://opendata.geoportal.gov.pl/nolen.zip", "--cached")
-        assert r.returncode == 0
-        lines = r.stderr.splitlines()
-        assert lines[0].endswith(" 0") and lines[-1] == "progress 70000 70000"
-        cache = tmp_path / "cache-home" / "VELDRA" / "cache"
-        assert len(list(cache.iterdir())) == 1
 
 
 def test_mock_services_prints_port_and_stops_on_signals(tmp_path):
