@@ -149,9 +149,7 @@ TEST_F(ControllerFixture, GetLayersListsProjectLayersAndTheMappingWithDefaults) 
   EXPECT_EQ(r["mapping"]["dzialki"], "GIS_DZIALKI");
   EXPECT_TRUE(fs::exists(home / "VELDRA" / "settings.json"));
   // A host that cannot list layers gives an empty list, not an error.
-  RefusalRule rule;
-  rule.operation = HostOperation::ListAttributes;
-  host.addRefusal(rule);
+  host.addRefusal({.operation = HostOperation::ListAttributes});
   send({{"type", "getLayers"}});
   EXPECT_TRUE(page.back()["layers"].empty());
 }

@@ -95,9 +95,7 @@ TEST_F(SetOriginTest, MissingOrNonNumericCoordinatesAndRefusedWrites) {
   EXPECT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}}), want);
   EXPECT_EQ(ctl->onSetOrigin(json{{"lat", "52.2"}, {"lon", 21.0}}), want);
   EXPECT_EQ(ctl->onSetOrigin(json::array()), want);
-  RefusalRule r;
-  r.operation = HostOperation::WriteGeoLocation;
-  host.addRefusal(r);
+  host.addRefusal({.operation = HostOperation::WriteGeoLocation});
   const json e = ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}});
   EXPECT_EQ(e["type"], "error");
   EXPECT_EQ(e["msg"].get<std::string>().rfind("Nie udalo sie zapisac georeferencji projektu (kod -2130000)", 0), 0u);

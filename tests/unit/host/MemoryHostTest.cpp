@@ -196,25 +196,12 @@ TEST_F(MemoryHostTest, ChangeOutsideACommandEndsTheUndoHistory) {
 
 // ---- refusals -----------------------------------------------------------------
 
-RefusalRule rule(HostOperation op, HostErr code = kHostErrRefused) {
-  RefusalRule r;
-  r.operation = op;
-  r.code = code;
-  return r;
-}
-
 TEST_F(MemoryHostTest, CreateRefusalsByTypeAndLayer) {
   const int parcels = layer("GIS_DZIALKI");
   const int buildings = layer("GIS_BUDYNKI");
-  RefusalRule byType = rule(HostOperation::CreateElement, kHostErrBadParameters);
-  byType.typeCode = static_cast<int>(ElementType::Polyline);
-  host.addRefusal(byType);
-  RefusalRule byIndex = rule(HostOperation::CreateElement, -11);
-  byIndex.layerIndex = parcels;
-  host.addRefusal(byIndex);
-  RefusalRule byName = rule(HostOperation::CreateElement, -12);
-  byName.layerName = "GIS_BUDYNKI";
-  host.addRefusal(byName);
+  host.addRefusal({.code = kHostErrBadParameters, .typeCode = static_cast<int>(ElementType::Polyline)});
+  host.addRefusal({.code = -11, .layerIndex = parcels});
+  host.addRefusal({.code = -12, .layerName = "GIS_BUDYNKI"});
 
   EXPECT_EQ(createFill(parcels), -11);
   EXPECT_EQ(createFill(buildings), -12);
@@ -230,10 +217,7 @@ TEST_F(MemoryHostTest, CreateRefusalsByTypeAndLayer) {
 }
 
 TEST_F(MemoryHostTest, RefusalAfterSuccessesForALimitedNumberOfCallsCountsAcrossRollbacks) {
-  RefusalRule r = rule(HostOperation::CreateElement);
-  r.afterSuccesses = 2;
-  r.times = 1;
-  host.addRefusal(r);
+  host.addRefusal({.operation = HostOperation::CreateElement, .afterSuccesses = 2, .times = 1});
   host.runUndoableCommand("a", [&] {
     createFill();
     return HostErr{1};
@@ -247,16 +231,10 @@ TEST_F(MemoryHostTest, RefusalAfterSuccessesForALimitedNumberOfCallsCountsAcross
 }
 
 TEST_F(MemoryHostTest, RefusalsOfAttributeAndGeolocationCalls) {
-  RefusalRule attr = rule(HostOperation::CreateAttribute);
-  attr.layerName = "GIS_TEREN";
-  host.addRefusal(attr);
-  RefusalRule write = rule(HostOperation::WriteGeoLocation, kHostErrBadParameters);
-  write.times = 2;
-  host.addRefusal(write);
-  host.addRefusal(rule(HostOperation::ReadGeoLocation, kHostErrNotSupported));
-  RefusalRule list = rule(HostOperation::ListAttributes);
-  list.attributeKind = static_cast<int>(AttributeKind::FillType);
-  host.addRefusal(list);
+  host.addRefusal({.operation = HostOperation::CreateAttribute, .layerName = "GIS_TEREN"});
+  host.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrBadParameters, .times = 2});
+  host.addRefusal({.operation = HostOperation::ReadGeoLocation, .code = kHostErrNotSupported});
+  host.addRefusal({.operation = HostOperation::ListAttributes, .attributeKind = static_cast<int>(AttributeKind::FillType)});
 
   int index = 99;
   EXPECT_EQ(host.createAttribute(AttributeKind::Layer, "GIS_TEREN", 0, 0, 0, index), kHostErrRefused);
@@ -406,9 +384,7 @@ TEST_F(MemoryHostTest, DeleteOnlyInsideACommandAndRefusedDeleteDeletesNothing) {
   createFill(1, &free1);
   createFill(locked, &onLocked);
   createFill(1, &free2);
-  RefusalRule r = rule(HostOperation::DeleteElements);
-  r.layerIndex = locked;
-  host.addRefusal(r);
+  host.addRefusal({.operation = HostOperation::DeleteElements, .layerIndex = locked});
 
   EXPECT_NE(host.deleteElements({free1}), kHostOk);   // only inside a command
   EXPECT_EQ(host.runUndoableCommand("Usun", [&] { return host.deleteElements({free1, onLocked, free2}); }),

@@ -138,10 +138,16 @@ TEST_F(GeorefTest, ZAnchorRules) {
   EXPECT_EQ(r.terrainZOffset, 87.25);
   EXPECT_FALSE(r.zAnchorChanged);
 
-  // Without an anchor the lowest terrain point becomes it and is written back.
+  // Terrain without any finite height does not become the anchor.
   in.hasZAnchor = false;
   in.zAnchor = 0;
   in.gridTerrainSets = 1;
+  in.terrainMinZ = lowestTerrainZ({{0, 0, std::nan("")}, {0, 0, INFINITY}});
+  r = checkPlacementGeoref(host_, in);
+  EXPECT_EQ(r.terrainZOffset, 0.0);
+  EXPECT_FALSE(r.zAnchorChanged);
+
+  // Without an anchor the lowest terrain point becomes it and is written back.
   in.terrainMinZ = 103.9;
   r = checkPlacementGeoref(host_, in);
   EXPECT_EQ(r.terrainZOffset, 103.9);
@@ -164,18 +170,6 @@ TEST_F(GeorefTest, ZAnchorRules) {
                       "ohAfterSet=103.9 terrainZOffset=103.9 terenNMT=1 terenChmura=0"),
             std::string::npos)
       << diag;
-}
-
-TEST_F(GeorefTest, TerrainWithoutAnyHeightDoesNotBecomeTheAnchor) {
-  const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
-  const auto [E, N] = pl1992ToPl2000(e, n, 2178);
-  setFullGeoref(E, N, 2178, 0.0);
-  auto in = frameAround(e, n, 2178);
-  in.gridTerrainSets = 1;
-  in.terrainMinZ = lowestTerrainZ({{0, 0, std::nan("")}, {0, 0, INFINITY}});
-  const auto r = checkPlacementGeoref(host_, in);
-  EXPECT_EQ(r.terrainZOffset, 0.0);
-  EXPECT_FALSE(r.zAnchorChanged);
 }
 
 TEST_F(GeorefTest, WriteOriginSetsTheZoneOfTheLongitudeAndReportsSixDecimals) {
@@ -210,11 +204,7 @@ TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
   before.longitude = 20.0;
   ASSERT_EQ(host_.writeGeoLocation(before), kHostOk);
 
-  RefusalRule once;
-  once.operation = HostOperation::WriteGeoLocation;
-  once.code = kHostErrNotSupported;
-  once.times = 1;
-  host_.addRefusal(once);
+  host_.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrNotSupported, .times = 1});
   auto r = writeProjectOrigin(host_, 52.2, 21.0);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.level, 1);
@@ -224,16 +214,13 @@ TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
   EXPECT_EQ(host_.geoLocation().longitude, 20.0);   // fields not named keep what was read
 
   host_.clearRefusals();
-  once.times = 2;
-  host_.addRefusal(once);
+  host_.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrNotSupported, .times = 2});
   r = writeProjectOrigin(host_, 52.2, 21.0);
   EXPECT_EQ(r.level, 2);
   EXPECT_EQ(host_.geoLocation().crsName, "");
 
   host_.clearRefusals();
-  once.times = -1;
-  once.code = kHostErrBadParameters;
-  host_.addRefusal(once);
+  host_.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrBadParameters});
   r = writeProjectOrigin(host_, 52.2, 21.0);
   ASSERT_FALSE(r.ok);
   EXPECT_EQ(r.error,
@@ -242,10 +229,8 @@ TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
   EXPECT_NE(readText(dir_ / "orvane_geo_diag.txt").find("koncowy_err=-2130313 poziom_ktory_przeszedl=-1"),
             std::string::npos);
 
-  RefusalRule noRead;
-  noRead.operation = HostOperation::ReadGeoLocation;
   host_.clearRefusals();
-  host_.addRefusal(noRead);
+  host_.addRefusal({.operation = HostOperation::ReadGeoLocation});
   EXPECT_EQ(writeProjectOrigin(host_, 52.2, 21.0).error, "Nie mozna odczytac georeferencji projektu");
   EXPECT_EQ(writeProjectOrigin(host_, std::nan(""), 21.0).error, "Brak wspolrzednych srodka mapy");
 }

@@ -184,11 +184,7 @@ TEST_F(PlacementTest, OpenAndClosedRingsGiveTheSameElement) {
 }
 
 TEST_F(PlacementTest, RefusedElementIsCountedAndTheRestIsPlaced) {
-  RefusalRule r;
-  r.operation = HostOperation::CreateElement;
-  r.typeCode = 18;
-  r.times = 1;
-  host_.addRefusal(r);
+  host_.addRefusal({.operation = HostOperation::CreateElement, .typeCode = 18, .times = 1});
   const auto out = run(move({building(0), building(20), parcel(40, "9")}));
   ASSERT_FALSE(out.failed());
   EXPECT_EQ(out.result.failures, 1);
@@ -206,10 +202,7 @@ TEST_F(PlacementTest, RefusedLayerUndoesEverything) {
     return j;
   };
   const auto before = snapshot();
-  RefusalRule r;
-  r.operation = HostOperation::CreateAttribute;
-  r.layerName = "GIS_BUDYNKI";
-  host_.addRefusal(r);
+  host_.addRefusal({.operation = HostOperation::CreateAttribute, .layerName = "GIS_BUDYNKI"});
   const auto out = run(move({parcel(0, "1"), building(0)}));
   ASSERT_TRUE(out.failed());
   EXPECT_EQ(out.result.error, "Nie mozna utworzyc/odnalezc warstwy dla typu: budynki");
@@ -358,10 +351,7 @@ TEST_F(PlacementTest, PictureCornersRotationAndFailures) {
   EXPECT_GT(std::fabs(p92.angle), 1e-4);
 
   // A refused picture undoes the import with its text.
-  RefusalRule r;
-  r.operation = HostOperation::CreateElement;
-  r.typeCode = 31;
-  host_.addRefusal(r);
+  host_.addRefusal({.operation = HostOperation::CreateElement, .typeCode = 31});
   const std::size_t n = host_.elementCount();
   out = run(move({parcel(0, "1")}, {t}));
   ASSERT_TRUE(out.failed());
@@ -394,10 +384,7 @@ TEST_F(PlacementTest, TerrainMeshCornersTakeTheNearestHeights) {
   for (const auto& l : mesh.memo.levelLines) pts += l.points.size();
   EXPECT_EQ(pts, 5u);   // one row
 
-  RefusalRule r;
-  r.operation = HostOperation::CreateElement;
-  r.typeCode = 10;
-  host_.addRefusal(r);
+  host_.addRefusal({.operation = HostOperation::CreateElement, .typeCode = 10});
   const auto bad = run(move({parcel(0, "1")}, {}, {set}), o);
   ASSERT_TRUE(bad.failed());
   EXPECT_EQ(bad.result.error, "Blad tworzenia Siatki terenu (kod -2130000)");
@@ -438,10 +425,7 @@ TEST_F(PlacementTest, ContoursIn2DAnd3D) {
   std::vector<Contour> two{Contour{100.0, false, {{cE_, cN_}, {cE_ + 5, cN_}}}};
   auto r2 = runImport(other, georef_, zone_, move({}, {}, {}, two), o, {});
   EXPECT_EQ(r2.result.counts.count("poziomice3d"), 0u);
-  RefusalRule r;
-  r.operation = HostOperation::CreateElement;
-  r.typeCode = 10;
-  other.addRefusal(r);
+  other.addRefusal({.operation = HostOperation::CreateElement, .typeCode = 10});
   r2 = runImport(other, georef_, zone_, move({}, {}, {}, cs), o, {});
   ASSERT_FALSE(r2.failed());
   EXPECT_EQ(r2.result.failures, 1);
