@@ -4,6 +4,7 @@ the warning and the preview of "fetchDone", and the report lines (standard error
 
 import json
 import math
+import subprocess
 import sys
 from pathlib import Path
 
@@ -35,28 +36,14 @@ CAPS_QUERY = {"request": "GetCapabilities"}
 MAP_QUERY = {"request": "GetMap"}
 
 
-def pl1992(lat, lon):
-    """Transverse Mercator on GRS80 (PL-1992), good to well under a metre here."""
-    a, f = 6378137.0, 1 / 298.257222101
-    e2 = f * (2 - f)
-    ep2 = e2 / (1 - e2)
-    phi, lam = math.radians(lat), math.radians(lon - 19.0)
-    n = a / math.sqrt(1 - e2 * math.sin(phi) ** 2)
-    t = math.tan(phi) ** 2
-    c = ep2 * math.cos(phi) ** 2
-    aa = lam * math.cos(phi)
-    m = a * ((1 - e2 / 4 - 3 * e2 ** 2 / 64 - 5 * e2 ** 3 / 256) * phi
-             - (3 * e2 / 8 + 3 * e2 ** 2 / 32 + 45 * e2 ** 3 / 1024) * math.sin(2 * phi)
-             + (15 * e2 ** 2 / 256 + 45 * e2 ** 3 / 1024) * math.sin(4 * phi)
-             - (35 * e2 ** 3 / 3072) * math.sin(6 * phi))
-    k0 = 0.9993
-    x = k0 * n * (aa + (1 - t + c) * aa ** 3 / 6 + (5 - 18 * t + t * t + 72 * c - 58 * ep2) * aa ** 5 / 120)
-    y = k0 * (m + n * math.tan(phi) * (aa * aa / 2 + (5 - t + 9 * c + 4 * c * c) * aa ** 4 / 24
-                                        + (61 - 58 * t + t * t + 600 * c - 330 * ep2) * aa ** 6 / 720))
-    return 500000 + x, -5300000 + y
+def pl1992_corners(points):
+    """PL-1992 images (easting, northing) of (lat, lon) points, by PROJ."""
+    r = subprocess.run(["cs2cs", "-f", "%.6f", "EPSG:4326", "EPSG:2180"], check=True, capture_output=True, text=True,
+                       input="".join(f"{lat} {lon}\n" for lat, lon in points), timeout=60)
+    return [(float(e), float(n)) for n, e, *_ in (line.split() for line in r.stdout.splitlines())]
 
 
-CORNERS = [pl1992(la, lo) for la, lo in ((SOUTH, WEST), (NORTH, EAST), (NORTH, WEST), (SOUTH, EAST))]
+CORNERS = pl1992_corners(((SOUTH, WEST), (NORTH, EAST), (NORTH, WEST), (SOUTH, EAST)))
 MIN_X, MAX_X = min(c[0] for c in CORNERS), max(c[0] for c in CORNERS)
 MIN_Y, MAX_Y = min(c[1] for c in CORNERS), max(c[1] for c in CORNERS)
 CX, CY = (MIN_X + MAX_X) / 2, (MIN_Y + MAX_Y) / 2
