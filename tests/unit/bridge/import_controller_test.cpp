@@ -15,6 +15,7 @@
 #include "bridge/PageChannel.h"
 #include "host/MemoryHost.h"
 #include "platform/MainLoop.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -29,13 +30,11 @@ struct ControllerFixture : ::testing::Test {
   std::unique_ptr<ImportController> ctl;
   Bridge bridge;
   std::vector<json> page;
-  fs::path home;
+  testing::TempDir tmp;
+  fs::path home = tmp.path();
+  testing::ScopedEnv config{"XDG_CONFIG_HOME", home};
 
   void SetUp() override {
-    home = fs::temp_directory_path() /
-           (std::string("veldra_ctl_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(home);
-    ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
     platform::MainLoop::instance().reset();
     ctl = std::make_unique<ImportController>(host, Settings{});
     ctl->registerHandlers(bridge);
@@ -45,8 +44,6 @@ struct ControllerFixture : ::testing::Test {
   void TearDown() override {
     drain();
     setImportPageBridge(nullptr);
-    ::unsetenv("XDG_CONFIG_HOME");
-    fs::remove_all(home);
   }
   void send(const json& m) { bridge.handleMessage(m.dump()); }
   // Waits for workers, then runs what they handed to the main thread.

@@ -15,6 +15,7 @@
 #include "geo/Projections.h"
 #include "host/MemoryHost.h"
 #include "platform/MainLoop.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -25,23 +26,17 @@ namespace fs = std::filesystem;
 struct SetOriginTest : ::testing::Test {
   MemoryHost host;
   std::unique_ptr<ImportController> ctl;
-  fs::path home;
+  testing::TempDir tmp;
+  fs::path home = tmp.path();
+  testing::ScopedEnv config{"XDG_CONFIG_HOME", home}, diag{"VELDRA_DIAG_DIR", home};
 
   void SetUp() override {
-    home = fs::temp_directory_path() /
-           (std::string("veldra_origin_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(home);
-    ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-    ::setenv("VELDRA_DIAG_DIR", home.c_str(), 1);
     platform::MainLoop::instance().reset();
     ctl = std::make_unique<ImportController>(host, Settings{});
   }
   void TearDown() override {
     drain();
     setOriginHeightLookup({});
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::unsetenv("VELDRA_DIAG_DIR");
-    fs::remove_all(home);
   }
   void drain() {
     auto& loop = platform::MainLoop::instance();

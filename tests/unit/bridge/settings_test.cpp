@@ -9,6 +9,7 @@
 
 #include "bridge/Settings.h"
 #include "platform/Paths.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -17,16 +18,9 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 struct SettingsFile : ::testing::Test {
-  fs::path dir;
-  fs::path file;
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("veldra_settings_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                       "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    file = dir / "settings.json";
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  testing::TempDir tmp;
+  fs::path dir = tmp.path();
+  fs::path file = dir / "settings.json";
   void write(const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
 };
 
@@ -116,10 +110,9 @@ TEST_F(SettingsFile, FailedSaveIsReportedAndReplacesNothing) {
 }
 
 TEST_F(SettingsFile, FilePathFollowsTheRoamingFolder) {
-  ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  testing::ScopedEnv config("XDG_CONFIG_HOME", dir);
   EXPECT_EQ(Settings::filePath(), dir / "VELDRA" / "settings.json");
   EXPECT_TRUE(fs::is_directory(dir / "VELDRA"));
-  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

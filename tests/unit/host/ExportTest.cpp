@@ -4,28 +4,20 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include "host/DxfExport.h"
 #include "host/ExportGeometry.h"
 #include "host/GltfExport.h"
 #include "host/MemoryHost.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::uint32_t le32(const std::string& s, std::size_t i) {
   std::uint32_t v;
@@ -89,8 +81,6 @@ TEST(ExportGeometry, ConcaveRingIsClippedInsideOnly) {
 class ExportFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("veldra_export_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     ProjectData& p = data_;
     p.layers = {Attribute{1, "0"}, Attribute{2, "GIS_TEREN"}, Attribute{3, "GIS:ZLE"}};
     Attribute solid{1, "Pelne"};
@@ -110,11 +100,8 @@ class ExportFiles : public ::testing::Test {
     text.memo.text = u"\u0141\u00f3d\u017a 12/5";
     p.elements.push_back(text);
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  fs::path dir_;
+  testing::TempDir tmp_;
+  fs::path dir_ = tmp_.path();
   ProjectData data_;
 };
 
@@ -145,7 +132,7 @@ TEST_F(ExportFiles, GlbHasOneNodePerLayerAndSmallCoordinates) {
 TEST_F(ExportFiles, DxfHoldsLayersEntitiesAndTheGeoreference) {
   const fs::path out = dir_ / "projekt.dxf";
   ASSERT_EQ(exportDxf(data_, out), "");
-  const std::string dxf = slurp(out);
+  const std::string dxf = testing::readText(out);
   EXPECT_NE(dxf.find("AC1021"), std::string::npos);
   EXPECT_NE(dxf.find("VELDRA_SURVEY_E\n  9\n$CUSTOMPROPERTY\n  1\n7500000.5\n"), std::string::npos);
   EXPECT_NE(dxf.find("\n  2\nGIS_TEREN\n"), std::string::npos);

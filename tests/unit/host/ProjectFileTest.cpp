@@ -7,10 +7,9 @@
 #include <cmath>
 #include <fstream>
 #include <numbers>
-#include <sstream>
-#include <unistd.h>
 
 #include "platform/Paths.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -80,25 +79,8 @@ void expectSameElement(const StoredElement& a, const StoredElement& b) {
   EXPECT_EQ(m.body.polygons, n.body.polygons);
 }
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class ProjectFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("veldra_host_test_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    file = dir / "projekt.json";
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   Element defaults(ElementType t) {
     Element e;
     e.typeCode = static_cast<int>(t);
@@ -187,7 +169,8 @@ class ProjectFileTest : public ::testing::Test {
   }
 
   MemoryHost host;
-  fs::path dir, file;
+  testing::TempDir tmp;
+  fs::path dir = tmp.path(), file = dir / "projekt.json";
 };
 
 TEST_F(ProjectFileTest, SaveAndLoadGiveTheSameProjectBitForBit) {
@@ -233,9 +216,9 @@ TEST_F(ProjectFileTest, SaveAndLoadGiveTheSameProjectBitForBit) {
   // Saving the loaded project again gives the same bytes.
   const fs::path again = dir / "again.json";
   ASSERT_EQ(saveProject(loaded, again), "");
-  EXPECT_EQ(slurp(file), slurp(again));
+  EXPECT_EQ(testing::readText(file), testing::readText(again));
   // Texts are stored as UTF-8, not escaped.
-  EXPECT_NE(slurp(file).find("Łódź"), std::string::npos);
+  EXPECT_NE(testing::readText(file).find("Łódź"), std::string::npos);
 }
 
 TEST_F(ProjectFileTest, LoadedProjectContinuesGuidsAndHasNoUndoHistory) {
@@ -263,7 +246,7 @@ TEST_F(ProjectFileTest, LoadedProjectContinuesGuidsAndHasNoUndoHistory) {
 TEST_F(ProjectFileTest, CorruptFileIsRefusedHostUnchangedAndNeverOverwritten) {
   fillProject();
   ASSERT_EQ(saveProject(host, file), "");
-  std::string good = slurp(file);
+  std::string good = testing::readText(file);
   const std::string truncated = good.substr(0, good.size() / 2);
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -287,7 +270,7 @@ TEST_F(ProjectFileTest, CorruptFileIsRefusedHostUnchangedAndNeverOverwritten) {
 
   const std::string saveErr = saveProject(other, file);
   EXPECT_NE(saveErr.find("nie zostanie nadpisany"), std::string::npos) << saveErr;
-  EXPECT_EQ(slurp(file), truncated);
+  EXPECT_EQ(testing::readText(file), truncated);
   EXPECT_NE(checkProjectFile(file), "");
 }
 

@@ -1,4 +1,4 @@
-// A fixture server on loopback and a private cache folder for one test.
+// A fixture server on loopback for one test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,24 +12,9 @@
 
 #include "net/Endpoints.h"
 #include "net/FixtureServer.h"
+#include "unit/TestSupport.h"
 
 namespace veldra::testing {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "veldra-net-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline std::unique_ptr<fixture::FixtureServer> startServer(const std::string& manifest,
                                                            const std::string& root = ".") {

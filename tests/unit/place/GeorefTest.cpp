@@ -3,41 +3,23 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include <unistd.h>
 
 #include "geo/Projections.h"
 #include "host/MemoryHost.h"
 #include "place/ProjectGeoref.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readText(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::readText;
 
 class GeorefTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("veldra_place_georef_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    ::setenv("VELDRA_DIAG_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("VELDRA_DIAG_DIR");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   // A frame of 200 m around a PL-1992 point.
   static PlacementGeorefInput frameAround(double e, double n, int zone) {
     PlacementGeorefInput in;
@@ -59,7 +41,9 @@ class GeorefTest : public ::testing::Test {
   }
 
   MemoryHost host_;
-  fs::path dir_;
+  testing::TempDir tmp_;
+  fs::path dir_ = tmp_.path();
+  testing::ScopedEnv diag_{"VELDRA_DIAG_DIR", dir_};
 };
 
 TEST_F(GeorefTest, ProjectWithoutGeoreferenceIsRefusedWithTheReadersText) {

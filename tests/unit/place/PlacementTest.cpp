@@ -2,22 +2,20 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <limits>
 #include <string>
 
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include "geo/Projections.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "place/Placement.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
 
-namespace fs = std::filesystem;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPi = 3.14159265358979323846;
 
@@ -73,18 +71,10 @@ TEST(ContourSmoothing, OpenLinesKeepTheirEndsAndClosedOnesStayClosed) {
 class PlacementTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("veldra_place_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    ::setenv("VELDRA_DIAG_DIR", dir_.c_str(), 1);
     // The origin at the frame centre's PL-2000 image.
     frame_ = Bbox{cE_ - 100, cN_ - 100, cE_ + 100, cN_ + 100};
     const auto [E, N] = pl1992ToPl2000(cE_, cN_, zone_);
     georef_ = ProjectGeoref{E, N, 0.0, 0.0, 0.0, true};
-  }
-  void TearDown() override {
-    ::unsetenv("VELDRA_DIAG_DIR");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   static std::vector<Point2> square(double x, double y, double s) {
@@ -122,7 +112,8 @@ class PlacementTest : public ::testing::Test {
   }
 
   MemoryHost host_;
-  fs::path dir_;
+  testing::TempDir diagDir_;
+  testing::ScopedEnv diag_{"VELDRA_DIAG_DIR", diagDir_.path()};
   double cE_ = 637000, cN_ = 486000;
   int zone_ = 2178;
   Bbox frame_;

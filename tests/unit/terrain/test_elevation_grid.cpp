@@ -12,7 +12,7 @@
 #include <random>
 #include <sstream>
 
-#include <unistd.h>
+#include "unit/TestSupport.h"
 
 // Largest single allocation since the last reset (largest_alloc.cpp).
 extern std::atomic<std::size_t> gLargestAlloc;
@@ -153,7 +153,8 @@ TEST(AsciiGridFile, ChunkedFileReadingMatchesInMemoryParsing) {
     }
     text += "\r\n";
   }
-  const auto path = std::filesystem::temp_directory_path() / ("veldra_grid_" + std::to_string(::getpid()) + ".asc");
+  testing::TempDir tmp;
+  const auto path = tmp.path() / "sheet.asc";
   { std::ofstream(path, std::ios::binary) << text; }
   ElevationGrid fromFile;
   std::string err;
@@ -171,7 +172,8 @@ TEST(AsciiGridFile, ChunkedFileReadingMatchesInMemoryParsing) {
 }
 
 TEST(AsciiGridFile, LongTokensAndTheEndOfTheFile) {
-  const auto path = std::filesystem::temp_directory_path() / ("veldra_long_" + std::to_string(::getpid()) + ".asc");
+  testing::TempDir tmp;
+  const auto path = tmp.path() / "sheet.asc";
   ElevationGrid g;
   std::string err;
   // Leading zeros over several read chunks still make one number, as a stream reads it.
@@ -185,7 +187,6 @@ TEST(AsciiGridFile, LongTokensAndTheEndOfTheFile) {
   // A token past 16 MB is refused instead of buffered without end.
   { std::ofstream(path, std::ios::binary) << header("2", "1") << std::string(17u << 20, '0') << "1.5 7"; }
   EXPECT_FALSE(readAsciiGrid(path, g, &err));
-  std::filesystem::remove(path);
 }
 
 // 3 x 2 grid, corner (0, 0), cell 10: south row 10 20 30, north row 40 50 60.

@@ -1,0 +1,49 @@
+// Scratch folders, environment variables and file reading shared by the unit tests.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/Paths.h"
+
+namespace veldra::testing {
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "veldra-test-XXXXXX").string();
+    path_ = ::mkdtemp(tmpl.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// An environment variable set while the object lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) { ::setenv(name, value.c_str(), 1); }
+  ~ScopedEnv() { ::unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+};
+
+inline std::string readText(const std::filesystem::path& p) {
+  std::string s;
+  platform::readWholeFile(p, s);
+  return s;
+}
+
+}  // namespace veldra::testing
