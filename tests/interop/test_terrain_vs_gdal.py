@@ -38,11 +38,6 @@ def run(*args, check=True):
     return p
 
 
-def gdal_geotransform(path):
-    info = json.loads(run("gdalinfo", "-json", path).stdout)
-    return info["geoTransform"]
-
-
 def gdal_values(path, points):
     """Pixel values at the points; None outside the raster."""
     text = "".join(f"{x!r} {y!r}\n" for x, y in points)
@@ -172,20 +167,27 @@ def assert_like_gdal(ours, theirs, cell):
         assert ours[lv][1:] == [count, open_lines], (lv, ours[lv], theirs[lv])
 
 
+def contours_like_gdal(tmp_path, values, interval, sheets_at=None):
+    """Our contours of `values` (or of its west and east parts split at column `sheets_at`, given
+    east first) against gdal_contour on the whole grid; gives our GeoJSON document."""
+    whole = tmp_path / "whole.asc"
+    write_asc(whole, values, 600000.0, 400000.0, 1.0)
+    grids = [whole]
+    if sheets_at:
+        grids = [tmp_path / "e.asc", tmp_path / "w.asc"]
+        write_asc(grids[0], [row[sheets_at:] for row in values], 600000.0 + sheets_at, 400000.0, 1.0)
+        write_asc(grids[1], [row[:sheets_at] for row in values], 600000.0, 400000.0, 1.0)
+    ours_path, gdal_path = tmp_path / "ours.geojson", tmp_path / "gdal.geojson"
+    run(VELDRA, "asc-contours", *grids, "--interval", interval, "--out", ours_path)
+    run("gdal_contour", "-q", "-f", "GeoJSON", "-a", "elev", "-i", interval, whole, gdal_path)
+    assert_like_gdal(line_stats(ours_path, "level"), line_stats(gdal_path, "elev"), 1.0)
+    with open(ours_path) as f:
+        return json.load(f)
+
+
 @pytest.mark.parametrize("interval", [1.0, 2.0])
 def test_contours_match_gdal_contour(tmp_path, interval):
-    values = hills(240, 180)
-    grid = tmp_path / "hills.asc"
-    write_asc(grid, values, 600000.0, 400000.0, 1.0)
-    ours_path = tmp_path / "ours.geojson"
-    run(VELDRA, "asc-contours", grid, "--interval", interval, "--out", ours_path)
-    gdal_path = tmp_path / "gdal.geojson"
-    run("gdal_contour", "-q", "-f", "GeoJSON", "-a", "elev", "-i", interval, grid, gdal_path)
-
-    assert_like_gdal(line_stats(ours_path, "level"), line_stats(gdal_path, "elev"), 1.0)
-
-    with open(ours_path) as f:
-        doc = json.load(f)
+    doc = contours_like_gdal(tmp_path, hills(240, 180), interval)
     assert doc["type"] == "FeatureCollection"
     lines = [ft for ft in doc["features"] if ft["geometry"]["type"] == "LineString"]
     labels = [ft for ft in doc["features"] if ft["geometry"]["type"] == "Point"]
@@ -204,26 +206,11 @@ def test_nodata_hole_contours_like_gdal(tmp_path):
     for r in range(60, 90):
         for c in range(100, 140):
             values[r][c] = -9999
-    grid = tmp_path / "hole.asc"
-    write_asc(grid, values, 600000.0, 400000.0, 1.0)
-    ours_path, gdal_path = tmp_path / "ours.geojson", tmp_path / "gdal.geojson"
-    run(VELDRA, "asc-contours", grid, "--interval", "1", "--out", ours_path)
-    run("gdal_contour", "-q", "-f", "GeoJSON", "-a", "elev", "-i", "1", grid, gdal_path)
-    assert_like_gdal(line_stats(ours_path, "level"), line_stats(gdal_path, "elev"), 1.0)
+    contours_like_gdal(tmp_path, values, 1)
 
 
 def test_adjacent_sheets_contour_like_one_grid(tmp_path):
-    values = hills(200, 120)
-    whole = tmp_path / "whole.asc"
-    write_asc(whole, values, 600000.0, 400000.0, 1.0)
-    west, east = tmp_path / "w.asc", tmp_path / "e.asc"
-    write_asc(west, [row[:110] for row in values], 600000.0, 400000.0, 1.0)
-    write_asc(east, [row[110:] for row in values], 600110.0, 400000.0, 1.0)
-    out = tmp_path / "two.geojson"
-    run(VELDRA, "asc-contours", east, west, "--interval", "1", "--out", out)
-    gdal_path = tmp_path / "gdal.geojson"
-    run("gdal_contour", "-q", "-f", "GeoJSON", "-a", "elev", "-i", "1", whole, gdal_path)
-    assert_like_gdal(line_stats(out, "level"), line_stats(gdal_path, "elev"), 1.0)
+    contours_like_gdal(tmp_path, hills(200, 120), 1, sheets_at=110)
 
 
 def test_bbox_and_smoothing(tmp_path):

@@ -96,12 +96,6 @@ TEST(GeoJsonWriter, EmptyAndUnprojectableInput) {
     for (const auto& v : f["geometry"]["coordinates"]) EXPECT_TRUE(v.is_number());
 }
 
-}  // namespace
-}  // namespace veldra
-
-namespace veldra {
-namespace {
-
 // The hand-written text must be exactly what the JSON library would dump for the same document.
 TEST(GeoJsonWriter, TextEqualsLibraryDumpOfTheSameDocument) {
   std::vector<GisFeature> fs(3);
