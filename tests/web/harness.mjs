@@ -20,6 +20,20 @@ fs.mkdirSync(shotDir, { recursive: true });
 
 export function sleep(ms) { return new Promise((r) => setTimeout(r, ms)); }
 
+// Resolves with the first match of `pattern` in what `proc` prints; rejects when it exits first.
+function awaitOutput(proc, pattern, timeoutMs, what) {
+  return new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error(`${what} did not start`)), timeoutMs);
+    proc.stdout.on('data', (d) => {
+      out += d;
+      const m = pattern(out);
+      if (m) { clearTimeout(timer); resolve(m); }
+    });
+    proc.on('exit', (code) => { clearTimeout(timer); reject(new Error(`${what} exited ${code}`)); });
+  });
+}
+
 // Starts `veldra ui --no-browser` and resolves once it printed its addresses.
 // `prepare(home)` runs before the start (e.g. to spoil the web folder).
 // `endpoints` names a fixture server's endpoints file to use instead.
@@ -44,20 +58,11 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
   const proc = spawn(veldraBin, full, { env, stdio: ['ignore', 'pipe', 'pipe'] });
   let stderr = '';
   proc.stderr.on('data', (d) => { stderr += d; });
-  const urls = await new Promise((resolve, reject) => {
-    let out = '';
-    const timer = setTimeout(() => reject(new Error('veldra ui did not start: ' + stderr)), 15000);
-    proc.stdout.on('data', (d) => {
-      out += d;
-      const host = /host: (\S+)/.exec(out);
-      const map = /map: (\S+)/.exec(out);
-      if (host && (map || !args.includes('--show-map'))) {
-        clearTimeout(timer);
-        resolve({ host: host[1], map: map ? map[1] : null });
-      }
-    });
-    proc.on('exit', (code) => { clearTimeout(timer); reject(new Error(`veldra ui exited ${code}: ${stderr}`)); });
-  });
+  const urls = await awaitOutput(proc, (out) => {
+    const host = /host: (\S+)/.exec(out);
+    const map = /map: (\S+)/.exec(out);
+    return host && (map || !args.includes('--show-map')) ? { host: host[1], map: map ? map[1] : null } : null;
+  }, 15000, 'veldra ui').catch((e) => { throw new Error(`${e.message}: ${stderr}`); });
   const u = new URL(urls.host);
   const token = u.pathname.split('/')[1];
   return {
@@ -88,16 +93,7 @@ export async function startPlaceFixture() {
   const endpoints = path.join(dir, 'endpoints.json');
   const proc = spawn(veldraBin, ['mock-services', '--root', path.join(dir, 'root'), '--port', '0',
     '--exit-on-stdin-eof', '--write-endpoints', endpoints], { stdio: ['pipe', 'pipe', 'pipe'] });
-  const port = await new Promise((resolve, reject) => {
-    let out = '';
-    const timer = setTimeout(() => reject(new Error('mock-services did not start')), 10000);
-    proc.stdout.on('data', (d) => {
-      out += d;
-      const m = /PORT (\d+)/.exec(out);
-      if (m) { clearTimeout(timer); resolve(Number(m[1])); }
-    });
-    proc.on('exit', (code) => { clearTimeout(timer); reject(new Error('mock-services exited ' + code)); });
-  });
+  const port = Number((await awaitOutput(proc, (out) => /PORT (\d+)/.exec(out), 10000, 'mock-services'))[1]);
   const table = JSON.parse(fs.readFileSync(endpoints, 'utf8'));
   const [origin, alias] = facts.rewrite;
   table.rewrite = [[origin, `http://127.0.0.1:${port}/${alias}`], ...table.rewrite];
@@ -156,14 +152,18 @@ export async function openMap(ctx, srv) {
   page.on('pageerror', (e) => errors.push(String(e)));
   await page.goto(srv.map, { timeout: 15000 });
   await page.waitForFunction(() => document.getElementById('buildTag').textContent.startsWith('v'), null, { timeout: 10000 });
-  // Record what the native side delivers from now on.
-  await page.evaluate(() => {
+  await recordReceived(page);
+  page.__errors = errors;
+  return page;
+}
+
+// Records in window.__recv what the native side delivers to a map page (or frame) from now on.
+export function recordReceived(page) {
+  return page.evaluate(() => {
     window.__recv = [];
     const r = window.GISBridge.receive;
     window.GISBridge.receive = (m) => { window.__recv.push(m); r(m); };
   });
-  page.__errors = errors;
-  return page;
 }
 
 // Messages the page posted, parsed, optionally of one type.

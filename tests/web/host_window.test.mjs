@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, shot, sleep } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, recordReceived, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -219,11 +219,7 @@ test('an import through the palette lands in the project; undo takes the whole c
     await page.frameLocator('#paletteFrame').locator('#buildTag', { hasText: 'v1.8.0' }).waitFor({ timeout: 10000 });
     const map = page.frames().find((f) => f.url().includes('/map/map.html'));
     await map.waitForFunction(() => window.GIS && window.GISBridge);
-    await map.evaluate(() => {
-      window.__recv = [];
-      const r = window.GISBridge.receive;
-      window.GISBridge.receive = (m) => { window.__recv.push(m); r(m); };
-    });
+    await recordReceived(map);
     // Sends one message as the page does and waits for the first answer of the given types.
     const ask = async (msg, types) => {
       const from = await map.evaluate(() => window.__recv.length);

@@ -1,7 +1,7 @@
 // The map page against the real palette server and controller, offline.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { startUi, launchBrowser, newContext, openMap, sent, shot, sleep } from './harness.mjs';
+import { startUi, launchBrowser, newContext, openMap, recordReceived, sent, shot, sleep } from './harness.mjs';
 
 let srv, browser, ctx;
 before(async () => {
@@ -26,17 +26,14 @@ test('start state: connection, labels, defaults, hidden rows', async () => {
   assert.deepEqual(first.slice(0, 2).map((m) => m.type), ['ping', 'getInit']);
   assert.equal(await page.getAttribute('#addr', 'placeholder'), 'Adres (np. Warszawa, Marszałkowska 1)');
   assert.equal(await page.getAttribute('#buildTag', 'title'), 'Wersja wtyczki');
-  assert.equal(await page.isChecked('#lyDzialki'), true);
-  assert.equal(await page.isChecked('#lyBudynki'), true);
-  assert.equal(await page.isChecked('#lyKieg'), true);
+  for (const id of ['lyDzialki', 'lyBudynki', 'lyKieg']) assert.equal(await page.isChecked('#' + id), true, id);
   for (const id of ['lyWodaChmura', 'lyBudynkiRekon', 'lyMosty', 'lyDrogi']) {
     assert.equal(await page.isVisible('#' + id), false, id + ' hidden');
     assert.equal(await page.isChecked('#' + id), false);
   }
-  assert.equal(await page.inputValue('#rasterScale'), '1000');
-  assert.equal(await page.inputValue('#terrainStep'), '1');
-  assert.equal(await page.inputValue('#terenChmuraKrok'), '1');
-  assert.equal(await page.inputValue('#poziomiceCiecie'), '1');
+  for (const [id, value] of [['rasterScale', '1000'], ['terrainStep', '1'], ['terenChmuraKrok', '1'], ['poziomiceCiecie', '1']]) {
+    assert.equal(await page.inputValue('#' + id), value, id);
+  }
   assert.equal(await page.isDisabled('#btnPlace'), true);
   assert.equal(await page.isHidden('#btnCancel'), true);
   assert.equal(await page.isHidden('#settings'), true);
@@ -91,11 +88,8 @@ test('fetch: no layer is an error without a message; the sent message is exact',
   assert.deepEqual(Object.keys(msg).sort(),
     ['bboxWgs84', 'layers', 'poziomiceCiecie', 'poziomiceWygladz', 'rasterScale', 'terenChmuraKrok', 'terrainStep', 'type']);
   assert.deepEqual(msg.layers, ['dzialki', 'teren', 'poziomicechmura', 'rastr', 'poziomice3d']);
-  assert.equal(msg.rasterScale, 500);
-  assert.equal(msg.terrainStep, 5);
-  assert.equal(msg.terenChmuraKrok, 0.5);
-  assert.equal(msg.poziomiceCiecie, 0.25);
-  assert.equal(msg.poziomiceWygladz, true);
+  assert.deepEqual([msg.rasterScale, msg.terrainStep, msg.terenChmuraKrok, msg.poziomiceCiecie, msg.poziomiceWygladz],
+    [500, 5, 0.5, 0.25, true]);
   const [w, s, e, n] = msg.bboxWgs84;
   assert.ok(w < 21.0122 && e > 21.0122 && s < 52.2297 && n > 52.2297, 'frame around the start view');
   assert.ok(e - w < 0.05 && n - s < 0.05, 'zoom 16 frame');
@@ -346,11 +340,7 @@ test('panel folding survives a reload; links go to the system browser', async ()
   assert.equal(await page.evaluate(() => localStorage.getItem('gis_panel_collapsed')), '1');
   await page.reload();
   await page.waitForFunction(() => document.getElementById('buildTag').textContent.startsWith('v'));
-  await page.evaluate(() => {
-    window.__recv = [];
-    const r = window.GISBridge.receive;
-    window.GISBridge.receive = (m) => { window.__recv.push(m); r(m); };
-  });
+  await recordReceived(page);
   assert.equal(await page.isHidden('#panel'), true);
   await shot(page, 'map_panel_folded');
   await page.click('#btnLayout');
