@@ -34,14 +34,10 @@ struct Report {
 class Cache : public veldra::testing::NetTest {
  protected:
   TempDir home;
+  veldra::testing::ScopedEnv cacheHome{"XDG_CACHE_HOME", home.path()};
   void SetUp() override {
     NetTest::SetUp();
-    ::setenv("XDG_CACHE_HOME", home.path().c_str(), 1);
     client.setHostSpacingMs(0);
-  }
-  void TearDown() override {
-    ::unsetenv("XDG_CACHE_HOME");
-    NetTest::TearDown();
   }
   fs::path dir() const { return home.path() / "VELDRA" / "cache"; }
   std::vector<std::string> cacheFiles() const {

@@ -5,9 +5,8 @@
 #include <fstream>
 #include <string>
 
-#include <unistd.h>
-
 #include "net/LocalServices.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -76,11 +75,9 @@ TEST(LocalServices, LocalRowReplacesTheCompiledOfficeAndOthersFallThrough) {
 }
 
 TEST(LocalServices, FileOfThisComputer) {
-  const fs::path home = fs::temp_directory_path() / ("veldra-local-services-" + std::to_string(::getpid()));
-  fs::remove_all(home);
-  const char* previous = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved = previous ? previous : "";
-  ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+  testing::TempDir tmp;
+  const fs::path home = tmp.path();
+  testing::ScopedEnv config("XDG_CONFIG_HOME", home);
 
   EXPECT_EQ(localServicesPath(), home / "VELDRA" / "services.tsv");
   LocalServiceFile absent = loadLocalServices();
@@ -102,10 +99,6 @@ TEST(LocalServices, FileOfThisComputer) {
   EXPECT_TRUE(refused.rows.empty());
   ASSERT_EQ(refused.problems.size(), 1u);
   EXPECT_NE(refused.problems[0].find("pominiety"), std::string::npos);
-
-  if (previous) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-  else ::unsetenv("XDG_CONFIG_HOME");
-  fs::remove_all(home);
 }
 
 }  // namespace

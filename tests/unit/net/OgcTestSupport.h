@@ -68,14 +68,6 @@ inline std::string exceptionReport() {
 // Cache folder of its own for each test; no host spacing.
 class OgcTest : public NetTest {
  protected:
-  void SetUp() override {
-    NetTest::SetUp();
-    ::setenv("XDG_CACHE_HOME", home.path().c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("XDG_CACHE_HOME");
-    NetTest::TearDown();
-  }
   std::vector<std::filesystem::path> cacheFiles() const {
     std::vector<std::filesystem::path> out;
     std::error_code ec;
@@ -85,6 +77,7 @@ class OgcTest : public NetTest {
     return out;
   }
   TempDir home;
+  ScopedEnv cacheHome{"XDG_CACHE_HOME", home.path()};
 };
 
 }  // namespace veldra::testing

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/WfsClient.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -57,15 +58,10 @@ TEST(WfsClient, SpacesRequestsToOneHostByOneSecondByDefault) {
 }
 
 TEST(WfsClient, SpacingEnvironmentMayOnlyShortenIt) {
-  ::setenv("VELDRA_HOST_SPACING_MS", "20", 1);
-  EXPECT_EQ(WfsClient().hostSpacingMs(), 20);
-  ::setenv("VELDRA_HOST_SPACING_MS", "5000", 1);
-  EXPECT_EQ(WfsClient().hostSpacingMs(), 1000);
-  ::setenv("VELDRA_HOST_SPACING_MS", "-1", 1);
-  EXPECT_EQ(WfsClient().hostSpacingMs(), 1000);
-  ::setenv("VELDRA_HOST_SPACING_MS", "abc", 1);
-  EXPECT_EQ(WfsClient().hostSpacingMs(), 1000);
-  ::unsetenv("VELDRA_HOST_SPACING_MS");
+  for (const auto& [value, ms] : {std::pair{"20", 20}, {"5000", 1000}, {"-1", 1000}, {"abc", 1000}}) {
+    testing::ScopedEnv spacing("VELDRA_HOST_SPACING_MS", value);
+    EXPECT_EQ(WfsClient().hostSpacingMs(), ms) << value;
+  }
 }
 
 struct RetryCase {
