@@ -1,6 +1,5 @@
 """The service client and the fixture server as separate processes."""
 
-import json
 import os
 import signal
 import subprocess
@@ -8,31 +7,15 @@ import sys
 import time
 from pathlib import Path
 
-import pytest
-
 sys.path.insert(0, str(Path(__file__).parent))
 from fixture import VELDRA_BIN, MockServices, write_manifest  # noqa: E402
 
 LIDAR_INDEX = "https://mapy.geoportal.gov.pl/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
-LOCAL_INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
 
 
 def fetch(fx, *args, env=None, timeout=30):
     return subprocess.run([VELDRA_BIN, "fetch", *args], env=env or fx.env(), capture_output=True, text=True,
                           timeout=timeout)
-
-
-def test_public_address_is_answered_by_the_fixture(tmp_path):
-    root = write_manifest(tmp_path / "fx", [
-        {"path": LOCAL_INDEX, "query": {"SERVICE": "WFS", "REQUEST": "GetCapabilities"},
-         "content_type": "text/xml", "body": "<caps/>"}])
-    with MockServices(root, tmp_path) as fx:
-        r = fetch(fx, LIDAR_INDEX + "?REQUEST=GetCapabilities&SERVICE=WFS")
-        assert r.returncode == 0, r.stdout + r.stderr
-        assert r.stdout.splitlines()[:2] == ["status 200", "bytes 7"]
-        st = fx.stats()
-        assert st["total"] == 1 and st["unmatched"] == 0
-        assert st["requests"][0]["headers"]["User-Agent"] == "VELDRA/0.1 (archicad-addon)"
 
 
 def test_unlisted_host_is_refused_without_network(tmp_path):

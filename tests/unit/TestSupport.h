@@ -1,11 +1,14 @@
 // Scratch folders, environment variables and file reading shared by the unit tests.
 #pragma once
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
+#include "platform/MainLoop.h"
 #include "platform/Paths.h"
 
 namespace veldra::testing {
@@ -52,6 +55,13 @@ inline std::string readText(const std::filesystem::path& p) {
   std::string s;
   platform::readWholeFile(p, s);
   return s;
+}
+
+// Waits for the workers, then runs what they handed to the main thread.
+inline void drainMainLoop() {
+  auto& loop = platform::MainLoop::instance();
+  for (int i = 0; i < 5000 && loop.outstandingWork() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  loop.runPending();
 }
 
 }  // namespace veldra::testing

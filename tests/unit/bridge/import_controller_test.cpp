@@ -46,13 +46,7 @@ struct ControllerFixture : ::testing::Test {
     setImportPageBridge(nullptr);
   }
   void send(const json& m) { bridge.handleMessage(m.dump()); }
-  // Waits for workers, then runs what they handed to the main thread.
-  void drain() {
-    auto& loop = platform::MainLoop::instance();
-    for (int i = 0; i < 5000 && loop.outstandingWork() > 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    loop.runPending();
-  }
+  static void drain() { testing::drainMainLoop(); }
   std::vector<std::string> types() const {
     std::vector<std::string> t;
     for (const auto& m : page) t.push_back(m["type"]);

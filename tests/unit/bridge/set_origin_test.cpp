@@ -38,12 +38,7 @@ struct SetOriginTest : ::testing::Test {
     drain();
     setOriginHeightLookup({});
   }
-  void drain() {
-    auto& loop = platform::MainLoop::instance();
-    for (int i = 0; i < 5000 && loop.outstandingWork() > 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    loop.runPending();
-  }
+  static void drain() { testing::drainMainLoop(); }
 };
 
 TEST_F(SetOriginTest, ReplyThenTheWorkersHeightOnTheMainThread) {
@@ -71,18 +66,15 @@ TEST_F(SetOriginTest, ReplyThenTheWorkersHeightOnTheMainThread) {
 }
 
 TEST_F(SetOriginTest, FailedOrThrowingLookupLeavesHeightZero) {
-  setOriginHeightLookup([](double, double) -> std::optional<double> { return std::nullopt; });
-  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
-  drain();
-  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
-  setOriginHeightLookup([](double, double) -> std::optional<double> { throw std::runtime_error("siec"); });
-  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
-  drain();
-  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
-  setOriginHeightLookup([](double, double) -> std::optional<double> { return std::nan(""); });
-  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
-  drain();
-  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  using Lookup = std::function<std::optional<double>(double, double)>;
+  for (const Lookup& lookup : {Lookup([](double, double) { return std::optional<double>(); }),
+                               Lookup([](double, double) -> std::optional<double> { throw std::runtime_error("siec"); }),
+                               Lookup([](double, double) { return std::optional<double>(std::nan("")); })}) {
+    setOriginHeightLookup(lookup);
+    ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+    drain();
+    EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  }
 }
 
 TEST_F(SetOriginTest, MissingOrNonNumericCoordinatesAndRefusedWrites) {
