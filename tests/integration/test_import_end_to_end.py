@@ -1,7 +1,6 @@
 """`veldra import` end to end against the fixture server: fetch, place, save, DXF and GLB,
 the outputs read back by ezdxf and assimp."""
 
-import json
 import os
 import struct
 import subprocess
@@ -40,13 +39,7 @@ def test_import_places_and_exports_what_other_programs_read(tmp_path):
     assert r.returncode == 0, out + r.stderr.decode("utf-8", "replace")
     assert "dzialki" in out
 
-    p = json.loads(project.read_text(encoding="utf-8"))
-    names = {l["index"]: l["name"] for l in p["attributes"]["layers"]}
-    kinds = sorted((names[e["layer"]], e["type"]) for e in p["elements"])
-    assert kinds.count(("GIS_DZIALKI", 20)) == 2
-    assert ("GIS_BUDYNKI", 18) in kinds
-    assert ("GIS_TEREN", 10) in kinds
-
+    # What was placed is read back from the DXF (the saved project is checked by test_place_pipeline).
     check = (
         "import ezdxf, collections, sys\n"
         "d = ezdxf.readfile(sys.argv[1])\n"
