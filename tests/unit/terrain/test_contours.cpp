@@ -34,13 +34,6 @@ ContourLattice cellOf(double a, double b, double c, double d) {
   return l;
 }
 
-double length(const Contour& c) {
-  double s = 0;
-  for (std::size_t i = 1; i < c.points.size(); ++i)
-    s += std::hypot(c.points[i].x - c.points[i - 1].x, c.points[i].y - c.points[i - 1].y);
-  return s;
-}
-
 bool closed(const Contour& c) {
   return c.points.size() > 2 && c.points.front().x == c.points.back().x && c.points.front().y == c.points.back().y;
 }
@@ -144,27 +137,6 @@ TEST(ContourBuilder, SaddleIsResolvedByTheMeanOfTheCorners) {
   EXPECT_EQ(ends.at({1.0, 0.5}), std::make_pair(0.5, 1.0));  // east -> north
 }
 
-TEST(ContourBuilder, ConeGivesOneClosedRingPerLevel) {
-  const double cx = 50, cy = 50;
-  auto l = lattice(101, 101, [&](double x, double y) { return 140.0 - 0.5 * std::hypot(x - cx, y - cy); }, 1.0,
-                   0.0, 0.0);
-  std::string msg;
-  const auto cs = ContourBuilder::build(l, 2.0, msg);
-  EXPECT_TRUE(msg.empty());
-  ASSERT_FALSE(cs.empty());
-  std::map<double, int> perLevel;
-  for (const auto& c : cs) {
-    const double r = (140.0 - c.level) / 0.5;
-    if (r < 5 || r > 49) continue;  // rings cut by the lattice edge or too small to judge
-    ++perLevel[c.level];
-    EXPECT_TRUE(closed(c)) << c.level;
-    EXPECT_NEAR(length(c), 2 * kPi * r, 0.02 * 2 * kPi * r) << c.level;
-    EXPECT_EQ(c.index, std::fmod(c.level / 2.0, 5.0) == 0.0) << c.level;
-  }
-  for (const auto& [level, n] : perLevel) EXPECT_EQ(n, 1) << level;
-  EXPECT_DOUBLE_EQ(cs.front().level, 2.0 * std::ceil(l.at(0, 0) / 2.0));
-}
-
 TEST(ContourBuilder, SegmentsAreJoinedIntoOnePolylinePerLevelAcrossBlocks) {
   // A tilted plane over a lattice larger than one block: each level is one open line across it.
   auto l = lattice(70, 40, [](double x, double) { return 0.3 * (x - 1000) + 0.01; }, 0.5, 1000, 2000);
@@ -175,17 +147,6 @@ TEST(ContourBuilder, SegmentsAreJoinedIntoOnePolylinePerLevelAcrossBlocks) {
     EXPECT_FALSE(closed(c));
     EXPECT_EQ(c.points.size(), 40u) << c.level;  // one crossing per row of edges
     EXPECT_NEAR(std::fabs(c.points.front().y - c.points.back().y), 19.5, 1e-9);
-  }
-}
-
-TEST(ContourBuilder, HolesBreakRings) {
-  auto l = lattice(41, 41, [](double x, double y) { return 100.0 - 0.2 * std::hypot(x - 20, y - 20); });
-  for (std::int32_t r = 0; r < 20; ++r) l.z[static_cast<std::size_t>(r) * 41 + 20] = std::nan("");  // a cut southwards
-  std::string msg;
-  const auto cs = ContourBuilder::build(l, 1.0, msg);
-  for (const auto& c : cs) {
-    EXPECT_FALSE(closed(c)) << c.level;
-    for (const auto& p : c.points) EXPECT_FALSE(p.y < 19 && p.x > 19 && p.x < 21) << c.level;
   }
 }
 

@@ -194,17 +194,6 @@ ElevationGrid smallGrid(const std::string& north = "40 50 60", const std::string
   return mustParse(header("3", "2", "xllcorner 0", "yllcorner 0", "cellsize 10") + north + "\n" + south);
 }
 
-TEST(SampleGrid, InterpolatesBetweenCellCentres) {
-  const auto g = smallGrid();
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 5, 5), 10.0);
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 25, 15), 60.0);
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 10, 5), 15.0);
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 10, 10), 30.0);
-  // Outside the band of centres the edge values are held (indices clamped).
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 0, 0), 10.0);
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 29.9, 0), 30.0);
-}
-
 TEST(SampleGrid, OuterEdgesAndOutsidePoints) {
   const auto g = smallGrid();
   EXPECT_TRUE(sampleGrid(g, 0, 19.999).has_value());
@@ -214,14 +203,6 @@ TEST(SampleGrid, OuterEdgesAndOutsidePoints) {
   EXPECT_FALSE(sampleGrid(g, std::nan(""), 5).has_value());
   EXPECT_FALSE(sampleGrid(g, 1e300, -1e300).has_value());
   EXPECT_FALSE(sampleGrid(ElevationGrid{}, 0, 0).has_value());
-}
-
-TEST(SampleGrid, NodataFallsBackToTheContainingCell) {
-  const auto g = smallGrid("40 -9999 60");
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 8, 8), 10.0);   // neighbour is NODATA, own cell valid
-  EXPECT_FALSE(sampleGrid(g, 12, 12).has_value());  // own cell is NODATA
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 25, 5), 30.0);  // clamped window without NODATA
-  EXPECT_DOUBLE_EQ(*sampleGrid(g, 22, 8), 30.0);
 }
 
 TEST(SampleGrid, FirstGridWithAHeightWins) {
