@@ -78,31 +78,6 @@ TEST(GmlParser, Wfs20Pl1992NorthingFirst) {
   EXPECT_DOUBLE_EQ(fs[0].point.y, (5800000 * 2 + 5800010 * 2) / 4.0);
 }
 
-TEST(GmlParser, Pl2000ZoneConvertedToPl1992) {
-  const auto fs = GmlParser::parseFeatureCollection(
-      wfs20(polygonMember("urn:ogc:def:crs:EPSG::2177", "5800000 6500000 5800010 6500000 5800000 6500010")),
-      DataType::Budynki);
-  ASSERT_EQ(fs.size(), 1u);
-  const auto ref = pl2000ToPl1992(6500000, 5800000, 2177);
-  EXPECT_NEAR(fs[0].polygons[0].outer[0].x, ref.first, 1e-6);
-  EXPECT_NEAR(fs[0].polygons[0].outer[0].y, ref.second, 1e-6);
-}
-
-TEST(GmlParser, ThreeDimensionalPosListKeepsPairsAligned) {
-  std::string m = "<wfs:member><ms:b><ms:SHAPE><gml:MultiSurface srsName=\"urn:ogc:def:crs:EPSG::2180\" "
-                  "srsDimension=\"3\"><gml:surfaceMember><gml:Polygon><gml:exterior><gml:LinearRing><gml:posList>"
-                  "500000 600000 0 500010 600000 0 500010 600010 0 500000 600000 0"
-                  "</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></gml:surfaceMember></gml:MultiSurface>"
-                  "</ms:SHAPE></ms:b></wfs:member>";
-  const auto fs = GmlParser::parseFeatureCollection(wfs20(m), DataType::Budynki);
-  ASSERT_EQ(fs.size(), 1u);
-  const auto& ring = fs[0].polygons[0].outer;
-  ASSERT_EQ(ring.size(), 4u);
-  EXPECT_DOUBLE_EQ(ring[1].x, 600000);
-  EXPECT_DOUBLE_EQ(ring[1].y, 500010);
-  EXPECT_DOUBLE_EQ(ring[2].x, 600010);
-}
-
 TEST(GmlParser, Gml31FeatureMemberHolesLinesAndPoints) {
   const std::string doc = R"(<wfs:FeatureCollection xmlns:gml="http://www.opengis.net/gml" xmlns:wfs="w" xmlns:ms="m">
 <gml:featureMember><ms:a fid="F1" id="I1">
