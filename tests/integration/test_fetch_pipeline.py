@@ -436,14 +436,6 @@ def test_terrain_notes(tmp_path):
     assert stats["routes"]["index"] == 1
 
 
-def test_empty_index_asks_every_year_down_to_2018(tmp_path):
-    routes, files = nmt(EMPTY_COLLECTION)
-    _, _, stats = fetch(tmp_path, routes, ["teren"], files=files)
-    years = [query_value(r, "typenames") for r in requests_to(stats, NMT_INDEX)]
-    assert years[-1] == "gugik%3ASkorowidzNMT2018"
-    assert len(years) == int(years[0][-4:]) - 2018 + 1
-
-
 def test_contours_from_one_sheet(tmp_path):
     routes, files = nmt(nmt_index(SHEET_URL), asc_ramp())
     run, done, _ = fetch(tmp_path, routes, ["poziomice2d"], files=files, poziomiceCiecie=1.0)

@@ -117,16 +117,6 @@ TEST_F(ControllerFixture, ZoneComesFromTheFrameCentreUnlessTheProjectNamesOne) {
   drain();
 }
 
-TEST_F(ControllerFixture, FetchFrameIsTheExtentOfTheProjectedCorners) {
-  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
-  drain();
-  const Bbox& b = ctl->lastBbox();
-  EXPECT_LT(b.minX, b.maxX);
-  EXPECT_LT(b.minY, b.maxY);
-  EXPECT_NEAR(b.minX, 637000, 2000);
-  EXPECT_NEAR(b.minY, 486000, 2000);
-}
-
 TEST_F(ControllerFixture, GetLayersListsProjectLayersAndTheMappingWithDefaults) {
   int idx = 0;
   ASSERT_EQ(host.createAttribute(AttributeKind::Layer, "GIS_DZIALKI", 0, 0, 0, idx), kHostOk);
