@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -91,10 +91,7 @@ TEST(GmlMemberScan, RecordedAnswersAgree) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
     const auto ext = e.path().extension();
     if (!e.is_regular_file() || (ext != ".xml" && ext != ".gml")) continue;
-    std::ifstream f(e.path(), std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    expectPathsAgree(ss.str(), e.path().filename().string());
+    expectPathsAgree(testing::readText(e.path()), e.path().filename().string());
     ++files;
   }
   EXPECT_GT(files, 10);

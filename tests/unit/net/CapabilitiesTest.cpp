@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "net/Capabilities.h"
 #include "net/OgcClient.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -15,10 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string readSample(const std::string& rel) {
-  std::ifstream in(fs::path(VELDRA_SHARED_DATA) / "samples" / rel, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return testing::readText(fs::path(VELDRA_SHARED_DATA) / "samples" / rel);
 }
 
 using Strings = std::vector<std::string>;

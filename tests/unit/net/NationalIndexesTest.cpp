@@ -2,13 +2,12 @@
 
 #include <deque>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "net/NationalIndexes.h"
 #include "net/WfsClient.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
@@ -143,11 +142,8 @@ TEST(IndexScan, RecordedLidarAnswer) {
   const std::filesystem::path file =
       std::filesystem::path(VELDRA_SHARED_DATA) / "samples/skorowidze/lidar_evrf2007_2022_getfeature_wfs20.xml";
   if (!std::filesystem::exists(file)) GTEST_SKIP() << "recorded index answer missing: " << file;
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
   // The closing url tag also matches the searched text; it must not add a record.
-  auto tiles = scanLidarRecords(text.str());
+  auto tiles = scanLidarRecords(testing::readText(file));
   ASSERT_EQ(tiles.size(), 1u);
   EXPECT_EQ(tiles[0].godlo, "7.173.21.06.2");
   EXPECT_EQ(tiles[0].url.rfind("https://opendata.geoportal.gov.pl/NumDaneWys/DanePomiaroweLAZ/", 0), 0u);
