@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cloud/CloudPoint.h"
-#include "cloud/LidarTile.h"
+#include "geo/LidarTile.h"
 #include "geo/Bbox.h"
 #include "geo/Projections.h"
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cloud/LidarTile.h"   // plain record, header only
+#include "geo/LidarTile.h"
 #include "geo/Bbox.h"
 #include "net/WfsClient.h"
 
