@@ -91,24 +91,20 @@ def test_killed_download_never_looks_complete(tmp_path):
         assert fx.stats()["routes"]["laz"] == 2   # the complete file came from the cache
 
 
-def test_mock_services_prints_port_and_stops_on_signals(tmp_path):
+def test_mock_services_prints_port_and_stops_on_signals_or_closed_stdin(tmp_path):
     root = write_manifest(tmp_path / "fx", [])
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        p = subprocess.Popen([VELDRA_BIN, "mock-services", "--root", str(root), "--port", "0"],
-                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    for stop in (signal.SIGTERM, signal.SIGINT, None):
+        p = subprocess.Popen([VELDRA_BIN, "mock-services", "--root", str(root), "--port", "0"]
+                             + ([] if stop else ["--exit-on-stdin-eof"]),
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = p.stdout.readline()
         assert line.startswith("PORT ") and int(line.split()[1]) > 0
-        p.send_signal(sig)
-        assert p.wait(timeout=5) == 0
-
-
-def test_mock_services_exits_when_stdin_closes(tmp_path):
-    root = write_manifest(tmp_path / "fx", [])
-    p = subprocess.Popen([VELDRA_BIN, "mock-services", "--root", str(root), "--port", "0", "--exit-on-stdin-eof"],
-                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    assert p.stdout.readline().startswith("PORT ")
-    p.stdin.close()
-    assert p.wait(timeout=5) == 0
+        if stop:
+            p.send_signal(stop)
+        else:
+            p.stdin.close()
+        assert p.wait(timeout=5) == 0, stop
+        p.stdin.close()
 
 
 def test_mock_services_refuses_bad_input(tmp_path):
