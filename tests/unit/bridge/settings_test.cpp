@@ -32,7 +32,6 @@ TEST(SettingsCatalogue, TwentyTypesInTableOrderWithKeysAndDefaults) {
   EXPECT_EQ(defaultLayerName(DataType::BudynkiNdsm), "GIS_BUDYNKI_NMPT");
   EXPECT_EQ(typeKey(static_cast<DataType>(20)), "inne");
   EXPECT_EQ(typeKey(static_cast<DataType>(-1)), "inne");
-  EXPECT_EQ(&all, &Settings::wszystkieTypy());
 }
 
 TEST_F(SettingsFile, MissingMalformedOrNonObjectFilesGiveDefaults) {

@@ -28,8 +28,6 @@ TEST(LookupService, CountyWithAndWithoutServicesOfItsOwn) {
   ServiceAddresses b = lookupService(countyBdot500Services, "1816052", 4);
   EXPECT_EQ(b.wms, "");
   EXPECT_EQ(b.wfs, "");
-  EXPECT_EQ(lookupService(countyBdot500Services, "066301", 4).wms, "https://gis.lublin.eu/integracja/bdot500/");
-  EXPECT_EQ(lookupService(countyEgibServices, "020101", 4).wfs, "https://geoportal.powiatboleslawiecki.pl/ggp");
   // A query already in the base address stays as it is.
   EXPECT_EQ(lookupService(countyGesutServices, "1818", 4).wms,
             "https://stalowawola.geoportal2.pl/map/geoportal/wms.php?typ=g");
