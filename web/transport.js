@@ -9,10 +9,24 @@
   var delay = 250;
   var replaced = false;
 
+  // Messages that arrive before the page's own scripts have set up GISBridge
+  // (the socket may open while a later script is still loading) wait here.
+  var early = [];
+  function bridgeReady() { return window.GISBridge && typeof window.GISBridge.receive === 'function'; }
+  function flushEarly() {
+    if (!bridgeReady()) return false;
+    while (early.length) window.GISBridge.receive(early.shift());
+    return true;
+  }
   function deliver(text) {
     var msg;
     try { msg = JSON.parse(text); } catch (e) { return; }
-    if (window.GISBridge && typeof window.GISBridge.receive === 'function') window.GISBridge.receive(msg);
+    if (bridgeReady() && !early.length) { window.GISBridge.receive(msg); return; }
+    if (early.length >= 1000) early.shift();
+    early.push(msg);
+    if (early.length === 1) {
+      var poll = setInterval(function () { if (flushEarly()) clearInterval(poll); }, 20);
+    }
   }
 
   function connect() {

@@ -174,7 +174,9 @@ test('an alert waits for its answer: a window that takes over shows it again, a 
     assert.match(await modalText(first), /^Paleta "Chmura punktow" nie jest dostepne/);
     await shot(first, 'host_alert_waiting');
     // (Its menu comes only after the answer: the program is inside the command.)
+    // Its own script comes late: the alert may arrive before the page can show it.
     const second = await ctx.newPage();
+    await second.route('**/host.js', async (route) => { await sleep(1000); await route.continue(); });
     await second.goto(srv.host);
     assert.match(await modalText(second), /^Paleta "Chmura punktow" nie jest dostepne/);
     await second.click('#modalButtons button');
