@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include "platform/AtomicFile.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -55,43 +57,9 @@ void rewriteDiagFile(std::string_view fileName, std::string_view text) {
 }
 
 std::string writeFileAtomically(const fs::path& path, std::string_view bytes) {
-  std::error_code ec;
-  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-  static std::atomic<unsigned> seq{0};
-  fs::path tmp = path;
-  tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(seq++);
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return std::string("cannot create ") + tmp.string() + ": " + std::strerror(errno);
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      std::string why = std::string("write failed: ") + std::strerror(errno);
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return why;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 && errno != EINVAL) {
-    std::string why = std::string("fsync failed: ") + std::strerror(errno);
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    return why;
-  }
-  if (::close(fd) != 0) {
-    ::unlink(tmp.c_str());
-    return std::string("close failed: ") + std::strerror(errno);
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::string why = std::string("rename failed: ") + std::strerror(errno);
-    ::unlink(tmp.c_str());
-    return why;
-  }
-  return {};
+  AtomicFile file(path);
+  file.append(bytes);
+  return file.commit();
 }
 
 bool readWholeFile(const fs::path& path, std::string& out) {

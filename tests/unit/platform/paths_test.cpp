@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 
 namespace veldra::platform {
@@ -98,6 +99,43 @@ TEST(Paths, ConcurrentWritersNeverTearTheFile) {
   ASSERT_TRUE(readWholeFile(f, text));
   ASSERT_EQ(text.size(), 4096u);
   EXPECT_EQ(text.find_first_not_of(text[0]), std::string::npos);
+  fs::remove_all(dir);
+}
+
+TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
+  fs::path dir = scratch("pieces");
+  fs::path f = dir / "out.txt";
+  ASSERT_EQ(writeFileAtomically(f, "old"), "");
+  {
+    AtomicFile file(f);
+    ASSERT_TRUE(file.append("head-0000-"));
+    ASSERT_TRUE(file.append(std::string(3 << 20, 'b')));
+    ASSERT_TRUE(file.overwrite(5, "1234"));   // patched after the start was written out
+    std::string text;
+    ASSERT_TRUE(readWholeFile(f, text));
+    EXPECT_EQ(text, "old");
+    ASSERT_EQ(file.commit(), "");
+  }
+  std::string text;
+  ASSERT_TRUE(readWholeFile(f, text));
+  EXPECT_EQ(text.substr(0, 10), "head-1234-");
+  EXPECT_EQ(text.size(), 10u + (3u << 20));
+
+  // A failed piece or an abandoned file keeps the old content and leaves no temporary.
+  {
+    AtomicFile file(f);
+    file.append("new");
+    EXPECT_FALSE(file.overwrite(2, "xy"));
+    EXPECT_FALSE(file.append("more"));
+    EXPECT_NE(file.commit(), "");
+  }
+  { AtomicFile file(f); file.append("abandoned"); }
+  ASSERT_TRUE(readWholeFile(f, text));
+  EXPECT_EQ(text.substr(0, 10), "head-1234-");
+  int n = 0;
+  for (auto& e : fs::directory_iterator(dir)) { (void)e; ++n; }
+  EXPECT_EQ(n, 1);
+  EXPECT_NE(AtomicFile(dir / "out.txt" / "x").commit(), "");
   fs::remove_all(dir);
 }
 

@@ -1,0 +1,86 @@
+#include "platform/AtomicFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace veldra::platform {
+namespace fs = std::filesystem;
+
+AtomicFile::AtomicFile(const fs::path& path) : path_(path) {
+  std::error_code ec;
+  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+  static std::atomic<unsigned> seq{0};
+  tmp_ = path;
+  tmp_ += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(seq++);
+  fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) error_ = std::string("cannot create ") + tmp_.string() + ": " + std::strerror(errno);
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !tmp_.empty()) ::unlink(tmp_.c_str());
+}
+
+bool AtomicFile::fail(std::string why) {
+  if (error_.empty()) error_ = std::move(why);
+  return false;
+}
+
+bool AtomicFile::append(std::string_view bytes) {
+  if (!error_.empty()) return false;
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd_, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(std::string("write failed: ") + std::strerror(errno));
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+    size_ += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool AtomicFile::overwrite(std::uint64_t offset, std::string_view bytes) {
+  if (!error_.empty()) return false;
+  if (offset > size_ || bytes.size() > size_ - offset) return fail("overwrite past the end of the written bytes");
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  auto at = static_cast<off_t>(offset);
+  while (left > 0) {
+    const ssize_t n = ::pwrite(fd_, p, left, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(std::string("write failed: ") + std::strerror(errno));
+    }
+    p += n;
+    at += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string AtomicFile::commit() {
+  if (committed_) return {};
+  if (error_.empty() && ::fsync(fd_) != 0 && errno != EINVAL) fail(std::string("fsync failed: ") + std::strerror(errno));
+  if (fd_ >= 0 && ::close(fd_) != 0) fail(std::string("close failed: ") + std::strerror(errno));
+  fd_ = -1;
+  if (error_.empty() && std::rename(tmp_.c_str(), path_.c_str()) != 0)
+    fail(std::string("rename failed: ") + std::strerror(errno));
+  if (!error_.empty()) {
+    ::unlink(tmp_.c_str());
+    return error_;
+  }
+  committed_ = true;
+  return {};
+}
+
+}  // namespace veldra::platform
