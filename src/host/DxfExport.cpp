@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/ExportGeometry.h"
+#include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
 #include "platform/Paths.h"
 
@@ -79,18 +80,28 @@ std::pair<int, int> imageSize(const std::vector<std::uint8_t>& b) {
   return {0, 0};
 }
 
+// Group codes and values, passed on to the file in pieces of about a megabyte: a drawing of
+// hundreds of megabytes is never held in memory whole.
 class Writer {
  public:
-  std::string out;
+  explicit Writer(platform::AtomicFile& file) : file_(file) { out_.reserve(kPiece + 4096); }
   unsigned long long next = 0x20;
 
   std::string handle() { return hex(next++); }
   void g(int code, const std::string& v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%3d\n", code);
-    out += buf;
-    out += v;
-    out += '\n';
+    out_ += buf;
+    out_ += v;
+    out_ += '\n';
+    if (out_.size() >= kPiece) flush();
+  }
+  // File offset of the next byte written.
+  std::uint64_t position() const { return written_ + out_.size(); }
+  void flush() {
+    file_.append(out_);   // a failure is kept by the file and reported at commit
+    written_ += out_.size();
+    out_.clear();
   }
   void g(int code, double v) { g(code, num(v)); }
   void gi(int code, long long v) { g(code, std::to_string(v)); }
@@ -99,6 +110,12 @@ class Writer {
     g(code + 10, y);
     g(code + 20, z);
   }
+
+ private:
+  static constexpr std::size_t kPiece = std::size_t{1} << 20;
+  platform::AtomicFile& file_;
+  std::string out_;
+  std::uint64_t written_ = 0;
 };
 
 struct Context {
@@ -328,7 +345,9 @@ void record(Writer& w, const char* type, const std::string& owner, const char* s
 }  // namespace
 
 std::string exportDxf(const ProjectData& p, const fs::path& out) {
-  Writer body;
+  platform::AtomicFile file(out);
+  if (!file.error().empty()) return file.error();
+  Writer body(file);
   Context c{p, body, {}, {}, {}};
 
   // Layer names, unique after cleaning.
@@ -350,7 +369,7 @@ std::string exportDxf(const ProjectData& p, const fs::path& out) {
   w.g(9, "$HANDSEED");
   // Fixed width, filled in once every handle is known, so the text is never copied.
   w.g(5, std::string(16, '0'));
-  const std::size_t seedAt = w.out.size() - 17;
+  const std::uint64_t seedAt = w.position() - 17;
   w.g(9, "$INSUNITS");
   w.gi(70, 6);
   w.g(9, "$MEASUREMENT");
@@ -592,8 +611,9 @@ std::string exportDxf(const ProjectData& p, const fs::path& out) {
 
   char seed[32];
   std::snprintf(seed, sizeof seed, "%016llX", body.next);
-  body.out.replace(seedAt, 16, seed);
-  return platform::writeFileAtomically(out, body.out);
+  body.flush();
+  file.overwrite(seedAt, std::string_view(seed, 16));
+  return file.commit();
 }
 
 }  // namespace veldra

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -143,6 +144,26 @@ TEST_F(ExportFiles, DxfHoldsLayersEntitiesAndTheGeoreference) {
   std::ofstream(blocked) << "x";
   EXPECT_NE(exportDxf(data_, blocked / "a.dxf"), "");
   EXPECT_NE(exportGlb(data_, blocked / "a.glb"), "");
+}
+
+TEST_F(ExportFiles, LargeDxfGoesOutInPiecesAndItsHandleSeedIsStillFilledIn) {
+  for (int i = 0; i < 2400; ++i) data_.elements.push_back(latticeMesh(2, 1000.0 * i));
+  const fs::path out = dir_ / "duzy.dxf";
+  ASSERT_EQ(exportDxf(data_, out), "");
+  const std::string dxf = testing::readText(out);
+  ASSERT_GT(dxf.size(), std::size_t{2} << 20);   // the header went to the file long before the end
+  const std::size_t at = dxf.find("$HANDSEED\n  5\n");
+  ASSERT_NE(at, std::string::npos);
+  const unsigned long long seed = std::stoull(dxf.substr(at + 14, 16), nullptr, 16);
+  unsigned long long highest = 0;
+  for (std::size_t p = dxf.find("\n  5\n"); p != std::string::npos; p = dxf.find("\n  5\n", p + 1)) {
+    if (p == at + 9) continue;
+    const std::size_t b = p + 5;
+    highest = std::max(highest, std::stoull(dxf.substr(b, dxf.find('\n', b) - b), nullptr, 16));
+  }
+  EXPECT_GT(highest, 0x20u);
+  EXPECT_EQ(seed, highest + 1);
+  EXPECT_EQ(dxf.substr(dxf.size() - 4), "EOF\n");
 }
 
 }  // namespace
