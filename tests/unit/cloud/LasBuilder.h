@@ -1,11 +1,15 @@
 // Writes small LAS files byte by byte for the reader tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "cloud/las/LasReader.h"
 
 namespace veldra::test {
 
@@ -75,6 +79,50 @@ inline std::string randomRecords(size_t count, uint16_t recordLength, uint32_t s
   std::string s(count * recordLength, '\0');
   for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
   return s;
+}
+
+struct LasTestPoint {
+  int32_t X = 0, Y = 0, Z = 0;
+  uint16_t intensity = 0;
+  uint8_t classification = 0;
+  uint16_t red = 0, green = 0, blue = 0;
+};
+
+// Writes a LAS 1.2 file of point format 0..3 with the standard record length. Colours go where
+// formats 2 and 3 keep them.
+inline void writeLasFile(const std::string& path, int format, const std::vector<LasTestPoint>& pts,
+                         const double scale[3], const double offset[3]) {
+  static const uint16_t kStd[4] = {20, 28, 26, 34};
+  LasBuilder b;
+  b.pointFormat = static_cast<uint8_t>(format);
+  b.recordLength = kStd[format];
+  b.pointCount = pts.size();
+  std::copy(scale, scale + 3, b.scale);
+  std::copy(offset, offset + 3, b.offset);
+  for (const auto& p : pts) {
+    std::string r(b.recordLength, '\0');
+    LasBuilder::put(r, 0, p.X);
+    LasBuilder::put(r, 4, p.Y);
+    LasBuilder::put(r, 8, p.Z);
+    LasBuilder::put(r, 12, p.intensity);
+    r[15] = static_cast<char>(p.classification);
+    if (format >= 2) {
+      const size_t rgb = format == 2 ? 20 : 28;
+      LasBuilder::put(r, rgb, p.red);
+      LasBuilder::put(r, rgb + 2, p.green);
+      LasBuilder::put(r, rgb + 4, p.blue);
+    }
+    b.points += r;
+  }
+  std::ofstream(path, std::ios::binary) << b.build();
+}
+
+// Every record the reader delivers, back to back.
+inline std::string readAllRecords(las::LasReader& r) {
+  std::string out;
+  std::vector<uint8_t> rec(r.header().recordLength);
+  while (r.readPoint(rec.data())) out.append(reinterpret_cast<const char*>(rec.data()), rec.size());
+  return out;
 }
 
 }  // namespace veldra::test

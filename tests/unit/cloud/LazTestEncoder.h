@@ -129,7 +129,6 @@ class ArithmeticEncoder {
     out_.append(anotherByte ? 3 : 2, '\0');
     return out_;
   }
-  bool empty() const { return out_.empty() && base_ == 0 && length_ == 0xFFFFFFFFu; }
 
  private:
   void carry() {

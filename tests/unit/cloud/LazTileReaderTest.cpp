@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "cloud/LazTileReader.h"
-#include "unit/cloud/LasTestFile.h"
+#include "unit/cloud/LasBuilder.h"
 #include "unit/cloud/TempDir.h"
 
 namespace veldra {
@@ -69,7 +69,7 @@ TEST(DecodeCloudPoint, ColourGreyAndClassification) {
   EXPECT_EQ(c.classification, 0);
 }
 
-TEST(LazTileReader, ReadsGreyPointsOfFormat1) {
+TEST(LazTileReader, ReadsGreyPointsOfFormat1AndColourOfFormat3) {
   TempDir dir;
   std::vector<LasTestPoint> pts = {{100, 200, 300, 0x7F01, 2}, {-5, 7, 9, 0x00FF, 9}, {0, 0, 0, 0xFFFF, 0x82}};
   writeLasFile(dir.file("f1.las"), 1, pts, kUnitScale, kOffset);
@@ -96,16 +96,10 @@ TEST(LazTileReader, ReadsGreyPointsOfFormat1) {
   r.close();
   EXPECT_FALSE(r.ok());
   EXPECT_FALSE(readCloudPoint(r, p));
-}
 
-TEST(LazTileReader, ReadsColourOfFormat3) {
-  TempDir dir;
-  std::vector<LasTestPoint> pts = {{1, 2, 3, 0, 1, 0x1200, 0x3400, 0xFF56}};
-  writeLasFile(dir.file("f3.las"), 3, pts, kUnitScale, kOffset);
-  LazTileReader r = LazTileReader::open(dir.file("f3.las"));
-  ASSERT_TRUE(r.ok()) << r.error();
-  CloudPoint p;
-  ASSERT_TRUE(readCloudPoint(r, p));
+  writeLasFile(dir.file("f3.las"), 3, {{1, 2, 3, 0, 1, 0x1200, 0x3400, 0xFF56}}, kUnitScale, kOffset);
+  r = LazTileReader::open(dir.file("f3.las"));
+  ASSERT_TRUE(readCloudPoint(r, p)) << r.error();
   EXPECT_EQ(p.red, 0x12);
   EXPECT_EQ(p.green, 0x34);
   EXPECT_EQ(p.blue, 0xFF);

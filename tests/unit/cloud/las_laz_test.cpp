@@ -99,13 +99,6 @@ LasBuilder lazBase(int minor, int format, int extra) {
   return b;
 }
 
-std::string readAll(LasReader& r) {
-  std::string out;
-  std::vector<uint8_t> rec(r.header().recordLength);
-  while (r.readPoint(rec.data())) out.append(reinterpret_cast<const char*>(rec.data()), rec.size());
-  return out;
-}
-
 struct LazCase {
   int minor, format, extra;
   size_t points;
@@ -124,7 +117,7 @@ TEST_P(LazFormats, CompressedRecordsDecodeExactly) {
   EXPECT_TRUE(r->header().compressed);
   EXPECT_EQ(r->header().pointFormat, c.format);
   EXPECT_EQ(r->pointCount(), c.points);
-  const std::string got = readAll(*r);
+  const std::string got = test::readAllRecords(*r);
   EXPECT_EQ(r->lastError(), "end of points");
   ASSERT_EQ(got.size(), records.size());
   for (size_t i = 0; i < c.points; ++i)
@@ -165,100 +158,68 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- damaged and unsupported LAZ ----
 
-struct LazFile {
-  std::string bytes;
-  size_t vlrPayload = 0;  // offset of the LASzip VLR payload
-  size_t pointsAt = 0;
-};
-
-LazFile sampleLaz(int format = 3, size_t points = 2000, uint32_t chunkSize = 500) {
-  LasBuilder b = lazBase(2, format, 0);
-  LazFile f;
-  f.bytes = test::buildLaz(b, surveyRecords(points, format, b.recordLength, 3), chunks(chunkSize));
-  uint32_t at;
-  std::memcpy(&at, f.bytes.data() + 96, 4);
-  f.pointsAt = at;
-  f.vlrPayload = 227 + 54;
-  return f;
-}
-
-template <typename T>
-void put(std::string& s, size_t at, T v) {
-  std::memcpy(s.data() + at, &v, sizeof v);
-}
-
-TEST(LazBadInput, UnknownOrUnsupportedItemsAreRefused) {
-  struct Patch {
-    const char* name;
-    size_t offset;  // inside the VLR payload
-    uint16_t value;
-    const char* errorPart;
-  };
-  const Patch patches[] = {
-      {"wave packet item", 34 + 6 * 1, 9, "not supported"},
-      {"unknown item type", 34 + 6 * 2, 99, "not supported"},
-      {"POINT10 version 1", 34 + 4, 1, "version 1"},
-      {"GPSTIME11 of size 9", 34 + 6 + 2, 9, "cover"},
-      {"compressor 1", 0, 1, "compressor 1"},
-      {"coder 1", 2, 1, "coder"},
-  };
-  const LazFile f = sampleLaz();
-  for (const auto& p : patches) {
-    std::string s = f.bytes;
-    put<uint16_t>(s, f.vlrPayload + p.offset, p.value);
-    std::string error;
-    EXPECT_FALSE(LasReader::openMemory(s, &error)) << p.name;
-    EXPECT_NE(error.find(p.errorPart), std::string::npos) << p.name << ": " << error;
-  }
-  std::string s = f.bytes;
-  put<uint32_t>(s, f.vlrPayload + 12, 0);
-  std::string error;
-  EXPECT_FALSE(LasReader::openMemory(s, &error));
-  EXPECT_NE(error.find("chunk size 0"), std::string::npos) << error;
-}
-
-TEST(LazBadInput, BrokenChunkTablesAreRefused) {
-  const LazFile f = sampleLaz();
-  int64_t tableAt;
-  std::memcpy(&tableAt, f.bytes.data() + f.pointsAt, 8);
+TEST(LazBadInput, DamagedOrUnsupportedFilesAreRefusedWithAReason) {
+  LasBuilder b = lazBase(2, 3, 0);
+  const std::string good = test::buildLaz(b, surveyRecords(2000, 3, b.recordLength, 3), chunks(500));
+  uint32_t pointsAt;
+  std::memcpy(&pointsAt, good.data() + 96, 4);
+  const size_t vlr = 227 + 54;  // the LASzip VLR payload
+  int64_t tableAt64;
+  std::memcpy(&tableAt64, good.data() + pointsAt, 8);
+  const auto tableAt = static_cast<size_t>(tableAt64);
   struct Case {
     const char* name;
     std::string bytes;
+    const char* errorPart;  // empty: any reason will do
   };
   std::vector<Case> cases;
-  auto with = [&](const char* name, auto mutate) {
-    std::string s = f.bytes;
+  auto with = [&](const char* name, const char* errorPart, auto mutate) {
+    std::string s = good;
     mutate(s);
-    cases.push_back({name, s});
+    cases.push_back({name, s, errorPart});
   };
-  with("offset past the end", [&](std::string& s) { put<int64_t>(s, f.pointsAt, 1ll << 40); });
-  with("offset into the header", [&](std::string& s) { put<int64_t>(s, f.pointsAt, 100); });
-  with("negative offset", [&](std::string& s) { put<int64_t>(s, f.pointsAt, -7); });
-  with("end marker without offset", [&](std::string& s) { put<int64_t>(s, f.pointsAt, -1); });
-  with("table version 1", [&](std::string& s) { put<uint32_t>(s, static_cast<size_t>(tableAt), 1); });
-  with("two billion chunks", [&](std::string& s) { put<uint32_t>(s, static_cast<size_t>(tableAt) + 4, 0x7FFFFFFF); });
-  with("fewer chunks than points", [&](std::string& s) { put<uint32_t>(s, static_cast<size_t>(tableAt) + 4, 2); });
-  with("table cut off", [&](std::string& s) { s.resize(static_cast<size_t>(tableAt) + 9); });
-  with("file cut in the points", [&](std::string& s) { s.resize(f.pointsAt + 3000); });
-  with("garbage table entries", [&](std::string& s) {
-    for (size_t i = static_cast<size_t>(tableAt) + 8; i < s.size(); ++i) s[i] = static_cast<char>(0xA5 ^ i);
+  using P = LasBuilder;
+  with("wave packet item", "not supported", [&](std::string& s) { P::put<uint16_t>(s, vlr + 34 + 6, 9); });
+  with("unknown item type", "not supported", [&](std::string& s) { P::put<uint16_t>(s, vlr + 34 + 12, 99); });
+  with("POINT10 version 1", "version 1", [&](std::string& s) { P::put<uint16_t>(s, vlr + 34 + 4, 1); });
+  with("GPSTIME11 of size 9", "cover", [&](std::string& s) { P::put<uint16_t>(s, vlr + 34 + 8, 9); });
+  with("compressor 1", "compressor 1", [&](std::string& s) { P::put<uint16_t>(s, vlr, 1); });
+  with("coder 1", "coder", [&](std::string& s) { P::put<uint16_t>(s, vlr + 2, 1); });
+  with("chunk size 0", "chunk size 0", [&](std::string& s) { P::put<uint32_t>(s, vlr + 12, 0); });
+  with("offset past the end", "", [&](std::string& s) { P::put<int64_t>(s, pointsAt, 1ll << 40); });
+  with("offset into the header", "", [&](std::string& s) { P::put<int64_t>(s, pointsAt, 100); });
+  with("negative offset", "", [&](std::string& s) { P::put<int64_t>(s, pointsAt, -7); });
+  with("end marker without offset", "", [&](std::string& s) { P::put<int64_t>(s, pointsAt, -1); });
+  with("table version 1", "", [&](std::string& s) { P::put<uint32_t>(s, tableAt, 1); });
+  with("two billion chunks", "", [&](std::string& s) { P::put<uint32_t>(s, tableAt + 4, 0x7FFFFFFF); });
+  with("fewer chunks than points", "", [&](std::string& s) { P::put<uint32_t>(s, tableAt + 4, 2); });
+  with("table cut off", "", [&](std::string& s) { s.resize(tableAt + 9); });
+  with("file cut in the points", "", [&](std::string& s) { s.resize(pointsAt + 3000); });
+  with("garbage table entries", "", [&](std::string& s) {
+    for (size_t i = tableAt + 8; i < s.size(); ++i) s[i] = static_cast<char>(0xA5 ^ i);
   });
-  with("four billion points announced", [&](std::string& s) { put<uint32_t>(s, 107, 0xFFFFFFFF); });
+  with("four billion points announced", "", [&](std::string& s) { P::put<uint32_t>(s, 107, 0xFFFFFFFF); });
+  {
+    std::string s = test::buildLaz(lazBase(4, 6, 0), surveyRecords(100, 6, 30, 1), chunks(0xFFFFFFF0u));
+    P::put<uint64_t>(s, 247, 1000000000000ull);
+    cases.push_back({"10^12 points in LAS 1.4", s, "points"});
+  }
+  {
+    LasBuilder x = lazBase(2, 0, 3000);
+    cases.push_back({"oversized extra bytes item", test::buildLaz(x, surveyRecords(3, 0, x.recordLength, 2), chunks(5)),
+                     "extra bytes"});
+  }
+  {
+    std::string s = test::buildLaz(lazBase(2, 0, 0), surveyRecords(10, 0, 20, 2), chunks(5));
+    P::put<uint16_t>(s, 105, 24);  // record length no longer matches the POINT10 item
+    cases.push_back({"items do not cover the record", s, "cover"});
+  }
   for (const auto& c : cases) {
     std::string error;
-    auto r = LasReader::openMemory(c.bytes, &error);
-    EXPECT_FALSE(r) << c.name;
+    EXPECT_FALSE(LasReader::openMemory(c.bytes, &error)) << c.name;
     EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_NE(error.find(c.errorPart), std::string::npos) << c.name << ": " << error;
   }
-}
-
-TEST(LazBadInput, HugePointCountOnLas14IsRefused) {
-  LasBuilder b = lazBase(4, 6, 0);
-  std::string s = test::buildLaz(b, surveyRecords(100, 6, 30, 1), chunks(0xFFFFFFF0u));
-  put<uint64_t>(s, 247, 1000000000000ull);
-  std::string error;
-  EXPECT_FALSE(LasReader::openMemory(s, &error));
-  EXPECT_NE(error.find("points"), std::string::npos) << error;
 }
 
 TEST(LazBadInput, GarbageChunkEndsReadingEarlyWithAReason) {
@@ -289,40 +250,16 @@ TEST(LazBadInput, LayeredChunkWithWrongCountOrOversizedLayerFails) {
   uint32_t pointsAt;
   std::memcpy(&pointsAt, good.data() + 96, 4);
   const size_t countAt = pointsAt + 8 + 36;
-  {
+  // A point count that is not the chunk's, and a first layer larger than the chunk.
+  for (auto [at, value, errorPart] : {std::tuple{countAt, 499u, "chunk"}, std::tuple{countAt + 4, 0x7FFFFFFFu, "layer"}}) {
     std::string s = good;
-    put<uint32_t>(s, countAt, 499);
+    LasBuilder::put<uint32_t>(s, at, value);
     auto r = LasReader::openMemory(s);
     ASSERT_TRUE(r);
     uint8_t rec[36];
     EXPECT_FALSE(r->readPoint(rec));
-    EXPECT_NE(r->lastError().find("chunk"), std::string::npos) << r->lastError();
+    EXPECT_NE(r->lastError().find(errorPart), std::string::npos) << r->lastError();
   }
-  {
-    std::string s = good;
-    put<uint32_t>(s, countAt + 4, 0x7FFFFFFF);  // first layer larger than the chunk
-    auto r = LasReader::openMemory(s);
-    ASSERT_TRUE(r);
-    uint8_t rec[36];
-    EXPECT_FALSE(r->readPoint(rec));
-    EXPECT_NE(r->lastError().find("layer"), std::string::npos) << r->lastError();
-  }
-}
-
-TEST(LazBadInput, OversizedExtraBytesItemIsRefused) {
-  LasBuilder b = lazBase(2, 0, 3000);
-  std::string error;
-  EXPECT_FALSE(LasReader::openMemory(test::buildLaz(b, surveyRecords(3, 0, b.recordLength, 2), chunks(5)), &error));
-  EXPECT_NE(error.find("extra bytes"), std::string::npos) << error;
-}
-
-TEST(LazBadInput, ItemsMustCoverTheRecord) {
-  LasBuilder b = lazBase(2, 0, 0);
-  std::string s = test::buildLaz(b, surveyRecords(10, 0, 20, 2), chunks(5));
-  put<uint16_t>(s, 105, 24);  // record length no longer matches the POINT10 item
-  std::string error;
-  EXPECT_FALSE(LasReader::openMemory(s, &error));
-  EXPECT_NE(error.find("cover"), std::string::npos) << error;
 }
 
 }  // namespace

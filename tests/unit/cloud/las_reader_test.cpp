@@ -11,18 +11,12 @@ namespace veldra::las {
 namespace {
 
 using test::LasBuilder;
+using test::readAllRecords;
 
 std::string writeFile(const test::TempDir& dir, const std::string& name, const std::string& bytes) {
   std::string path = dir.file(name);
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
-}
-
-std::string readAll(LasReader& r) {
-  std::string out;
-  std::vector<uint8_t> rec(r.header().recordLength);
-  while (r.readPoint(rec.data())) out.append(reinterpret_cast<const char*>(rec.data()), rec.size());
-  return out;
 }
 
 class PlainFormats : public ::testing::TestWithParam<std::tuple<int, int, int>> {};
@@ -56,12 +50,12 @@ TEST_P(PlainFormats, RecordsComeBackExactlyFromFileAndMemory) {
   EXPECT_DOUBLE_EQ(h.offset[1], 600000);
   EXPECT_DOUBLE_EQ(h.maximum[2], 1002);
   EXPECT_DOUBLE_EQ(h.minimum[2], -1002);
-  EXPECT_EQ(readAll(*r), b.points);
+  EXPECT_EQ(readAllRecords(*r), b.points);
   EXPECT_EQ(r->lastError(), "end of points");
 
   auto m = LasReader::openMemory(bytes, &error);
   ASSERT_TRUE(m) << error;
-  EXPECT_EQ(readAll(*m), b.points);
+  EXPECT_EQ(readAllRecords(*m), b.points);
 }
 
 INSTANTIATE_TEST_SUITE_P(Las, PlainFormats,
@@ -199,7 +193,7 @@ TEST(LasReaderBadInput, OverstatedVlrCountStopsAtThePointData) {
   LasBuilder::put<uint32_t>(s, 100, 0xFFFFFFFF);
   auto r = LasReader::openMemory(s);
   ASSERT_TRUE(r);
-  EXPECT_EQ(readAll(*r), b.points);
+  EXPECT_EQ(readAllRecords(*r), b.points);
 }
 
 }  // namespace
