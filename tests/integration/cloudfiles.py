@@ -5,10 +5,11 @@ _STD_LENGTH = {0: 20, 1: 28, 2: 26, 3: 34}
 _RGB_OFFSET = {2: 20, 3: 28}
 
 
-def write_las(path, fmt, points, scale=(0.01, 0.01, 0.01), offset=(0.0, 0.0, 0.0), record_length=None):
+def write_las(path, fmt, points, scale=(0.01, 0.01, 0.01), offset=(0.0, 0.0, 0.0)):
     """points: tuples (X, Y, Z, intensity, classification[, R, G, B]) with raw integers.
     Returns the decoded (x, y, z, red, green, blue, class) a loader must see."""
-    rl = record_length or _STD_LENGTH[fmt]
+    rl = _STD_LENGTH[fmt]
+    ro = _RGB_OFFSET.get(fmt)
     recs = bytearray()
     decoded = []
     for p in points:
@@ -17,13 +18,11 @@ def write_las(path, fmt, points, scale=(0.01, 0.01, 0.01), offset=(0.0, 0.0, 0.0
         r = bytearray(rl)
         struct.pack_into("<iiiH", r, 0, X, Y, Z, inten)
         r[15] = cls
-        ro = _RGB_OFFSET.get(fmt)
-        has_rgb = ro is not None and ro + 6 <= rl
-        if has_rgb:
+        if ro is not None:
             struct.pack_into("<HHH", r, ro, *rgb)
         recs += r
         xyz = (X * scale[0] + offset[0], Y * scale[1] + offset[1], Z * scale[2] + offset[2])
-        colour = tuple(c >> 8 for c in rgb) if has_rgb else (inten >> 8,) * 3
+        colour = tuple(c >> 8 for c in rgb) if ro is not None else (inten >> 8,) * 3
         decoded.append(xyz + colour + (cls,))
     mins = [min(d[a] for d in decoded) if decoded else 0.0 for a in range(3)]
     maxs = [max(d[a] for d in decoded) if decoded else 0.0 for a in range(3)]
