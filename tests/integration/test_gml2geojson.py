@@ -59,17 +59,6 @@ def test_malformed_xml_is_a_clear_error(tmp_path, text):
     assert "niepoprawny XML" in r.stderr
 
 
-def test_malformed_gml_gives_an_empty_collection(tmp_path):
-    # Well-formed XML with unusable geometry: nothing to show, but no failure.
-    p = tmp_path / "odd.xml"
-    p.write_text('<wfs:FeatureCollection xmlns:wfs="w" xmlns:gml="g"><wfs:member><ms:d xmlns:ms="m"><ms:g>'
-                 '<gml:Polygon><gml:exterior><gml:LinearRing><gml:posList>1,2 3,4</gml:posList></gml:LinearRing>'
-                 '</gml:exterior></gml:Polygon></ms:g></ms:d></wfs:member></wfs:FeatureCollection>')
-    r = run(p)
-    assert r.returncode == 0, r.stderr
-    assert json.loads(r.stdout) == {"features": [], "type": "FeatureCollection"}
-
-
 def test_usage_errors(tmp_path):
     assert run().returncode == 2
     assert run(tmp_path / "missing.xml").returncode == 1
