@@ -55,6 +55,11 @@ Decoded decode(const fs::path& p) {
   return d;
 }
 
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 template <typename T>
 T at(const std::string& s, size_t off) {
   T v;
@@ -146,8 +151,7 @@ TEST(LasInterop, WaveformFileIsRefused) {
 // Corrupting a real file anywhere must end in a refusal or an early, reported end.
 TEST(LasInterop, DamagedRealFilesFailCleanly) {
   REQUIRE_LIDAR();
-  std::ifstream in(lidarDir() / "laz-perf/autzen_trim.laz", std::ios::binary);
-  const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string good = readFile(lidarDir() / "laz-perf/autzen_trim.laz");
   ASSERT_GT(good.size(), 10000u);
   std::mt19937 rng(5);
   std::vector<std::string> variants;
@@ -184,11 +188,6 @@ TEST(LasInterop, DamagedRealFilesFailCleanly) {
 // ---- laz-perf 0.0.7 (WebAssembly) ----
 
 fs::path nodeDir() { return fs::path(VELDRA_NODE_DIR); }
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 TEST(LasInterop, EveryLazDecodesLikeLazPerf) {
   REQUIRE_LIDAR();
