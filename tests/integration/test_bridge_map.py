@@ -73,11 +73,12 @@ def test_open_external_opens_only_web_addresses():
     r = run_bridge([
         {"type": "openExternal", "url": "https://example.org/a?b=1"},
         {"type": "openExternal", "url": "mailto:x@example.org"},
+        {"type": "openExternal", "url": "javascript:alert(1)"},
         {"type": "openExternal", "url": "file:///etc/passwd"},
         {"type": "openExternal"},
         {"type": "openExternal", "url": 5},
     ], home=home)
-    assert [m["type"] for m in r.messages] == ["noop", "noop", "noop", "noop", "error"]
-    assert r.messages[4]["msg"].startswith("Blad wewnetrzny: ")
+    assert [m["type"] for m in r.messages] == ["noop"] * 5 + ["error"]
+    assert r.messages[5]["msg"].startswith("Blad wewnetrzny: ")
     with open(os.path.join(home, "opened.txt")) as f:
         assert f.read().splitlines() == ["https://example.org/a?b=1"]

@@ -182,26 +182,18 @@ test('progress, fetchDone, placeDone, originSet, error and cancelled as the page
   await page.close();
 });
 
-test('native object edge cases: a number posts the empty text; openExternal ignores other schemes', async () => {
+test('native object edge cases: a number posts the empty text; an unknown type is shown', async () => {
+  // Which addresses openExternal opens is the bridge's black-box test.
   const page = await openMap(ctx, srv);
   await page.evaluate(() => {
     window.GIS.postMessage(42);
-    window.GISBridge.send('openExternal', { url: 'mailto:someone@example.org' });
-    window.GISBridge.send('openExternal', { url: 'javascript:alert(1)' });
-    window.GISBridge.send('openExternal', {});
-    window.GISBridge.send('openExternal', { url: 5 });
     window.GISBridge.send('nieznany');
   });
-  await page.waitForFunction(() => window.__recv.length >= 6, null, { timeout: 5000 });
+  await page.waitForFunction(() => window.__recv.length >= 2, null, { timeout: 5000 });
   const got = await page.evaluate(() => window.__recv.map((m) => m.type + ':' + (m.msg || '')));
-  assert.equal(got[0], 'error:Nieprawidlowa wiadomosc z UI (JSON)');
-  assert.deepEqual(got.slice(1, 4), ['noop:', 'noop:', 'noop:']);
-  assert.match(got[4], /^error:Blad wewnetrzny: /);
-  assert.equal(got[5], 'error:Brak obslugi wiadomosci: nieznany');
+  assert.deepEqual(got.slice(0, 2), ['error:Nieprawidlowa wiadomosc z UI (JSON)', 'error:Brak obslugi wiadomosci: nieznany']);
   assert.equal(await page.textContent('#statusLabel'), 'Brak obslugi wiadomosci: nieznany');
   await shot(page, 'map_unknown_message');
-  await sleep(200);
-  assert.equal(srv.opened(), '');
   await page.close();
 });
 
