@@ -147,11 +147,27 @@ QueryList queryFromJson(const json& j, bool keysNoCase) {
   return out;
 }
 
+// A whole number of a manifest, checked before it is converted: a fraction, a text or a number
+// too large for its field is an error with the field's name, not a wrapped or undefined value.
+std::int64_t wholeNumber(const json& j, const char* key, std::int64_t fallback, std::int64_t lo, std::int64_t hi,
+                         const std::string& outOfRange) {
+  const auto it = j.find(key);
+  if (it == j.end()) return fallback;
+  if (!it->is_number_integer() ||
+      (it->is_number_unsigned() && it->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)))
+    throw std::runtime_error(std::string(key) + " musi byc liczba calkowita");
+  const std::int64_t v = it->get<std::int64_t>();
+  if (v < lo || v > hi) throw std::runtime_error(outOfRange);
+  return v;
+}
+
+// Longest pause a manifest may ask for: a day.
+constexpr std::int64_t kMaxPauseMs = 86'400'000;
+
 Response responseFromJson(const json& j, const fs::path& root) {
   if (!j.is_object()) throw std::runtime_error("odpowiedz musi byc obiektem");
   Response r;
-  r.status = j.value("status", 200);
-  if (r.status < 100 || r.status > 999) throw std::runtime_error("status poza 100..999");
+  r.status = static_cast<int>(wholeNumber(j, "status", 200, 100, 999, "status poza 100..999"));
   if (auto it = j.find("headers"); it != j.end()) {
     for (const auto& [k, v] : it->items()) r.headers.emplace_back(k, v.get<std::string>());
   }
@@ -181,15 +197,15 @@ Response responseFromJson(const json& j, const fs::path& root) {
     r.fill = j.value("body_fill", std::string("x"));
     if (r.fill.empty()) throw std::runtime_error("body_fill pusty");
   }
-  r.delayMs = j.value("delay_ms", 0L);
+  const std::string badPause = "czas poza 0.." + std::to_string(kMaxPauseMs) + " ms";
+  r.delayMs = static_cast<long>(wholeNumber(j, "delay_ms", 0, 0, kMaxPauseMs, badPause));
   r.contentLength = j.value("content_length", true);
-  r.closeAfter = j.value("close_after", std::int64_t{-1});
-  r.stallAfter = j.value("stall_after", std::int64_t{-1});
-  r.stallMs = j.value("stall_ms", 0L);
-  r.chunkSize = j.value("chunk_size", std::size_t{64 * 1024});
-  if (r.chunkSize < 1 || r.chunkSize > (16u << 20)) throw std::runtime_error("chunk_size poza 1..16777216");
-  r.chunkDelayMs = j.value("chunk_delay_ms", 0L);
-  if (r.delayMs < 0 || r.stallMs < 0 || r.chunkDelayMs < 0) throw std::runtime_error("ujemny czas");
+  r.closeAfter = wholeNumber(j, "close_after", -1, -1, INT64_MAX, "close_after ponizej -1");
+  r.stallAfter = wholeNumber(j, "stall_after", -1, -1, INT64_MAX, "stall_after ponizej -1");
+  r.stallMs = static_cast<long>(wholeNumber(j, "stall_ms", 0, 0, kMaxPauseMs, badPause));
+  r.chunkSize = static_cast<std::size_t>(
+      wholeNumber(j, "chunk_size", 64 * 1024, 1, std::int64_t{16} << 20, "chunk_size poza 1..16777216"));
+  r.chunkDelayMs = static_cast<long>(wholeNumber(j, "chunk_delay_ms", 0, 0, kMaxPauseMs, badPause));
   return r;
 }
 

@@ -77,7 +77,13 @@ TEST_F(Fixture, ManifestErrorsNameTheRoute) {
   for (const char* bad : {"", "[]", R"({"routes":{}})", R"({"routes":[{"body":"no path"}]})",
                           R"({"routes":[{"path":"/a","status":"x"}]})", R"({"routes":[{"path":"/a","responses":[]}]})",
                           R"({"routes":[{"path":"/a","body":"x","body_size":3}]})",
-                          R"({"routes":[{"path":"/a","headers":{"X":"a\r\nInjected: 1"}}]})"}) {
+                          R"({"routes":[{"path":"/a","headers":{"X":"a\r\nInjected: 1"}}]})",
+                          // Numbers that do not fit their field (these once reached an
+                          // undefined conversion): huge, fractional, beyond 64 bits, too long a pause.
+                          R"({"routes":[{"path":"/a","status":5.01e69}]})", R"({"routes":[{"path":"/a","status":200.5}]})",
+                          R"({"routes":[{"path":"/a","chunk_size":18446744073709551615}]})",
+                          R"({"routes":[{"path":"/a","close_after":-1e300}]})",
+                          R"({"routes":[{"path":"/a","delay_ms":9223372036854775807}]})"}) {
     error.clear();
     EXPECT_FALSE(FixtureServer::fromManifest(bad, ".", error)) << bad;
     EXPECT_NE(error, "") << bad;
