@@ -26,6 +26,7 @@
 #include "app/ProjectOpen.h"
 #include "bridge/Bridge.h"
 #include "bridge/ImportController.h"
+#include "bridge/MessageNumbers.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "platform/MainLoop.h"
@@ -50,10 +51,17 @@ class AlertBroker {
 
   bool onNetworkText(const std::string& text) {
     const json msg = json::parse(text, nullptr, false);
-    if (!msg.is_object() || msg.value("type", "") != "alertAnswer") return false;
+    if (!msg.is_object() || !msg.contains("type") || msg["type"] != "alertAnswer") return false;
+    int id = -1, answer = 0;
+    try {
+      if (msg.contains("id")) id = messageInt(msg["id"]);
+      if (msg.contains("answer")) answer = messageInt(msg["answer"]);
+    } catch (const std::exception&) {
+      return true;   // a malformed answer answers nothing
+    }
     std::lock_guard lock(mutex_);
-    if (msg.value("id", -1) == waitingId_) {
-      answer_ = msg.value("answer", 0);
+    if (id == waitingId_) {
+      answer_ = answer;
       cv_.notify_all();
     }
     return true;
@@ -258,7 +266,7 @@ int runUi(const std::vector<std::string>& args) {
 
   hostBridge.on("hostState", [&](const json&) { return hostState(host, ui); });
   hostBridge.on("menu", [&](const json& m) {
-    MenuCommandHandler(kMenuStringTable, m.at("item").get<int>());
+    MenuCommandHandler(kMenuStringTable, messageInt(m.at("item")));
     return hostState(host, ui);
   });
   hostBridge.on("paletteClose", [&](const json&) {

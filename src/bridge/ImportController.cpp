@@ -1,5 +1,7 @@
 #include "bridge/ImportController.h"
 
+#include "bridge/MessageNumbers.h"
+
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -126,8 +128,8 @@ json ImportController::onFetch(const json& msg) {
   const double north = b[3].get<double>();
   std::vector<std::string> keys;
   if (msg.contains("layers")) keys = msg["layers"].get<std::vector<std::string>>();
-  const int rasterScale = msg.contains("rasterScale") ? msg["rasterScale"].get<int>() : 1000;
-  const int terrainStep = msg.contains("terrainStep") ? msg["terrainStep"].get<int>() : 1;
+  const int rasterScale = msg.contains("rasterScale") ? messageInt(msg["rasterScale"]) : 1000;
+  const int terrainStep = msg.contains("terrainStep") ? messageInt(msg["terrainStep"]) : 1;
   const double contourCut = msg.contains("poziomiceCiecie") ? msg["poziomiceCiecie"].get<double>() : 1.0;
   const bool smooth = msg.contains("poziomiceWygladz") ? msg["poziomiceWygladz"].get<bool>() : false;
   const double cloudStep = msg.contains("terenChmuraKrok") ? msg["terenChmuraKrok"].get<double>() : 1.0;

@@ -96,6 +96,11 @@ TEST_F(ControllerFixture, MalformedFetchMembersChangeNoState) {
   EXPECT_NE(page.back()["msg"].get<std::string>().find("type must be array, but is string"), std::string::npos);
   send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, "x"}}});
   EXPECT_EQ(page.back()["type"], "error");
+  // Numbers beyond an int are refused rather than converted (that conversion is undefined).
+  for (const json& n : {json(1e300), json(-3e9), json(18446744073709551615ull)}) {
+    send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, 52.1}}, {"terrainStep", n}});
+    EXPECT_EQ(page.back()["msg"], "Blad wewnetrzny: liczba poza zakresem") << n.dump();
+  }
   EXPECT_EQ(ctl->epsg(), zoneBefore);
   EXPECT_FALSE(ctl->fetching());
 }
