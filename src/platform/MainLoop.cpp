@@ -26,12 +26,13 @@ MainLoop& MainLoop::instance() {
   return loop;
 }
 
+// Every notify below happens under the lock: a worker thread that notified after unlocking
+// could still be inside notify_all when the main thread, seeing the work done, returns and the
+// process destroys the loop at exit.
 void MainLoop::post(Task task) {
-  {
-    std::lock_guard lock(mutex_);
-    if (stopped_) return;
-    queue_.push_back(std::move(task));
-  }
+  std::lock_guard lock(mutex_);
+  if (stopped_) return;
+  queue_.push_back(std::move(task));
   cv_.notify_all();
 }
 
@@ -76,10 +77,8 @@ std::size_t MainLoop::runPending() {
 }
 
 void MainLoop::stop() {
-  {
-    std::lock_guard lock(mutex_);
-    stopped_ = true;
-  }
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
   cv_.notify_all();
 }
 
@@ -96,11 +95,9 @@ void MainLoop::beginWork() {
 }
 
 void MainLoop::endWork() {
-  {
-    std::lock_guard lock(mutex_);
-    if (work_ > 0) --work_;
-    ++workGeneration_;
-  }
+  std::lock_guard lock(mutex_);
+  if (work_ > 0) --work_;
+  ++workGeneration_;
   cv_.notify_all();
 }
 
