@@ -4,31 +4,22 @@
 #pragma once
 
 #include <climits>
-#include <cmath>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
+
+#include "formats/JsonNumbers.h"
 
 namespace veldra {
 
 // Integers and finite fractions (cut towards zero, as before) within int's range; throws
 // std::out_of_range for other numbers and nlohmann's type error for anything not a number.
 inline int messageInt(const nlohmann::json& v) {
-  if (v.is_number_unsigned()) {
-    if (v.get<unsigned long long>() > static_cast<unsigned long long>(INT_MAX))
-      throw std::out_of_range("liczba poza zakresem");
-    return static_cast<int>(v.get<unsigned long long>());
-  }
-  if (v.is_number_integer()) {
-    const long long n = v.get<long long>();
-    if (n < INT_MIN || n > INT_MAX) throw std::out_of_range("liczba poza zakresem");
-    return static_cast<int>(n);
-  }
-  if (v.is_number_float()) {
-    const double d = std::trunc(v.get<double>());
-    if (!(d >= static_cast<double>(INT_MIN) && d <= static_cast<double>(INT_MAX)))
-      throw std::out_of_range("liczba poza zakresem");
-    return static_cast<int>(d);
+  std::int64_t n = 0;
+  switch (readJsonWhole(v, INT_MIN, INT_MAX, n, /*truncate=*/true)) {
+    case JsonWhole::Ok: return static_cast<int>(n);
+    case JsonWhole::OutOfRange: throw std::out_of_range("liczba poza zakresem");
+    case JsonWhole::NotWhole: break;
   }
   return v.get<int>();   // not a number: nlohmann's type error
 }

@@ -367,7 +367,7 @@ std::string exportDxf(const ProjectData& p, const fs::path& out) {
   w.g(9, "$DWGCODEPAGE");
   w.g(3, "ANSI_1252");
   w.g(9, "$HANDSEED");
-  // Fixed width, filled in once every handle is known, so the text is never copied.
+  // Fixed width, patched in the file once every handle is known.
   w.g(5, std::string(16, '0'));
   const std::uint64_t seedAt = w.position() - 17;
   w.g(9, "$INSUNITS");

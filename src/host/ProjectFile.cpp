@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "formats/JsonNumbers.h"
 #include "host/ElementFields.h"
 #include "platform/TextCodec.h"
 #include "platform/Paths.h"
@@ -233,15 +234,13 @@ void readDouble(const json& obj, const char* key, double& out, const std::string
 }
 
 int toInt(const json& v, const std::string& what) {
-  if (!v.is_number_integer()) throw BadFile(what + ": oczekiwano liczby calkowitej");
-  if (v.is_number_unsigned()) {
-    const auto u = v.get<std::uint64_t>();
-    if (u > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) throw BadFile(what + ": liczba poza zakresem");
-    return static_cast<int>(u);
+  std::int64_t n = 0;
+  switch (readJsonWhole(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), n)) {
+    case JsonWhole::Ok: return static_cast<int>(n);
+    case JsonWhole::OutOfRange: throw BadFile(what + ": liczba poza zakresem");
+    case JsonWhole::NotWhole: break;
   }
-  const auto s = v.get<std::int64_t>();
-  if (s < std::numeric_limits<int>::min() || s > std::numeric_limits<int>::max()) throw BadFile(what + ": liczba poza zakresem");
-  return static_cast<int>(s);
+  throw BadFile(what + ": oczekiwano liczby calkowitej");
 }
 
 void readInt(const json& obj, const char* key, int& out, const std::string& where) {

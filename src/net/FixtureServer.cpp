@@ -1,6 +1,8 @@
 // The only translation unit that includes Beast.
 #include "net/FixtureServer.h"
 
+#include "formats/JsonNumbers.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -153,12 +155,13 @@ std::int64_t wholeNumber(const json& j, const char* key, std::int64_t fallback, 
                          const std::string& outOfRange) {
   const auto it = j.find(key);
   if (it == j.end()) return fallback;
-  if (!it->is_number_integer() ||
-      (it->is_number_unsigned() && it->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)))
-    throw std::runtime_error(std::string(key) + " musi byc liczba calkowita");
-  const std::int64_t v = it->get<std::int64_t>();
-  if (v < lo || v > hi) throw std::runtime_error(outOfRange);
-  return v;
+  std::int64_t v = 0;
+  switch (readJsonWhole(*it, lo, hi, v)) {
+    case JsonWhole::Ok: return v;
+    case JsonWhole::OutOfRange: throw std::runtime_error(outOfRange);
+    case JsonWhole::NotWhole: break;
+  }
+  throw std::runtime_error(std::string(key) + " musi byc liczba calkowita");
 }
 
 // Longest pause a manifest may ask for: a day.

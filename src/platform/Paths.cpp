@@ -2,16 +2,9 @@
 
 #include "platform/AtomicFile.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <system_error>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace veldra::platform {
 namespace fs = std::filesystem;
