@@ -11,8 +11,12 @@
 
 #if defined(__GNUC__)
 #define VELDRA_LAS_INLINE inline __attribute__((always_inline))
+// Rare work kept out of the decoding loops, so that it does not crowd the coder state out of
+// the registers there.
+#define VELDRA_LAS_RARE __attribute__((noinline, cold))
 #else
 #define VELDRA_LAS_INLINE inline
+#define VELDRA_LAS_RARE
 #endif
 
 namespace veldra::las {
@@ -35,7 +39,7 @@ class SymbolModel {
     pending_ = true;
   }
 
-  void setup() {
+  VELDRA_LAS_RARE void setup() {
     pending_ = false;
     lastSymbol_ = symbols_ - 1;
     // The lookup table only narrows the search. Every model has one, four times as fine as
@@ -56,7 +60,7 @@ class SymbolModel {
     symbolsUntilUpdate_ = updateCycle_ = (symbols_ + 6) >> 1;
   }
 
-  void update() {
+  VELDRA_LAS_RARE void update() {
     totalCount_ += updateCycle_;
     uint32_t* e = entries_.data();
     if (totalCount_ > kDmMaxCount) {
@@ -120,7 +124,7 @@ class BitModel {
     bit0Prob_ = 1u << (kBmLengthShift - 1);
     updateCycle_ = bitsUntilUpdate_ = 4;
   }
-  void update() {
+  VELDRA_LAS_RARE void update() {
     bitCount_ += updateCycle_;
     if (bitCount_ > kBmMaxCount) {
       bitCount_ = (bitCount_ + 1) >> 1;

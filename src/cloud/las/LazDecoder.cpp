@@ -215,11 +215,24 @@ class LayeredDecoder final : public ChunkedDecoder {
       li += items[i]->layerCount();
     }
     left_ = c.points - 1;
+    undecoded_ = left_;
+    batchAt_ = batchSize_ = 0;
     return true;
   }
+  // Points are decoded a batch ahead and handed out from there.
   void decodePoint(uint8_t* record) override {
-    uint32_t context = 0;
-    for (size_t i = 0; i < items.size(); ++i) items[i]->decode(record + offsets[i], context);
+    if (batchAt_ == batchSize_) {
+      const auto n = static_cast<uint32_t>(std::min<uint64_t>(undecoded_, kBatchPoints));
+      batch_.resize(size_t{n} * recordLength_);
+      contexts_.resize(n);
+      for (size_t i = 0; i < items.size(); ++i)
+        items[i]->decode(batch_.data() + offsets[i], recordLength_, contexts_.data(), n);
+      undecoded_ -= n;
+      batchAt_ = 0;
+      batchSize_ = n;
+    }
+    std::memcpy(record, batch_.data() + size_t{batchAt_} * recordLength_, recordLength_);
+    ++batchAt_;
   }
   uint32_t overrun() const override {
     uint32_t m = 0;
@@ -227,7 +240,11 @@ class LayeredDecoder final : public ChunkedDecoder {
     return m;
   }
 
+  static constexpr uint32_t kBatchPoints = 1024;
   std::vector<Layer> layers_;
+  std::vector<uint8_t> batch_, contexts_;
+  uint64_t undecoded_ = 0;
+  uint32_t batchAt_ = 0, batchSize_ = 0;
 };
 
 bool checkItem(const LazItem& it, LazItemType type, uint16_t size, uint16_t version, std::string* error) {

@@ -97,7 +97,9 @@ struct Point14Item::Context {
   int32_t gpsDiff[4] = {};
   int32_t gpsExtreme[4] = {};
 
-  void reset(const Point& from) {
+  // Models and the coordinate layer's state. A context started on a channel switch takes its
+  // values from the previous point, each layer when it reaches that point (start* below).
+  void resetModels() {
     for (auto& m : changed) m.init(128);
     scannerChannel.init(3);
     returnNumberGpsSame.init(13);
@@ -122,10 +124,25 @@ struct Point14Item::Context {
     gps.init();
     for (auto& m : medX) m.reset();
     for (auto& m : medY) m.reset();
-    for (int i = 0; i < 8; ++i) {
-      lastIntensity[i] = from.intensity;
-      lastZ[i] = from.z;
-    }
+    used = true;
+  }
+
+  void startCoordinates(const Point& from) {
+    last.x = from.x;
+    last.y = from.y;
+    last.returnNumber = from.returnNumber;
+    last.numberOfReturns = from.numberOfReturns;
+    last.gpsChanged = false;
+  }
+  void startHeight(const Point& from) {
+    last.z = from.z;
+    for (auto& v : lastZ) v = from.z;
+  }
+  void startIntensity(const Point& from) {
+    last.intensity = from.intensity;
+    for (auto& v : lastIntensity) v = from.intensity;
+  }
+  void startGpsTime(const Point& from) {
     gpsLast = gpsNext = 0;
     for (int i = 0; i < 4; ++i) {
       gpsTime[i] = 0;
@@ -133,161 +150,30 @@ struct Point14Item::Context {
       gpsExtreme[i] = 0;
     }
     gpsTime[0] = from.gpsBits;
-    last = from;
-    last.gpsChanged = false;
-    used = true;
+    last.gpsBits = from.gpsBits;
+  }
+  void startFlags(const Point& from) {
+    last.classification = from.classification;
+    last.classFlags = from.classFlags;
+    last.scanDirection = from.scanDirection;
+    last.edge = from.edge;
+    last.userData = from.userData;
+  }
+  void startOthers(const Point& from) {
+    last.scanAngle = from.scanAngle;
+    last.pointSource = from.pointSource;
   }
 };
 
-Point14Item::Point14Item() = default;
-Point14Item::~Point14Item() = default;
+namespace {
 
-void Point14Item::startContext(uint32_t c, const Point& from) {
-  if (!ctx_[c]) ctx_[c] = std::make_unique<Context>();
-  ctx_[c]->reset(from);
-}
+constexpr uint8_t kChannelChange = 1u << 6;
+constexpr uint8_t kPointSourceChange = 1u << 5;
+constexpr uint8_t kGpsTimeChange = 1u << 4;
+constexpr uint8_t kScanAngleChange = 1u << 3;
 
-void Point14Item::init(const uint8_t* first, const Layer* layers, uint32_t& context) {
-  for (auto& c : ctx_)
-    if (c) c->used = false;
-  Point p;
-  p.unpack(first);
-  current_ = p.channel;
-  context = current_;
-  startContext(current_, p);
-  for (int i = 0; i < 9; ++i) {
-    active_[i] = layers[i].size > 0;
-    if (active_[i]) dec_[i].init(layers[i].data, layers[i].data + layers[i].size);
-  }
-  // The coordinate layer carries the change flags; it has to be decoded for every point.
-  active_[kXY] = true;
-  if (layers[kXY].size == 0) dec_[kXY].init(layers[kXY].data, layers[kXY].data);
-}
-
-uint32_t Point14Item::overrun() const {
-  uint32_t m = 0;
-  for (int i = 0; i < 9; ++i)
-    if (active_[i]) m = std::max(m, dec_[i].overrun());
-  return m;
-}
-
-void Point14Item::decode(uint8_t* out, uint32_t& context) {
-  Context* c = ctx_[current_].get();
-  // Layer decoders are worked on as local copies: their state then stays in registers instead
-  // of being reloaded after every model update (the compiler cannot rule out aliasing).
-  ArithmeticDecoder xy = dec_[kXY];
-
-  uint32_t lpr = (c->last.returnNumber == 1 ? 1 : 0) + (c->last.returnNumber >= c->last.numberOfReturns ? 2 : 0) +
-                 (c->last.gpsChanged ? 4 : 0);
-  const uint32_t changed = xy.decodeSymbol(c->changed[lpr]);
-
-  if (changed & (1u << 6)) {
-    const uint32_t diff = xy.decodeSymbol(c->scannerChannel);
-    const uint32_t channel = (current_ + diff + 1) & 3;
-    if (!ctx_[channel] || !ctx_[channel]->used) startContext(channel, c->last);
-    current_ = channel;
-    c = ctx_[current_].get();
-    c->last.channel = static_cast<uint8_t>(channel);
-    // The other items learn the channel only on the point where it changes; on all other
-    // points they are handed context 0. Writers do the same, so this is what the data needs.
-    context = current_;
-  }
-  Point& last = c->last;
-
-  const bool pointSourceChange = changed & (1u << 5);
-  const bool gpsChange = changed & (1u << 4);
-  const bool scanAngleChange = changed & (1u << 3);
-
-  const uint32_t lastN = last.numberOfReturns;
-  const uint32_t lastR = last.returnNumber;
-  uint32_t n = lastN;
-  if (changed & (1u << 2)) {
-    n = xy.decodeSymbol(lazy(c->numberOfReturns[lastN], 16));
-    last.numberOfReturns = static_cast<uint8_t>(n);
-  }
-  uint32_t r;
-  switch (changed & 3) {
-    case 0:
-      r = lastR;
-      break;
-    case 1:
-      r = (lastR + 1) & 15;
-      break;
-    case 2:
-      r = (lastR + 15) & 15;
-      break;
-    default:
-      if (gpsChange)
-        r = xy.decodeSymbol(lazy(c->returnNumber[lastR], 16));
-      else
-        r = (lastR + xy.decodeSymbol(c->returnNumberGpsSame) + 2) & 15;
-      break;
-  }
-  last.returnNumber = static_cast<uint8_t>(r);
-
-  const uint32_t m = kReturnMap6[n][r];
-  const uint32_t l = std::min<uint32_t>(n > r ? n - r : r - n, 7);
-  const uint32_t cpr = (r == 1 ? 2 : 0) + (r >= n ? 1 : 0);
-  const uint32_t mIdx = (m << 1) | (gpsChange ? 1 : 0);
-
-  int32_t diff = c->dX.decompress(xy, c->medX[mIdx].get(), n == 1);
-  last.x = wrapAdd(last.x, diff);
-  c->medX[mIdx].add(diff);
-
-  uint32_t kBits = c->dX.k();
-  diff = c->dY.decompress(xy, c->medY[mIdx].get(), (n == 1) + (kBits < 20 ? (kBits & ~1u) : 20));
-  last.y = wrapAdd(last.y, diff);
-  c->medY[mIdx].add(diff);
-  dec_[kXY] = xy;
-
-  if (active_[kZ]) {
-    kBits = (c->dX.k() + c->dY.k()) / 2;
-    ArithmeticDecoder d = dec_[kZ];
-    last.z = c->z.decompress(d, c->lastZ[l], (n == 1) + (kBits < 18 ? (kBits & ~1u) : 18));
-    dec_[kZ] = d;
-    c->lastZ[l] = last.z;
-  }
-  if (active_[kClass]) {
-    const uint32_t ccc = ((last.classification & 0x1Fu) << 1) + (cpr == 3 ? 1 : 0);
-    last.classification = static_cast<uint8_t>(dec_[kClass].decodeSymbol(lazy(c->classification[ccc], 256)));
-  }
-  if (active_[kFlags]) {
-    const uint32_t lastFlags = (uint32_t{last.edge} << 5) | (uint32_t{last.scanDirection} << 4) | last.classFlags;
-    const uint32_t flags = dec_[kFlags].decodeSymbol(lazy(c->flags[lastFlags], 64));
-    last.edge = (flags >> 5) & 1;
-    last.scanDirection = (flags >> 4) & 1;
-    last.classFlags = flags & 0x0F;
-  }
-  if (active_[kIntensity]) {
-    const uint32_t idx = (cpr << 1) | (gpsChange ? 1 : 0);
-    ArithmeticDecoder d = dec_[kIntensity];
-    const auto v = static_cast<uint16_t>(c->intensity.decompress(d, c->lastIntensity[idx], cpr));
-    dec_[kIntensity] = d;
-    c->lastIntensity[idx] = v;
-    last.intensity = v;
-  }
-  if (active_[kScanAngle] && scanAngleChange) {
-    ArithmeticDecoder d = dec_[kScanAngle];
-    last.scanAngle = static_cast<int16_t>(c->scanAngle.decompress(d, last.scanAngle, gpsChange));
-    dec_[kScanAngle] = d;
-  }
-  if (active_[kUserData])
-    last.userData = static_cast<uint8_t>(dec_[kUserData].decodeSymbol(lazy(c->userData[last.userData / 4], 256)));
-  if (active_[kPointSource] && pointSourceChange) {
-    ArithmeticDecoder d = dec_[kPointSource];
-    last.pointSource = static_cast<uint16_t>(c->pointSource.decompress(d, last.pointSource));
-    dec_[kPointSource] = d;
-  }
-  if (active_[kGpsTime] && gpsChange) {
-    decodeGpsTime(*c);
-    last.gpsBits = c->gpsTime[c->gpsLast];
-  }
-  last.pack(out);
-  last.gpsChanged = gpsChange;
-}
-
-void Point14Item::decodeGpsTime(Context& c) {
-  ArithmeticDecoder dec = dec_[kGpsTime];
+// One GPS time in the sequences of `c`, read from `dec`.
+VELDRA_LAS_INLINE void decodeGpsTime(Point14Item::Context& c, ArithmeticDecoder& dec) {
   for (int guard = 0; guard < 8; ++guard) {
     uint32_t& last = c.gpsLast;
     if (c.gpsDiff[last] == 0) {
@@ -356,7 +242,239 @@ void Point14Item::decodeGpsTime(Context& c) {
       }
     }
     break;
-  }  dec_[kGpsTime] = dec;
+  }
+}
+
+
+}  // namespace
+
+Point14Item::Point14Item() = default;
+Point14Item::~Point14Item() = default;
+
+void Point14Item::init(const uint8_t* first, const Layer* layers, uint32_t& context) {
+  for (auto& c : ctx_)
+    if (c) c->used = false;
+  Point p;
+  p.unpack(first);
+  current_ = p.channel;
+  context = current_;
+  if (!ctx_[current_]) ctx_[current_] = std::make_unique<Context>();
+  Context& c = *ctx_[current_];
+  c.resetModels();
+  c.last = p;
+  c.startCoordinates(p);
+  c.startHeight(p);
+  c.startIntensity(p);
+  c.startGpsTime(p);
+  for (int i = 0; i < 9; ++i) {
+    active_[i] = layers[i].size > 0;
+    if (active_[i]) dec_[i].init(layers[i].data, layers[i].data + layers[i].size);
+  }
+  // The coordinate layer carries the change flags; it has to be decoded for every point.
+  active_[kXY] = true;
+  if (layers[kXY].size == 0) dec_[kXY].init(layers[kXY].data, layers[kXY].data);
+}
+
+uint32_t Point14Item::overrun() const {
+  uint32_t m = 0;
+  for (int i = 0; i < 9; ++i)
+    if (active_[i]) m = std::max(m, dec_[i].overrun());
+  return m;
+}
+
+void Point14Item::decode(uint8_t* out, size_t stride, uint8_t* contexts, uint32_t count) {
+  if (steps_.size() < count) steps_.resize(count);
+  decodeCoordinates(out, stride, contexts, count);
+  decodeHeightAndIntensity(out, stride, count);
+  decodeClassFlagsAndUserData(out, stride, count);
+  decodeScanAngleAndPointSource(out, stride, count);
+  decodeGpsTimes(out, stride, count);
+}
+
+// The coordinate layer decides everything the other layers need: the point's channel, its
+// change flags and its return numbers.
+void Point14Item::decodeCoordinates(uint8_t* out, size_t stride, uint8_t* contexts, uint32_t count) {
+  // A local copy keeps the coder state in registers (the compiler cannot rule out aliasing).
+  ArithmeticDecoder xy = dec_[kXY];
+  Context* c = ctx_[current_].get();
+  for (uint32_t i = 0; i < count; ++i, out += stride) {
+    Step& step = steps_[i];
+    step.startedFrom = 0;
+    const uint32_t lpr = (c->last.returnNumber == 1 ? 1 : 0) +
+                         (c->last.returnNumber >= c->last.numberOfReturns ? 2 : 0) + (c->last.gpsChanged ? 4 : 0);
+    const uint32_t changed = xy.decodeSymbol(c->changed[lpr]);
+    // The other items learn the channel only on the point where it changes; on all other
+    // points they are handed context 0. Writers do the same, so this is what the data needs.
+    contexts[i] = 0;
+    if (changed & kChannelChange) {
+      const uint32_t diff = xy.decodeSymbol(c->scannerChannel);
+      const uint32_t channel = (current_ + diff + 1) & 3;
+      if (!ctx_[channel] || !ctx_[channel]->used) {
+        // A channel met for the first time in the chunk starts from the previous point's
+        // values; each layer copies its own when it reaches this point.
+        if (!ctx_[channel]) ctx_[channel] = std::make_unique<Context>();
+        Context& started = *ctx_[channel];
+        started.resetModels();
+        started.startCoordinates(c->last);
+        step.startedFrom = static_cast<uint8_t>(current_ + 1);
+      }
+      current_ = channel;
+      c = ctx_[current_].get();
+      c->last.channel = static_cast<uint8_t>(channel);
+      contexts[i] = static_cast<uint8_t>(channel);
+    }
+    step.context = static_cast<uint8_t>(current_);
+    step.changed = static_cast<uint8_t>(changed);
+    Point& last = c->last;
+    const bool gpsChange = changed & kGpsTimeChange;
+
+    const uint32_t lastN = last.numberOfReturns;
+    const uint32_t lastR = last.returnNumber;
+    uint32_t n = lastN;
+    if (changed & (1u << 2)) {
+      n = xy.decodeSymbol(lazy(c->numberOfReturns[lastN], 16));
+      last.numberOfReturns = static_cast<uint8_t>(n);
+    }
+    uint32_t r;
+    switch (changed & 3) {
+      case 0:
+        r = lastR;
+        break;
+      case 1:
+        r = (lastR + 1) & 15;
+        break;
+      case 2:
+        r = (lastR + 15) & 15;
+        break;
+      default:
+        if (gpsChange)
+          r = xy.decodeSymbol(lazy(c->returnNumber[lastR], 16));
+        else
+          r = (lastR + xy.decodeSymbol(c->returnNumberGpsSame) + 2) & 15;
+        break;
+    }
+    last.returnNumber = static_cast<uint8_t>(r);
+
+    const uint32_t m = kReturnMap6[n][r];
+    step.returnLevel = static_cast<uint8_t>(std::min<uint32_t>(n > r ? n - r : r - n, 7));
+    step.returnKind = static_cast<uint8_t>((r == 1 ? 2 : 0) + (r >= n ? 1 : 0));
+    const uint32_t mIdx = (m << 1) | (gpsChange ? 1 : 0);
+
+    int32_t diff = c->dX.decompress(xy, c->medX[mIdx].get(), n == 1);
+    last.x = wrapAdd(last.x, diff);
+    c->medX[mIdx].add(diff);
+
+    uint32_t kBits = c->dX.k();
+    diff = c->dY.decompress(xy, c->medY[mIdx].get(), (n == 1) + (kBits < 20 ? (kBits & ~1u) : 20));
+    last.y = wrapAdd(last.y, diff);
+    c->medY[mIdx].add(diff);
+
+    kBits = (c->dX.k() + c->dY.k()) / 2;
+    step.zContext = static_cast<uint8_t>((n == 1) + (kBits < 18 ? (kBits & ~1u) : 18));
+    last.gpsChanged = gpsChange;
+    store(out, last.x);
+    store(out + 4, last.y);
+    out[14] = static_cast<uint8_t>(r | (n << 4));
+  }
+  dec_[kXY] = xy;
+}
+
+void Point14Item::decodeHeightAndIntensity(uint8_t* out, size_t stride, uint32_t count) {
+  ArithmeticDecoder dz = dec_[kZ], di = dec_[kIntensity];
+  const bool zActive = active_[kZ], intensityActive = active_[kIntensity];
+  for (uint32_t i = 0; i < count; ++i, out += stride) {
+    const Step& step = steps_[i];
+    Context& c = context(step.context);
+    if (step.startedFrom) [[unlikely]] {
+      const Point& from = context(step.startedFrom - 1u).last;
+      c.startHeight(from);
+      c.startIntensity(from);
+    }
+    if (zActive) {
+      c.last.z = c.z.decompress(dz, c.lastZ[step.returnLevel], step.zContext);
+      c.lastZ[step.returnLevel] = c.last.z;
+    }
+    if (intensityActive) {
+      const uint32_t idx = (uint32_t{step.returnKind} << 1) | ((step.changed & kGpsTimeChange) ? 1 : 0);
+      const auto v = static_cast<uint16_t>(c.intensity.decompress(di, c.lastIntensity[idx], step.returnKind));
+      c.lastIntensity[idx] = v;
+      c.last.intensity = v;
+    }
+    store(out + 8, c.last.z);
+    store(out + 12, c.last.intensity);
+  }
+  if (zActive) dec_[kZ] = dz;
+  if (intensityActive) dec_[kIntensity] = di;
+}
+
+void Point14Item::decodeClassFlagsAndUserData(uint8_t* out, size_t stride, uint32_t count) {
+  ArithmeticDecoder dc = dec_[kClass], df = dec_[kFlags], du = dec_[kUserData];
+  const bool classActive = active_[kClass], flagsActive = active_[kFlags], userActive = active_[kUserData];
+  for (uint32_t i = 0; i < count; ++i, out += stride) {
+    const Step& step = steps_[i];
+    Context& c = context(step.context);
+    Point& last = c.last;
+    if (step.startedFrom) [[unlikely]]
+      c.startFlags(context(step.startedFrom - 1u).last);
+    if (classActive) {
+      const uint32_t ccc = ((last.classification & 0x1Fu) << 1) + (step.returnKind == 3 ? 1 : 0);
+      last.classification = static_cast<uint8_t>(dc.decodeSymbol(lazy(c.classification[ccc], 256)));
+    }
+    if (flagsActive) {
+      const uint32_t lastFlags = (uint32_t{last.edge} << 5) | (uint32_t{last.scanDirection} << 4) | last.classFlags;
+      const uint32_t flags = df.decodeSymbol(lazy(c.flags[lastFlags], 64));
+      last.edge = (flags >> 5) & 1;
+      last.scanDirection = (flags >> 4) & 1;
+      last.classFlags = flags & 0x0F;
+    }
+    if (userActive)
+      last.userData = static_cast<uint8_t>(du.decodeSymbol(lazy(c.userData[last.userData / 4], 256)));
+    out[15] =
+        static_cast<uint8_t>(last.classFlags | (step.context << 4) | (last.scanDirection << 6) | (last.edge << 7));
+    out[16] = last.classification;
+    out[17] = last.userData;
+  }
+  if (classActive) dec_[kClass] = dc;
+  if (flagsActive) dec_[kFlags] = df;
+  if (userActive) dec_[kUserData] = du;
+}
+
+void Point14Item::decodeScanAngleAndPointSource(uint8_t* out, size_t stride, uint32_t count) {
+  ArithmeticDecoder ds = dec_[kScanAngle], dp = dec_[kPointSource];
+  const bool scanActive = active_[kScanAngle], sourceActive = active_[kPointSource];
+  for (uint32_t i = 0; i < count; ++i, out += stride) {
+    const Step& step = steps_[i];
+    Context& c = context(step.context);
+    Point& last = c.last;
+    if (step.startedFrom) [[unlikely]]
+      c.startOthers(context(step.startedFrom - 1u).last);
+    if (scanActive && (step.changed & kScanAngleChange))
+      last.scanAngle =
+          static_cast<int16_t>(c.scanAngle.decompress(ds, last.scanAngle, (step.changed & kGpsTimeChange) ? 1 : 0));
+    if (sourceActive && (step.changed & kPointSourceChange))
+      last.pointSource = static_cast<uint16_t>(c.pointSource.decompress(dp, last.pointSource));
+    store(out + 18, last.scanAngle);
+    store(out + 20, last.pointSource);
+  }
+  if (scanActive) dec_[kScanAngle] = ds;
+  if (sourceActive) dec_[kPointSource] = dp;
+}
+
+void Point14Item::decodeGpsTimes(uint8_t* out, size_t stride, uint32_t count) {
+  ArithmeticDecoder dg = dec_[kGpsTime];
+  const bool active = active_[kGpsTime];
+  for (uint32_t i = 0; i < count; ++i, out += stride) {
+    const Step& step = steps_[i];
+    Context& c = context(step.context);
+    if (step.startedFrom) [[unlikely]]
+      c.startGpsTime(context(step.startedFrom - 1u).last);
+    if (active && (step.changed & kGpsTimeChange)) {
+      decodeGpsTime(c, dg);
+      c.last.gpsBits = c.gpsTime[c.gpsLast];
+    }
+    store(out + 22, c.last.gpsBits);
+  }
+  if (active) dec_[kGpsTime] = dg;
 }
 
 // ---- RGB14 / RGBNIR14 ----
@@ -389,50 +507,52 @@ uint32_t Rgb14Item::overrun() const {
   return std::max(rgbActive_ ? rgbDec_.overrun() : 0u, nirActive_ ? nirDec_.overrun() : 0u);
 }
 
-void Rgb14Item::decode(uint8_t* out, uint32_t& context) {
-  // Switching back to a channel seen before keeps predicting from (and updating) the previous
-  // channel's colour for this one point; files are written that way, so decoding must match.
-  uint16_t* last = ctx_[current_]->last;
-  if (context != current_) {
-    current_ = context;
-    if (!ctx_[current_] || !ctx_[current_]->used) {
-      uint16_t copy[4];
-      std::memcpy(copy, last, sizeof copy);
-      startContext(current_, copy);
-      last = ctx_[current_]->last;
+void Rgb14Item::decode(uint8_t* out, size_t stride, uint8_t* contexts, uint32_t count) {
+  ArithmeticDecoder rgb = rgbDec_, nir = nirDec_;
+  for (uint32_t i = 0; i < count; ++i, out += stride) {
+    // Switching back to a channel seen before keeps predicting from (and updating) the previous
+    // channel's colour for this one point; files are written that way, so decoding must match.
+    uint16_t* last = ctx_[current_]->last;
+    const uint32_t context = contexts[i];
+    if (context != current_) {
+      current_ = context;
+      if (!ctx_[current_] || !ctx_[current_]->used) {
+        uint16_t copy[4];
+        std::memcpy(copy, last, sizeof copy);
+        startContext(current_, copy);
+        last = ctx_[current_]->last;
+      }
     }
-  }
-  Context& c = *ctx_[current_];
-  uint16_t item[4];
-  if (rgbActive_) {
-    ArithmeticDecoder d = rgbDec_;
-    decodeRgbDiff(d, d.decodeSymbol(c.rgbUsed), c.rgbDiff, last, item);
-    rgbDec_ = d;
-    std::memcpy(last, item, 6);
-  } else {
-    std::memcpy(item, last, 6);
-  }
-  if (nir_) {
-    if (nirActive_) {
-      ArithmeticDecoder d = nirDec_;
-      const uint32_t sym = d.decodeSymbol(c.nirUsed);
-      uint16_t v;
-      // Predicted from the same (possibly previous channel's) value as RGB, but stored in the
-      // current channel.
-      if (sym & 1)
-        v = static_cast<uint16_t>((d.decodeSymbol(c.nirDiff[0]) + (last[3] & 255)) & 255);
-      else
-        v = last[3] & 0xFF;
-      if (sym & 2)
-        v |= static_cast<uint16_t>(((d.decodeSymbol(c.nirDiff[1]) + (last[3] >> 8)) & 255) << 8);
-      else
-        v |= last[3] & 0xFF00;
-      nirDec_ = d;
-      c.last[3] = v;
+    Context& c = *ctx_[current_];
+    uint16_t item[4];
+    if (rgbActive_) {
+      decodeRgbDiff(rgb, rgb.decodeSymbol(c.rgbUsed), c.rgbDiff, last, item);
+      std::memcpy(last, item, 6);
+    } else {
+      std::memcpy(item, last, 6);
     }
-    item[3] = c.last[3];
+    if (nir_) {
+      if (nirActive_) {
+        const uint32_t sym = nir.decodeSymbol(c.nirUsed);
+        uint16_t v;
+        // Predicted from the same (possibly previous channel's) value as RGB, but stored in the
+        // current channel.
+        if (sym & 1)
+          v = static_cast<uint16_t>((nir.decodeSymbol(c.nirDiff[0]) + (last[3] & 255)) & 255);
+        else
+          v = last[3] & 0xFF;
+        if (sym & 2)
+          v |= static_cast<uint16_t>(((nir.decodeSymbol(c.nirDiff[1]) + (last[3] >> 8)) & 255) << 8);
+        else
+          v |= last[3] & 0xFF00;
+        c.last[3] = v;
+      }
+      item[3] = c.last[3];
+    }
+    std::memcpy(out, item, nir_ ? 8 : 6);
   }
-  std::memcpy(out, item, nir_ ? 8 : 6);
+  rgbDec_ = rgb;
+  nirDec_ = nir;
 }
 
 // ---- BYTE14 ----
@@ -440,7 +560,11 @@ void Rgb14Item::decode(uint8_t* out, uint32_t& context) {
 void Byte14Item::startContext(uint32_t c, const uint8_t* from) {
   if (!ctx_[c]) ctx_[c] = std::make_unique<Context>();
   Context& x = *ctx_[c];
-  x.last.assign(from, from + count_);
+  // Without `from` the values are left for the caller to fill.
+  if (from)
+    x.last.assign(from, from + count_);
+  else
+    x.last.resize(count_);
   if (x.models.size() != count_) x.models.assign(count_, SymbolModel(256));
   else
     for (auto& m : x.models) m.init(256);
@@ -465,25 +589,39 @@ uint32_t Byte14Item::overrun() const {
   return m;
 }
 
-void Byte14Item::decode(uint8_t* out, uint32_t& context) {
-  // Same channel switching rule as the colour item.
-  uint8_t* last = ctx_[current_]->last.data();
-  if (context != current_) {
-    current_ = context;
-    if (!ctx_[current_] || !ctx_[current_]->used) {
-      std::vector<uint8_t> copy(last, last + count_);
-      startContext(current_, copy.data());
-      last = ctx_[current_]->last.data();
+void Byte14Item::decode(uint8_t* out, size_t stride, uint8_t* contexts, uint32_t count) {
+  // Same channel switching rule as the colour item. The switches are worked out first, then
+  // every byte is decoded over the whole batch with its coder held in registers.
+  if (steps_.size() < count) steps_.resize(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    Step& step = steps_[i];
+    step.lastFrom = static_cast<uint8_t>(current_);
+    step.startedFrom = 0;
+    const uint32_t context = contexts[i];
+    if (context != current_) {
+      const uint32_t previous = current_;
+      current_ = context;
+      if (!ctx_[current_] || !ctx_[current_]->used) {
+        startContext(current_, nullptr);
+        step.startedFrom = static_cast<uint8_t>(previous + 1);
+        step.lastFrom = static_cast<uint8_t>(current_);
+      }
     }
+    step.models = static_cast<uint8_t>(current_);
   }
-  Context& c = *ctx_[current_];
-  for (uint32_t i = 0; i < count_; ++i) {
-    if (active_[i]) {
-      ArithmeticDecoder d = dec_[i];
-      last[i] = static_cast<uint8_t>(last[i] + d.decodeSymbol(c.models[i]));
-      dec_[i] = d;
+  for (uint32_t k = 0; k < count_; ++k) {
+    ArithmeticDecoder d = dec_[k];
+    const bool active = active_[k];
+    uint8_t* o = out + k;
+    for (uint32_t i = 0; i < count; ++i, o += stride) {
+      const Step& step = steps_[i];
+      if (step.startedFrom) [[unlikely]]
+        ctx_[step.models]->last[k] = ctx_[step.startedFrom - 1u]->last[k];
+      uint8_t& last = ctx_[step.lastFrom]->last[k];
+      if (active) last = static_cast<uint8_t>(last + d.decodeSymbol(ctx_[step.models]->models[k]));
+      *o = last;
     }
-    out[i] = last[i];
+    if (active) dec_[k] = d;
   }
 }
 
