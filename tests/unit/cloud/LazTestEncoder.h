@@ -355,8 +355,12 @@ inline std::string encodePointwiseChunk(const uint8_t* recs, size_t count, size_
   return out + e.finish();
 }
 
-// Layered coding of one chunk of formats 6-8 (all points on scanner channel 0). A layer whose
-// values never change within the chunk is left empty, as writers do.
+// Layered coding of one chunk of formats 6-8. Every scanner channel keeps its own models and
+// previous point; a channel met for the first time in the chunk starts from the previous
+// point. The colour and extra-byte items are told the channel only on the point where it
+// changes (0 on all others): a change of what they are told selects their models, and the
+// previous values of the channel they had before, unless the new one is met for the first time.
+// A layer whose values never change within the chunk is left empty, as writers do.
 inline std::string encodeLayeredChunk(const uint8_t* recs, size_t count, size_t len, int format) {
   const size_t base = format == 6 ? 30 : format == 7 ? 36 : 38;
   const size_t nExtra = len - base;
@@ -375,94 +379,145 @@ inline std::string encodeLayeredChunk(const uint8_t* recs, size_t count, size_t 
   std::vector<bool> byteOn(nExtra);
   for (size_t b = 0; b < nExtra; ++b) byteOn[b] = differs(base + b, 1);
 
-  std::vector<EncSymbolModel> changed = models(8, 128);
-  std::map<int, EncSymbolModel> nret, rnum, cls, flags, user;
   auto lazy = [](std::map<int, EncSymbolModel>& m, int key, uint32_t n) -> EncSymbolModel& {
     return m.try_emplace(key, EncSymbolModel(n)).first->second;
   };
-  EncSymbolModel gpsSame(13), gpsZero(5), rgbUsed(128), nirUsed(4);
-  std::vector<EncSymbolModel> rgbDiff = models(6, 256), nirDiff = models(2, 256), bytes = models(nExtra, 256);
-  IntegerCompressor dX(32, 2), dY(32, 22), icZ(32, 20), icInt(16, 4), icSa(16, 2), icPs(16), icGps(32, 9);
-  Median5 medX[12], medY[12];
-  int32_t lastZ[8];
-  uint16_t lastInt[8];
-  for (int i = 0; i < 8; ++i) {
-    lastZ[i] = rd<int32_t>(recs + 8);
-    lastInt[i] = rd<uint16_t>(recs + 12);
+  struct Channel {
+    std::vector<uint8_t> last;  // previous point of this channel, 30 bytes
+    bool lastGpsChanged = false;
+    std::vector<EncSymbolModel> changed = models(8, 128);
+    EncSymbolModel channel{3}, gpsSame{13}, gpsZero{5};
+    std::map<int, EncSymbolModel> nret, rnum, cls, flags, user;
+    IntegerCompressor dX{32, 2}, dY{32, 22}, icZ{32, 20}, icInt{16, 4}, icSa{16, 2}, icPs{16}, icGps{32, 9};
+    Median5 medX[12], medY[12];
+    int32_t lastZ[8];
+    uint16_t lastInt[8];
+    uint32_t gLast = 0, gNext = 0;
+    int64_t gTime[4] = {};
+    explicit Channel(const uint8_t* from) : last(from, from + 30) {
+      for (int i = 0; i < 8; ++i) {
+        lastZ[i] = rd<int32_t>(from + 8);
+        lastInt[i] = rd<uint16_t>(from + 12);
+      }
+      gTime[0] = rd<int64_t>(from + 22);
+    }
+  };
+  struct Extra {
+    uint16_t rgb[4] = {};
+    std::vector<uint8_t> bytes;
+    EncSymbolModel rgbUsed{128}, nirUsed{4};
+    std::vector<EncSymbolModel> rgbDiff = models(6, 256), nirDiff = models(2, 256), byteModels;
+    Extra(const uint16_t* colour, const uint8_t* b, size_t n) : bytes(b, b + n), byteModels(models(n, 256)) {
+      std::memcpy(rgb, colour, sizeof rgb);
+    }
+  };
+  std::unique_ptr<Channel> ch[4];
+  std::unique_ptr<Extra> ex[4];
+  uint32_t current = (recs[15] >> 4) & 3, extraCurrent = current;
+  ch[current] = std::make_unique<Channel>(recs);
+  {
+    uint16_t colour[4] = {};
+    if (format >= 7) std::memcpy(colour, recs + 30, format == 8 ? 8 : 6);
+    ex[current] = std::make_unique<Extra>(colour, recs + base, nExtra);
   }
-  uint32_t gLast = 0, gNext = 0;
-  int64_t gTime[4] = {rd<int64_t>(recs + 22), 0, 0, 0};
-  bool lastGpsChanged = false;
 
   for (size_t i = 1; i < count; ++i) {
-    const uint8_t* last = recs + (i - 1) * len;
     const uint8_t* cur = recs + i * len;
+    Channel& previous = *ch[current];
+    const uint32_t plr = previous.last[14] & 15, pln = previous.last[14] >> 4;
+    const uint32_t lpr = (plr == 1 ? 1 : 0) + (plr >= pln ? 2 : 0) + (previous.lastGpsChanged ? 4 : 0);
+    const uint32_t channel = (cur[15] >> 4) & 3;
+    const bool switched = channel != current;
+    if (switched && !ch[channel]) ch[channel] = std::make_unique<Channel>(previous.last.data());
+    Channel& c = *ch[channel];
+    const uint8_t* last = c.last.data();
+
     const uint32_t lr = last[14] & 15, ln = last[14] >> 4, r = cur[14] & 15, n = cur[14] >> 4;
-    const uint32_t lpr = (lr == 1 ? 1 : 0) + (lr >= ln ? 2 : 0) + (lastGpsChanged ? 4 : 0);
     const bool psChange = rd<uint16_t>(cur + 20) != rd<uint16_t>(last + 20);
     const bool gpsChange = rd<int64_t>(cur + 22) != rd<int64_t>(last + 22);
     const bool saChange = rd<int16_t>(cur + 18) != rd<int16_t>(last + 18);
     uint32_t rcase = r == lr ? 0 : r == ((lr + 1) & 15) ? 1 : r == ((lr + 15) & 15) ? 2 : 3;
-    const uint32_t cv = (psChange << 5) | (gpsChange << 4) | (saChange << 3) | ((n != ln) << 2) | rcase;
-    xy.symbol(changed[lpr], cv);
-    if (n != ln) xy.symbol(lazy(nret, ln, 16), n);
+    const uint32_t cv =
+        (switched << 6) | (psChange << 5) | (gpsChange << 4) | (saChange << 3) | ((n != ln) << 2) | rcase;
+    xy.symbol(previous.changed[lpr], cv);
+    if (switched) xy.symbol(previous.channel, (channel - current - 1) & 3);
+    if (n != ln) xy.symbol(lazy(c.nret, ln, 16), n);
     if (rcase == 3) {
-      if (gpsChange) xy.symbol(lazy(rnum, lr, 16), r);
-      else xy.symbol(gpsSame, (r - lr - 2) & 15);
+      if (gpsChange) xy.symbol(lazy(c.rnum, lr, 16), r);
+      else xy.symbol(c.gpsSame, (r - lr - 2) & 15);
     }
     const uint32_t m = kReturnMap6[n][r];
     const uint32_t l = std::min<uint32_t>(n > r ? n - r : r - n, 7);
     const uint32_t cpr = (r == 1 ? 2 : 0) + (r >= n ? 1 : 0);
     const uint32_t idx = (m << 1) | gpsChange;
     const int32_t ddx = static_cast<int32_t>(rd<uint32_t>(cur) - rd<uint32_t>(last));
-    dX.compress(xy, medX[idx].get(), ddx, n == 1);
-    medX[idx].add(ddx);
-    uint32_t kb = dX.k();
+    c.dX.compress(xy, c.medX[idx].get(), ddx, n == 1);
+    c.medX[idx].add(ddx);
+    uint32_t kb = c.dX.k();
     const int32_t ddy = static_cast<int32_t>(rd<uint32_t>(cur + 4) - rd<uint32_t>(last + 4));
-    dY.compress(xy, medY[idx].get(), ddy, (n == 1) + (kb < 20 ? (kb & ~1u) : 20));
-    medY[idx].add(ddy);
+    c.dY.compress(xy, c.medY[idx].get(), ddy, (n == 1) + (kb < 20 ? (kb & ~1u) : 20));
+    c.medY[idx].add(ddy);
     if (zOn) {
-      kb = (dX.k() + dY.k()) / 2;
-      icZ.compress(z, lastZ[l], rd<int32_t>(cur + 8), (n == 1) + (kb < 18 ? (kb & ~1u) : 18));
-      lastZ[l] = rd<int32_t>(cur + 8);
+      kb = (c.dX.k() + c.dY.k()) / 2;
+      c.icZ.compress(z, c.lastZ[l], rd<int32_t>(cur + 8), (n == 1) + (kb < 18 ? (kb & ~1u) : 18));
+      c.lastZ[l] = rd<int32_t>(cur + 8);
     }
-    if (clOn) cl.symbol(lazy(cls, ((last[16] & 0x1F) << 1) + (cpr == 3 ? 1 : 0), 256), cur[16]);
+    if (clOn) cl.symbol(lazy(c.cls, ((last[16] & 0x1F) << 1) + (cpr == 3 ? 1 : 0), 256), cur[16]);
     if (flOn) {
       auto f = [](uint8_t b) { return ((b >> 7) << 5) | (((b >> 6) & 1) << 4) | (b & 15); };
-      fl.symbol(lazy(flags, f(last[15]), 64), f(cur[15]));
+      fl.symbol(lazy(c.flags, f(last[15]), 64), f(cur[15]));
     }
     if (inOn) {
       const uint32_t ii = (cpr << 1) | gpsChange;
-      icInt.compress(in, lastInt[ii], rd<uint16_t>(cur + 12), cpr);
-      lastInt[ii] = rd<uint16_t>(cur + 12);
+      c.icInt.compress(in, c.lastInt[ii], rd<uint16_t>(cur + 12), cpr);
+      c.lastInt[ii] = rd<uint16_t>(cur + 12);
     }
-    if (saOn && saChange) icSa.compress(sa, rd<int16_t>(last + 18), rd<int16_t>(cur + 18), gpsChange);
-    if (udOn) ud.symbol(lazy(user, last[17] / 4, 256), cur[17]);
-    if (psOn && psChange) icPs.compress(ps, rd<uint16_t>(last + 20), rd<uint16_t>(cur + 20));
+    if (saOn && saChange) c.icSa.compress(sa, rd<int16_t>(last + 18), rd<int16_t>(cur + 18), gpsChange);
+    if (udOn) ud.symbol(lazy(c.user, last[17] / 4, 256), cur[17]);
+    if (psOn && psChange) c.icPs.compress(ps, rd<uint16_t>(last + 20), rd<uint16_t>(cur + 20));
     if (gtOn && gpsChange) {
       const int64_t t = rd<int64_t>(cur + 22);
-      gt.symbol(gpsZero, 1);  // full value
-      icGps.compress(gt, static_cast<int32_t>(static_cast<uint64_t>(gTime[gLast]) >> 32),
-                     static_cast<int32_t>(static_cast<uint64_t>(t) >> 32), 8);
+      gt.symbol(c.gpsZero, 1);  // full value
+      c.icGps.compress(gt, static_cast<int32_t>(static_cast<uint64_t>(c.gTime[c.gLast]) >> 32),
+                       static_cast<int32_t>(static_cast<uint64_t>(t) >> 32), 8);
       gt.intValue(static_cast<uint32_t>(t));
-      gNext = (gNext + 1) & 3;
-      gTime[gNext] = t;
-      gLast = gNext;
+      c.gNext = (c.gNext + 1) & 3;
+      c.gTime[c.gNext] = t;
+      c.gLast = c.gNext;
     }
-    lastGpsChanged = gpsChange;
+    c.lastGpsChanged = gpsChange;
+    c.last.assign(cur, cur + 30);
+    current = channel;
+
+    const uint32_t told = switched ? channel : 0;
+    uint32_t from = extraCurrent;
+    if (told != extraCurrent) {
+      extraCurrent = told;
+      if (!ex[told]) {
+        ex[told] = std::make_unique<Extra>(ex[from]->rgb, ex[from]->bytes.data(), nExtra);
+        from = told;
+      }
+    }
+    Extra& em = *ex[extraCurrent];
+    Extra& el = *ex[from];
     if (rgbOn) {
-      uint16_t lc[3], cc[3];
-      std::memcpy(lc, last + 30, 6);
+      uint16_t cc[3];
       std::memcpy(cc, cur + 30, 6);
-      encodeRgb(rgbE, rgbUsed, rgbDiff, lc, cc);
+      encodeRgb(rgbE, em.rgbUsed, em.rgbDiff, el.rgb, cc);
+      std::memcpy(el.rgb, cc, 6);
     }
     if (nirOn) {
-      nirE.symbol(nirUsed, 3);
-      nirE.symbol(nirDiff[0], (cur[36] - last[36]) & 255);
-      nirE.symbol(nirDiff[1], (cur[37] - last[37]) & 255);
+      const auto nir = rd<uint16_t>(cur + 36);
+      nirE.symbol(em.nirUsed, 3);
+      nirE.symbol(em.nirDiff[0], ((nir & 255) - (el.rgb[3] & 255)) & 255);
+      nirE.symbol(em.nirDiff[1], ((nir >> 8) - (el.rgb[3] >> 8)) & 255);
+      em.rgb[3] = nir;
     }
     for (size_t b = 0; b < nExtra; ++b)
-      if (byteOn[b]) byteE[b].symbol(bytes[b], static_cast<uint8_t>(cur[base + b] - last[base + b]));
+      if (byteOn[b]) {
+        byteE[b].symbol(em.byteModels[b], static_cast<uint8_t>(cur[base + b] - el.bytes[b]));
+        el.bytes[b] = cur[base + b];
+      }
   }
   std::vector<std::string> layers;
   auto layer = [&](ArithmeticEncoder& e, bool on) { layers.push_back(on && count > 1 ? e.finish() : std::string()); };

@@ -14,8 +14,10 @@ using test::LasBuilder;
 using test::LazOptions;
 
 // Records that look like a survey: coordinates walk with occasional jumps, some attributes
-// repeat for runs of points, others are noise. Scanner channel stays 0 for formats 6-8.
-std::string surveyRecords(size_t count, int format, size_t len, uint32_t seed) {
+// repeat for runs of points, others are noise. With `channels`, points of formats 6-8 hop
+// between the four scanner channels (runs, returns to channels seen before, first visits);
+// otherwise they all stay on channel 0.
+std::string surveyRecords(size_t count, int format, size_t len, uint32_t seed, bool channels = false) {
   std::mt19937 rng(seed);
   auto u = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   // Two's-complement wrap without signed overflow.
@@ -27,7 +29,7 @@ std::string surveyRecords(size_t count, int format, size_t len, uint32_t seed) {
   uint16_t source = 17;
   int16_t angle = -12;
   double gps = 245380.5;
-  uint32_t ret = 1, nret = 1;
+  uint32_t ret = 1, nret = 1, channel = 0;
   std::vector<uint8_t> extra(len);
   for (auto& e : extra) e = static_cast<uint8_t>(u(256));
   const bool wide = format >= 6;
@@ -59,6 +61,7 @@ std::string surveyRecords(size_t count, int format, size_t len, uint32_t seed) {
     if (u(3) == 0)
       for (auto& c : rgb) c = static_cast<uint16_t>(c + static_cast<int>(u(2001)) - 1000);
     if (u(8) == 0) extra[u(static_cast<uint32_t>(len))] = static_cast<uint8_t>(u(256));
+    if (channels && u(3) == 0) channel = u(4);
     std::memcpy(p, extra.data(), len);  // trailing extra bytes keep their slowly changing values
     std::memcpy(p, &x, 4);
     std::memcpy(p + 4, &y, 4);
@@ -78,7 +81,7 @@ std::string surveyRecords(size_t count, int format, size_t len, uint32_t seed) {
       if (format == 2 || format == 3) std::memcpy(p + at, rgb, 6);
     } else {
       p[14] = static_cast<uint8_t>(ret | (nret << 4));
-      p[15] = static_cast<uint8_t>(flags & 0xCF);  // channel bits clear
+      p[15] = static_cast<uint8_t>((flags & 0xCF) | (channel << 4));
       p[16] = cls;
       p[17] = user;
       std::memcpy(p + 18, &angle, 2);
@@ -103,6 +106,7 @@ struct LazCase {
   int minor, format, extra;
   size_t points;
   LazOptions opt;
+  bool channels = false;
 };
 
 class LazFormats : public ::testing::TestWithParam<LazCase> {};
@@ -110,7 +114,8 @@ class LazFormats : public ::testing::TestWithParam<LazCase> {};
 TEST_P(LazFormats, CompressedRecordsDecodeExactly) {
   const LazCase& c = GetParam();
   LasBuilder b = lazBase(c.minor, c.format, c.extra);
-  const std::string records = surveyRecords(c.points, c.format, b.recordLength, 11u * c.format + c.extra);
+  const std::string records =
+      surveyRecords(c.points, c.format, b.recordLength, 11u * c.format + c.extra, c.channels);
   std::string error;
   auto r = LasReader::openMemory(test::buildLaz(b, records, c.opt), &error);
   ASSERT_TRUE(r) << error;
@@ -149,11 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
                       LazCase{2, 0, 0, 5, chunks(1)}, LazCase{4, 6, 0, 3000, chunks(1000)},
                       LazCase{4, 7, 0, 3000, chunks(1200)}, LazCase{4, 8, 0, 2000, chunks(50000)},
                       LazCase{4, 8, 5, 2000, variable({1, 999, 2, 998})}, LazCase{4, 7, 3, 1500, atEnd(400)},
-                      LazCase{4, 6, 0, 4, variable({1, 1, 2})}),
+                      LazCase{4, 6, 0, 4, variable({1, 1, 2})},
+                      // scanner channels: chunks past the decoder's 1024-point batches
+                      LazCase{4, 6, 0, 3000, chunks(2500), true}, LazCase{4, 7, 0, 2600, chunks(1300), true},
+                      LazCase{4, 8, 3, 2000, variable({1, 5, 1994}), true}),
     [](const ::testing::TestParamInfo<LazCase>& p) {
       const LazCase& c = p.param;
-      return "v1" + std::to_string(c.minor) + "_f" + std::to_string(c.format) + "_x" + std::to_string(c.extra) + "_" +
-             std::to_string(p.index);
+      return "v1" + std::to_string(c.minor) + "_f" + std::to_string(c.format) + "_x" + std::to_string(c.extra) +
+             (c.channels ? "_channels_" : "_") + std::to_string(p.index);
     });
 
 // ---- damaged and unsupported LAZ ----
