@@ -50,7 +50,7 @@ class SymbolModel {
     while (symbols_ > (1u << (tableBits - 2)) && tableBits < 12) ++tableBits;
     tableSize_ = 1u << tableBits;
     tableShift_ = kDmLengthShift - tableBits;
-    table_.assign(tableSize_ + kTablePad, 0);
+    table_.assign(paddedTableSize(), 0);
     // One spare entry past the last symbol: reading the next symbol's start is always in bounds.
     entries_.assign(symbols_ + 1, kOneCount);
     entries_[symbols_] = 0;
@@ -76,7 +76,8 @@ class SymbolModel {
     // one less than the number of symbols starting in an earlier slot. Counted, then summed,
     // so that building it takes no data-dependent branches.
     uint16_t* table = table_.data();
-    std::fill(table, table + tableSize_ + kTablePad, uint16_t{0});
+    const uint32_t slots = paddedTableSize();
+    std::fill(table, table + slots, uint16_t{0});
     uint32_t sum = 0;
     for (uint32_t k = 0; k < symbols_; ++k) {
       const uint32_t d = (scale * sum) >> (31 - kDmLengthShift);
@@ -85,12 +86,7 @@ class SymbolModel {
       sum += count;
       ++table[d >> tableShift_];
     }
-    uint32_t below = 0;
-    for (uint32_t t = 0; t < tableSize_ + kTablePad; ++t) {
-      const uint32_t here = table[t];
-      table[t] = static_cast<uint16_t>(below - 1);
-      below += here;
-    }
+    sumUp(table, slots);
     table[0] = 0;
     updateCycle_ = (5 * updateCycle_) >> 2;
     const uint32_t maxCycle = (symbols_ + 6) << 3;
@@ -108,6 +104,38 @@ class SymbolModel {
   // slot index (at least 3 bits shifted out) below tableSize_ + 8; the slots past the last
   // interval start all name the last symbol. With this padding the lookup needs no clamp.
   static constexpr uint32_t kTablePad = 10;
+  // The table with its padding, in whole groups of eight slots.
+  uint32_t paddedTableSize() const { return (tableSize_ + kTablePad + 7) & ~7u; }
+
+  // Turns per-slot counts into "one less than the sum of the counts before the slot" (at most
+  // the symbol count, so 16 bits never overflow). Rebuilding the table is most of the cost of
+  // adapting a model, and models adapt often at the start of every chunk, so the sums run
+  // eight slots at a time.
+  static void sumUp(uint16_t* table, uint32_t slots) {
+#if defined(__GNUC__)
+    using Lanes = uint16_t __attribute__((vector_size(16)));
+    const Lanes zero = {}, one = {1, 1, 1, 1, 1, 1, 1, 1};
+    Lanes before = {};  // every lane: the sum of all earlier groups
+    for (uint32_t t = 0; t < slots; t += 8) {
+      Lanes count;
+      std::memcpy(&count, table + t, sizeof count);
+      Lanes sum = count + __builtin_shufflevector(zero, count, 0, 8, 9, 10, 11, 12, 13, 14);
+      sum += __builtin_shufflevector(zero, sum, 0, 1, 8, 9, 10, 11, 12, 13);
+      sum += __builtin_shufflevector(zero, sum, 0, 1, 2, 3, 8, 9, 10, 11);
+      sum += before;
+      const Lanes out = sum - count - one;
+      std::memcpy(table + t, &out, sizeof out);
+      before = __builtin_shufflevector(sum, sum, 7, 7, 7, 7, 7, 7, 7, 7);
+    }
+#else
+    uint32_t below = 0;
+    for (uint32_t t = 0; t < slots; ++t) {
+      const uint32_t here = table[t];
+      table[t] = static_cast<uint16_t>(below - 1);
+      below += here;
+    }
+#endif
+  }
   std::vector<uint32_t> entries_;
   std::vector<uint16_t> table_;
   uint32_t symbols_ = 0, lastSymbol_ = 0, totalCount_ = 0, updateCycle_ = 0, symbolsUntilUpdate_ = 0;
