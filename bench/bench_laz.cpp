@@ -12,6 +12,7 @@
 //   node tests/node/lazperf_dump.js --bench <file.laz> 5
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -106,13 +107,20 @@ Rate lazPerfRate(const std::string& path) {
   return {jsonNumber(out, "pointsPerSecond"), jsonNumber(out, "pointsPerCpuSecond")};
 }
 
+Rate better(Rate a, Rate b) { return {std::max(a.wall, b.wall), std::max(a.cpu, b.cpu)}; }
+
+// The machine's clock drifts over seconds, so both decoders are timed in turns, three times
+// each, and each keeps its best.
 void compareWithLazPerf() {
-  std::printf("\nbest of 5 decodes, points per second (CPU time; elapsed time in brackets)\n");
+  std::printf("\nbest of 3 x 5 decodes taken in turns, points per second (CPU time; elapsed time in brackets)\n");
   std::printf("%-40s %24s %24s %14s\n", "file", "ours", "laz-perf (node)", "ratio");
   for (const auto& path : {gLaz3, gLaz14, gLazPl}) {
     if (!fs::exists(path)) continue;
-    const Rate ours = bestOurs(path);
-    const Rate theirs = lazPerfRate(path);
+    Rate ours, theirs;
+    for (int round = 0; round < 3; ++round) {
+      ours = better(ours, bestOurs(path));
+      theirs = better(theirs, lazPerfRate(path));
+    }
     const std::string name = fs::path(path).filename().string();
     if (theirs.cpu > 0)
       std::printf("%-40s %11.0f (%10.0f) %11.0f (%10.0f) %5.2fx (%5.2fx)\n", name.c_str(), ours.cpu, ours.wall,
