@@ -215,19 +215,18 @@ class LayeredDecoder final : public ChunkedDecoder {
       li += items[i]->layerCount();
     }
     left_ = c.points - 1;
-    undecoded_ = left_;
     batchAt_ = batchSize_ = 0;
     return true;
   }
-  // Points are decoded a batch ahead and handed out from there.
+  // Points are decoded a batch ahead and handed out from there. With the batch used up, the
+  // points still to decode are this one and the left_ after it.
   void decodePoint(uint8_t* record) override {
     if (batchAt_ == batchSize_) {
-      const auto n = static_cast<uint32_t>(std::min<uint64_t>(undecoded_, kBatchPoints));
+      const auto n = static_cast<uint32_t>(std::min<uint64_t>(left_ + 1, kBatchPoints));
       batch_.resize(size_t{n} * recordLength_);
       contexts_.resize(n);
       for (size_t i = 0; i < items.size(); ++i)
         items[i]->decode(batch_.data() + offsets[i], recordLength_, contexts_.data(), n);
-      undecoded_ -= n;
       batchAt_ = 0;
       batchSize_ = n;
     }
@@ -243,7 +242,6 @@ class LayeredDecoder final : public ChunkedDecoder {
   static constexpr uint32_t kBatchPoints = 1024;
   std::vector<Layer> layers_;
   std::vector<uint8_t> batch_, contexts_;
-  uint64_t undecoded_ = 0;
   uint32_t batchAt_ = 0, batchSize_ = 0;
 };
 

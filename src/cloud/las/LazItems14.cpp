@@ -379,102 +379,110 @@ void Point14Item::decodeCoordinates(uint8_t* out, size_t stride, uint8_t* contex
   dec_[kXY] = xy;
 }
 
-void Point14Item::decodeHeightAndIntensity(uint8_t* out, size_t stride, uint32_t count) {
-  ArithmeticDecoder dz = dec_[kZ], di = dec_[kIntensity];
-  const bool zActive = active_[kZ], intensityActive = active_[kIntensity];
+// Every layer after the coordinates walks the batch the same way: the point's context, its
+// record, and on a channel met for the first time the layer's own values from the previous
+// point (`start`) before the point is decoded (`body`).
+template <typename Start, typename Body>
+VELDRA_LAS_INLINE void Point14Item::eachPoint(uint8_t* out, size_t stride, uint32_t count, Start start, Body body) {
   for (uint32_t i = 0; i < count; ++i, out += stride) {
     const Step& step = steps_[i];
     Context& c = context(step.context);
-    if (step.startedFrom) [[unlikely]] {
-      const Point& from = context(step.startedFrom - 1u).last;
-      c.startHeight(from);
-      c.startIntensity(from);
-    }
-    if (zActive) {
-      c.last.z = c.z.decompress(dz, c.lastZ[step.returnLevel], step.zContext);
-      c.lastZ[step.returnLevel] = c.last.z;
-    }
-    if (intensityActive) {
-      const uint32_t idx = (uint32_t{step.returnKind} << 1) | ((step.changed & kGpsTimeChange) ? 1 : 0);
-      const auto v = static_cast<uint16_t>(c.intensity.decompress(di, c.lastIntensity[idx], step.returnKind));
-      c.lastIntensity[idx] = v;
-      c.last.intensity = v;
-    }
-    store(out + 8, c.last.z);
-    store(out + 12, c.last.intensity);
+    if (step.startedFrom) [[unlikely]]
+      start(c, context(step.startedFrom - 1u).last);
+    body(step, c, out);
   }
-  if (zActive) dec_[kZ] = dz;
-  if (intensityActive) dec_[kIntensity] = di;
+}
+
+void Point14Item::decodeHeightAndIntensity(uint8_t* out, size_t stride, uint32_t count) {
+  ArithmeticDecoder dz = dec_[kZ], di = dec_[kIntensity];
+  const bool zActive = active_[kZ], intensityActive = active_[kIntensity];
+  eachPoint(
+      out, stride, count,
+      [](Context& c, const Point& from) {
+        c.startHeight(from);
+        c.startIntensity(from);
+      },
+      [&](const Step& step, Context& c, uint8_t* rec) {
+        if (zActive) {
+          c.last.z = c.z.decompress(dz, c.lastZ[step.returnLevel], step.zContext);
+          c.lastZ[step.returnLevel] = c.last.z;
+        }
+        if (intensityActive) {
+          const uint32_t idx = (uint32_t{step.returnKind} << 1) | ((step.changed & kGpsTimeChange) ? 1 : 0);
+          const auto v = static_cast<uint16_t>(c.intensity.decompress(di, c.lastIntensity[idx], step.returnKind));
+          c.lastIntensity[idx] = v;
+          c.last.intensity = v;
+        }
+        store(rec + 8, c.last.z);
+        store(rec + 12, c.last.intensity);
+      });
+  dec_[kZ] = dz;
+  dec_[kIntensity] = di;
 }
 
 void Point14Item::decodeClassFlagsAndUserData(uint8_t* out, size_t stride, uint32_t count) {
   ArithmeticDecoder dc = dec_[kClass], df = dec_[kFlags], du = dec_[kUserData];
   const bool classActive = active_[kClass], flagsActive = active_[kFlags], userActive = active_[kUserData];
-  for (uint32_t i = 0; i < count; ++i, out += stride) {
-    const Step& step = steps_[i];
-    Context& c = context(step.context);
-    Point& last = c.last;
-    if (step.startedFrom) [[unlikely]]
-      c.startFlags(context(step.startedFrom - 1u).last);
-    if (classActive) {
-      const uint32_t ccc = ((last.classification & 0x1Fu) << 1) + (step.returnKind == 3 ? 1 : 0);
-      last.classification = static_cast<uint8_t>(dc.decodeSymbol(lazy(c.classification[ccc], 256)));
-    }
-    if (flagsActive) {
-      const uint32_t lastFlags = (uint32_t{last.edge} << 5) | (uint32_t{last.scanDirection} << 4) | last.classFlags;
-      const uint32_t flags = df.decodeSymbol(lazy(c.flags[lastFlags], 64));
-      last.edge = (flags >> 5) & 1;
-      last.scanDirection = (flags >> 4) & 1;
-      last.classFlags = flags & 0x0F;
-    }
-    if (userActive)
-      last.userData = static_cast<uint8_t>(du.decodeSymbol(lazy(c.userData[last.userData / 4], 256)));
-    out[15] =
-        static_cast<uint8_t>(last.classFlags | (step.context << 4) | (last.scanDirection << 6) | (last.edge << 7));
-    out[16] = last.classification;
-    out[17] = last.userData;
-  }
-  if (classActive) dec_[kClass] = dc;
-  if (flagsActive) dec_[kFlags] = df;
-  if (userActive) dec_[kUserData] = du;
+  eachPoint(
+      out, stride, count, [](Context& c, const Point& from) { c.startFlags(from); },
+      [&](const Step& step, Context& c, uint8_t* rec) {
+        Point& last = c.last;
+        if (classActive) {
+          const uint32_t ccc = ((last.classification & 0x1Fu) << 1) + (step.returnKind == 3 ? 1 : 0);
+          last.classification = static_cast<uint8_t>(dc.decodeSymbol(lazy(c.classification[ccc], 256)));
+        }
+        if (flagsActive) {
+          const uint32_t lastFlags =
+              (uint32_t{last.edge} << 5) | (uint32_t{last.scanDirection} << 4) | last.classFlags;
+          const uint32_t flags = df.decodeSymbol(lazy(c.flags[lastFlags], 64));
+          last.edge = (flags >> 5) & 1;
+          last.scanDirection = (flags >> 4) & 1;
+          last.classFlags = flags & 0x0F;
+        }
+        if (userActive)
+          last.userData = static_cast<uint8_t>(du.decodeSymbol(lazy(c.userData[last.userData / 4], 256)));
+        rec[15] = static_cast<uint8_t>(last.classFlags | (step.context << 4) | (last.scanDirection << 6) |
+                                       (last.edge << 7));
+        rec[16] = last.classification;
+        rec[17] = last.userData;
+      });
+  dec_[kClass] = dc;
+  dec_[kFlags] = df;
+  dec_[kUserData] = du;
 }
 
 void Point14Item::decodeScanAngleAndPointSource(uint8_t* out, size_t stride, uint32_t count) {
   ArithmeticDecoder ds = dec_[kScanAngle], dp = dec_[kPointSource];
   const bool scanActive = active_[kScanAngle], sourceActive = active_[kPointSource];
-  for (uint32_t i = 0; i < count; ++i, out += stride) {
-    const Step& step = steps_[i];
-    Context& c = context(step.context);
-    Point& last = c.last;
-    if (step.startedFrom) [[unlikely]]
-      c.startOthers(context(step.startedFrom - 1u).last);
-    if (scanActive && (step.changed & kScanAngleChange))
-      last.scanAngle =
-          static_cast<int16_t>(c.scanAngle.decompress(ds, last.scanAngle, (step.changed & kGpsTimeChange) ? 1 : 0));
-    if (sourceActive && (step.changed & kPointSourceChange))
-      last.pointSource = static_cast<uint16_t>(c.pointSource.decompress(dp, last.pointSource));
-    store(out + 18, last.scanAngle);
-    store(out + 20, last.pointSource);
-  }
-  if (scanActive) dec_[kScanAngle] = ds;
-  if (sourceActive) dec_[kPointSource] = dp;
+  eachPoint(
+      out, stride, count, [](Context& c, const Point& from) { c.startOthers(from); },
+      [&](const Step& step, Context& c, uint8_t* rec) {
+        Point& last = c.last;
+        if (scanActive && (step.changed & kScanAngleChange))
+          last.scanAngle = static_cast<int16_t>(
+              c.scanAngle.decompress(ds, last.scanAngle, (step.changed & kGpsTimeChange) ? 1 : 0));
+        if (sourceActive && (step.changed & kPointSourceChange))
+          last.pointSource = static_cast<uint16_t>(c.pointSource.decompress(dp, last.pointSource));
+        store(rec + 18, last.scanAngle);
+        store(rec + 20, last.pointSource);
+      });
+  dec_[kScanAngle] = ds;
+  dec_[kPointSource] = dp;
 }
 
 void Point14Item::decodeGpsTimes(uint8_t* out, size_t stride, uint32_t count) {
   ArithmeticDecoder dg = dec_[kGpsTime];
   const bool active = active_[kGpsTime];
-  for (uint32_t i = 0; i < count; ++i, out += stride) {
-    const Step& step = steps_[i];
-    Context& c = context(step.context);
-    if (step.startedFrom) [[unlikely]]
-      c.startGpsTime(context(step.startedFrom - 1u).last);
-    if (active && (step.changed & kGpsTimeChange)) {
-      decodeGpsTime(c, dg);
-      c.last.gpsBits = c.gpsTime[c.gpsLast];
-    }
-    store(out + 22, c.last.gpsBits);
-  }
-  if (active) dec_[kGpsTime] = dg;
+  eachPoint(
+      out, stride, count, [](Context& c, const Point& from) { c.startGpsTime(from); },
+      [&](const Step& step, Context& c, uint8_t* rec) {
+        if (active && (step.changed & kGpsTimeChange)) {
+          decodeGpsTime(c, dg);
+          c.last.gpsBits = c.gpsTime[c.gpsLast];
+        }
+        store(rec + 22, c.last.gpsBits);
+      });
+  dec_[kGpsTime] = dg;
 }
 
 // ---- RGB14 / RGBNIR14 ----

@@ -58,6 +58,8 @@ class Point14Item final : public LayeredItem {
 
  private:
   Context& context(uint32_t c) { return *ctx_[c]; }
+  template <typename Start, typename Body>
+  void eachPoint(uint8_t* out, size_t stride, uint32_t count, Start start, Body body);
   void decodeCoordinates(uint8_t* out, size_t stride, uint8_t* contexts, uint32_t count);
   void decodeHeightAndIntensity(uint8_t* out, size_t stride, uint32_t count);
   void decodeClassFlagsAndUserData(uint8_t* out, size_t stride, uint32_t count);
