@@ -15,7 +15,7 @@
 #include "net/OgcClient.h"
 #include "net/ServiceDirectory.h"
 #include "net/WfsClient.h"
-#include "place/Host.h"
+#include "hostapi/Host.h"
 
 namespace veldra {
 

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "place/Host.h"
+#include "hostapi/Host.h"
 
 namespace veldra {
 

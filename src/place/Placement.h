@@ -15,7 +15,7 @@
 #include "formats/RasterTile.h"
 #include "geo/Bbox.h"
 #include "geo/Projections.h"
-#include "place/Host.h"
+#include "hostapi/Host.h"
 #include "place/ProjectGeoref.h"
 #include "terrain/Contours.h"
 #include "terrain/TerrainPatches.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "place/Host.h"
+#include "hostapi/Host.h"
 
 namespace veldra {
 
