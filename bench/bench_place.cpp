@@ -17,6 +17,7 @@
 #include "host/DxfExport.h"
 #include "host/GltfExport.h"
 #include "host/MemoryHost.h"
+#include "place/DataKinds.h"
 #include "place/Placement.h"
 
 namespace {
@@ -84,7 +85,10 @@ struct Scene {
     std::filesystem::remove_all(dir, ec);
   }
   bool place(MemoryHost& host) const {
-    const PlacementData data = moveToZone(features, {}, sets, {}, {}, frame, 2178);
+    FetchedData fetched;
+    fetched.features = features;
+    fetched.terrain = sets;
+    const PlacementData data = moveToZone(fetched, frame, 2178);
     ImportOptions o;
     o.terrainZOffset = 100;
     return !runImport(host, georef(), 2178, data, o, {}).failed();

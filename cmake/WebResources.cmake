@@ -6,6 +6,7 @@ set(VELDRA_WEB_RESOURCES
   100 map.html              ${VELDRA_WEB_DIR}/map.html
   101 map.js                ${VELDRA_WEB_DIR}/map.js
   102 map.css               ${VELDRA_WEB_DIR}/map.css
+  103 gisbridge.js          ${VELDRA_WEB_DIR}/gisbridge.js
   110 leaflet.js            ${VELDRA_WEB_NODE}/leaflet/dist/leaflet.js
   111 leaflet.css           ${VELDRA_WEB_NODE}/leaflet/dist/leaflet.css
   112 maplibre-gl.js        ${VELDRA_WEB_NODE}/maplibre-gl/dist/maplibre-gl.js

@@ -2,35 +2,7 @@
 (function () {
   'use strict';
 
-  // ---- bridge ---------------------------------------------------------------
-  var GISBridge = window.GISBridge = {
-    _queue: [],
-    _timer: null,
-    handlers: {},
-    send: function (type, payload) {
-      var msg = payload || {};
-      msg.type = type;
-      GISBridge._queue.push(msg);
-      GISBridge._flush();
-    },
-    _flush: function () {
-      var sent = false;
-      while (GISBridge._queue.length && window.GIS && typeof window.GIS.postMessage === 'function') {
-        window.GIS.postMessage(JSON.stringify(GISBridge._queue.shift()));
-        sent = true;
-      }
-      if (sent && GISBridge._timer) {
-        clearInterval(GISBridge._timer);
-        GISBridge._timer = null;
-      }
-      if (GISBridge._queue.length && !GISBridge._timer) GISBridge._timer = setInterval(GISBridge._flush, 100);
-    },
-    receive: function (msg) {
-      var h = msg && GISBridge.handlers[msg.type];
-      if (h) h(msg);
-      else console.warn('Nieznana wiadomosc z C++:', msg);
-    }
-  };
+  var GISBridge = window.GISBridge;   // gisbridge.js
 
   function $(id) { return document.getElementById(id); }
 

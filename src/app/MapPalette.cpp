@@ -41,11 +41,11 @@ void webDiagLog(const std::string& line) { platform::appendDiagLine("orvane_web_
 MapPalette::MapPalette() {
   RegisterBridgeHandlers();
   ImportController::instance().registerHandlers(bridge_);
-  setImportPageBridge(&bridge_);
+  ImportController::instance().page().attach(&bridge_);
 }
 
 MapPalette::~MapPalette() {
-  setImportPageBridge(nullptr);
+  ImportController::instance().page().detach();
   if (built_ && hooks().disconnectBridge) hooks().disconnectBridge();
   bridge_.clearSender();
 }
@@ -63,7 +63,9 @@ void MapPalette::RegisterBridgeHandlers() {
   });
 }
 
-void MapPalette::postToPage(const std::string& type, const json& payload) { veldra::postToPage(type, payload); }
+void MapPalette::postToPage(const std::string& type, const json& payload) {
+  ImportController::instance().page().post(type, payload);
+}
 
 MapPalette* MapPalette::Get() { return slot().get(); }
 
@@ -165,7 +167,7 @@ std::uint32_t MapPalette::ReferenceNumber() {
 
 const std::vector<WebResourceEntry>& MapPalette::WebResourceTable() {
   static const std::vector<WebResourceEntry> table = {
-      {100, "map.html"},   {101, "map.js"},          {102, "map.css"},
+      {100, "map.html"},   {101, "map.js"},          {102, "map.css"},   {103, "gisbridge.js"},
       {110, "leaflet.js"}, {111, "leaflet.css"},     {112, "maplibre-gl.js"},
       {113, "maplibre-gl.css"}, {114, "leaflet-maplibre-gl.js"},
   };

@@ -40,7 +40,7 @@ class MapPalette {
   static constexpr int kEnableFlags = 1015;
 
   // Registers the palette's and the controller's handlers and makes this
-  // palette the target of postToPage.
+  // palette the import controller's page.
   MapPalette();
   ~MapPalette();
   MapPalette(const MapPalette&) = delete;

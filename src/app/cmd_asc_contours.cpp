@@ -1,7 +1,7 @@
 // asc-contours: contour lines of ESRI ASCII sheets as GeoJSON (PL-1992).
 // asc-sample: heights sampled from ESRI ASCII sheets, one line per point.
 #include "app/Commands.h"
-#include "terrain/Contours.h"
+#include "terrain/ContourRecipe.h"
 #include "terrain/ElevationGrid.h"
 
 #include <algorithm>
@@ -226,24 +226,20 @@ int runAscContours(const std::vector<std::string>& args) {
   std::string note;
   const double latticeStep = contourGridStep(frame, step ? *step : minCell, note);
   if (!note.empty()) std::cerr << "veldra " << cmd << ": " << note << "\n";
-  ContourLattice lattice = buildContourLattice(frame, latticeStep, makeGridSampler(grids));
-  if (lattice.empty()) {
+  ContourRecipe recipe;
+  recipe.interval = *interval;
+  recipe.smooth = smooth;
+  const ContourSet set = buildContours(frame, latticeStep, makeGridSampler(grids), recipe);
+  if (set.noNodes) {
     std::cerr << "veldra " << cmd << ": the frame holds fewer than 2 x 2 lattice nodes at step "
               << formatContourNumber(latticeStep) << " m\n";
     return 1;
   }
-  if (lattice.validCount() == 0)
+  if (set.noHeights)
     std::cerr << "veldra " << cmd << ": Poziomice: caly probkowany obszar to NODATA (brak danych NMT dla tego kadru).\n";
-  if (smooth) smoothLattice(lattice);
-
-  std::string message;
-  const std::vector<Contour> contours = ContourBuilder::build(lattice, *interval, message);
-  if (!message.empty()) std::cerr << "veldra " << cmd << ": " << message << "\n";
-  std::vector<ContourLabel> labels;
-  for (const auto& c : contours) {
-    auto l = labelContour(c);
-    labels.insert(labels.end(), l.begin(), l.end());
-  }
+  if (!set.message.empty()) std::cerr << "veldra " << cmd << ": " << set.message << "\n";
+  const std::vector<Contour>& contours = set.lines;
+  const std::vector<ContourLabel>& labels = set.labels;
   std::string error;
   if (!writeFileAtomically(outPath, toGeoJson(contours, labels), error)) {
     std::cerr << "veldra " << cmd << ": " << error << "\n";
@@ -252,7 +248,7 @@ int runAscContours(const std::vector<std::string>& args) {
   std::size_t points = 0;
   for (const auto& c : contours) points += c.points.size();
   std::cout << contours.size() << " contours, " << points << " points, " << labels.size() << " labels, lattice "
-            << lattice.ncols << " x " << lattice.nrows << " step " << latticeStep << " m\n";
+            << set.ncols << " x " << set.nrows << " step " << latticeStep << " m\n";
   return 0;
 }
 

@@ -129,7 +129,8 @@ class UiHost : public MemoryHost {
 };
 
 const std::vector<WebResourceEntry>& hostResources() {
-  static const std::vector<WebResourceEntry> table = {{200, "host.html"}, {201, "host.js"}, {202, "host.css"}};
+  static const std::vector<WebResourceEntry> table = {
+      {103, "gisbridge.js"}, {200, "host.html"}, {201, "host.js"}, {202, "host.css"}};
   return table;
 }
 

@@ -11,6 +11,9 @@
 
 #include "bridge/Bridge.h"
 #include "bridge/PageChannel.h"
+#include "bridge/phases/Phases.h"
+#include "net/HttpTransport.h"
+#include "place/DataKinds.h"
 #include "formats/GeoJsonWriter.h"
 #include "geo/Projections.h"
 #include "net/Geocoding.h"
@@ -97,7 +100,7 @@ json ImportController::onSearchAddressSuggest(const json& msg) {
   const std::string query = msg.value("query", std::string());
   if (query.size() < 3) return nullptr;
   platform::WorkToken token;
-  std::thread([query, token = std::move(token)]() mutable {
+  std::thread([this, query, token = std::move(token)]() mutable {
     json items = json::array();
     try {
       WfsClient client;   // its own client: the fetch worker may be using the controller's
@@ -106,8 +109,8 @@ json ImportController::onSearchAddressSuggest(const json& msg) {
     } catch (const std::exception&) {
       items = json::array();
     }
-    platform::runOnMainThread([query, items = std::move(items)] {
-      postToPage("addressSuggestions", json{{"query", query}, {"items", items}});
+    platform::runOnMainThread([this, query, items = std::move(items)] {
+      page_.post("addressSuggestions", json{{"query", query}, {"items", items}});
     });
   }).detach();
   return nullptr;
@@ -134,39 +137,68 @@ json ImportController::onFetch(const json& msg) {
   const bool smooth = msg.contains("poziomiceWygladz") ? msg["poziomiceWygladz"].get<bool>() : false;
   const double cloudStep = msg.contains("terenChmuraKrok") ? msg["terenChmuraKrok"].get<double>() : 1.0;
 
-  const Bbox frame = bboxFromWgs84(west, south, east, north);
-  int zone = pl2000ZoneForLongitude((west + east) / 2.0);
+  FetchRequest request;
+  request.frame = bboxFromWgs84(west, south, east, north);
+  request.keys = std::move(keys);
+  request.rasterScale = rasterScale;
+  request.terrainStep = terrainStep;
+  request.contourCut = contourCut;
+  request.smoothContours = smooth;
+  request.cloudTerrainStep = cloudStep;
+  request.zone = pl2000ZoneForLongitude((west + east) / 2.0);
   GeoLocation loc;
   if (host_.readGeoLocation(loc) == kHostOk) {
     const int named = findPlEpsgInText(loc.crsName);
-    if (named >= 2176 && named <= 2179) zone = named;
+    if (named >= 2176 && named <= 2179) request.zone = named;
   }
-  epsg_ = zone;
+  epsg_ = request.zone;
   smoothContours_ = smooth;
   cloudTerrainStep_ = cloudStep;
 
-  startFetch(frame, keys, rasterScale, terrainStep, contourCut);
+  startFetch(std::move(request));
   return nullptr;
 }
 
-void ImportController::startFetch(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale,
-                                  int terrainStep, double contourCut) {
+FetchEvents ImportController::fetchEvents() {
+  FetchEvents events;
+  events.progress = [this](int done, int total, const std::string& label) {
+    platform::runOnMainThread(
+        [=, this] { page_.post("progress", json{{"done", done}, {"total", total}, {"label", label}}); });
+  };
+  events.cancellableProgress = [this](int done, int total, const std::string& label) {
+    platform::runOnMainThread([=, this] {
+      page_.post("progress", json{{"done", done}, {"total", total}, {"label", label}, {"cancellable", true}});
+    });
+  };
+  events.report = [this](const std::string& line) {
+    platform::runOnMainThread([this, line] { host_.writeReportLine(line); });
+  };
+  return events;
+}
+
+FetchedData ImportController::fetchForImport(const FetchRequest& request) {
+  // Every transfer of this worker stops when the page cancels.
+  const TransferCancelScope cancelScope(cancelRequested_);
+  FetchContext ctx(request, FetchServices{client_, ogc_, municipalityCache_}, fetchEvents(), cancelRequested_);
+  return runFetchPhases(ctx);
+}
+
+void ImportController::startFetch(FetchRequest request) {
   fetching_ = true;
   cancelRequested_ = false;
-  postToPage("progress", json{{"done", 0}, {"total", 1}, {"label", "Pobieranie warstw"}});
+  page_.post("progress", json{{"done", 0}, {"total", 1}, {"label", "Pobieranie warstw"}});
   try {
     platform::WorkToken token;
-    std::thread worker([this, frame, keys, rasterScale, terrainStep, contourCut, token = std::move(token)]() mutable {
+    std::thread worker([this, request = std::move(request), token = std::move(token)]() mutable {
       FetchedData data;
       try {
-        data = fetchFunction_ ? fetchFunction_(frame, keys, rasterScale, terrainStep, contourCut)
-                              : fetchForImport(frame, keys, rasterScale, terrainStep, contourCut, std::string());
+        data = fetchFunction_ ? fetchFunction_(request) : fetchForImport(request);
       } catch (const std::exception& e) {
         data = FetchedData{};
         data.warning = std::string("Blad pobierania: ") + e.what();
       }
-      platform::runOnMainThread([this, frame, keys, data = std::move(data)]() mutable {
-        completeFetch(frame, keys, std::move(data));
+      platform::runOnMainThread([this, request = std::move(request), data = std::move(data)]() mutable {
+        completeFetch(request, std::move(data));
       });
       // `token` is released here, after the completion has been queued.
     });
@@ -178,29 +210,19 @@ void ImportController::startFetch(const Bbox& frame, const std::vector<std::stri
   }
 }
 
-void ImportController::completeFetch(const Bbox& frame, const std::vector<std::string>& keys, FetchedData data) {
+void ImportController::completeFetch(const FetchRequest& request, FetchedData data) {
   fetching_ = false;
 
   json counts = json::object();
-  for (const auto& f : data.features) {
-    const std::string key = typeKey(f.type);
-    counts[key] = counts.value(key, 0) + 1;
-  }
-  for (const auto& r : data.rasters) {
-    const std::string key = typeKey(r.type) + " (rastr)";
-    counts[key] = counts.value(key, 0) + 1;
-  }
-  if (!data.terrain.empty()) counts["teren (Siatka)"] = data.terrain.size();
-  if (!data.contours.empty()) counts["poziomice (warstwice)"] = data.contours.size();
-
-  const bool isEmpty = data.empty();
+  for (const auto& [label, n] : fetchCounts(data)) counts[label] = n;
+  const bool isEmpty = holdsNothing(data);
   const std::string notes = data.warning;
   std::string preview;
   if (!data.features.empty()) preview = toGeoJson(data.features);
 
   lastData_ = std::move(data);
-  lastBbox_ = frame;
-  lastLayers_ = keys;
+  lastBbox_ = request.frame;
+  lastLayers_ = request.keys;
   hasData_ = !isEmpty;
 
   json done{{"counts", counts}};
@@ -210,7 +232,7 @@ void ImportController::completeFetch(const Bbox& frame, const std::vector<std::s
   else if (!notes.empty())
     done["warning"] = notes;
   if (!notes.empty()) host_.writeReportLine("VELDRA: " + notes);
-  postToPage("fetchDone", done);
+  page_.post("fetchDone", done);
 }
 
 json ImportController::onGetLayers(const json&) {
@@ -248,23 +270,6 @@ json ImportController::onGetInit(const json&) {
 json ImportController::onCancel(const json&) {
   cancelRequested_ = true;
   return json{{"type", "cancelled"}};
-}
-
-void ImportController::postProgress(int done, int total, const std::string& label) {
-  platform::runOnMainThread(
-      [=] { postToPage("progress", json{{"done", done}, {"total", total}, {"label", label}}); });
-}
-
-void ImportController::postPercentProgress(int percent, const std::string& label) {
-  platform::runOnMainThread([=] {
-    postToPage("progress", json{{"done", percent}, {"total", 100}, {"label", label}, {"cancellable", true}});
-  });
-}
-
-void ImportController::postCountedProgress(int done, int total, const std::string& label) {
-  platform::runOnMainThread([=] {
-    postToPage("progress", json{{"done", done}, {"total", total}, {"label", label}, {"cancellable", true}});
-  });
 }
 
 }  // namespace veldra

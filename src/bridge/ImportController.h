@@ -9,7 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bridge/FetchedData.h"
+#include "bridge/FetchContext.h"
+#include "bridge/PageChannel.h"
+#include "place/FetchedData.h"
 #include "bridge/Settings.h"
 #include "geo/Bbox.h"
 #include "net/OgcClient.h"
@@ -45,21 +47,17 @@ class ImportController {
   nlohmann::json onGetInit(const nlohmann::json& msg);
   nlohmann::json onCancel(const nlohmann::json& msg);
 
-  void startFetch(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale, int terrainStep,
-                  double contourCut);
+  void startFetch(FetchRequest request);
 
-  // The fetch pipeline (FetchPipeline.cpp); runs on the fetch worker.
-  FetchedData fetchForImport(const Bbox& frame, const std::vector<std::string>& keys, int rasterScale,
-                             int terrainStep, double contourCut, std::string notes);
+  // The fetch phases (bridge/phases/) over one request; runs on the fetch worker.
+  FetchedData fetchForImport(const FetchRequest& request);
 
   // Replaces the pipeline the worker runs (tests of the worker's failure path).
-  using FetchFunction = std::function<FetchedData(const Bbox&, const std::vector<std::string>&, int, int, double)>;
+  using FetchFunction = std::function<FetchedData(const FetchRequest&)>;
   void setFetchFunction(FetchFunction fn) { fetchFunction_ = std::move(fn); }
 
-  // Progress messages from workers, posted through the main loop.
-  static void postProgress(int done, int total, const std::string& label);
-  static void postPercentProgress(int percent, const std::string& label);
-  static void postCountedProgress(int done, int total, const std::string& label);
+  // The import page; the palette attaches its Bridge while it exists.
+  PageChannel& page() { return page_; }
 
   // State, for the host window and tests.
   bool fetching() const { return fetching_; }
@@ -78,9 +76,12 @@ class ImportController {
   double cloudTerrainStep() const { return cloudTerrainStep_; }
 
  private:
-  void completeFetch(const Bbox& frame, const std::vector<std::string>& keys, FetchedData data);
+  void completeFetch(const FetchRequest& request, FetchedData data);
+  // Progress and report lines of the fetch worker, posted through the main loop.
+  FetchEvents fetchEvents();
 
   Host& host_;
+  PageChannel page_;
   WfsClient client_;
   OgcClient ogc_{client_};   // keeps its strategy memory and layer cache across fetches
   Settings settings_;

@@ -1,4 +1,6 @@
-// The way from native code to the import page.
+// The way from native code to one palette's page. The palette attaches its
+// Bridge while it exists; a message sent while no page is attached is
+// dropped. Main thread only: workers wrap their messages in runOnMainThread.
 #pragma once
 
 #include <string>
@@ -9,11 +11,17 @@ namespace veldra {
 
 class Bridge;
 
-// The import palette installs its Bridge here while it exists (nullptr on release).
-void setImportPageBridge(Bridge* bridge);
+class PageChannel {
+ public:
+  void attach(Bridge* bridge) { bridge_ = bridge; }
+  void detach() { bridge_ = nullptr; }
+  bool attached() const { return bridge_ != nullptr; }
 
-// Sends a message to the import page when the palette exists; otherwise drops
-// it. Main thread only: workers wrap their messages in runOnMainThread.
-void postToPage(const std::string& type, const nlohmann::json& payload);
+  // Sends `payload` with its type; nothing when no page is attached.
+  void post(const std::string& type, const nlohmann::json& payload) const;
+
+ private:
+  Bridge* bridge_ = nullptr;
+};
 
 }  // namespace veldra

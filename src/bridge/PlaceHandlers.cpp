@@ -12,6 +12,7 @@
 #include "bridge/ImportController.h"
 #include "bridge/OriginHeight.h"
 #include "net/NationalIndexes.h"
+#include "place/DataKinds.h"
 #include "place/Placement.h"
 #include "place/ProjectGeoref.h"
 #include "platform/MainLoop.h"
@@ -98,10 +99,7 @@ json ImportController::onPlace(const json&) {
     settings_.hasZAnchor = true;
     settings_.save();
   }
-  lastData_.terrainZOffset = geo.terrainZOffset;
-
-  const PlacementData data = moveToZone(lastData_.features, lastData_.rasters, lastData_.terrain, lastData_.contours,
-                                        lastData_.contourLabels, lastBbox_, geo.zone);
+  const PlacementData data = moveToZone(lastData_, lastBbox_, geo.zone);
   ImportOptions options;
   options.terrainZOffset = geo.terrainZOffset;
   options.smoothContours = smoothContours_;

@@ -100,6 +100,10 @@ struct Transfer {
 
 int onProgress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
   auto* x = static_cast<Transfer*>(p);
+  if (transferCancelled()) {
+    x->cancelled = true;
+    return 1;
+  }
   if (x->idleMs <= 0) return 0;
   auto now = Clock::now();
   // The connect phase has its own time-out.
@@ -297,6 +301,10 @@ TransportResponse CurlTransport::performRequest(const std::string& method, const
                                                 long connectTimeoutMs, long receiveTimeoutMs,
                                                 const std::string& userAgent) {
   TransportResponse r;
+  if (transferCancelled()) {
+    r.error = kTransferCancelledText;
+    return r;
+  }
   const endpoints::RoutedUrl routed = routeForRequest(url);
   if (!routed.error.empty()) {
     r.error = routed.error;
@@ -348,6 +356,11 @@ TransportResponse CurlTransport::performRequest(const std::string& method, const
   }
 
   CURLcode rc = curl_easy_perform(h.get());
+  if (x.cancelled) {
+    r.body.clear();
+    r.error = kTransferCancelledText;
+    return r;
+  }
   long code = responseCode(h.get());
   Failure f = (rc == CURLE_ABORTED_BY_CALLBACK && x.idleExpired)
                   ? (x.headersSeen ? Failure::Truncated : Failure::NoResponse)
@@ -401,6 +414,10 @@ StreamResult CurlTransport::performStreamingGet(const std::string& url, long con
                                                 long receiveTimeoutMs, const std::string& userAgent,
                                                 const ChunkSink& sink) {
   StreamResult r;
+  if (transferCancelled()) {
+    r.error = kTransferCancelledText;
+    return r;
+  }
   const endpoints::RoutedUrl routed = routeForRequest(url);
   if (!routed.error.empty()) {
     r.error = routed.error;
@@ -432,7 +449,7 @@ StreamResult CurlTransport::performStreamingGet(const std::string& url, long con
   }
   if (x.cancelled) {
     r.status = static_cast<int>(code);
-    r.error = "Pobieranie anulowane.";
+    r.error = kTransferCancelledText;
     return r;
   }
   Failure f = (rc == CURLE_ABORTED_BY_CALLBACK && x.idleExpired)
@@ -470,6 +487,17 @@ StreamResult CurlTransport::performStreamingGet(const std::string& url, long con
   r.ok = r.status >= 200 && r.status <= 299;
   return r;
 }
+
+namespace {
+thread_local const std::atomic<bool>* t_cancelFlag = nullptr;
+}
+
+TransferCancelScope::TransferCancelScope(const std::atomic<bool>& flag) : previous_(t_cancelFlag) {
+  t_cancelFlag = &flag;
+}
+TransferCancelScope::~TransferCancelScope() { t_cancelFlag = previous_; }
+
+bool transferCancelled() { return t_cancelFlag && t_cancelFlag->load(); }
 
 HttpTransport& defaultTransport() {
   static CurlTransport transport;

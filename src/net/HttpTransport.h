@@ -2,6 +2,7 @@
 // libcurl implementation.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,24 @@ class CurlTransport : public HttpTransport {
  private:
   std::uint64_t maxBodyBytes_;
 };
+
+// While a scope is alive, transfers on its thread stop once `flag` is true: a
+// request not yet started is not sent, a running one ends within about a
+// second with "Pobieranie anulowane.". The fetch worker holds one for the
+// page's cancel request, so a sheet download of minutes does not outlive it.
+class TransferCancelScope {
+ public:
+  explicit TransferCancelScope(const std::atomic<bool>& flag);
+  ~TransferCancelScope();
+  TransferCancelScope(const TransferCancelScope&) = delete;
+  TransferCancelScope& operator=(const TransferCancelScope&) = delete;
+
+ private:
+  const std::atomic<bool>* previous_;
+};
+// True when the innermost scope of this thread has been cancelled.
+bool transferCancelled();
+inline constexpr const char* kTransferCancelledText = "Pobieranie anulowane.";
 
 // The process-wide transport used by clients that are not given one.
 HttpTransport& defaultTransport();

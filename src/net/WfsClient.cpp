@@ -66,6 +66,7 @@ void WfsClient::throttleHost(const std::string& host) {
 
 HttpResponse WfsClient::request(const std::string& method, const std::string& url, const std::string& body,
                                 const std::string& contentType, long receiveTimeoutMs) {
+  if (transferCancelled()) return HttpResponse{0, {}, kTransferCancelledText};
   throttleHost(hostOf(url));
   httpTrace("[http] %s %s\n", method.c_str(), url.substr(0, 120).c_str());
   std::string headers;
@@ -79,7 +80,7 @@ HttpResponse WfsClient::get(const std::string& url) {
   auto r = request("GET", url, {}, {}, kDefaultReceiveTimeoutMs);
   bool success = r.status >= 200 && r.status <= 299;
   bool clientError = r.status >= 400 && r.status <= 499;
-  if (success || clientError) return r;
+  if (success || clientError || transferCancelled()) return r;
   std::this_thread::sleep_for(std::chrono::milliseconds(kRetryDelayMs));
   return request("GET", url, {}, {}, kDefaultReceiveTimeoutMs);
 }

@@ -1,5 +1,7 @@
 #include "place/Placement.h"
 
+#include "place/DataKinds.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,10 +17,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-bool finitePt(const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-bool finitePt(const Point3& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
-bool allFinite(const std::vector<Point2>& pts) { return std::all_of(pts.begin(), pts.end(), [](const Point2& p) { return finitePt(p); }); }
 
 std::string lower(std::string s) {
   for (char& c : s)
@@ -51,14 +50,6 @@ std::size_t ringCorners(const std::vector<Point2>& pts) {
   return pts.size();
 }
 
-// Angle brought into (-pi/2, pi/2].
-double halfTurn(double a) {
-  if (!std::isfinite(a)) return 0.0;
-  a = std::remainder(a, 2 * kPi);
-  while (a > kPi / 2) a -= kPi;
-  while (a <= -kPi / 2) a += kPi;
-  return a;
-}
 
 struct Range {
   double lo = std::numeric_limits<double>::infinity();
@@ -74,118 +65,16 @@ HostErr notCounted() { return 1; }   // internal marker: feature of a type that 
 
 }  // namespace
 
-// ---- data move --------------------------------------------------------------
-
-PlacementData moveToZone(const std::vector<GisFeature>& features, const std::vector<RasterTile>& rasters,
-                         const std::vector<TerrainPatchSet>& terrain, const std::vector<Contour>& contours,
-                         const std::vector<ContourLabel>& labels, const Bbox& frame, int zone) {
-  PlacementData d;
-  const LocalAffine aff = makeLocalAffine(frame.minX, frame.minY, frame.maxX, frame.maxY, zone);
-  const auto mv = [&](Point2 p) {
-    auto [e, n] = applyLocalAffine(aff, p.x, p.y);
-    return Point2{e, n};
-  };
-  const auto mvAll = [&](const std::vector<Point2>& pts, std::vector<Point2>& out) {
-    if (!allFinite(pts)) return false;
-    out.clear();
-    out.reserve(pts.size());
-    for (const auto& p : pts) out.push_back(mv(p));
-    return allFinite(out);
-  };
-
-  d.features.reserve(features.size());
-  for (const auto& f : features) {
-    GisFeature g;
-    g.type = f.type;
-    g.attributes = f.attributes;
-    for (const auto& poly : f.polygons) {
-      Polygon2 q;
-      if (!mvAll(poly.outer, q.outer)) {
-        ++d.droppedGeometries;
-        continue;
-      }
-      for (const auto& h : poly.holes) {
-        std::vector<Point2> mh;
-        if (mvAll(h, mh))
-          q.holes.push_back(std::move(mh));
-        else
-          ++d.droppedGeometries;
-      }
-      g.polygons.push_back(std::move(q));
-    }
-    for (const auto& l : f.lines) {
-      std::vector<Point2> ml;
-      if (mvAll(l, ml))
-        g.lines.push_back(std::move(ml));
-      else
-        ++d.droppedGeometries;
-    }
-    if (f.hasPoint && finitePt(f.point)) {
-      g.point = mv(f.point);
-      g.hasPoint = finitePt(g.point);
-    }
-    d.features.push_back(std::move(g));
-  }
-
-  for (const auto& r : rasters) {
-    if (std::isfinite(r.minX) && std::isfinite(r.minY) && std::isfinite(r.maxX) && std::isfinite(r.maxY))
-      d.rasters.push_back(r);
-    else
-      ++d.droppedGeometries;
-  }
-
-  for (const auto& set : terrain) {
-    for (const auto& patch : set.patches) {
-      if (!(std::isfinite(patch.minX) && std::isfinite(patch.minY) && std::isfinite(patch.maxX) &&
-            std::isfinite(patch.maxY))) {
-        ++d.droppedGeometries;
-        continue;
-      }
-      PlacementData::Patch p;
-      p.corners = {mv({patch.minX, patch.minY}), mv({patch.maxX, patch.minY}), mv({patch.maxX, patch.maxY}),
-                   mv({patch.minX, patch.maxY})};
-      p.points.reserve(patch.points.size());
-      bool dropped = false;
-      for (const auto& q : patch.points) {
-        if (!finitePt(q)) {
-          dropped = true;
-          continue;
-        }
-        const Point2 m = mv({q.x, q.y});
-        p.points.push_back(Point3{m.x, m.y, q.z});
-      }
-      if (dropped) ++d.droppedGeometries;
-      d.terrain.push_back(std::move(p));
-    }
-  }
-
-  for (const auto& c : contours) {
-    Contour m;
-    m.level = c.level;
-    m.index = c.index;
-    if (!std::isfinite(c.level) || !mvAll(c.points, m.points)) {
-      ++d.droppedGeometries;
-      continue;
-    }
-    d.contours.push_back(std::move(m));
-  }
-  for (const auto& l : labels) {
-    if (!std::isfinite(l.x) || !std::isfinite(l.y) || !std::isfinite(l.angle)) {
-      ++d.droppedGeometries;
-      continue;
-    }
-    ContourLabel m = l;
-    const Point2 p = mv({l.x, l.y});
-    m.x = p.x;
-    m.y = p.y;
-    d.contourLabels.push_back(std::move(m));
-  }
-  d.frameCorners = {mv({frame.minX, frame.minY}), mv({frame.maxX, frame.minY}), mv({frame.maxX, frame.maxY}),
-                    mv({frame.minX, frame.maxY})};
-  return d;
-}
-
 // ---- small pure helpers -----------------------------------------------------
+
+// Angle brought into (-pi/2, pi/2].
+double halfTurn(double a) {
+  if (!std::isfinite(a)) return 0.0;
+  a = std::remainder(a, 2 * kPi);
+  while (a > kPi / 2) a -= kPi;
+  while (a <= -kPi / 2) a += kPi;
+  return a;
+}
 
 std::optional<Rgb> zoneColour(const std::string& designation) {
   struct Row {
@@ -732,70 +621,8 @@ ImportOutcome runImport(Host& host, const ProjectGeoref& georef, int zone, const
     res = PlacementResult{};
     res.failures = data.droppedGeometries;
     Placer p(host, georef, zone, layerName);
-    const auto layerError = [&](DataType t) {
-      res.error = "Nie mozna utworzyc/odnalezc warstwy dla typu: " + typeKey(t);
-      return kHostErrRefused;
-    };
-
-    for (const auto& r : data.rasters) {
-      const int layer = p.layerFor(r.type);
-      if (layer == 0) return layerError(r.type);
-      if (HostErr rc = p.createPicture(r, layer); rc != kHostOk) {
-        res.error = "Blad wstawiania rastra (kod " + std::to_string(rc) + ") dla: " + typeKey(r.type);
-        return rc;
-      }
-      ++res.counts[typeKey(r.type) + " (rastr)"];
-    }
-
-    p.placeFeatures(data.features, res);
-    if (!res.error.empty()) return kHostErrRefused;
-
-    for (const auto& patch : data.terrain) {
-      const int layer = p.layerFor(DataType::Teren);
-      if (layer == 0) return layerError(DataType::Teren);
-      if (patch.points.empty()) continue;
-      if (HostErr rc = p.createMesh(patch, options.terrainZOffset, layer); rc != kHostOk) {
-        res.error = "Blad tworzenia Siatki terenu (kod " + std::to_string(rc) + ")";
-        return rc;
-      }
-      ++res.counts["teren (Siatka)"];
-    }
-
-    if (!data.contours.empty() && options.contours2d) {
-      const int layer = p.layerFor(DataType::Poziomice2d);
-      if (layer == 0) return layerError(DataType::Poziomice2d);
-      int lines = 0, labels = 0;
-      for (const auto& c : data.contours) {
-        std::vector<Point2> pts = options.smoothContours ? smoothContourLine(c.points) : c.points;
-        if (pts.size() < 2) continue;
-        std::vector<Point2> l;
-        l.reserve(pts.size());
-        for (const auto& q : pts) l.push_back(p.local(q));
-        if (p.polyline(layer, c.index ? 2 : 1, l, false) == kHostOk)
-          ++lines;
-        else
-          ++res.failures;
-      }
-      for (const auto& lab : data.contourLabels) {
-        if (p.text(layer, 2, lab.text, p.local({lab.x, lab.y}), 2.0, halfTurn(lab.angle - georef.a)) == kHostOk) {
-          if (!lab.text.empty()) ++labels;
-        } else {
-          ++res.failures;
-        }
-      }
-      if (lines > 0) res.counts["poziomice2d"] = lines;
-      if (labels > 0) res.counts["podpisy rzednych"] = labels;
-    }
-    if (!data.contours.empty() && options.contours3d) {
-      const int layer = p.layerFor(DataType::Poziomice3d);
-      if (layer == 0) return layerError(DataType::Poziomice3d);
-      if (p.createMeshFromContours(data.contours, options.terrainZOffset, layer, data.frameCorners) != kHostOk) {
-        ++res.failures;
-        res.notices.push_back("Poziomice: nie udalo sie utworzyc Siatki 3D z warstwic.");
-      } else if (p.lastMeshCreated()) {
-        res.counts["poziomice3d"] = 1;
-      }
-    }
+    for (const auto& kind : dataKinds())
+      if (HostErr rc = kind.place(p, data, options, res); rc != kHostOk) return rc;
     return kHostOk;
   };
   outcome.code = host.runUndoableCommand(options.title, body);

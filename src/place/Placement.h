@@ -26,8 +26,8 @@ struct Rgb {
   int r = 0, g = 0, b = 0;   // 0..255
 };
 
-// Everything one import places, already in the project's PL-2000 zone (after
-// moveToZone). Corners are (minX,minY), (maxX,minY), (maxX,maxY), (minX,maxY).
+// Everything one import places, already in the project's PL-2000 zone (made by
+// moveToZone of place/DataKinds.h). Corners are (minX,minY), (maxX,minY), (maxX,maxY), (minX,maxY).
 struct PlacementData {
   std::vector<GisFeature> features;
   std::vector<RasterTile> rasters;   // boxes stay in their own system
@@ -42,14 +42,6 @@ struct PlacementData {
   int droppedGeometries = 0;   // parts left out because a coordinate was not finite
 };
 
-// Copies the fetched sets and moves them into `zone` with one LocalAffine of
-// the frame. Rings, lines, patches' points and contours holding a coordinate
-// that is not finite are left out (and counted); a label point that is not
-// finite is dropped.
-PlacementData moveToZone(const std::vector<GisFeature>& features, const std::vector<RasterTile>& rasters,
-                         const std::vector<TerrainPatchSet>& terrain, const std::vector<Contour>& contours,
-                         const std::vector<ContourLabel>& labels, const Bbox& frame, int zone);
-
 struct PlacementResult {
   std::map<std::string, int> counts;
   int failures = 0;
@@ -58,6 +50,9 @@ struct PlacementResult {
   bool hasBox = false;
   double minX = 0, minY = 0, maxX = 0, maxY = 0;
 };
+
+// Angle brought into (-pi/2, pi/2], as text angles are drawn.
+double halfTurn(double a);
 
 // A designation's general-plan colour, or none.
 std::optional<Rgb> zoneColour(const std::string& designation);
@@ -95,6 +90,7 @@ class Placer {
   int hatchFillType(const std::string& hint);
 
   Point2 local(Point2 p) const { return toLocal(georef_, p.x, p.y); }
+  const ProjectGeoref& georef() const { return georef_; }
   // Whether the last createMesh / createMeshFromContours made an element.
   bool lastMeshCreated() const { return lastMeshCreated_; }
 
@@ -125,7 +121,8 @@ struct ImportOptions {
   std::string title = "Import GIS";
 };
 
-// Runs the whole placement as one undoable command.
+// Runs the whole placement as one undoable command: every kind of data in the
+// order of dataKinds() (place/DataKinds.h).
 struct ImportOutcome {
   HostErr code = kHostOk;
   PlacementResult result;

@@ -4,6 +4,7 @@ the warning and the preview of "fetchDone", and the report lines (standard error
 
 import json
 import math
+import time
 import subprocess
 import sys
 from pathlib import Path
@@ -337,6 +338,9 @@ def test_county_wfs_without_pipes_falls_back_to_the_wms(tmp_path):
                            services=local_gesut("https://powiatrzeszowski.geoportal2.pl/map/geoportal/wmsg.php"))
     assert done["counts"] == {"gesut (rastr)": 1}
     assert done["warning"] == "GESUT jako rastr (WMS powiatowy) - brak WFS lub brak przewodow w WFS."
+    # One tiled request per pipe layer: no other request variants, no whole-layer download.
+    gets = [r for r in requests_to(stats, GESUT_WFS) if query_value(r, "typenames")]
+    assert len(gets) == 2 and all(query_value(r, "bbox") for r in gets)
 
 
 def test_county_wfs_without_pipes_and_without_wms_gives_no_note(tmp_path):
@@ -463,10 +467,24 @@ def test_contour_notes(tmp_path):
             assert stats["total"] == 0
 
 
-def test_cancel_during_contour_building(tmp_path):
+def test_terrain_and_contours_share_one_download_of_each_sheet(tmp_path):
+    routes, files = nmt(nmt_index(SHEET_URL), asc_ramp())
+    routes[1]["name"] = "sheet"
+    _, done, stats = fetch(tmp_path, routes, ["teren", "poziomice2d"], files=files, terrainStep=5)
+    assert done["counts"]["teren (Siatka)"] == 1 and done["counts"]["poziomice (warstwice)"] >= 8
+    assert stats["routes"]["index"] == 1 and stats["routes"]["sheet"] == 1
+
+
+def test_cancel_ends_the_fetch_during_a_long_transfer(tmp_path):
+    # The index answers late and the sheet would take half a minute: the
+    # cancel stops the transfer, skips the later phases and says so.
     routes, files = nmt(nmt_index(SHEET_URL), asc_ramp(), delay_ms=300)
-    run, done, _ = fetch(tmp_path, routes, ["poziomice2d"], files=files, cancel=True)
-    assert done == {"type": "fetchDone", "counts": {}, "warning": "Poziomice: przerwano przez uzytkownika."}
+    routes[1]["delay_ms"] = 30000
+    start = time.monotonic()
+    run, done, _ = fetch(tmp_path, routes, ["teren", "poziomice2d"], files=files, cancel=True)
+    assert time.monotonic() - start < 15
+    assert done == {"type": "fetchDone", "counts": {},
+                    "warning": "Pobieranie przerwane przez uzytkownika - wynik niepelny."}
     assert {"type": "cancelled"} in run.messages
 
 

@@ -39,11 +39,11 @@ struct ControllerFixture : ::testing::Test {
     ctl = std::make_unique<ImportController>(host, Settings{});
     ctl->registerHandlers(bridge);
     bridge.setSender([this](const std::string& t) { page.push_back(json::parse(t)); });
-    setImportPageBridge(&bridge);
+    ctl->page().attach(&bridge);
   }
   void TearDown() override {
     drain();
-    setImportPageBridge(nullptr);
+    ctl->page().detach();
   }
   void send(const json& m) { bridge.handleMessage(m.dump()); }
   static void drain() { testing::drainMainLoop(); }
@@ -165,7 +165,7 @@ TEST_F(ControllerFixture, GetInitAnswersOnlyForAGeoreferencedProject) {
 }
 
 TEST_F(ControllerFixture, AnExceptionInThePipelineEndsInAnEmptyResultWithItsText) {
-  ctl->setFetchFunction([](const Bbox&, const std::vector<std::string>&, int, int, double) -> FetchedData {
+  ctl->setFetchFunction([](const FetchRequest&) -> FetchedData {
     throw std::runtime_error("zepsuty plik");
   });
   send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"layers", {"teren"}}});
@@ -177,7 +177,7 @@ TEST_F(ControllerFixture, AnExceptionInThePipelineEndsInAnEmptyResultWithItsText
   ASSERT_FALSE(host.reportLines().empty());
   EXPECT_EQ(host.reportLines().back(), "VELDRA: Blad pobierania: zepsuty plik");
   // A later fetch replaces the failed one and is not refused as busy.
-  ctl->setFetchFunction([](const Bbox&, const std::vector<std::string>&, int, int, double) {
+  ctl->setFetchFunction([](const FetchRequest&) {
     FetchedData d;
     d.features.push_back(GisFeature{});
     d.warning = "uwaga";

@@ -10,6 +10,7 @@
 #include "geo/Projections.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
+#include "place/DataKinds.h"
 #include "place/Placement.h"
 #include "unit/TestSupport.h"
 
@@ -103,7 +104,13 @@ class PlacementTest : public ::testing::Test {
   PlacementData move(const std::vector<GisFeature>& f, const std::vector<RasterTile>& r = {},
                      const std::vector<TerrainPatchSet>& t = {}, const std::vector<Contour>& c = {},
                      const std::vector<ContourLabel>& l = {}) const {
-    return moveToZone(f, r, t, c, l, frame_, zone_);
+    FetchedData d;
+    d.features = f;
+    d.rasters = r;
+    d.terrain = t;
+    d.contours.lines = c;
+    d.contours.labels = l;
+    return moveToZone(d, frame_, zone_);
   }
   int layerIndex(const std::string& name) const {
     for (const auto& a : host_.attributes(AttributeKind::Layer))

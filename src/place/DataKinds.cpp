@@ -1,0 +1,265 @@
+#include "place/DataKinds.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace veldra {
+
+namespace {
+
+bool finitePt(const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+bool finitePt(const Point3& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+HostErr layerError(PlacementResult& out, DataType type) {
+  out.error = "Nie mozna utworzyc/odnalezc warstwy dla typu: " + typeKey(type);
+  return kHostErrRefused;
+}
+
+// ---- rasters: pictures, boxes stay in their own system ----------------------
+
+namespace rasters {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  for (const auto& r : d.rasters) ++c[typeKey(r.type) + " (rastr)"];
+}
+bool holds(const FetchedData& d) { return !d.rasters.empty(); }
+void move(const FetchedData& d, const ZoneMove&, PlacementData& out) {
+  for (const auto& r : d.rasters) {
+    if (std::isfinite(r.minX) && std::isfinite(r.minY) && std::isfinite(r.maxX) && std::isfinite(r.maxY))
+      out.rasters.push_back(r);
+    else
+      ++out.droppedGeometries;
+  }
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions&, PlacementResult& res) {
+  for (const auto& r : d.rasters) {
+    const int layer = p.layerFor(r.type);
+    if (layer == 0) return layerError(res, r.type);
+    if (HostErr rc = p.createPicture(r, layer); rc != kHostOk) {
+      res.error = "Blad wstawiania rastra (kod " + std::to_string(rc) + ") dla: " + typeKey(r.type);
+      return rc;
+    }
+    ++res.counts[typeKey(r.type) + " (rastr)"];
+  }
+  return kHostOk;
+}
+}  // namespace rasters
+
+// ---- 2D vector features -------------------------------------------------------
+
+namespace features {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  for (const auto& f : d.features) ++c[typeKey(f.type)];
+}
+bool holds(const FetchedData& d) { return !d.features.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  out.features.reserve(d.features.size());
+  for (const auto& f : d.features) {
+    GisFeature g;
+    g.type = f.type;
+    g.attributes = f.attributes;
+    for (const auto& poly : f.polygons) {
+      Polygon2 q;
+      if (!mv.all(poly.outer, q.outer)) {
+        ++out.droppedGeometries;
+        continue;
+      }
+      for (const auto& h : poly.holes) {
+        std::vector<Point2> mh;
+        if (mv.all(h, mh))
+          q.holes.push_back(std::move(mh));
+        else
+          ++out.droppedGeometries;
+      }
+      g.polygons.push_back(std::move(q));
+    }
+    for (const auto& l : f.lines) {
+      std::vector<Point2> ml;
+      if (mv.all(l, ml))
+        g.lines.push_back(std::move(ml));
+      else
+        ++out.droppedGeometries;
+    }
+    if (f.hasPoint && finitePt(f.point)) {
+      g.point = mv(f.point);
+      g.hasPoint = finitePt(g.point);
+    }
+    out.features.push_back(std::move(g));
+  }
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions&, PlacementResult& res) {
+  p.placeFeatures(d.features, res);
+  return res.error.empty() ? kHostOk : kHostErrRefused;
+}
+}  // namespace features
+
+// ---- terrain meshes from NMT ------------------------------------------------------
+
+namespace terrain {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.terrain.empty()) c["teren (Siatka)"] = static_cast<int>(d.terrain.size());
+}
+bool holds(const FetchedData& d) { return !d.terrain.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  for (const auto& set : d.terrain) {
+    for (const auto& patch : set.patches) {
+      if (!(std::isfinite(patch.minX) && std::isfinite(patch.minY) && std::isfinite(patch.maxX) &&
+            std::isfinite(patch.maxY))) {
+        ++out.droppedGeometries;
+        continue;
+      }
+      PlacementData::Patch p;
+      p.corners = mv.corners(patch.minX, patch.minY, patch.maxX, patch.maxY);
+      p.points.reserve(patch.points.size());
+      bool dropped = false;
+      for (const auto& q : patch.points) {
+        if (!finitePt(q)) {
+          dropped = true;
+          continue;
+        }
+        const Point2 m = mv({q.x, q.y});
+        p.points.push_back(Point3{m.x, m.y, q.z});
+      }
+      if (dropped) ++out.droppedGeometries;
+      out.terrain.push_back(std::move(p));
+    }
+  }
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  for (const auto& patch : d.terrain) {
+    const int layer = p.layerFor(DataType::Teren);
+    if (layer == 0) return layerError(res, DataType::Teren);
+    if (patch.points.empty()) continue;
+    if (HostErr rc = p.createMesh(patch, options.terrainZOffset, layer); rc != kHostOk) {
+      res.error = "Blad tworzenia Siatki terenu (kod " + std::to_string(rc) + ")";
+      return rc;
+    }
+    ++res.counts["teren (Siatka)"];
+  }
+  return kHostOk;
+}
+}  // namespace terrain
+
+// ---- contour lines from NMT: 2D lines with labels, and the contour mesh -----------
+
+namespace contours {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.contours.lines.empty()) c["poziomice (warstwice)"] = static_cast<int>(d.contours.lines.size());
+}
+bool holds(const FetchedData& d) { return !d.contours.lines.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  for (const auto& c : d.contours.lines) {
+    Contour m;
+    m.level = c.level;
+    m.index = c.index;
+    if (!std::isfinite(c.level) || !mv.all(c.points, m.points)) {
+      ++out.droppedGeometries;
+      continue;
+    }
+    out.contours.push_back(std::move(m));
+  }
+  for (const auto& l : d.contours.labels) {
+    if (!std::isfinite(l.x) || !std::isfinite(l.y) || !std::isfinite(l.angle)) {
+      ++out.droppedGeometries;
+      continue;
+    }
+    ContourLabel m = l;
+    const Point2 q = mv({l.x, l.y});
+    m.x = q.x;
+    m.y = q.y;
+    out.contourLabels.push_back(std::move(m));
+  }
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  if (d.contours.empty()) return kHostOk;
+  if (options.contours2d) {
+    const int layer = p.layerFor(DataType::Poziomice2d);
+    if (layer == 0) return layerError(res, DataType::Poziomice2d);
+    int lines = 0, labels = 0;
+    for (const auto& c : d.contours) {
+      std::vector<Point2> pts = options.smoothContours ? smoothContourLine(c.points) : c.points;
+      if (pts.size() < 2) continue;
+      std::vector<Point2> l;
+      l.reserve(pts.size());
+      for (const auto& q : pts) l.push_back(p.local(q));
+      if (p.polyline(layer, c.index ? 2 : 1, l, false) == kHostOk)
+        ++lines;
+      else
+        ++res.failures;
+    }
+    for (const auto& lab : d.contourLabels) {
+      if (p.text(layer, 2, lab.text, p.local({lab.x, lab.y}), 2.0, halfTurn(lab.angle - p.georef().a)) == kHostOk) {
+        if (!lab.text.empty()) ++labels;
+      } else {
+        ++res.failures;
+      }
+    }
+    if (lines > 0) res.counts["poziomice2d"] = lines;
+    if (labels > 0) res.counts["podpisy rzednych"] = labels;
+  }
+  if (options.contours3d) {
+    const int layer = p.layerFor(DataType::Poziomice3d);
+    if (layer == 0) return layerError(res, DataType::Poziomice3d);
+    if (p.createMeshFromContours(d.contours, options.terrainZOffset, layer, d.frameCorners) != kHostOk) {
+      ++res.failures;
+      res.notices.push_back("Poziomice: nie udalo sie utworzyc Siatki 3D z warstwic.");
+    } else if (p.lastMeshCreated()) {
+      res.counts["poziomice3d"] = 1;
+    }
+  }
+  return kHostOk;
+}
+}  // namespace contours
+
+}  // namespace
+
+ZoneMove::ZoneMove(const Bbox& frame, int zone)
+    : affine_(makeLocalAffine(frame.minX, frame.minY, frame.maxX, frame.maxY, zone)) {}
+
+Point2 ZoneMove::operator()(Point2 p) const {
+  const auto [e, n] = applyLocalAffine(affine_, p.x, p.y);
+  return Point2{e, n};
+}
+
+bool ZoneMove::all(const std::vector<Point2>& pts, std::vector<Point2>& out) const {
+  if (!std::all_of(pts.begin(), pts.end(), [](const Point2& p) { return finitePt(p); })) return false;
+  out.clear();
+  out.reserve(pts.size());
+  for (const auto& p : pts) out.push_back((*this)(p));
+  return std::all_of(out.begin(), out.end(), [](const Point2& p) { return finitePt(p); });
+}
+
+std::array<Point2, 4> ZoneMove::corners(double minX, double minY, double maxX, double maxY) const {
+  const ZoneMove& mv = *this;
+  return {mv({minX, minY}), mv({maxX, minY}), mv({maxX, maxY}), mv({minX, maxY})};
+}
+
+const std::vector<DataKind>& dataKinds() {
+  static const std::vector<DataKind> kinds = {
+      {"rastry", rasters::count, rasters::holds, rasters::move, rasters::place},
+      {"wektory", features::count, features::holds, features::move, features::place},
+      {"teren", terrain::count, terrain::holds, terrain::move, terrain::place},
+      {"poziomice", contours::count, contours::holds, contours::move, contours::place},
+  };
+  return kinds;
+}
+
+std::map<std::string, int> fetchCounts(const FetchedData& data) {
+  std::map<std::string, int> counts;
+  for (const auto& kind : dataKinds()) kind.count(data, counts);
+  return counts;
+}
+
+bool holdsNothing(const FetchedData& data) {
+  return std::none_of(dataKinds().begin(), dataKinds().end(), [&](const DataKind& k) { return k.holdsData(data); });
+}
+
+PlacementData moveToZone(const FetchedData& data, const Bbox& frame, int zone) {
+  PlacementData out;
+  const ZoneMove mv(frame, zone);
+  for (const auto& kind : dataKinds()) kind.move(data, mv, out);
+  out.frameCorners = mv.corners(frame.minX, frame.minY, frame.maxX, frame.maxY);
+  return out;
+}
+
+}  // namespace veldra

@@ -1,0 +1,33 @@
+// Everything one fetch produced, kept by the import controller until the next
+// fetch. Each member is one kind of data; place/DataKinds.cpp describes every
+// kind once (its counts, whether it holds anything, its move into the
+// project's zone and its placement), so a new kind is a member here and one
+// row there.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "formats/GisFeature.h"
+#include "formats/RasterTile.h"
+#include "terrain/ContourRecipe.h"
+#include "terrain/TerrainPatches.h"
+
+namespace veldra {
+
+struct FetchedData {
+  std::vector<GisFeature> features;       // 2D vector features in phase order
+  std::vector<RasterTile> rasters;
+  std::vector<TerrainPatchSet> terrain;   // grids built from NMT, one set per fetch of the frame
+  ContourSet contours;                    // from NMT
+  std::string warning;                    // all notes of the fetch, joined with one blank
+};
+
+// Appends a note to the accumulated notes text, one blank between notes.
+inline void appendNote(std::string& notes, const std::string& note) {
+  if (note.empty()) return;
+  if (!notes.empty()) notes += ' ';
+  notes += note;
+}
+
+}  // namespace veldra
