@@ -105,6 +105,7 @@
     if (ev.origin === location.origin && ev.data && ev.data.veldraPaletteReplaced) GISBridge.send('paletteClose');
   });
 
+  GISBridge.start();
   GISBridge.send('hostState');
   setInterval(function () { GISBridge.send('hostState'); }, 1000);
 })();

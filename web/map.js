@@ -484,6 +484,7 @@
   H.layerList = buildSettings;
 
   // ---- start ----------------------------------------------------------------
+  GISBridge.start();
   GISBridge.send('ping');
   GISBridge.send('getInit');
 })();
