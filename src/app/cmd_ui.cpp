@@ -326,8 +326,8 @@ int runUi(const std::vector<std::string>& args) {
   FreeData();
   // The token in that page is no longer valid; the page goes with its folder.
   if (!openedPage.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(openedPage.parent_path(), ec);
+    std::error_code removeError;
+    std::filesystem::remove_all(openedPage.parent_path(), removeError);
   }
 
   // Workers never touch the project, so it can be saved while one still runs.

@@ -5,6 +5,7 @@ import re
 import signal
 import subprocess
 import tempfile
+import time
 import urllib.request
 
 import pytest
@@ -52,7 +53,12 @@ def test_serves_until_signalled_then_saves_the_project(sig):
             assert b"<script>" in r.read()
         # The system browser got a private page leading to the host window: the token never
         # stands on a command line other users can read.
-        with open(os.path.join(home, "opened.txt")) as f:
+        log = os.path.join(home, "opened.txt")
+        for _ in range(50):
+            if os.path.exists(log):
+                break
+            time.sleep(0.1)
+        with open(log) as f:
             opened = f.read().strip()
         assert opened.startswith("file:///") and m.group(1) not in opened
         page = opened[len("file://"):]
