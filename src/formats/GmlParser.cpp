@@ -188,9 +188,15 @@ struct FeatureReader {
     if (pugi::xml_node posList = firstDescendant(element, "posList")) {
       // Position by position: a list of short numbers would otherwise take four times its text.
       const std::size_t step = static_cast<std::size_t>(ordinatesPerPosition(posList, feature));
+      // Reserved to the count of tokens: growing by doubling would take up to three times the room.
+      const char* text = posList.child_value();
+      std::size_t tokens = 0;
+      for (const char* c = text; *c; ++c)
+        if (!isSpace(*c) && (c == text || isSpace(c[-1]))) ++tokens;
+      pts.reserve(tokens / step + 1);
       double position[4];
       std::size_t filled = 0;
-      forEachNumber(posList.child_value(), [&](double v) {
+      forEachNumber(text, [&](double v) {
         position[filled++] = v;
         if (filled == step) {
           addPoint(pts, position[0], position[1], srs);
