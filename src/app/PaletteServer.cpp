@@ -37,6 +37,15 @@ constexpr auto kHttpReadTimeout = std::chrono::seconds(15);
 constexpr std::size_t kMaxFileBytes = 64u << 20;
 // Close code telling a page that another tab took its palette over.
 constexpr std::uint16_t kCloseReplaced = 4001;
+// A page that does not read its answers is closed once this much waits to be sent to it.
+constexpr std::size_t kMaxQueuedBytes = 16u << 20;
+// Texts of one socket waiting for the main thread; reading pauses at this many, so a page
+// sending faster than the host works never piles up work.
+constexpr int kMaxPendingTexts = 32;
+// Connections are opened by one page and its few resources; past this many, or when descriptors
+// run out, the connection idle for longest is closed so that a new request is still served.
+constexpr std::size_t kMaxHttpConnections = 32;
+constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
 
 std::string hexToken() {
   std::array<unsigned char, 16> bytes{};
@@ -144,6 +153,7 @@ std::string injectScript(std::string html, const std::string& script) {
 // ---------------------------------------------------------------------------
 
 class WsSession;
+class HttpSession;
 
 struct Mount {
   std::string name;
@@ -168,6 +178,8 @@ struct PaletteServer::Impl {
   std::uint16_t port = 0;
   std::map<std::string, std::shared_ptr<Mount>> mounts;
   bool running = false;
+  std::deque<std::weak_ptr<HttpSession>> httpSessions;   // oldest first, network thread only
+  std::unique_ptr<asio::steady_timer> acceptPause;
 
   std::string origin() const { return "http://127.0.0.1:" + std::to_string(port); }
   std::shared_ptr<Mount> mount(const std::string& name) const {
@@ -175,6 +187,8 @@ struct PaletteServer::Impl {
     return it == mounts.end() ? nullptr : it->second;
   }
   void accept();
+  void acceptLater();
+  bool closeOldestIdle();
 };
 
 // One WebSocket: RFC 6455 framing done here rather than by Beast, because a
@@ -195,8 +209,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
     ++mount_->connections;
     mount_->connected = true;
     mount_->event("onLoadingState isLoading=0");
-    parse();
-    if (!closed_) read();
+    resume();
   }
 
   void sendText(const std::string& text) { queueFrame(0x1, text); }
@@ -218,7 +231,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
       if (ec) return self->finish();
       self->in_.append(self->chunk_.data(), n);
       self->parse();
-      if (!self->closed_) self->read();
+      if (!self->closed_ && !self->paused_) self->read();
     });
   }
 
@@ -228,6 +241,11 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
   void parse() {
     std::size_t pos = 0;
     for (;;) {
+      if (*pending_ >= kMaxPendingTexts) {
+        paused_ = true;
+        waitForMainThread();
+        break;
+      }
       if (remaining_ > 0) {
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, in_.size() - pos));
         if (take == 0) break;
@@ -324,9 +342,29 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
   void deliver(std::string text) {
     if (mount_->live.lock().get() != this) return;   // replaced: nothing reaches the bridge
     if (mount_->direct && mount_->direct(text)) return;
-    platform::MainLoop::instance().post([m = mount_, t = std::move(text)] {
+    ++*pending_;
+    // The task holds no part of the session: it may outlive the server.
+    platform::MainLoop::instance().post([m = mount_, t = std::move(text), pending = pending_] {
       if (m->bridge) m->bridge->handleMessage(t);
+      --*pending;
     });
+  }
+
+  // Reading paused: looks again shortly whether the main thread has caught up.
+  void waitForMainThread() {
+    pauseTimer_.expires_after(std::chrono::milliseconds(20));
+    pauseTimer_.async_wait([self = shared_from_this()](beast::error_code ec) {
+      if (ec || self->closed_) return;
+      if (*self->pending_ >= kMaxPendingTexts) return self->waitForMainThread();
+      self->paused_ = false;
+      self->resume();
+    });
+  }
+
+  // Carries on with bytes already received, then reads more.
+  void resume() {
+    parse();
+    if (!closed_ && !paused_) read();
   }
 
   void protocolError() {
@@ -350,6 +388,9 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
       for (int k = 7; k >= 0; --k) frame += static_cast<char>((static_cast<std::uint64_t>(n) >> (8 * k)) & 0xFF);
     }
     frame += payload;
+    queuedBytes_ += frame.size();
+    // The page does not read what it is sent.
+    if (queuedBytes_ > kMaxQueuedBytes && !last) return finish();
     out_.push_back(std::move(frame));
     if (last) closeAfterWrite_ = true;
     if (out_.size() == 1) write();
@@ -358,6 +399,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
   void write() {
     auto self = shared_from_this();
     asio::async_write(stream_, asio::buffer(out_.front()), [self](beast::error_code ec, std::size_t) {
+      self->queuedBytes_ -= self->out_.front().size();
       self->out_.pop_front();
       if (ec) return self->finish();
       if (!self->out_.empty()) return self->write();
@@ -368,6 +410,12 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
   void finish() {
     if (closed_) return;
     closed_ = true;
+    // Only a frame being written stays (its bytes are in use until the write ends).
+    while (out_.size() > 1) {
+      queuedBytes_ -= out_.back().size();
+      out_.pop_back();
+    }
+    pauseTimer_.cancel();
     beast::error_code ec;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
     stream_.socket().close(ec);
@@ -382,6 +430,10 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
   std::array<char, 16384> chunk_{};
   std::string in_;
   std::deque<std::string> out_;
+  std::size_t queuedBytes_ = 0;
+  std::shared_ptr<std::atomic<int>> pending_ = std::make_shared<std::atomic<int>>(0);
+  asio::steady_timer pauseTimer_{stream_.get_executor()};
+  bool paused_ = false;
   std::string message_, control_;
   std::uint64_t remaining_ = 0;
   unsigned char mask_[4]{};
@@ -397,13 +449,23 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   void start() { read(); }
 
+  // Waiting for a request (not answering one): may be closed to make room.
+  bool idle() const { return waiting_; }
+  void close() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
+    stream_.socket().close(ec);
+  }
+
  private:
   void read() {
+    waiting_ = true;
     parser_.emplace();
     parser_->header_limit(16 * 1024);
     parser_->body_limit(64 * 1024);
     stream_.expires_after(kHttpReadTimeout);
     http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      self->waiting_ = false;
       if (ec) return self->close();
       self->handle(self->parser_->release());
     });
@@ -441,6 +503,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void handle(Request req) {
     const std::string origin = server_.origin();
     // Host check guards against DNS rebinding; Origin against foreign pages.
+    // HTTP/1.1: a request with more than one Host is malformed.
+    if (req.count(http::field::host) > 1) return refuse(req, http::status::bad_request);
     const std::string host(req[http::field::host]);
     if (host != "127.0.0.1:" + std::to_string(server_.port)) return refuse(req, http::status::forbidden);
     const auto originIt = req.find(http::field::origin);
@@ -509,22 +573,46 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     });
   }
 
-  void close() {
-    beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
-    stream_.socket().close(ec);
-  }
-
   beast::tcp_stream stream_;
   PaletteServer::Impl& server_;
+  bool waiting_ = false;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
 };
 
+bool PaletteServer::Impl::closeOldestIdle() {
+  for (auto it = httpSessions.begin(); it != httpSessions.end(); ++it) {
+    if (auto s = it->lock(); s && s->idle()) {
+      s->close();
+      httpSessions.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+void PaletteServer::Impl::acceptLater() {
+  if (!acceptPause) acceptPause = std::make_unique<asio::steady_timer>(ioc);
+  acceptPause->expires_after(kAcceptBackoff);
+  acceptPause->async_wait([this](beast::error_code ec) {
+    if (!ec) accept();
+  });
+}
+
 void PaletteServer::Impl::accept() {
   acceptor->async_accept(ioc, [this](beast::error_code ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted) return;
-    if (!ec) std::make_shared<HttpSession>(std::move(socket), *this)->start();
+    std::erase_if(httpSessions, [](const std::weak_ptr<HttpSession>& w) { return w.expired(); });
+    if (ec) {
+      // Out of descriptors (or another passing failure): retry at once only when an idle
+      // connection gave one back; retrying without would spin.
+      if (closeOldestIdle()) return accept();
+      return acceptLater();
+    }
+    if (httpSessions.size() >= kMaxHttpConnections) closeOldestIdle();
+    auto session = std::make_shared<HttpSession>(std::move(socket), *this);
+    httpSessions.push_back(session);
+    session->start();
     accept();
   });
 }

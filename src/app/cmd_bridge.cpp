@@ -11,6 +11,7 @@
 
 #include "app/Commands.h"
 #include "app/MapPalette.h"
+#include "app/PaletteServer.h"
 #include "app/ProjectOpen.h"
 #include "bridge/ImportController.h"
 #include "host/MemoryHost.h"
@@ -19,6 +20,29 @@
 
 namespace veldra::app {
 namespace {
+
+enum class LineRead { Line, TooLong, End };
+
+// One line of at most `cap` bytes; a longer one is read to its end and dropped, never held.
+LineRead readCappedLine(std::istream& in, std::string& line, std::size_t cap) {
+  line.clear();
+  std::streambuf* buf = in.rdbuf();
+  bool tooLong = false, any = false;
+  for (int c = buf->sbumpc(); c != std::char_traits<char>::eof(); c = buf->sbumpc()) {
+    any = true;
+    if (c == '\n') return tooLong ? LineRead::TooLong : LineRead::Line;
+    if (tooLong) continue;
+    if (line.size() == cap) {
+      tooLong = true;
+      line.clear();
+      line.shrink_to_fit();
+      continue;
+    }
+    line += static_cast<char>(c);
+  }
+  if (tooLong) return LineRead::TooLong;
+  return any ? LineRead::Line : LineRead::End;
+}
 
 int usage() {
   std::cerr << "usage: veldra bridge map [--project FILE]\n";
@@ -50,7 +74,14 @@ int runBridge(const std::vector<std::string>& args) {
   std::atomic<bool> inputDone{false};
   std::thread reader([&] {
     std::string line;
-    while (std::getline(std::cin, line)) {
+    // The cap of a WebSocket message from the page, counted without the line end.
+    constexpr std::size_t kCap = PaletteServer::kMaxMessageBytes + 1;
+    for (LineRead r; (r = readCappedLine(std::cin, line, kCap)) != LineRead::End;) {
+      if (r == LineRead::TooLong || (line.size() == kCap && line.back() != '\r')) {
+        // As a WebSocket message over the cap: the empty text, answered as malformed.
+        loop.post([&palette] { palette.bridge().handleMessage(std::string()); });
+        continue;
+      }
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.empty()) continue;
       loop.post([&palette, line] { palette.bridge().handleMessage(line); });

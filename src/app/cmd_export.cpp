@@ -6,6 +6,7 @@
 
 #include "app/Commands.h"
 #include "host/DxfExport.h"
+#include "host/ExportGeometry.h"
 #include "host/GltfExport.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
@@ -39,13 +40,20 @@ int runExport(const std::vector<std::string>& args) {
   }
   const ProjectData data = host.exportProject();
   int status = 0;
+  const auto noteLeftOut = [&](NumberFormat format, const char* name) {
+    if (const int n = elementsNotFitting(data, format); n > 0)
+      std::cerr << "veldra: uwaga: " << name << ": pominieto elementy o wspolrzednych poza zakresem liczb formatu: "
+                << n << "\n";
+  };
   if (!dxf.empty()) {
+    noteLeftOut(NumberFormat::Float64, "DXF");
     if (std::string err = exportDxf(data, dxf); !err.empty()) {
       std::cerr << "veldra: DXF " << dxf << ": " << err << "\n";
       status = 1;
     }
   }
   if (!gltf.empty()) {
+    noteLeftOut(NumberFormat::Float32, "glTF");
     if (std::string err = exportGlb(data, gltf); !err.empty()) {
       std::cerr << "veldra: glTF " << gltf << ": " << err << "\n";
       status = 1;

@@ -1,13 +1,13 @@
 // veldra fetch: one request through the service client, for checking a
 // service or a mirror by hand and for black-box tests of the client.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/Commands.h"
 #include "net/WfsClient.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -77,15 +77,16 @@ int run(const std::vector<std::string>& args) {
   std::cout << "status " << status << "\n";
   if (!error.empty()) std::cout << "error " << error << "\n";
   std::cout << "bytes " << body.size() << "\n";
+  const bool ok = status >= 200 && status <= 299 && error.empty();
+  // A failed request leaves an existing file as it was.
+  if (!ok) return 1;
   if (!out.empty()) {
-    std::ofstream f(out, std::ios::binary);
-    f.write(body.data(), static_cast<std::streamsize>(body.size()));
-    if (!f) {
-      std::cerr << "fetch: cannot write " << out << "\n";
+    if (const std::string why = veldra::platform::writeFileAtomically(out, body); !why.empty()) {
+      std::cerr << "fetch: cannot write " << out << ": " << why << "\n";
       return 1;
     }
   }
-  return status >= 200 && status <= 299 && error.empty() ? 0 : 1;
+  return 0;
 }
 
 const veldra::app::CommandRegistrar reg{

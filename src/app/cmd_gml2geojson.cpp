@@ -1,7 +1,4 @@
 // veldra gml2geojson FILE [--data-type N] [--pl1992]: the map preview of a WFS answer.
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -12,34 +9,12 @@
 #include "app/Commands.h"
 #include "formats/GeoJsonWriter.h"
 #include "formats/GmlParser.h"
+#include "platform/InputFile.h"
 
 namespace {
 
 constexpr std::uintmax_t kMaxInputBytes = 1ull << 30;
 
-bool readWholeFile(const std::string& path, std::string& out, std::string& error) {
-  std::ifstream f(path, std::ios::binary | std::ios::ate);
-  if (!f) {
-    error = "nie mozna otworzyc pliku " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  const std::streamoff size = f.tellg();
-  if (size < 0) {
-    error = "nie mozna odczytac pliku " + path;
-    return false;
-  }
-  if (static_cast<std::uintmax_t>(size) > kMaxInputBytes) {
-    error = "plik " + path + " jest za duzy (" + std::to_string(size) + " B, limit 1 GiB)";
-    return false;
-  }
-  out.resize(static_cast<std::size_t>(size));
-  f.seekg(0);
-  if (size > 0 && !f.read(out.data(), size)) {
-    error = "blad odczytu pliku " + path;
-    return false;
-  }
-  return true;
-}
 
 // Coordinates exactly as the parser holds them (PL-1992 easting, northing), for comparisons.
 std::string planarDump(const std::vector<veldra::GisFeature>& features) {
@@ -103,12 +78,21 @@ int run(const std::vector<std::string>& args) {
     std::cerr << "uzycie: veldra gml2geojson PLIK [--data-type N] [--pl1992]\n";
     return 2;
   }
-  std::string text, error;
-  if (!readWholeFile(file, text, error)) {
+  std::string text;
+  if (const std::string error = veldra::platform::readRegularFile(file, kMaxInputBytes, text); !error.empty()) {
     std::cerr << "gml2geojson: " << error << "\n";
     return 1;
   }
-  const auto features = veldra::GmlParser::parseFeatureCollection(text, static_cast<veldra::DataType>(dataType));
+  const veldra::GmlReading reading =
+      veldra::GmlParser::readFeatureCollection(text, static_cast<veldra::DataType>(dataType));
+  const auto& features = reading.features;
+  if (reading.tooLarge) {
+    std::cerr << "gml2geojson: " << file << ": " << veldra::GmlParser::kTooLargeMessage << "\n";
+    return 3;
+  }
+  for (const std::uint32_t epsg : reading.unknownEpsg)
+    std::cerr << "gml2geojson: " << file << ": uwaga: nieznany uklad EPSG:" << epsg
+              << ", wspolrzedne wziete bez przeliczenia, w kolejnosci z pliku\n";
   if (features.empty()) {
     // Nothing read: tell broken XML and service exceptions apart from an empty answer.
     const veldra::GmlDiagnosis diag = veldra::GmlParser::diagnose(text);
@@ -118,6 +102,7 @@ int run(const std::vector<std::string>& args) {
         std::cerr << "gml2geojson: " << file << ": niepoprawny XML: " << diag.message << "\n";
         return 3;
       case Kind::TooDeep:
+      case Kind::TooLarge:
         std::cerr << "gml2geojson: " << file << ": " << diag.message << "\n";
         return 3;
       case Kind::ExceptionReport:

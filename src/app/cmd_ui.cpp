@@ -303,8 +303,11 @@ int runUi(const std::vector<std::string>& args) {
   std::cout << "host: " << hostUrl << "\n";
   if (showMap) std::cout << "map: " << server.pageUrl("map", "map.html") << "\n";
   std::cout.flush();
-  if (openBrowser && !platform::openExternal(hostUrl))
-    std::cerr << "veldra: could not start the system browser; open the address above\n";
+  std::filesystem::path openedPage;
+  if (openBrowser) {
+    openedPage = platform::openViaPrivatePage(hostUrl);
+    if (openedPage.empty()) std::cerr << "veldra: could not start the system browser; open the address above\n";
+  }
 
   std::atomic<int> caught{0};
   std::thread signalWaiter([&] {
@@ -322,6 +325,11 @@ int runUi(const std::vector<std::string>& args) {
   hostBridge.clearSender();
   server.stop();
   FreeData();
+  // The token in that page is no longer valid; the page goes with its folder.
+  if (!openedPage.empty()) {
+    std::error_code removeError;
+    std::filesystem::remove_all(openedPage.parent_path(), removeError);
+  }
 
   // Workers never touch the project, so it can be saved while one still runs.
   int status = 0;

@@ -2,7 +2,6 @@
 // import asks for them (request variants, their memory, the whole-layer
 // fallback), for checking a county service by hand and for black-box tests.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -13,6 +12,7 @@
 #include "formats/DataType.h"
 #include "formats/GeoJsonWriter.h"
 #include "net/OgcClient.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -80,12 +80,18 @@ int run(const std::vector<std::string>& args) {
     std::cout << "round " << r + 1 << " features " << features.size() << " strategy "
               << ogc.rememberedStrategy(service, typeName) << " tiles " << tiles << "\n";
   }
+  if (features.empty() && positional.size() == 3) {
+    // Nothing came: an empty frame, or a service that does not answer, which is no result.
+    veldra::LayerPair layers;
+    if (!ogc.resolveLayers(service, layers)) {
+      std::cout << "error Usluga WFS nie odpowiada.\n";
+      return 1;
+    }
+  }
   if (!out.empty()) {
-    std::ofstream f(out, std::ios::binary | std::ios::trunc);
-    veldra::writeGeoJson(f, features);
-    f.close();
-    if (!f) {
-      std::cout << "error cannot write " << out << "\n";
+    const std::string why = veldra::platform::writeFileAtomically(out, veldra::toGeoJson(features));
+    if (!why.empty()) {
+      std::cout << "error cannot write " << out << ": " << why << "\n";
       return 1;
     }
   }

@@ -8,6 +8,8 @@
 
 #include "app/Commands.h"
 #include "app/Version.h"
+#include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 
 namespace veldra::app {
 
@@ -44,6 +46,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const auto& c : commandTable()) {
     if (std::strcmp(c.name, argv[1]) == 0) {
+      // Our own folders: what a killed run left half-written there is of no use to anyone.
+      veldra::platform::sweepStaleTemporaries(veldra::platform::roamingDataDir() / "VELDRA");
+      veldra::platform::sweepStaleTemporaries(veldra::platform::localDataDir() / "VELDRA" / "cache");
       curl_global_init(CURL_GLOBAL_DEFAULT);
       int rc = c.run(args);
       curl_global_cleanup();

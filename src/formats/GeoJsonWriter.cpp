@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <ostream>
 #include <string_view>
 
@@ -72,61 +73,129 @@ bool appendPosition(std::string& out, const Point2& p) {
   return true;
 }
 
-bool appendPoints(std::string& out, const std::vector<Point2>& pts) {
+// Set while a large feature is written: hands the text so far on, so that the text of one
+// feature is never held whole (it takes about ten times the memory of its points).
+using Flush = std::function<void(std::string&)>;
+constexpr std::size_t kFlushBytes = 1u << 20;
+
+bool appendPoints(std::string& out, const std::vector<Point2>& pts, const Flush& flush = {}) {
   out += '[';
   for (std::size_t i = 0; i < pts.size(); ++i) {
     if (i) out += ',';
     if (!appendPosition(out, pts[i])) return false;
+    if (flush && out.size() >= kFlushBytes) flush(out);
   }
   out += ']';
   return true;
 }
 
-bool appendRings(std::string& out, const Polygon2& poly) {
+// Distinct corners of a ring given open or closed: fewer than three enclose nothing, and such
+// rings are left out as the placement leaves them out.
+std::size_t ringCorners(const std::vector<Point2>& pts) {
+  if (pts.size() >= 2 && pts.front().x == pts.back().x && pts.front().y == pts.back().y) return pts.size() - 1;
+  return pts.size();
+}
+
+bool appendRings(std::string& out, const Polygon2& poly, const Flush& flush) {
   out += '[';
-  if (!appendPoints(out, poly.outer)) return false;
+  if (!appendPoints(out, poly.outer, flush)) return false;
   for (const auto& hole : poly.holes) {
+    if (ringCorners(hole) < 3) continue;
     out += ',';
-    if (!appendPoints(out, hole)) return false;
+    if (!appendPoints(out, hole, flush)) return false;
   }
   out += ']';
   return true;
+}
+
+// The geometry a feature is shown with: its polygons that enclose an area, else its lines, else
+// its point.
+struct ShownGeometry {
+  std::vector<const Polygon2*> polygons;
+  bool lines = false, point = false;
+  bool nothing = false;   // only polygons too small to be areas: the feature is left out
+};
+
+ShownGeometry shownGeometry(const GisFeature& f) {
+  ShownGeometry g;
+  for (const Polygon2& p : f.polygons)
+    if (ringCorners(p.outer) >= 3) g.polygons.push_back(&p);
+  if (!g.polygons.empty()) return g;
+  g.lines = !f.lines.empty();
+  g.nothing = !g.lines && !f.polygons.empty();
+  g.point = !g.lines && !g.nothing && f.hasPoint;
+  return g;
+}
+
+// Calls fn on every ring or line written.
+template <class Fn>
+void forEachShownRun(const ShownGeometry& g, const GisFeature& f, Fn&& fn) {
+  for (const Polygon2* p : g.polygons) {
+    fn(p->outer);
+    for (const auto& h : p->holes)
+      if (ringCorners(h) >= 3) fn(h);
+  }
+  if (g.lines)
+    for (const auto& l : f.lines) fn(l);
+}
+
+std::size_t shownPositions(const ShownGeometry& g, const GisFeature& f) {
+  std::size_t n = 0;
+  forEachShownRun(g, f, [&](const std::vector<Point2>& pts) { n += pts.size(); });
+  return n;
+}
+
+// A feature with a position that cannot be projected is left out whole: a large one is checked
+// before any of its text is handed on.
+bool allProjectable(const ShownGeometry& g, const GisFeature& f) {
+  bool ok = true;
+  std::string scratch;
+  forEachShownRun(g, f, [&](const std::vector<Point2>& pts) {
+    for (std::size_t i = 0; ok && i < pts.size(); ++i) {
+      scratch.clear();
+      ok = appendPosition(scratch, pts[i]);
+    }
+  });
+  return ok;
 }
 
 // Appends one feature; false (and out unchanged) when it has no geometry or cannot be projected.
 // Keys are written in the library's order: geometry, properties, type; coordinates before type.
-bool appendFeature(std::string& out, const GisFeature& f) {
+// `flush` only for a feature whose positions were all checked: its text cannot be taken back.
+bool appendFeature(std::string& out, const GisFeature& f, const ShownGeometry& g, const Flush& flush) {
   const std::size_t mark = out.size();
+  if (g.nothing) return false;
   out += "{\"geometry\":{\"coordinates\":";
   const char* type = nullptr;
   bool ok = true;
-  if (!f.polygons.empty()) {
-    if (f.polygons.size() == 1) {
+  const auto& polygons = g.polygons;
+  if (!polygons.empty()) {
+    if (polygons.size() == 1) {
       type = "Polygon";
-      ok = appendRings(out, f.polygons.front());
+      ok = appendRings(out, *polygons.front(), flush);
     } else {
       type = "MultiPolygon";
       out += '[';
-      for (std::size_t i = 0; ok && i < f.polygons.size(); ++i) {
+      for (std::size_t i = 0; ok && i < polygons.size(); ++i) {
         if (i) out += ',';
-        ok = appendRings(out, f.polygons[i]);
+        ok = appendRings(out, *polygons[i], flush);
       }
       out += ']';
     }
-  } else if (!f.lines.empty()) {
+  } else if (g.lines) {
     if (f.lines.size() == 1) {
       type = "LineString";
-      ok = appendPoints(out, f.lines.front());
+      ok = appendPoints(out, f.lines.front(), flush);
     } else {
       type = "MultiLineString";
       out += '[';
       for (std::size_t i = 0; ok && i < f.lines.size(); ++i) {
         if (i) out += ',';
-        ok = appendPoints(out, f.lines[i]);
+        ok = appendPoints(out, f.lines[i], flush);
       }
       out += ']';
     }
-  } else if (f.hasPoint) {
+  } else if (g.point) {
     type = "Point";
     ok = appendPosition(out, f.point);
   }
@@ -165,10 +234,18 @@ void writeCollection(const std::vector<GisFeature>& features, Sink&& sink) {
   sink("{\"features\":[");
   bool first = true;
   std::string buf;
+  constexpr std::size_t kLargeFeature = 16384;   // positions
+  const Flush flush = [&](std::string& text) {
+    sink(text);
+    text.clear();
+  };
   for (const GisFeature& f : features) {
     buf.clear();
     if (!first) buf += ',';
-    if (!appendFeature(buf, f)) continue;
+    const ShownGeometry g = shownGeometry(f);
+    const bool large = shownPositions(g, f) > kLargeFeature;
+    if (large && !allProjectable(g, f)) continue;
+    if (!appendFeature(buf, f, g, large ? flush : Flush{})) continue;
     first = false;
     sink(buf);
   }

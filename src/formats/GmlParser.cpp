@@ -1,5 +1,6 @@
 #include "formats/GmlParser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -17,6 +18,9 @@ struct OuterSrs {
   SrsInfo srs;
 };
 thread_local OuterSrs tOuterSrs;
+
+// Systems met that are read as written (neither PL-1992 nor PL-2000), while a reading collects them.
+thread_local std::vector<std::uint32_t>* tUnknownEpsg = nullptr;
 
 // Text values are stored in their element (fewer nodes); reading through child_value() is unchanged.
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_embed_pcdata;
@@ -81,8 +85,8 @@ int maxDepth(const pugi::xml_document& doc) {
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
 // Doubles separated by white space, up to the first token that is not a finite number.
-void readNumbers(const char* s, std::vector<double>& out) {
-  out.clear();
+template <class Fn>
+void forEachNumber(const char* s, Fn&& fn) {
   const char* end = s + std::strlen(s);
   const char* p = s;
   while (true) {
@@ -92,13 +96,66 @@ void readNumbers(const char* s, std::vector<double>& out) {
     double v = 0;
     const auto [q, ec] = std::from_chars(p, end, v);
     if (ec != std::errc() || !std::isfinite(v)) return;
-    out.push_back(v);
+    fn(v);
     p = q;
     if (p < end && !isSpace(*p)) {
       // "1,2" or "1abc": the number ends here and the rest is not a number.
       return;
     }
   }
+}
+
+void readNumbers(const char* s, std::vector<double>& out) {
+  out.clear();
+  forEachNumber(s, [&](double v) { out.push_back(v); });
+}
+
+// ---- Memory bound -------------------------------------------------------------------------------
+// A tree node costs pugixml far more than the text of a short element (`<a>` is 3 bytes, its node
+// 64), so a crafted document could take twenty times its size. Every tree is priced from the text
+// before it is built, every feature as it is kept, against one allowance per parse.
+constexpr std::uint64_t kBytesPerInputByte = 6;
+constexpr std::uint64_t kBaseAllowance = 32u << 20;
+constexpr std::uint64_t kNodeBytes = 64, kAttributeBytes = 40;
+
+struct TooLarge {};
+
+class MemoryAllowance {
+ public:
+  explicit MemoryAllowance(std::size_t inputBytes) : left_(kBaseAllowance + kBytesPerInputByte * inputBytes) {}
+  void take(std::uint64_t bytes) {
+    if (bytes > left_) throw TooLarge{};
+    left_ -= bytes;
+  }
+  void giveBack(std::uint64_t bytes) { left_ += bytes; }
+
+ private:
+  std::uint64_t left_;
+};
+
+// Upper bound of what pugixml takes for this text: a copy of it, a node per start tag and per
+// other markup, a record per attribute.
+std::uint64_t treeBytes(std::string_view text) {
+  std::uint64_t nodes = 1, attributes = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '<' && (i + 1 >= text.size() || text[i + 1] != '/')) ++nodes;
+    else if (c == '=') ++attributes;
+  }
+  return text.size() + nodes * kNodeBytes + attributes * kAttributeBytes;
+}
+
+std::uint64_t textBytes(const std::string& s) { return sizeof(std::string) + (s.size() > 15 ? s.capacity() + 1 : 0); }
+
+std::uint64_t featureBytes(const GisFeature& f) {
+  std::uint64_t n = sizeof(GisFeature);
+  for (const Polygon2& p : f.polygons) {
+    n += sizeof(Polygon2) + p.outer.capacity() * sizeof(Point2);
+    for (const auto& h : p.holes) n += sizeof(h) + h.capacity() * sizeof(Point2);
+  }
+  for (const auto& l : f.lines) n += sizeof(l) + l.capacity() * sizeof(Point2);
+  for (const auto& [k, v] : f.attributes) n += 32 + textBytes(k) + textBytes(v);
+  return n;
 }
 
 // Ordinates per position: srsDimension of the coordinate element or of its nearest ancestor within
@@ -129,10 +186,24 @@ struct FeatureReader {
   std::vector<Point2> readCoordinates(const pugi::xml_node& element, const SrsInfo& srs) {
     std::vector<Point2> pts;
     if (pugi::xml_node posList = firstDescendant(element, "posList")) {
-      readNumbers(posList.child_value(), numbers);
+      // Position by position: a list of short numbers would otherwise take four times its text.
       const std::size_t step = static_cast<std::size_t>(ordinatesPerPosition(posList, feature));
-      pts.reserve(numbers.size() / step);
-      for (std::size_t i = 0; i + 1 < numbers.size(); i += step) addPoint(pts, numbers[i], numbers[i + 1], srs);
+      // Reserved to the count of tokens: growing by doubling would take up to three times the room.
+      const char* text = posList.child_value();
+      std::size_t tokens = 0;
+      for (const char* c = text; *c; ++c)
+        if (!isSpace(*c) && (c == text || isSpace(c[-1]))) ++tokens;
+      pts.reserve(tokens / step + 1);
+      double position[4];
+      std::size_t filled = 0;
+      forEachNumber(text, [&](double v) {
+        position[filled++] = v;
+        if (filled == step) {
+          addPoint(pts, position[0], position[1], srs);
+          filled = 0;
+        }
+      });
+      if (filled >= 2) addPoint(pts, position[0], position[1], srs);
       return pts;
     }
     forEachDescendant(element, [&](const pugi::xml_node& n) {
@@ -293,15 +364,26 @@ std::uint32_t GmlParser::parseSrsEpsg(std::string_view s) {
   return result;
 }
 
+namespace {
+
+SrsInfo noteUnknown(const SrsInfo& srs) {
+  if (tUnknownEpsg && srs.epsg != 0 && srs.epsg != 2180 && !isPl2000(srs.epsg) &&
+      std::find(tUnknownEpsg->begin(), tUnknownEpsg->end(), srs.epsg) == tUnknownEpsg->end())
+    tUnknownEpsg->push_back(srs.epsg);
+  return srs;
+}
+
+}  // namespace
+
 SrsInfo GmlParser::srsOf(const pugi::xml_node& element) {
   for (pugi::xml_node n = element; n && n.type() == pugi::node_element; n = n.parent()) {
     if (pugi::xml_attribute a = n.attribute("srsName")) {
       const std::uint32_t epsg = parseSrsEpsg(a.value());
-      return {epsg, epsg == 2180 || isPl2000(epsg)};
+      return noteUnknown({epsg, epsg == 2180 || isPl2000(epsg)});
     }
   }
-  if (tOuterSrs.set) return tOuterSrs.srs;
-  return {tDefaultEpsg, isPl2000(tDefaultEpsg)};
+  if (tOuterSrs.set) return noteUnknown(tOuterSrs.srs);
+  return noteUnknown({tDefaultEpsg, isPl2000(tDefaultEpsg)});
 }
 
 Point2 GmlParser::readCoordinatePair(double a, double b, const SrsInfo& srs) {
@@ -329,7 +411,7 @@ namespace {
 
 // Reads every member at or below root (document order, nested members too).
 void readMembers(const pugi::xml_node& root, DataType dataType, std::vector<double>& numbers,
-                 std::vector<GisFeature>& out) {
+                 std::vector<GisFeature>& out, MemoryAllowance& allowance) {
   auto visit = [&](const pugi::xml_node& member) {
     const std::string_view name = localName(member);
     if (name != "member" && name != "featureMember") return true;
@@ -342,7 +424,10 @@ void readMembers(const pugi::xml_node& root, DataType dataType, std::vector<doub
     reader.readGeometry(f);
     reader.readAttributes(f);
     f.attributes["_typ"] = std::string(localName(feature));
-    if (!f.polygons.empty() || !f.lines.empty() || f.hasPoint) out.push_back(std::move(f));
+    if (!f.polygons.empty() || !f.lines.empty() || f.hasPoint) {
+      allowance.take(featureBytes(f));
+      out.push_back(std::move(f));
+    }
     return true;
   };
   forEachDescendant(root, visit);
@@ -478,7 +563,11 @@ class MemberScanner {
         continue;
       }
       stack_.push_back({name, srs});
-      if (stack_.size() > static_cast<std::size_t>(GmlParser::kMaxDepth)) plan.tooDeep = true;
+      if (stack_.size() > static_cast<std::size_t>(GmlParser::kMaxDepth)) {
+        // Nothing is read from such a document: no need to scan (and stack) the rest.
+        plan.tooDeep = true;
+        return true;
+      }
     }
     return rootSeen && stack_.empty() && rootClosed_;
   }
@@ -581,18 +670,21 @@ struct OuterSrsScope {
 
 }  // namespace
 
-std::vector<GisFeature> GmlParser::parseFeatureCollectionWholeDocument(std::string_view text, DataType dataType) {
+namespace {
+
+std::vector<GisFeature> wholeDocument(std::string_view text, DataType dataType, MemoryAllowance& allowance) {
   std::vector<GisFeature> out;
   try {
     pugi::xml_document doc;
     pugi::xml_parse_result result;
     tDefaultEpsg = 0;
     tOuterSrs = {};
+    allowance.take(treeBytes(text));
     if (!loadDocument(doc, text, result)) return out;
-    if (maxDepth(doc) > kMaxDepth) return out;
+    if (maxDepth(doc) > GmlParser::kMaxDepth) return out;
     tDefaultEpsg = documentDefaultEpsg(doc);
     std::vector<double> numbers;
-    readMembers(doc, dataType, numbers, out);
+    readMembers(doc, dataType, numbers, out, allowance);
   } catch (const std::exception&) {
     // Out of memory on a huge document: nothing usable.
     out.clear();
@@ -600,20 +692,21 @@ std::vector<GisFeature> GmlParser::parseFeatureCollectionWholeDocument(std::stri
   return out;
 }
 
-std::vector<GisFeature> GmlParser::parseFeatureCollection(std::string_view text, DataType dataType) {
+GmlReading memberByMember(std::string_view text, DataType dataType, MemoryAllowance& allowance) {
   ScanPlan plan;
+  auto whole = [&] { return GmlReading{wholeDocument(text, dataType, allowance), false, {}}; };
   try {
-    if (!MemberScanner(text).run(plan)) return parseFeatureCollectionWholeDocument(text, dataType);
+    if (!MemberScanner(text).run(plan)) return whole();
   } catch (const std::exception&) {
-    return parseFeatureCollectionWholeDocument(text, dataType);
+    return whole();
   }
-  std::vector<GisFeature> out;
+  GmlReading reading;
+  std::vector<GisFeature>& out = reading.features;
   tDefaultEpsg = 0;
   tOuterSrs = {};
-  if (plan.tooDeep) return out;
+  if (plan.tooDeep) return reading;
   tDefaultEpsg = plan.defaultEpsg;
   try {
-    out.reserve(plan.members.size());
     std::vector<double> numbers;
     pugi::xml_document doc;
     // Sibling members separated only by white space are parsed together (fewer, larger parses).
@@ -631,29 +724,77 @@ std::vector<GisFeature> GmlParser::parseFeatureCollection(std::string_view text,
         end = n.end;
       }
       i = j;
-      pugi::xml_parse_result result = doc.load_buffer(text.data() + m.begin, end - m.begin, kParseOptions);
+      const std::string_view group = text.substr(m.begin, end - m.begin);
+      const std::uint64_t tree = treeBytes(group);
+      allowance.take(tree);
+      pugi::xml_parse_result result = doc.load_buffer(group.data(), group.size(), kParseOptions);
       // The scan and pugixml disagree: let the whole-document path decide.
-      if (!result) return parseFeatureCollectionWholeDocument(text, dataType);
+      if (!result) {
+        doc.reset();
+        out.clear();
+        allowance = MemoryAllowance(text.size());
+        return whole();
+      }
       if (m.outerSrs >= 0) {
         // Decoded as pugixml would: the scan refused values with entity references.
         std::string value(plan.srsNames[static_cast<std::size_t>(m.outerSrs)]);
         for (char& ch : value)
           if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
-        const std::uint32_t epsg = parseSrsEpsg(value);
+        const std::uint32_t epsg = GmlParser::parseSrsEpsg(value);
         OuterSrsScope scope(SrsInfo{epsg, epsg == 2180 || isPl2000(epsg)});
-        readMembers(doc, dataType, numbers, out);
+        readMembers(doc, dataType, numbers, out, allowance);
       } else {
-        readMembers(doc, dataType, numbers, out);
+        readMembers(doc, dataType, numbers, out, allowance);
       }
+      doc.reset();
+      allowance.giveBack(tree);
     }
   } catch (const std::exception&) {
     out.clear();
   }
-  return out;
+  return reading;
+}
+
+}  // namespace
+
+std::vector<GisFeature> GmlParser::parseFeatureCollectionWholeDocument(std::string_view text, DataType dataType) {
+  MemoryAllowance allowance(text.size());
+  try {
+    return wholeDocument(text, dataType, allowance);
+  } catch (const TooLarge&) {
+    return {};
+  }
+}
+
+GmlReading GmlParser::readFeatureCollection(std::string_view text, DataType dataType) {
+  MemoryAllowance allowance(text.size());
+  std::vector<std::uint32_t> unknown;
+  struct Collect {
+    explicit Collect(std::vector<std::uint32_t>* to) { tUnknownEpsg = to; }
+    ~Collect() { tUnknownEpsg = nullptr; }
+  } collect(&unknown);
+  GmlReading reading;
+  try {
+    reading = memberByMember(text, dataType, allowance);
+  } catch (const TooLarge&) {
+    tDefaultEpsg = 0;
+    reading = GmlReading{{}, true, {}};
+  }
+  if (!reading.features.empty()) reading.unknownEpsg = std::move(unknown);
+  return reading;
+}
+
+std::vector<GisFeature> GmlParser::parseFeatureCollection(std::string_view text, DataType dataType) {
+  return readFeatureCollection(text, dataType).features;
 }
 
 GmlDiagnosis GmlParser::diagnose(std::string_view text) {
   GmlDiagnosis d;
+  if (treeBytes(text) > kBaseAllowance + kBytesPerInputByte * text.size()) {
+    d.kind = GmlDiagnosis::Kind::TooLarge;
+    d.message = kTooLargeMessage;
+    return d;
+  }
   pugi::xml_document doc;
   pugi::xml_parse_result result;
   if (!loadDocument(doc, text, result)) {

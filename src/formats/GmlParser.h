@@ -27,14 +27,28 @@ struct GmlDiagnosis {
     XmlError,            // not well-formed XML
     TooDeep,             // nesting beyond the supported depth
     ExceptionReport,     // an OGC service exception instead of data
-    NotFeatureCollection // well-formed XML of another kind
+    NotFeatureCollection, // well-formed XML of another kind
+    TooLarge             // reading it would take more memory than a small multiple of its size
   };
   Kind kind = Kind::FeatureCollection;
   std::string message;   // parser error with offset, or the exception code and texts
 };
 
+struct GmlReading {
+  std::vector<GisFeature> features;
+  bool tooLarge = false;   // refused (no features): more elements or coordinates than memory allows
+  // EPSG codes met that are neither PL-1992 nor PL-2000: their coordinates were taken as written.
+  std::vector<std::uint32_t> unknownEpsg;
+};
+
 class GmlParser {
  public:
+  // Memory stays within a small multiple of the text: past it nothing is read and tooLarge is set.
+  static GmlReading readFeatureCollection(std::string_view text, DataType dataType);
+
+  static constexpr const char* kTooLargeMessage =
+      "dokument wymaga zbyt duzo pamieci (za duzo elementow lub wspolrzednych wzgledem rozmiaru pliku)";
+
   // Malformed XML gives an empty sequence; never throws for any input.
   static std::vector<GisFeature> parseFeatureCollection(std::string_view text, DataType dataType);
 

@@ -534,6 +534,7 @@ std::string exportDxf(const ProjectData& p, const fs::path& out) {
   w.g(0, "SECTION");
   w.g(2, "ENTITIES");
   for (const auto& se : p.elements) {
+    if (!fitsNumberFormat(se, NumberFormat::Float64)) continue;
     const Element& e = se.element;
     switch (e.typeCode) {
       case static_cast<int>(ElementType::Polyline):

@@ -75,6 +75,34 @@ void band(TriangleSoup& s, const std::vector<std::uint32_t>& a, const std::vecto
 
 }  // namespace
 
+bool fitsNumberFormat(const StoredElement& se, NumberFormat format) {
+  // Headroom below the format's largest value for the sums and rotations the writers make
+  // (origin shifts, level + thickness, anchors plus rotated sizes).
+  const double limit = format == NumberFormat::Float32 ? 1e36 : 1e300;
+  const auto fits = [limit](double v) { return std::fabs(v) <= limit; };   // false for NaN too
+  const Element& e = se.element;
+  for (double v : {e.level, e.thickness, e.textSize, e.angle, e.location.x, e.location.y, e.width, e.height})
+    if (!fits(v)) return false;
+  const Memo& m = se.memo;
+  for (const Point2& p : m.coords)
+    if (!fits(p.x) || !fits(p.y)) return false;
+  for (double z : m.z)
+    if (!fits(z)) return false;
+  const auto fits3 = [&](const Point3& p) { return fits(p.x) && fits(p.y) && fits(p.z); };
+  for (const MeshLevelLine& l : m.levelLines)
+    for (const Point3& p : l.points)
+      if (!fits3(p)) return false;
+  for (const Point3& p : m.body.vertices)
+    if (!fits3(p)) return false;
+  return true;
+}
+
+int elementsNotFitting(const ProjectData& p, NumberFormat format) {
+  int n = 0;
+  for (const StoredElement& se : p.elements) n += fitsNumberFormat(se, format) ? 0 : 1;
+  return n;
+}
+
 std::vector<std::array<std::uint32_t, 3>> triangulateRing(const std::vector<Point2>& ring) {
   std::vector<std::array<std::uint32_t, 3>> out;
   const std::size_t n = ring.size();

@@ -27,6 +27,13 @@ TriangleSoup elementTriangles(const StoredElement& e);
 // Ear clipping of a simple polygon (no closing point); indices into `ring`.
 std::vector<std::array<std::uint32_t, 3>> triangulateRing(const std::vector<Point2>& ring);
 
+// Numbers of an output format. Elements with a coordinate or size the format cannot hold (or
+// that sums of them would overflow) are left out of the file, never written as inf, NaN or null.
+enum class NumberFormat { Float32, Float64 };
+bool fitsNumberFormat(const StoredElement& e, NumberFormat format);
+// How many elements of the project are left out for that reason.
+int elementsNotFitting(const ProjectData& p, NumberFormat format);
+
 // Name of a layer index, "0" when unknown.
 std::string layerNameOf(const ProjectData& p, int index);
 

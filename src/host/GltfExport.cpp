@@ -34,6 +34,7 @@ std::string glbBytes(const ProjectData& project) {
                   std::numeric_limits<double>::infinity()};
   double hi[3] = {-lo[0], -lo[1], -lo[2]};
   for (const auto& se : project.elements) {
+    if (!fitsNumberFormat(se, NumberFormat::Float32)) continue;
     TriangleSoup t = elementTriangles(se);
     if (t.empty()) continue;
     TriangleSoup& dst = byLayer[se.element.layer];

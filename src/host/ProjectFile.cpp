@@ -8,6 +8,7 @@
 #include "formats/JsonNumbers.h"
 #include "host/ElementFields.h"
 #include "platform/TextCodec.h"
+#include "platform/InputFile.h"
 #include "platform/Paths.h"
 
 namespace veldra {
@@ -477,11 +478,8 @@ std::string readProjectText(const std::filesystem::path& path, std::string& text
   const auto status = std::filesystem::status(path, ec);
   if (ec || !std::filesystem::exists(status)) return "plik nie istnieje";
   if (!std::filesystem::is_regular_file(status)) return "to nie jest zwykly plik";
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec) return "nie mozna odczytac rozmiaru pliku: " + ec.message();
-  if (size > kMaxFileBytes) return "plik jest zbyt duzy (" + std::to_string(size) + " bajtow)";
-  if (!platform::readWholeFile(path, text)) return "nie mozna odczytac pliku";
-  return {};
+  // Opened anew without waiting: the path may have been swapped for a FIFO since.
+  return platform::readRegularFile(path, kMaxFileBytes, text);
 }
 
 std::string loadInto(const std::filesystem::path& path, MemoryHost& host) {

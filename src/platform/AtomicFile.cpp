@@ -7,6 +7,8 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace veldra::platform {
@@ -81,6 +83,48 @@ std::string AtomicFile::commit() {
   }
   committed_ = true;
   return {};
+}
+
+namespace {
+
+// The PID of a temporary file's name ("NAME.tmp.PID.N"), 0 when the name is not one.
+pid_t temporaryOwner(std::string_view name, std::string_view targetName) {
+  const auto digitsBack = [&](std::size_t& end) {
+    std::size_t b = end;
+    while (b > 0 && name[b - 1] >= '0' && name[b - 1] <= '9') --b;
+    const std::string_view d = name.substr(b, end - b);
+    end = b;
+    return d;
+  };
+  std::size_t end = name.size();
+  if (digitsBack(end).empty() || end == 0 || name[end - 1] != '.') return 0;
+  --end;
+  const std::string_view pid = digitsBack(end);
+  if (pid.empty() || pid.size() > 9 || end < 5 || name.substr(end - 5, 5) != ".tmp.") return 0;
+  end -= 5;
+  if (end == 0 || (!targetName.empty() && name.substr(0, end) != targetName)) return 0;
+  return static_cast<pid_t>(std::stol(std::string(pid)));
+}
+
+bool processRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+}  // namespace
+
+int sweepStaleTemporaries(const fs::path& dir, std::string_view targetName) {
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  if (ec) return 0;
+  int removed = 0;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::string name = it->path().filename().string();
+    const pid_t pid = temporaryOwner(name, targetName);
+    if (pid <= 0 || pid == ::getpid() || processRuns(pid)) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace veldra::platform

@@ -40,4 +40,9 @@ class AtomicFile {
   bool committed_ = false;
 };
 
+// Removes the temporary files ("NAME.tmp.PID.N") that runs killed before their commit left in
+// `dir`: only regular files of this user whose process is gone. With `targetName` set, only those
+// of that target. Gives how many were removed.
+int sweepStaleTemporaries(const std::filesystem::path& dir, std::string_view targetName = {});
+
 }  // namespace veldra::platform

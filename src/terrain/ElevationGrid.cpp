@@ -1,5 +1,7 @@
 #include "terrain/ElevationGrid.h"
 
+#include "platform/InputFile.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -218,8 +220,10 @@ bool parseGrid(TokenReader& in, ElevationGrid& out, std::string* error) {
     else if (key == "nodata_value") nodata = v;
     else return fail(error, "header: unknown keyword '" + key + "'");
   }
-  // Counts are truncated; checked as doubles first so the conversion is defined.
+  // Checked as doubles first so the conversion is defined.
   if (!(ncols >= 1.0) || !(nrows >= 1.0)) return fail(error, "header: ncols and nrows must be at least 1");
+  if (ncols != std::floor(ncols) || nrows != std::floor(nrows))
+    return fail(error, "header: ncols and nrows must be whole numbers");
   if (ncols >= 2147483648.0 || nrows >= 2147483648.0) return fail(error, "header: ncols or nrows too large");
   if (!(cell > 0.0)) return fail(error, "header: cellsize must be greater than 0");
   const auto nc = static_cast<std::int32_t>(ncols);
@@ -240,10 +244,18 @@ bool parseGrid(TokenReader& in, ElevationGrid& out, std::string* error) {
   g.nodata = nodata;
   g.x0 = xCentre ? xll - cell / 2.0 : xll;
   g.y0 = yCentre ? yll - cell / 2.0 : yll;
-  g.values.assign(static_cast<std::size_t>(cells), 0.0);
-  double* dst = g.values.data();
+  // The grid grows a block at a time as values are read: a file of the promised size can still
+  // hold anything (a sparse file of zero bytes), so memory follows what is read, not the header.
+  constexpr std::size_t kBlock = 1u << 20;
   const auto count = static_cast<std::size_t>(cells);
+  g.values.reserve(std::min(count, kBlock));
+  double* dst = nullptr;
   for (std::size_t i = 0; i < count; ++i) {
+    if (i == g.values.size()) {
+      if (i == g.values.capacity()) g.values.reserve(std::min(count, std::max(kBlock, 2 * i)));
+      g.values.resize(std::min(count, i + kBlock));
+      dst = g.values.data();
+    }
     if (in.fastNumber(dst[i])) continue;
     std::string_view tok;
     if (!in.next(tok)) {
@@ -268,12 +280,12 @@ bool parseAsciiGrid(std::string_view text, ElevationGrid& out, std::string* erro
 }
 
 bool readAsciiGrid(const std::filesystem::path& path, ElevationGrid& out, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return fail(error, "not a readable file: " + path.string());
-  const std::uint64_t size = std::filesystem::file_size(path, ec);
-  if (ec) return fail(error, "cannot read size of " + path.string() + ": " + ec.message());
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  platform::InputFile input = platform::InputFile::open(path);
+  if (input.fd() < 0) return fail(error, input.error());
+  const std::uint64_t size = input.size();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(::fdopen(input.fd(), "rb"), &std::fclose);
   if (!f) return fail(error, "cannot open " + path.string());
+  input.release();
   TokenReader in(f.get(), size);
   return parseGrid(in, out, error);
 }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/InputFile.h"
+
 namespace veldra::las {
 namespace {
 
@@ -53,18 +55,13 @@ class MemorySource final : public ByteSource {
 }  // namespace
 
 std::unique_ptr<ByteSource> ByteSource::openFile(const std::string& path, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+  platform::InputFile f = platform::InputFile::open(path);
+  if (f.fd() < 0) {
+    if (error) *error = f.error();
     return nullptr;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    if (error) *error = "not a regular file: " + path;
-    return nullptr;
-  }
-  return std::make_unique<FileSource>(fd, static_cast<uint64_t>(st.st_size));
+  const uint64_t size = f.size();
+  return std::make_unique<FileSource>(f.release(), size);
 }
 
 std::unique_ptr<ByteSource> ByteSource::fromMemory(std::string bytes) {

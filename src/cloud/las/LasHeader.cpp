@@ -1,5 +1,6 @@
 #include "cloud/las/LasHeader.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "cloud/las/ByteSource.h"
@@ -83,6 +84,10 @@ bool readLasHeader(ByteSource& src, LasHeader& h, std::optional<LaszipVlr>& lasz
     h.maximum[i] = get<double>(b + 179 + 16 * i);
     h.minimum[i] = get<double>(b + 187 + 16 * i);
   }
+  // A zero (or non-finite) scale puts every point at one spot: the file is damaged.
+  for (int i = 0; i < 3; ++i)
+    if (!std::isfinite(h.scale[i]) || h.scale[i] == 0.0 || !std::isfinite(h.offset[i]))
+      return fail(error, std::string("invalid LAS scale or offset for ") + "XYZ"[i]);
   if (h.headerSize < 227) return fail(error, "LAS header size below 227 bytes");
   if (h.headerSize > fileSize) return fail(error, "LAS header larger than the file");
   if (h.offsetToPoints < h.headerSize || h.offsetToPoints > fileSize)

@@ -25,8 +25,11 @@ TEST(GeoJsonWriter, GeometryChoiceAndKinds) {
 
   GisFeature building;
   building.type = DataType::Budynki;
-  building.polygons.push_back({{at(52, 21), at(52, 21.001), at(52.001, 21)}, {{at(52.0001, 21.0001)}}});
+  building.polygons.push_back({{at(52, 21), at(52, 21.001), at(52.001, 21)},
+                               {{at(52.0001, 21.0001), at(52.0001, 21.0002), at(52.0002, 21.0001)},
+                                {at(52.0003, 21.0003), at(52.0004, 21.0004)}}});   // too small: left out
   building.polygons.push_back({{at(53, 21), at(53, 21.001), at(53.001, 21)}, {}});
+  building.polygons.push_back({{at(54, 21), at(54, 21.001), at(54, 21)}, {}});   // two corners: left out
 
   GisFeature gesut;
   gesut.type = DataType::Gesut;
@@ -58,6 +61,7 @@ TEST(GeoJsonWriter, GeometryChoiceAndKinds) {
   EXPECT_EQ(fs[0]["type"], "Feature");
 
   EXPECT_EQ(fs[1]["geometry"]["type"], "MultiPolygon");
+  EXPECT_EQ(fs[1]["geometry"]["coordinates"].size(), 2u);
   EXPECT_EQ(fs[1]["geometry"]["coordinates"][0].size(), 2u);  // outer + hole
   EXPECT_EQ(fs[1]["properties"]["_kind"], "budynek");
 
@@ -100,8 +104,9 @@ TEST(GeoJsonWriter, EmptyAndUnprojectableInput) {
 TEST(GeoJsonWriter, TextEqualsLibraryDumpOfTheSameDocument) {
   std::vector<GisFeature> fs(3);
   fs[0].type = DataType::Pog;
-  fs[0].polygons.push_back({{at(52, 21), at(52, 21.5), at(52.25, 21.125), at(52, 21)}, {{at(52.1, 21.1), at(52.11, 21.2)}}});
-  fs[0].polygons.push_back({{at(50, 19)}, {}});
+  fs[0].polygons.push_back({{at(52, 21), at(52, 21.5), at(52.25, 21.125), at(52, 21)},
+                            {{at(52.1, 21.1), at(52.11, 21.2), at(52.12, 21.1)}}});
+  fs[0].polygons.push_back({{at(50, 19), at(50, 19.1), at(50.1, 19)}, {}});
   fs[0].attributes = {{"a\"b", "x\\y\n\x01\x7f"}, {"Z", "\xC4\x85"}, {"_a", "1"}, {"_kind", "old"}, {"_typ", "t"}, {"bad", "\xC5"}};
   fs[1].type = DataType::Teren;
   fs[1].lines = {{at(49.5, 14.5), at(54.5, 24.0)}};
