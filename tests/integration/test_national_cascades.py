@@ -5,6 +5,7 @@ reference system, box axis order, resolution), the notes, and their failures as 
 import os
 import re
 import struct
+import subprocess
 import sys
 import zlib
 from pathlib import Path
@@ -139,3 +140,25 @@ def test_kiut_faults(tmp_path, caps_answer, map_answer, tiles, getmap_count):
     assert done["warning"] == (KIUT_NOTE if tiles else KIUT_FAILED)
     assert done["counts"] == ({"gesut (rastr)": 1} if tiles else {})
     assert len(getmaps(stats, KIUT)) == getmap_count
+
+
+@pytest.mark.parametrize("code, services, expected", [
+    ("020101", None, ["gesut_source KIUT", "bdot500_source KIBDOT", "mpzp_source KIMPZP"]),
+    ("181607", None, ["gesut_source powiat", "bdot500_source KIBDOT", "mpzp_source gmina"]),
+    ("066301", None, ["gesut_source KIUT", "bdot500_source powiat", "mpzp_source KIMPZP"]),
+    # The user's own row: a county WFS alone is the county's service; a row without addresses is none.
+    ("020101", "gesut\t0201\t-\thttps://p.pl/wfs\n", ["gesut_source powiat"]),
+    ("181607", "mpzp\t181607\t-\t-\n", ["mpzp_source KIMPZP"]),
+])
+def test_teryt_tells_which_service_each_office_gets(tmp_path, code, services, expected):
+    config = tmp_path / "config"
+    if services is not None:
+        (config / "VELDRA").mkdir(parents=True)
+        (config / "VELDRA" / "services.tsv").write_text(services, encoding="utf-8")
+    env = dict(os.environ, XDG_CONFIG_HOME=str(config), HOME=str(tmp_path))
+    r = subprocess.run([os.environ["VELDRA_BIN"], "teryt", "--code", code], capture_output=True, text=True,
+                       env=env, timeout=60)
+    assert r.returncode == 0, r.stderr
+    sources = [" ".join(line.split()[:2]) for line in r.stdout.splitlines() if "_source " in line]
+    for line in expected:
+        assert line in sources, (line, sources)
