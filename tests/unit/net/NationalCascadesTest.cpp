@@ -2,7 +2,6 @@
 
 #include <deque>
 #include <filesystem>
-#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -138,24 +137,6 @@ TEST(NationalCascades, GetMapBoxFollowsTheAxisOrderOfVersionAndSystem) {
     EXPECT_EQ(param(url, c.systemKey), "EPSG%3A" + std::to_string(c.epsg)) << url;
     EXPECT_EQ(param(url, "version"), c.version == WmsVersion::V130 ? "1.3.0" : "1.1.1");
   }
-}
-
-TEST(NationalCascades, StandInOnlyWhereTheOfficeHasNoService) {
-  struct Case {
-    ServiceKind kind;
-    ServiceAddresses office;
-    std::optional<NationalCascade> expected;
-  } cases[] = {
-      {ServiceKind::Gesut, {"", ""}, NationalCascade::Kiut},
-      {ServiceKind::Gesut, {"", "https://p.pl/wfs"}, std::nullopt},
-      {ServiceKind::Gesut, {"https://p.pl/wms", ""}, std::nullopt},
-      {ServiceKind::Bdot500, {"", "https://p.pl/wfs"}, NationalCascade::Kibdot},
-      {ServiceKind::Bdot500, {"https://p.pl/wms", ""}, std::nullopt},
-      {ServiceKind::Plans, {"", "https://g.pl/wfs"}, NationalCascade::Kimpzp},
-      {ServiceKind::Plans, {"https://g.pl/wms", ""}, std::nullopt},
-      {ServiceKind::Egib, {"", ""}, std::nullopt},
-  };
-  for (const auto& c : cases) EXPECT_EQ(cascadeFor(c.kind, c.office), c.expected) << c.office.wms << c.office.wfs;
 }
 
 }  // namespace
