@@ -1,5 +1,6 @@
 // veldra teryt: the municipality under each frame (PRG boundaries WFS) and the
-// county and municipal services the directories hold for it. Frames share one
+// county and municipal services the directories hold for it, and per office
+// whether the import uses that service or a national integration service. Frames share one
 // lookup record, as successive fetches of the import do.
 #include <iostream>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "app/Commands.h"
 #include "app/FrameArg.h"
 #include "net/LocalServices.h"
+#include "net/NationalCascades.h"
 #include "net/ServiceDirectory.h"
 
 namespace {
@@ -37,6 +39,21 @@ void printServices(const veldra::LocalServiceFile& local, const std::string& cod
   line("bdot500_wfs", bdot.wfs);
   line("mpzp_wms", plans.wms);
   line("mpzp_wfs", plans.wfs);
+  // Which service the import will draw from: the office's own or a national one.
+  auto source = [](const char* label, veldra::ServiceKind kind, const veldra::ServiceAddresses& office,
+                   const char* own) {
+    const auto national = veldra::cascadeFor(kind, office);
+    std::cout << label << " ";
+    if (!national) {
+      std::cout << own << "\n";
+      return;
+    }
+    const veldra::CascadeService& svc = veldra::cascadeService(*national);
+    std::cout << svc.name << " " << veldra::endpoints::url(svc.endpoint) << "\n";
+  };
+  source("gesut_source", veldra::ServiceKind::Gesut, gesut, "powiat");
+  source("bdot500_source", veldra::ServiceKind::Bdot500, bdot, "powiat");
+  source("mpzp_source", veldra::ServiceKind::Plans, plans, "gmina");
 }
 
 int run(const std::vector<std::string>& args) {

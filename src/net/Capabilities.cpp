@@ -1,6 +1,8 @@
 #include "net/Capabilities.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -47,6 +49,14 @@ void addSystems(std::vector<std::string>& list, const std::string& text) {
     if (e > p) addUnique(list, text.substr(p, e - p));
     p = e;
   }
+}
+
+// A scale denominator, or 0 when the text is no positive finite number.
+double scaleValue(const std::string& text) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !std::isfinite(v) || v <= 0) return 0;
+  return v;
 }
 
 bool isSystemElement(std::string_view ln) {
@@ -97,17 +107,23 @@ Capabilities readCapabilities(std::string_view text) {
   // Depth-first in document order without recursion; WMS layers inherit the
   // systems of the layers that enclose them.
   using Systems = std::shared_ptr<const std::vector<std::string>>;
+  struct Scales {
+    double min = 0;
+    double max = 0;
+  };
   struct Frame {
     pugi::xml_node node;
     int depth;
     Systems inherited;
+    Scales scales;
   };
-  std::vector<Frame> stack{{root, 0, std::make_shared<const std::vector<std::string>>()}};
+  std::vector<Frame> stack{{root, 0, std::make_shared<const std::vector<std::string>>(), {}}};
   while (!stack.empty()) {
     Frame f = std::move(stack.back());
     stack.pop_back();
     std::string_view ln = localName(f.node.name());
     Systems forChildren = f.inherited;
+    Scales scalesForChildren = f.scales;
 
     if (caps.kind == Capabilities::Kind::Wfs && ln == "FeatureType") {
       caps.layers.push_back(featureType(f.node));
@@ -122,17 +138,25 @@ Capabilities readCapabilities(std::string_view text) {
     if (caps.kind == Capabilities::Kind::Wms && ln == "Layer") {
       auto own = std::make_shared<std::vector<std::string>>(*f.inherited);
       CapabilitiesLayer layer;
+      Scales scales = f.scales;
       for (auto c = f.node.first_child(); c; c = c.next_sibling()) {
         if (c.type() != pugi::node_element) continue;
         std::string_view cn = localName(c.name());
         if (cn == "CRS" || cn == "SRS") {
           addSystems(*own, textOf(c));
+        } else if (cn == "MinScaleDenominator") {
+          scales.min = scaleValue(textOf(c));
+        } else if (cn == "MaxScaleDenominator") {
+          scales.max = scaleValue(textOf(c));
         } else if (cn == "Name" && layer.name.empty()) {
           layer.name = textOf(c);
         } else if (cn == "Title" && layer.title.empty()) {
           layer.title = textOf(c);
         }
       }
+      layer.minScale = scales.min;
+      layer.maxScale = scales.max;
+      scalesForChildren = scales;
       if (!layer.name.empty()) {
         layer.crs = *own;
         caps.layers.push_back(std::move(layer));
@@ -146,9 +170,16 @@ Capabilities readCapabilities(std::string_view text) {
     for (auto c = f.node.first_child(); c; c = c.next_sibling()) {
       if (c.type() == pugi::node_element) children.push_back(c);
     }
-    for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back({*it, f.depth + 1, forChildren});
+    for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back({*it, f.depth + 1, forChildren, scalesForChildren});
   }
   return caps;
+}
+
+bool drawsAtScale(const CapabilitiesLayer& layer, double scale) {
+  constexpr double kSlack = 1e-6;
+  if (layer.minScale > 0 && scale < layer.minScale * (1 - kSlack)) return false;
+  if (layer.maxScale > 0 && scale > layer.maxScale * (1 + kSlack)) return false;
+  return true;
 }
 
 const CapabilitiesLayer* findLayer(const Capabilities& caps, std::string_view name) {

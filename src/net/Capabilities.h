@@ -15,7 +15,15 @@ struct CapabilitiesLayer {
   std::string name;
   std::string title;
   std::vector<std::string> crs;  // as written ("EPSG:2180", "urn:ogc:def:crs:EPSG::2180"), no duplicates
+  // WMS scale denominators between which the layer draws (inherited from the
+  // enclosing layer unless it states its own); 0 means no limit on that side.
+  double minScale = 0;
+  double maxScale = 0;
 };
+
+// Whether a WMS layer draws at this scale denominator (limits inclusive, with
+// a little slack for the rounding of metres per pixel).
+bool drawsAtScale(const CapabilitiesLayer& layer, double scaleDenominator);
 
 struct Capabilities {
   enum class Kind {

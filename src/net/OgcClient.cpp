@@ -261,6 +261,38 @@ std::string buildGetMapUrl(const std::string& base, const std::string& layers, c
          "&HEIGHT=" + std::to_string(height) + "&BBOX=" + urlEncode(box);
 }
 
+std::string buildGetMapUrl(const std::string& base, const std::string& layers, const double bbox[4], int width,
+                           int height, int epsg, WmsVersion version) {
+  if (version == WmsVersion::V111) return buildGetMapUrl(base, layers, bbox, width, height, epsg);
+  const bool northingFirst = epsg >= 2176 && epsg <= 2180;
+  const double* b = bbox;
+  const double swapped[4] = {bbox[1], bbox[0], bbox[3], bbox[2]};
+  if (northingFirst) b = swapped;
+  std::string box = num10(b[0]) + "," + num10(b[1]) + "," + num10(b[2]) + "," + num10(b[3]);
+  return base + querySeparator(base) + "service=WMS&version=1.3.0&request=GetMap&layers=" + urlEncode(layers) +
+         "&styles=&format=" + urlEncode("image/png") + "&transparent=true&CRS=" +
+         urlEncode("EPSG:" + std::to_string(epsg)) + "&WIDTH=" + std::to_string(width) +
+         "&HEIGHT=" + std::to_string(height) + "&BBOX=" + urlEncode(box);
+}
+
+WmsVersion wmsVersionOf(std::string_view v) { return v.rfind("1.3", 0) == 0 ? WmsVersion::V130 : WmsVersion::V111; }
+
+std::vector<std::string> planDrawingLayers(const std::vector<std::string>& names) {
+  std::vector<std::string> drawing;
+  for (const auto& n : names)
+    if (lowerAscii(n).find("rysun") != std::string::npos) drawing.push_back(n);
+  if (!drawing.empty()) return drawing;
+  static const char* const kAuxiliary[] = {"granic", "zasieg", "obrys", "zbior", "aktplanowania"};
+  for (const auto& n : names) {
+    const std::string low = lowerAscii(n);
+    if (std::none_of(std::begin(kAuxiliary), std::end(kAuxiliary),
+                     [&](const char* w) { return low.find(w) != std::string::npos; }))
+      drawing.push_back(n);
+  }
+  if (!drawing.empty()) return drawing;
+  return names;
+}
+
 bool featureTouchesFrame(const GisFeature& feature, const Bbox& frame) {
   if (feature.hasPoint && inFrame(feature.point, frame)) return true;
   for (const auto& poly : feature.polygons) {

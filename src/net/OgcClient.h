@@ -46,6 +46,22 @@ std::string buildGetFeatureUrl(const std::string& base, const std::string& typeN
 std::string buildGetMapUrl(const std::string& base, const std::string& layers, const double bbox[4], int width,
                            int height, int epsg);
 
+enum class WmsVersion { V111, V130 };
+
+// GetMap of either version; `bbox` is (minE, minN, maxE, maxN). In 1.3.0 the
+// system's own axis order holds, and PL-1992 and PL-2000 are northing first:
+// their box goes out as minN,minE,maxN,maxE with CRS instead of SRS.
+std::string buildGetMapUrl(const std::string& base, const std::string& layers, const double bbox[4], int width,
+                           int height, int epsg, WmsVersion version);
+
+// 1.3.0 when the capabilities document says so, else 1.1.1.
+WmsVersion wmsVersionOf(std::string_view capabilitiesVersion);
+
+// Drawing layers of a local plan WMS, by the municipal rule: names with
+// "rysun"; else names without any of the auxiliary words (boundaries, extents,
+// outlines, collections, acts); else every name.
+std::vector<std::string> planDrawingLayers(const std::vector<std::string>& names);
+
 // Point, any outer-ring vertex or any line vertex inside the frame, borders included.
 bool featureTouchesFrame(const GisFeature& feature, const Bbox& frame);
 bool anyVertexInFrame(const std::vector<GisFeature>& features, const Bbox& frame);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "formats/ImageContent.h"
 #include "geo/Projections.h"
 #include "net/OgcClient.h"
 
@@ -26,7 +27,8 @@ bool isPngOrJpeg(const std::string& b) {
 RasterFetchResult fetchRasterTiles(WfsClient& client, const Bbox& frame, const std::string& wmsUrl,
                                    const std::string& layers, double density, DataType type, int epsg,
                                    std::vector<RasterTile>& out,
-                                   const std::function<void(const std::string&)>& report) {
+                                   const std::function<void(const std::string&)>& report,
+                                   const RasterRequestOptions& options) {
   RasterFetchResult result;
   const double W = frame.maxX - frame.minX;
   const double H = frame.maxY - frame.minY;
@@ -78,7 +80,12 @@ RasterFetchResult fetchRasterTiles(WfsClient& client, const Bbox& frame, const s
     for (int i = 0; i < tx; ++i) {
       const double tb[4] = {box.minX + i * tileW, box.minY + j * tileH, box.minX + (i + 1) * tileW,
                             box.minY + (j + 1) * tileH};
-      int p = static_cast<int>(std::clamp(tileW / density, double(kRasterMinPixels), double(kRasterMaxPixels)));
+      // Under a resolution limit the width is rounded up, so that truncation
+      // cannot make the first image just coarser than the limit.
+      const double pixels = options.maxMetresPerPixel > 0
+                                ? std::ceil(tileW / std::min(density, options.maxMetresPerPixel) - 1e-6)
+                                : tileW / density;
+      int p = static_cast<int>(std::clamp(pixels, double(kRasterMinPixels), double(kRasterMaxPixels)));
       // Narrow tiles (under 512 px) still get their first request; only the
       // retries at half the width stop below 512.
       for (int attempt = 0; attempt < kRasterMaxAttempts; ++attempt) {
@@ -86,7 +93,11 @@ RasterFetchResult fetchRasterTiles(WfsClient& client, const Bbox& frame, const s
         // tens of thousands of pixels high.
         const int h = std::clamp(static_cast<int>(std::min(tileH * p / tileW, double(kRasterMaxPixels))), 1,
                                  kRasterMaxPixels);
-        HttpResponse r = client.get(buildGetMapUrl(wmsUrl, layers, tb, p, h, requestEpsg));
+        if (options.maxMetresPerPixel > 0 && tileW / p > options.maxMetresPerPixel * (1 + 1e-9)) break;
+        HttpResponse r = client.get(buildGetMapUrl(wmsUrl, layers, tb, p, h, requestEpsg, options.version));
+        if (r.status == 200 && isPngOrJpeg(r.body) && options.rejectBlankImages &&
+            inspectImage(r.body) != ImageContent::Drawing)
+          break;   // a valid answer: nothing drawn here, a narrower image would not change that
         if (r.status == 200 && isPngOrJpeg(r.body)) {
           RasterTile t;
           t.type = type;

@@ -1,6 +1,7 @@
 """The generator of the compiled service directories: it accepts the shipped
 data and refuses a damaged file, naming the line, without writing anything."""
 
+import os
 import shutil
 import subprocess
 import sys
@@ -47,3 +48,19 @@ def test_crlf_line_ends_are_refused(tmp_path):
     f.write_bytes(f.read_bytes().replace(b"\n", b"\r\n"))
     r = generate(data, tmp_path / "out.cpp")
     assert r.returncode == 1 and "CR LF" in r.stderr
+
+
+def test_municipal_plan_table_holds_every_collected_service():
+    """Every municipality of the collected zoning-registry configuration, with its addresses."""
+    source = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data")) / "services" / "municipal_mpzp.csv"
+    if not source.exists():
+        pytest.skip(f"collected services missing: {source}")
+    table = {}
+    for line in (DATA / "municipal_plans.tsv").read_text(encoding="utf-8").splitlines()[3:]:
+        key, _name, wms, wfs = line.split("\t")
+        table[key] = (wms, wfs)
+    rows = [line.split(";") for line in source.read_text(encoding="utf-8").splitlines()[1:]]
+    assert rows
+    for code, wms, wfs in rows:
+        assert len(code) == 6 and code.isdigit(), code
+        assert table.get(code) == (wms, wfs), code

@@ -1,4 +1,5 @@
-// The county BDOT500 base map as pictures from its WMS.
+// The county BDOT500 base map as pictures from its WMS, or from the national
+// KIBDOT cascade where the county has none.
 #include "bridge/phases/Phases.h"
 
 #include "net/Capabilities.h"
@@ -11,7 +12,7 @@ void fetchBaseMap(FetchContext& ctx, FetchedData& data) {
   const std::string code = ctx.municipality();
   const std::string wms = findService(ctx.localServices(), ServiceKind::Bdot500, code).wms;
   if (wms.empty()) {
-    ctx.note("BDOT500: powiat nie publikuje uslugi w EZiU.");
+    for (const auto& n : baseMapFromKibdot(cascadeContext(ctx, data)).notes) ctx.note(n);
     return;
   }
   const std::string caps = wmsCapabilities(ctx, wms);

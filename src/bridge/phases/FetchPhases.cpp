@@ -63,6 +63,11 @@ int rasterTiles(FetchContext& ctx, FetchedData& data, const std::string& wms, co
   return r.tiles;
 }
 
+CascadeContext cascadeContext(FetchContext& ctx, FetchedData& data) {
+  return {ctx.client(), ctx.frame(), countyRasterDensity(ctx.request().rasterScale), ctx.request().zone,
+          data.rasters, [&ctx](const std::string& line) { ctx.report(line); }};
+}
+
 std::string joinNames(const std::vector<std::string>& names) {
   std::string out;
   for (const auto& n : names) {

@@ -1,41 +1,11 @@
-// Local plan drawings as pictures from the municipality's WMS.
+// Local plan drawings as pictures from the municipality's WMS, or from the
+// national KIMPZP cascade where the municipality has none.
 #include "bridge/phases/Phases.h"
-
-#include <algorithm>
-#include <iterator>
 
 #include "net/Capabilities.h"
 #include "net/RasterTiles.h"
 
 namespace veldra {
-
-namespace {
-
-std::string lowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-// Drawing layers of a municipal plan WMS: names with "rysun"; else names
-// without any of the auxiliary words; else every name.
-std::vector<std::string> planDrawingLayers(const std::vector<std::string>& names) {
-  std::vector<std::string> drawing;
-  for (const auto& n : names)
-    if (lowerAscii(n).find("rysun") != std::string::npos) drawing.push_back(n);
-  if (!drawing.empty()) return drawing;
-  static const char* const kAuxiliary[] = {"granic", "zasieg", "obrys", "zbior", "aktplanowania"};
-  for (const auto& n : names) {
-    const std::string low = lowerAscii(n);
-    if (std::none_of(std::begin(kAuxiliary), std::end(kAuxiliary),
-                     [&](const char* w) { return low.find(w) != std::string::npos; }))
-      drawing.push_back(n);
-  }
-  if (!drawing.empty()) return drawing;
-  return names;
-}
-
-}  // namespace
 
 void fetchLocalPlans(FetchContext& ctx, FetchedData& data) {
   using namespace phase_support;
@@ -46,7 +16,7 @@ void fetchLocalPlans(FetchContext& ctx, FetchedData& data) {
   }
   const std::string wms = findService(ctx.localServices(), ServiceKind::Plans, code).wms;
   if (wms.empty()) {
-    ctx.note("Brak MPZP dla gminy " + code + ": brak uslugi WMS w EZiU.");
+    for (const auto& n : plansFromKimpzp(cascadeContext(ctx, data), code).notes) ctx.note(n);
     return;
   }
   const std::string caps = wmsCapabilities(ctx, wms);

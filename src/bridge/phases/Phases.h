@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge/FetchContext.h"
+#include "net/NationalCascades.h"
 #include "place/FetchedData.h"
 
 namespace veldra {
@@ -54,6 +55,9 @@ std::string wmsCapabilities(FetchContext& ctx, const std::string& wms);
 int rasterTiles(FetchContext& ctx, FetchedData& data, const std::string& wms, const std::string& layers,
                 double metresPerPixel, DataType type, int epsg);
 std::string joinNames(const std::vector<std::string>& names);
+// What a national integration service needs to stand in for an office's own
+// (the county density, the project's zone, data.rasters, the report window).
+CascadeContext cascadeContext(FetchContext& ctx, FetchedData& data);
 }  // namespace phase_support
 
 }  // namespace veldra

@@ -1,4 +1,5 @@
-// Utility networks: the county GESUT WFS, else its WMS as pictures.
+// Utility networks: the county GESUT WFS, else its WMS as pictures, else
+// (no county service at all) the national KIUT cascade.
 #include "bridge/phases/Phases.h"
 
 #include "formats/GmlParser.h"
@@ -43,7 +44,7 @@ void fetchUtilities(FetchContext& ctx, FetchedData& data) {
     ctx.note(tiles > 0 ? "GESUT jako rastr (WMS powiatowy) - brak WFS lub brak przewodow w WFS."
                        : "GESUT: powiatowa usluga nie odpowiada.");
   } else if (svc.wfs.empty()) {
-    ctx.note("GESUT: powiat nie publikuje uslugi w EZiU.");
+    for (const auto& n : utilitiesFromKiut(cascadeContext(ctx, data)).notes) ctx.note(n);
   }
 }
 

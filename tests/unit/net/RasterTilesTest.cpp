@@ -8,6 +8,7 @@
 #include "geo/Projections.h"
 #include "net/RasterTiles.h"
 #include "net/WfsClient.h"
+#include "unit/PngSupport.h"
 
 namespace veldra {
 namespace {
@@ -165,6 +166,42 @@ TEST_F(RasterTest, DegenerateFrameOrDensityAsksNothing) {
   EXPECT_EQ(fetch({500000, 400000, 500100, 400100}, -1.0).tiles, 0);
   EXPECT_TRUE(t.urls.empty());
   EXPECT_TRUE(reports.empty());
+}
+
+// Cascading services: a blank image is an answer ("nothing here"), so it is
+// neither kept nor retried, and no retry may leave the layers' scale range.
+TEST_F(RasterTest, BlankImagesAndScaleLimitOfCascadingServices) {
+  using testing::filled;
+  const std::string blank = testing::encodePng(4, 4, filled(16, {0, 0, 0, 0}));
+  const std::string drawn = testing::encodePng(4, 4, testing::withOne(filled(16, {0, 0, 0, 0}), 3, {9, 9, 9, 255}));
+  struct Case {
+    const char* what;
+    std::vector<TransportResponse> answers;
+    int tiles;
+    std::vector<std::string> widths;
+  } cases[] = {
+      {"drawing", {ok(drawn)}, 1, {"3572"}},
+      {"blank", {ok(blank), ok(drawn)}, 0, {"3572"}},
+      {"unreadable image", {ok(kPng), ok(drawn)}, 0, {"3572"}},
+      {"XML with status 200, no coarser retry", {ok(kXmlError), ok(drawn)}, 0, {"3572"}},
+  };
+  RasterRequestOptions options;
+  options.version = WmsVersion::V130;
+  options.maxMetresPerPixel = 0.28;
+  options.rejectBlankImages = true;
+  for (const auto& c : cases) {
+    t.urls.clear();
+    t.answers.assign(c.answers.begin(), c.answers.end());
+    out.clear();
+    const auto r = fetchRasterTiles(client, {500000, 400000, 501000, 400500}, "http://wms.test/cgi", "x", 0.28,
+                                    DataType::Gesut, 2180, out, {}, options);
+    EXPECT_EQ(r.tiles, c.tiles) << c.what;
+    EXPECT_EQ(out.size(), static_cast<std::size_t>(c.tiles)) << c.what;
+    std::vector<std::string> widths;
+    for (const auto& u : t.urls) widths.push_back(param(u, "WIDTH"));
+    // 1000 m at no more than 0.28 m per pixel needs 3572 pixels.
+    EXPECT_EQ(widths, c.widths) << c.what;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "net/Capabilities.h"
+#include "net/NationalCascades.h"
+#include "net/WfsClient.h"
+#include "unit/TestSupport.h"
+
+namespace veldra {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+std::string readSample(const std::string& rel) {
+  return testing::readText(fs::path(VELDRA_SHARED_DATA) / "samples" / rel);
+}
+
+std::string param(const std::string& url, const std::string& key) {
+  const std::size_t at = url.find("&" + key + "=");
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + key.size() + 2;
+  return url.substr(start, url.find('&', start) - start);
+}
+
+class Script : public HttpTransport {
+ public:
+  std::deque<TransportResponse> answers;
+  int requests = 0;
+  TransportResponse performRequest(const std::string&, const std::string&, const std::string&, const std::string&,
+                                   long, long, const std::string&) override {
+    ++requests;
+    if (answers.empty()) return {404, "", "", false};
+    auto a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
+    return {};
+  }
+};
+
+// Process-wide: this is the only test that asks for the cadastral cascade.
+TEST(NationalCascades, CapabilitiesAreKeptOnceTheyAnsweredAsWms) {
+  Script t;
+  WfsClient client(&t);
+  client.setHostSpacingMs(0);
+  const std::string caps = R"(<WMS_Capabilities version="1.3.0"><Capability><Layer><Name>dzialki</Name></Layer>
+                              </Capability></WMS_Capabilities>)";
+  t.answers = {{200, "<ServiceExceptionReport/>", "", true}, {200, caps, "", true}};
+  EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), "");     // an exception report is not kept
+  EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), caps);
+  EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), caps);
+  EXPECT_EQ(t.requests, 2);
+}
+
+TEST(NationalCascades, RecordedUtilitiesCapabilitiesGiveTheNetworkLayersAtLargeScale) {
+  const std::string text = readSample("wms_caps/kiut_getcapabilities_trimmed_2026-09-02.xml");
+  if (text.empty()) GTEST_SKIP() << "recorded capabilities missing under " << VELDRA_SHARED_DATA;
+  // The cascaded layers limited to 1:1000, in document order; the county
+  // coverage layer draws only at small scales.
+  Strings cascaded;
+  const std::regex layer(R"re(cascaded="1"><Name>([^<]+)</Name><MaxScaleDenominator>1000<)re");
+  for (std::sregex_iterator it(text.begin(), text.end(), layer), end; it != end; ++it) cascaded.push_back((*it)[1]);
+  ASSERT_EQ(cascaded.size(), 9u);
+
+  const CascadeRequest fine = planCascadeRequest(NationalCascade::Kiut, text, 0.28, 2178);
+  EXPECT_EQ(fine.layers, cascaded);
+  EXPECT_EQ(fine.version, WmsVersion::V130);
+  EXPECT_EQ(fine.epsg, 2180);   // the zone is not offered
+  EXPECT_EQ(planCascadeRequest(NationalCascade::Kiut, text, 0.14, 2178).layers, cascaded);
+  EXPECT_TRUE(planCascadeRequest(NationalCascade::Kiut, text, 0.56, 2178).layers.empty());
+  EXPECT_EQ(planCascadeRequest(NationalCascade::Kiut, text, 28.0, 2178).layers, Strings{"gesut"});
+}
+
+TEST(NationalCascades, RecordedLocalPlanCapabilitiesGiveTheDrawingLayers) {
+  const std::string text = readSample("wms_caps/kimpzp_getcapabilities_trimmed_2026-07-22.xml");
+  if (text.empty()) GTEST_SKIP() << "recorded capabilities missing under " << VELDRA_SHARED_DATA;
+  const CascadeRequest req = planCascadeRequest(NationalCascade::Kimpzp, text, 0.28, 2178);
+  EXPECT_EQ(req.layers, (Strings{"raster", "wektor-str", "wektor-lzb", "wektor-lin", "wektor-pow", "wektor-pkt"}));
+  EXPECT_EQ(req.version, WmsVersion::V111);
+  EXPECT_EQ(req.epsg, 2180);
+}
+
+TEST(NationalCascades, WithoutCapabilitiesOnlyTheBaseMapHasKnownLayers) {
+  EXPECT_EQ(planCascadeRequest(NationalCascade::Kibdot, "", 0.28, 2178).layers, Strings{"bdot"});
+  EXPECT_TRUE(planCascadeRequest(NationalCascade::Kiut, "", 0.28, 2178).layers.empty());
+  EXPECT_TRUE(planCascadeRequest(NationalCascade::Kimpzp, "", 0.28, 2178).layers.empty());
+}
+
+TEST(NationalCascades, ScaleLimitsAreInheritedFromEnclosingLayers) {
+  const Capabilities caps = readCapabilities(R"(<WMS_Capabilities version="1.3.0"><Capability>
+      <Layer><MaxScaleDenominator>5000</MaxScaleDenominator>
+        <Layer><Name>inherits</Name></Layer>
+        <Layer><Name>own</Name><MinScaleDenominator>500</MinScaleDenominator></Layer>
+        <Layer><Name>wider</Name><MaxScaleDenominator>20000</MaxScaleDenominator></Layer>
+      </Layer><Layer><Name>free</Name></Layer></Capability></WMS_Capabilities>)");
+  struct Case {
+    double scale;
+    Strings drawn;
+  } cases[] = {
+      {250, {"inherits", "wider", "free"}},
+      {500, {"inherits", "own", "wider", "free"}},
+      {5000, {"inherits", "own", "wider", "free"}},
+      {10000, {"wider", "free"}},
+      {1e6, {"free"}},
+  };
+  for (const auto& c : cases) {
+    Strings drawn;
+    for (const auto& l : caps.layers)
+      if (drawsAtScale(l, c.scale)) drawn.push_back(l.name);
+    EXPECT_EQ(drawn, c.drawn) << c.scale;
+  }
+}
+
+TEST(NationalCascades, GetMapBoxFollowsTheAxisOrderOfVersionAndSystem) {
+  const double box[4] = {500000, 400000, 501000, 400500};   // easting first
+  struct Case {
+    WmsVersion version;
+    int epsg;
+    const char* systemKey;
+    const char* bbox;
+  } cases[] = {
+      {WmsVersion::V130, 2180, "CRS", "400000%2C500000%2C400500%2C501000"},
+      {WmsVersion::V130, 2178, "CRS", "400000%2C500000%2C400500%2C501000"},
+      {WmsVersion::V130, 3857, "CRS", "500000%2C400000%2C501000%2C400500"},
+      {WmsVersion::V111, 2180, "SRS", "500000%2C400000%2C501000%2C400500"},
+  };
+  for (const auto& c : cases) {
+    const std::string url = buildGetMapUrl("http://wms.test/cgi?map=a", "x", box, 10, 5, c.epsg, c.version);
+    EXPECT_EQ(param(url, "BBOX"), c.bbox) << c.epsg;
+    EXPECT_EQ(param(url, c.systemKey), "EPSG%3A" + std::to_string(c.epsg)) << url;
+    EXPECT_EQ(param(url, "version"), c.version == WmsVersion::V130 ? "1.3.0" : "1.1.1");
+  }
+}
+
+}  // namespace
+}  // namespace veldra
