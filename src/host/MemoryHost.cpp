@@ -187,11 +187,17 @@ HostErr checkAndNormalise(Element& e, Memo& m, const Tables& t, std::string& why
       if (m.pointCount() < 2) return fail(kHostErrBadParameters, why, "polilinia ma mniej niz 2 punkty");
       if (m.ringEnds.empty()) m.ringEnds = {0, m.pointCount()};
       if (HostErr rc = checkRings(m, 2, false, why); rc != kHostOk) return rc;
+      for (const PolyArc& a : m.arcs)
+        if (a.begIndex < 1 || a.endIndex < 1 || a.begIndex > m.pointCount() || a.endIndex > m.pointCount() ||
+            !std::isfinite(a.arcAngle))
+          return fail(kHostErrBadParameters, why, "bledny luk polilinii");
     }
+    if (type != static_cast<int>(ElementType::Polyline)) m.arcs.clear();
     m.coords[0] = Point2{};
   } else {
     m.coords.clear();
     m.ringEnds.clear();
+    m.arcs.clear();
   }
   if (parts & kZ) {
     if (!m.z.empty()) {
@@ -510,6 +516,13 @@ HostErr MemoryHost::getElementMemo(const std::string& guid, Memo& out) {
   const StoredElement* e = findElement(guid);
   if (!e) return kHostErrBadId;
   out = e->memo;
+  return kHostOk;
+}
+
+HostErr MemoryHost::getElement(const std::string& guid, Element& out) {
+  const StoredElement* e = findElement(guid);
+  if (!e) return kHostErrBadId;
+  out = e->element;
   return kHostOk;
 }
 

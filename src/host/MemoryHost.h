@@ -88,6 +88,7 @@ class MemoryHost : public Host {
   HostErr elementsOfTypeOnActiveFloor(int typeCode, std::vector<std::string>& guids) override;
   HostErr getElementHeader(const std::string& guid, ElementHeader& out) override;
   HostErr getElementMemo(const std::string& guid, Memo& out) override;
+  HostErr getElement(const std::string& guid, Element& out) override;
   HostErr deleteElements(const std::vector<std::string>& guids) override;
   int showAlert(const AlertRequest& request) override;
   HostErr allocateHandle(std::size_t bytes, std::int64_t& handleOut) override;
