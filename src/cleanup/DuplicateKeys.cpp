@@ -8,6 +8,10 @@
 namespace veldra::cleanup {
 
 void appendKeyNumber(std::string& out, double v) {
+  if (v == 0.0) {   // most arc angles: straight segments
+    out.append("0|");
+    return;
+  }
   double r = std::floor(v * 1000.0 + 0.5) / 1000.0;
   if (r == 0.0) r = 0.0;   // -0 prints as "-0"
   char buf[40];
@@ -140,26 +144,41 @@ std::string polylineKey(const PolylineRecord& record) {
   // and backwards (negated).
   std::string arena;
   arena.reserve(n * 48);
-  std::vector<std::size_t> pointAt(n + 1), fwdAt(m + 1), revAt(m + 1);
-  for (std::size_t i = 0; i < n; ++i) {
-    pointAt[i] = arena.size();
-    appendKeyNumber(arena, record.points[i].x);
-    appendKeyNumber(arena, record.points[i].y);
+  // Start offsets, each list closed by the end of its last token.
+  std::vector<std::size_t> pointAt, angleAt;
+  pointAt.reserve(n + 1);
+  angleAt.reserve(2 * m + 1);
+  for (const Point2& p : record.points) {
+    pointAt.push_back(arena.size());
+    appendKeyNumber(arena, p.x);
+    appendKeyNumber(arena, p.y);
   }
-  pointAt[n] = arena.size();
-  for (std::size_t i = 0; i < m; ++i) {
-    fwdAt[i] = arena.size();
-    appendKeyNumber(arena, angles[i]);
-    revAt[i] = arena.size();
-    appendKeyNumber(arena, -angles[i]);
+  pointAt.push_back(arena.size());
+  for (const double a : angles) {
+    angleAt.push_back(arena.size());
+    appendKeyNumber(arena, a);
+    angleAt.push_back(arena.size());
+    appendKeyNumber(arena, -a);
   }
+  angleAt.push_back(arena.size());
   const std::string_view all(arena);
   const auto pointTok = [&](std::size_t i) { return all.substr(pointAt[i], pointAt[i + 1] - pointAt[i]); };
-  const auto fwdTok = [&](std::size_t i) { return all.substr(fwdAt[i], revAt[i] - fwdAt[i]); };
-  const auto revTok = [&](std::size_t i) {
-    const std::size_t end = i + 1 < m ? fwdAt[i + 1] : arena.size();
-    return all.substr(revAt[i], end - revAt[i]);
-  };
+  const auto angleTok = [&](std::size_t k) { return all.substr(angleAt[k], angleAt[k + 1] - angleAt[k]); };
+  const auto fwdTok = [&](std::size_t i) { return angleTok(2 * i); };
+  const auto revTok = [&](std::size_t i) { return angleTok(2 * i + 1); };
+
+  std::string a, b;
+  a.reserve(arena.size());
+  b.reserve(arena.size());
+  if (!record.closed) {
+    a.append(pointTok(0));
+    b.append(pointTok(m));
+    for (std::size_t i = 0; i < m; ++i) {
+      a.append(fwdTok(i)).append(pointTok(i + 1));
+      b.append(revTok(m - 1 - i)).append(pointTok(m - 1 - i));
+    }
+    return prefix + std::min(a, b);
+  }
 
   Walk forward, backward;
   forward.point.reserve(n), backward.point.reserve(n);
@@ -173,16 +192,8 @@ std::string polylineKey(const PolylineRecord& record) {
     backward.angle.push_back(revTok(m - 1 - i));
   }
 
-  std::string a, b;
-  a.reserve(arena.size());
-  b.reserve(arena.size());
-  if (record.closed) {
-    forward.appendRotation(smallestRotation(forward), a);
-    backward.appendRotation(smallestRotation(backward), b);
-  } else {
-    forward.appendRotation(0, a);
-    backward.appendRotation(0, b);
-  }
+  forward.appendRotation(smallestRotation(forward), a);
+  backward.appendRotation(smallestRotation(backward), b);
   return prefix + std::min(a, b);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/TextCodec.h"
 
@@ -42,7 +43,8 @@ std::optional<PolylineRecord> readPolyline(Host& host, const std::string& guid, 
   r.layer = header.layer;
   // Slot 0 of the coordinates is unused by the host's convention.
   if (memo.coords.size() < 3) return std::nullopt;
-  r.points.assign(memo.coords.begin() + 1, memo.coords.end());
+  memo.coords.erase(memo.coords.begin());
+  r.points = std::move(memo.coords);
   for (const Point2& p : r.points)
     if (!finite(p)) return std::nullopt;
   r.arcs.reserve(memo.arcs.size());
@@ -57,18 +59,18 @@ std::optional<PolylineRecord> readPolyline(Host& host, const std::string& guid, 
 }
 
 std::optional<TextRecord> readText(Host& host, const std::string& guid, std::size_t index) {
-  ElementHeader header;
-  if (host.getElementHeader(guid, header) != kHostOk || header.typeCode != static_cast<int>(ElementType::Text))
+  // The record holds type, layer and position: no separate header needed.
+  Element element;
+  if (host.getElement(guid, element) != kHostOk || element.typeCode != static_cast<int>(ElementType::Text) ||
+      !finite(element.location))
     return std::nullopt;
   Memo memo;
   if (host.getElementMemo(guid, memo) != kHostOk) return std::nullopt;
   TextRecord r;
   r.index = index;
-  r.layer = header.layer;
-  if (!utf16ToUtf8(memo.text, r.content)) return std::nullopt;
-  Element element;
-  if (host.getElement(guid, element) != kHostOk || !finite(element.location)) return std::nullopt;
+  r.layer = element.layer;
   r.position = element.location;
+  if (!utf16ToUtf8(memo.text, r.content)) return std::nullopt;
   return r;
 }
 
