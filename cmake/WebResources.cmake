@@ -16,6 +16,7 @@ set(VELDRA_WEB_RESOURCES
   200 host.html             ${VELDRA_WEB_DIR}/host.html
   201 host.js               ${VELDRA_WEB_DIR}/host.js
   202 host.css              ${VELDRA_WEB_DIR}/host.css
+  203 selection.js          ${VELDRA_WEB_DIR}/selection.js
 )
 
 add_executable(veldra_embedgen ${PROJECT_SOURCE_DIR}/tools/embedgen.cpp)

@@ -82,6 +82,7 @@
       if (s.palette.url && $('paletteFrame').getAttribute('src') !== s.palette.url) $('paletteFrame').src = s.palette.url;
       $('palette').hidden = !s.palette.visible;
     }
+    if (window.VeldraSelection) window.VeldraSelection.render(s);
   }
 
   var H = GISBridge.handlers;

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "app/AddOnMain.h"
 #include "app/Commands.h"
 #include "app/Exporters.h"
+#include "app/HostSelection.h"
 #include "app/MapPalette.h"
 #include "app/PaletteServer.h"
 #include "app/WebResources.h"
@@ -27,6 +29,7 @@
 #include "bridge/Bridge.h"
 #include "bridge/ImportController.h"
 #include "bridge/MessageNumbers.h"
+#include "cleanup/PolylineCleaner.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "platform/MainLoop.h"
@@ -130,7 +133,7 @@ class UiHost : public MemoryHost {
 
 const std::vector<WebResourceEntry>& hostResources() {
   static const std::vector<WebResourceEntry> table = {
-      {103, "gisbridge.js"}, {200, "host.html"}, {201, "host.js"}, {202, "host.css"}};
+      {103, "gisbridge.js"}, {200, "host.html"}, {201, "host.js"}, {202, "host.css"}, {203, "selection.js"}};
   return table;
 }
 
@@ -151,12 +154,15 @@ json hostState(const UiHost& host, const UiState& ui) {
   for (const auto& l : host.attributes(AttributeKind::Layer))
     layers.push_back({{"name", l.name}, {"index", l.index}, {"count", perLayer.count(l.index) ? perLayer[l.index] : 0}});
   const auto titles = host.commandTitles();
+  const auto selected = std::count_if(host.selection().begin(), host.selection().end(),
+                                      [&](const std::string& g) { return host.findElement(g) != nullptr; });
   json report = host.reportLines();
   return json{{"type", "hostState"},
               {"menu", menu},
               {"report", report},
               {"layers", layers},
               {"elements", host.elementCount()},
+              {"selection", selected},
               {"undo", {{"available", !titles.empty()}, {"title", titles.empty() ? "" : titles.back()}}},
               {"exports", {{"dxf", kHaveExporters}, {"gltf", kHaveExporters}}},
               {"project", ui.projectPath},
@@ -263,11 +269,18 @@ int runUi(const std::vector<std::string>& args) {
   services.toggleMapPalette = [] { MapPalette::ToggleFromMenu(); };
   services.openUrl = [](const std::string& url) { platform::openExternal(url); };
   services.notice = inform;
+  services.removeDuplicates = [&] { PolylineCleaner::RunRemoveDuplicatesCommand(host); };
   Initialize(services);
 
   hostBridge.on("hostState", [&](const json&) { return hostState(host, ui); });
   hostBridge.on("menu", [&](const json& m) {
     MenuCommandHandler(kMenuStringTable, messageInt(m.at("item")));
+    return hostState(host, ui);
+  });
+  hostBridge.on("select", [&](const json& m) {
+    int unknown = 0;
+    host.setSelection(resolveSelection(host, selectionRequestFrom(m), unknown));
+    if (unknown > 0) notice("Nie ma w projekcie " + std::to_string(unknown) + " z podanych elementow.");
     return hostState(host, ui);
   });
   hostBridge.on("paletteClose", [&](const json&) {

@@ -187,11 +187,17 @@ HostErr checkAndNormalise(Element& e, Memo& m, const Tables& t, std::string& why
       if (m.pointCount() < 2) return fail(kHostErrBadParameters, why, "polilinia ma mniej niz 2 punkty");
       if (m.ringEnds.empty()) m.ringEnds = {0, m.pointCount()};
       if (HostErr rc = checkRings(m, 2, false, why); rc != kHostOk) return rc;
+      for (const PolyArc& a : m.arcs)
+        if (a.begIndex < 1 || a.endIndex < 1 || a.begIndex > m.pointCount() || a.endIndex > m.pointCount() ||
+            !std::isfinite(a.arcAngle))
+          return fail(kHostErrBadParameters, why, "bledny luk polilinii");
     }
+    if (type != static_cast<int>(ElementType::Polyline)) m.arcs.clear();
     m.coords[0] = Point2{};
   } else {
     m.coords.clear();
     m.ringEnds.clear();
+    m.arcs.clear();
   }
   if (parts & kZ) {
     if (!m.z.empty()) {
@@ -513,14 +519,25 @@ HostErr MemoryHost::getElementMemo(const std::string& guid, Memo& out) {
   return kHostOk;
 }
 
+HostErr MemoryHost::getElement(const std::string& guid, Element& out) {
+  const StoredElement* e = findElement(guid);
+  if (!e) return kHostErrBadId;
+  out = e->element;
+  return kHostOk;
+}
+
 HostErr MemoryHost::deleteElements(const std::vector<std::string>& guids) {
   if (depth_ == 0) return kHostErrNotSupported;
-  std::set<std::size_t> doomed;
+  // Positions in order, once each: a large cleanup deletes hundreds of thousands.
+  std::vector<std::size_t> doomed;
+  doomed.reserve(guids.size());
   for (const auto& g : guids) {
     auto it = byGuid_.find(g);
     if (it == byGuid_.end()) return kHostErrBadId;
-    doomed.insert(it->second);
+    doomed.push_back(it->second);
   }
+  std::sort(doomed.begin(), doomed.end());
+  doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
   // One rule refusing any of the elements refuses the whole call.
   for (auto& r : rules_) {
     if (!ruleArmed(r)) continue;
@@ -544,8 +561,11 @@ HostErr MemoryHost::deleteElements(const std::vector<std::string>& guids) {
   if (doomed.empty()) return kHostOk;
   std::vector<std::shared_ptr<const StoredElement>> kept;
   kept.reserve(state_.elements.size() - doomed.size());
-  for (std::size_t i = 0; i < state_.elements.size(); ++i)
-    if (!doomed.count(i)) kept.push_back(std::move(state_.elements[i]));
+  auto next = doomed.begin();
+  for (std::size_t i = 0; i < state_.elements.size(); ++i) {
+    if (next != doomed.end() && *next == i) ++next;
+    else kept.push_back(std::move(state_.elements[i]));
+  }
   state_.elements = std::move(kept);
   ++deletions_;
   reindex();

@@ -88,6 +88,7 @@ class MemoryHost : public Host {
   HostErr elementsOfTypeOnActiveFloor(int typeCode, std::vector<std::string>& guids) override;
   HostErr getElementHeader(const std::string& guid, ElementHeader& out) override;
   HostErr getElementMemo(const std::string& guid, Memo& out) override;
+  HostErr getElement(const std::string& guid, Element& out) override;
   HostErr deleteElements(const std::vector<std::string>& guids) override;
   int showAlert(const AlertRequest& request) override;
   HostErr allocateHandle(std::size_t bytes, std::int64_t& handleOut) override;
@@ -110,6 +111,8 @@ class MemoryHost : public Host {
   const std::vector<std::string>& reportLines() const { return reportLines_; }
   void clearReportLines() { reportLines_.clear(); }
   void setSelection(std::vector<std::string> guids) { selection_ = std::move(guids); }
+  // As set, deleted elements included (getSelection leaves them out).
+  const std::vector<std::string>& selection() const { return selection_; }
   void setActiveFloor(int floor) { activeFloor_ = floor; }
   int activeFloor() const { return activeFloor_; }
   // Answers for the next alerts, in order; when none is queued the answer is 1.

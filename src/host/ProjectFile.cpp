@@ -104,6 +104,11 @@ ojson memoJson(const Memo& m, unsigned parts) {
     ojson ends = ojson::array();
     for (std::size_t i = 1; i < m.ringEnds.size(); ++i) ends.push_back(m.ringEnds[i]);
     j["ringEnds"] = std::move(ends);
+    if (!m.arcs.empty()) {
+      ojson arcs = ojson::array();
+      for (const auto& a : m.arcs) arcs.push_back(ojson::array({a.begIndex, a.endIndex, a.arcAngle}));
+      j["arcs"] = std::move(arcs);
+    }
   }
   if ((parts & kZ) && !m.z.empty()) {
     ojson z = ojson::array();
@@ -325,6 +330,11 @@ Memo readMemo(const json& j, unsigned parts, const std::string& where) {
     if (!ends.empty() || member(j, "ringEnds")) {
       m.ringEnds.push_back(0);
       for (const auto& e : ends) m.ringEnds.push_back(toInt(e, w + "ringEnds"));
+    }
+    for (const auto& a : arrayOf(j, "arcs", w)) {
+      if (!a.is_array() || a.size() != 3) throw BadFile(w + "arcs: oczekiwano [poczatek, koniec, kat]");
+      const auto angle = numbers(json::array({a[2]}), 1, w + "arcs");
+      m.arcs.push_back(PolyArc{toInt(a[0], w + "arcs"), toInt(a[1], w + "arcs"), angle[0]});
     }
   }
   if ((parts & kZ) && member(j, "z")) {

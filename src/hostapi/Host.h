@@ -106,11 +106,20 @@ struct MorphBody {
   std::vector<std::vector<int>> polygons;                 // signed edge indices, 1-based
 };
 
+// A polyline segment drawn as an arc: from point slot begIndex to endIndex
+// (1-based, as the coordinates), bulging by arcAngle radians (negative: clockwise).
+struct PolyArc {
+  int begIndex = 0;
+  int endIndex = 0;
+  double arcAngle = 0.0;
+};
+
 // Element memo. Polygon points are numbered from 1 (slot 0 unused); every ring
 // repeats its first point at its end; ringEnds holds the last slot of each ring.
 struct Memo {
   std::vector<Point2> coords;        // slot 0 unused
   std::vector<int> ringEnds;         // slot 0 is 0, then end slot of each ring
+  std::vector<PolyArc> arcs;         // polylines
   std::vector<double> z;             // mesh: one z per coord slot (slot 0 unused)
   std::vector<MeshLevelLine> levelLines;
   std::u16string text;               // text content
@@ -193,6 +202,8 @@ class Host {
   virtual HostErr elementsOfTypeOnActiveFloor(int typeCode, std::vector<std::string>& guids) = 0;
   virtual HostErr getElementHeader(const std::string& guid, ElementHeader& out) = 0;
   virtual HostErr getElementMemo(const std::string& guid, Memo& out) = 0;
+  // The whole element record (a text's position is there, not in the header).
+  virtual HostErr getElement(const std::string& guid, Element& out) = 0;
   // Deletes elements; only inside an undoable command. A refusal deletes nothing.
   virtual HostErr deleteElements(const std::vector<std::string>& guids) = 0;
 

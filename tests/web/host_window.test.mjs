@@ -87,8 +87,8 @@ test('menu: map palette toggles without reloading, check mark follows, other com
     await page.waitForSelector('#palette[hidden]', { state: 'attached' });
     await menu(page, 'Czyszczenie duplikatow');
     await page.waitForSelector('#modal:not([hidden])');
-    assert.match(await page.textContent('#modalText'), /^Czyszczenie duplikatow nie jest dostepne/);
-    await page.click('#modalButtons button');
+    assert.match(await page.textContent('#modalText'), /^Usuwa zduplikowane POLILINIE i TEKSTY/);
+    await page.locator('#modalButtons button', { hasText: 'Anuluj' }).click();
     if (exportable) {
       await page.click('#btnExportDxf');
       await page.waitForSelector('#modal:not([hidden])');
@@ -109,6 +109,43 @@ test('menu: map palette toggles without reloading, check mark follows, other com
   // Saved on the way out; still a project.
   const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
   assert.equal(saved.format, 'veldra-project');
+});
+
+test('menu item 3 removes the duplicates of the selected layer only, and undo brings them back', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_'));
+  const project = path.join(dir, 'p.json');
+  let n = 0;
+  const line = (layer) => ({ type: 20, guid: 'L' + ++n, layer, floor: 0, memo: { points: [0, 0, 5, 5], ringEnds: [2] } });
+  fs.writeFileSync(project, JSON.stringify({
+    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid: 10,
+    attributes: { layers: [{ index: 1, name: 'Domyslna' }, { index: 2, name: 'GIS_Dzialki' }],
+      fillTypes: [], surfaceMaterials: [], buildingMaterials: [] },
+    elements: [line(1), line(1), line(2), line(2), line(2)],
+  }));
+  const srv = await startUi({ args: [], project });
+  const ctx = await newContext(browser);
+  try {
+    const page = await openHost(ctx, srv);
+    await page.locator('#selLayers label', { hasText: 'GIS_Dzialki' }).locator('input').check();
+    await page.click('#btnSelect');
+    await page.waitForFunction(() => document.getElementById('selCount').textContent === 'Zaznaczone elementy: 3');
+    await menu(page, 'Czyszczenie duplikatow');
+    await page.waitForSelector('#modal:not([hidden])');
+    await page.locator('#modalButtons button', { hasText: 'Uruchom' }).click();
+    await page.waitForFunction(() => document.getElementById('modalText').textContent.startsWith('Usunieto'));
+    assert.equal(await page.textContent('#modalText'), 'Usunieto duplikaty:\n- polilinie: 2\n- teksty: 0');
+    await shot(page, 'host_duplicates_removed');
+    await page.click('#modalButtons button');
+    await page.waitForFunction(() => document.getElementById('elementTotal').textContent === 'Elementy w projekcie: 3');
+    assert.equal(await page.textContent('#btnUndo'), 'Cofnij: Usun duplikaty (polilinie + teksty)');
+    await page.click('#btnUndo');
+    await page.waitForFunction(() => document.getElementById('elementTotal').textContent === 'Elementy w projekcie: 5');
+    assert.deepEqual(page.__errors, []);
+    await page.close();
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0);
+  }
 });
 
 test('a map page opened in its own tab takes the palette from the host window', async () => {

@@ -60,6 +60,12 @@ void expectSameElement(const StoredElement& a, const StoredElement& b) {
     EXPECT_SAME_DOUBLE(m.coords[i].y, n.coords[i].y);
   }
   EXPECT_EQ(m.ringEnds, n.ringEnds);
+  ASSERT_EQ(m.arcs.size(), n.arcs.size());
+  for (std::size_t i = 0; i < m.arcs.size(); ++i) {
+    EXPECT_EQ(m.arcs[i].begIndex, n.arcs[i].begIndex);
+    EXPECT_EQ(m.arcs[i].endIndex, n.arcs[i].endIndex);
+    EXPECT_SAME_DOUBLE(m.arcs[i].arcAngle, n.arcs[i].arcAngle);
+  }
   ASSERT_EQ(m.z.size(), n.z.size());
   for (std::size_t i = 0; i < m.z.size(); ++i) EXPECT_SAME_DOUBLE(m.z[i], n.z[i]);
   ASSERT_EQ(m.levelLines.size(), n.levelLines.size());
@@ -131,6 +137,7 @@ class ProjectFileTest : public ::testing::Test {
     Memo line;
     line.coords = {{}, {0, 0}, {1e-9, 3}, {7, 7}, {8, 8}};
     line.ringEnds = {0, 2, 4};
+    line.arcs = {{1, 2, -0.1234567890123}, {3, 4, 1e-300}};
     Element poly = defaults(ElementType::Polyline);
     poly.closed = true;
     poly.contourPen = 10;
