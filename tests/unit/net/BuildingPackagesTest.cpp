@@ -164,7 +164,7 @@ class PackageFetch : public veldra::testing::NetTest {
 
 TEST_F(PackageFetch, YearsInOrderIndexBesideAndFrameSheetsOnly) {
   transport.files[packageUrlLod1("0464", 2021)] = zipBytes({{"s1.gml", sheet(0, 0)}, {"s2.gml", sheet(1000, 0)}});
-  const auto got = fetchBuildings3d(client, "0464", Bbox{50, 50, 100, 60});
+  const auto got = fetchBuildings3d(client, "0464", Bbox{5, 5, 100, 60});
   ASSERT_EQ(transport.asked.size(), 3u);   // 2024, 2022, then 2021
   EXPECT_EQ(got.year, 2021);
   EXPECT_EQ(got.buildings.size(), 1u);
