@@ -94,10 +94,10 @@ FaceShape classifyFace(const std::vector<Point3>& ring, const Point3& normal) {
   return FaceShape::PlanarConvex;
 }
 
-std::vector<Triangle> earClip(const std::vector<Point2>& pts, std::vector<int> loop) {
+namespace {
+
+std::vector<Triangle> clipCorners(const std::vector<Point2>& pts, std::vector<int> loop) {
   std::vector<Triangle> out;
-  if (loop.size() < 3 || loop.size() > kMaxClipPoints) return {};
-  if (loopArea(pts, loop) < 0) std::reverse(loop.begin(), loop.end());
   const auto P = [&](int i) -> const Point2& { return pts[static_cast<std::size_t>(i)]; };
   while (loop.size() > 3) {
     bool clipped = false;
@@ -119,13 +119,65 @@ std::vector<Triangle> earClip(const std::vector<Point2>& pts, std::vector<int> l
       loop.erase(loop.begin() + static_cast<std::ptrdiff_t>(i));
       clipped = true;
     }
-    if (!clipped) {
-      // What is left may be only collinear points: nothing more to cover.
-      if (std::fabs(loopArea(pts, loop)) <= 1e-12) return out;
-      return {};
-    }
+    if (!clipped) return {};
   }
   if (cross(P(loop[0]), P(loop[1]), P(loop[2])) > 0) out.push_back({loop[0], loop[1], loop[2]});
+  return out;
+}
+
+}  // namespace
+
+std::vector<Triangle> earClip(const std::vector<Point2>& pts, std::vector<int> loop) {
+  if (loop.size() < 3 || loop.size() > kMaxClipPoints) return {};
+  if (loopArea(pts, loop) < 0) std::reverse(loop.begin(), loop.end());
+  const auto P = [&](int i) -> const Point2& { return pts[static_cast<std::size_t>(i)]; };
+  // Points lying on the straight run between their neighbours are set aside:
+  // clipping around them can strand a run of them with no triangle, and a
+  // neighbouring face that uses them would then meet an open edge. They come
+  // back as a fan inside the one triangle on their run.
+  std::map<std::pair<int, int>, std::vector<int>> onEdge;   // kept edge -> points set aside, in order
+  bool removed = true;
+  while (removed && loop.size() > 3) {
+    removed = false;
+    for (std::size_t i = 0; i < loop.size() && loop.size() > 3; ++i) {
+      const std::size_t n = loop.size();
+      const int a = loop[(i + n - 1) % n], b = loop[i], c = loop[(i + 1) % n];
+      const Point2 &A = P(a), &B = P(b), &C = P(c);
+      const double len = std::hypot(C.x - A.x, C.y - A.y);
+      const double along = (B.x - A.x) * (C.x - A.x) + (B.y - A.y) * (C.y - A.y);
+      if (len == 0 || std::fabs(cross(A, B, C)) > 1e-9 * len * len || along <= 0 || along >= len * len) continue;
+      std::vector<int> run = onEdge[{a, b}];
+      run.push_back(b);
+      const auto& tail = onEdge[{b, c}];
+      run.insert(run.end(), tail.begin(), tail.end());
+      onEdge.erase({a, b});
+      onEdge.erase({b, c});
+      onEdge[{a, c}] = std::move(run);
+      loop.erase(loop.begin() + static_cast<std::ptrdiff_t>(i));
+      removed = true;
+    }
+  }
+  std::vector<Triangle> tris = clipCorners(pts, loop);
+  if (tris.empty()) return {};
+  std::vector<Triangle> out;
+  while (!tris.empty()) {
+    const Triangle t = tris.back();
+    tris.pop_back();
+    bool split = false;
+    for (int k = 0; k < 3 && !split; ++k) {
+      const int x = t[static_cast<std::size_t>(k)], y = t[static_cast<std::size_t>((k + 1) % 3)],
+                z = t[static_cast<std::size_t>((k + 2) % 3)];
+      const auto it = onEdge.find({x, y});
+      if (it == onEdge.end() || it->second.empty()) continue;
+      std::vector<int> chain = {x};
+      chain.insert(chain.end(), it->second.begin(), it->second.end());
+      chain.push_back(y);
+      onEdge.erase(it);
+      for (std::size_t i = 0; i + 1 < chain.size(); ++i) tris.push_back({chain[i], chain[i + 1], z});
+      split = true;
+    }
+    if (!split) out.push_back(t);
+  }
   return out;
 }
 

@@ -78,15 +78,16 @@ TEST(FaceShape, PlanarConvexConcaveNonPlanar) {
 }
 
 TEST(FlipEdges, FanOfAConvexRingImprovesAndEnds) {
-  // A fan over a circle-like ring is the worst quasi-fan; flips must remove it
+  // A fan over an elliptic ring is the worst quasi-fan; flips must remove it
   // and stop within budget, leaving the covered area unchanged.
-  for (int n : {7, 12, 40}) {
+  for (int n : {12, 40}) {
     std::vector<Point2> p;
-    for (int i = 0; i < n; ++i) p.push_back({std::cos(2 * M_PI * i / n), std::sin(2 * M_PI * i / n)});
+    for (int i = 0; i < n; ++i) p.push_back({3 * std::cos(2 * M_PI * i / n), std::sin(2 * M_PI * i / n)});
     std::vector<Triangle> tris;
     for (int i = 1; i + 1 < n; ++i) tris.push_back({0, i, i + 1});
     ASSERT_TRUE(checkQuasiFan(tris).quasiFan);
     const int flips = flipEdges(p, tris);
+    EXPECT_GT(flips, 0);
     EXPECT_LE(flips, 4 * static_cast<int>(tris.size()) + 8);
     EXPECT_FALSE(checkQuasiFan(tris).quasiFan) << n;
     double sum = 0;
