@@ -205,8 +205,22 @@ TriangleSoup elementTriangles(const StoredElement& se) {
           }
           loop.push_back(static_cast<std::uint32_t>(start));
         }
-        if (!ok) continue;
-        for (std::size_t i = 1; i + 1 < loop.size(); ++i) addTriangle(s, loop[0], loop[i], loop[i + 1]);
+        if (!ok || loop.size() < 3) continue;
+        // Cut in the polygon's plane: a fan would drop the corner of a
+        // straight run as a zero-area triangle and open the body there.
+        std::vector<Point3> ring;
+        for (std::uint32_t v : loop) ring.push_back(body.vertices[v]);
+        const Point3 n = newellNormal(ring);
+        std::vector<Triangle> tris;
+        if (n.x * n.x + n.y * n.y + n.z * n.z > 0) {
+          std::vector<int> order(loop.size());
+          for (std::size_t i = 0; i < loop.size(); ++i) order[i] = static_cast<int>(i);
+          tris = earClip(toPlane(ring, n), order);
+        }
+        if (tris.empty())
+          for (std::size_t i = 1; i + 1 < loop.size(); ++i) tris.push_back({0, static_cast<int>(i), static_cast<int>(i + 1)});
+        for (const Triangle& t : tris)
+          addTriangle(s, loop[static_cast<std::size_t>(t[0])], loop[static_cast<std::size_t>(t[1])], loop[static_cast<std::size_t>(t[2])]);
       }
       break;
     }
