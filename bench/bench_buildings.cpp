@@ -70,8 +70,8 @@ std::string sheetText(int sx, int sy, std::size_t bytes, int& nextId) {
                 "<gml:boundedBy><gml:Envelope><gml:lowerCorner>%.2f %.2f 0</gml:lowerCorner><gml:upperCorner>%.2f %.2f "
                 "300</gml:upperCorner></gml:Envelope></gml:boundedBy>",
                 x0, y0, x0 + kSheetSize, y0 + kSheetSize);
-  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><core:CityModel xmlns:core=\"c\" xmlns:bldg=\"b\" "
-                  "xmlns:gml=\"g\">";
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><core:CityModel xmlns:core=\"http://www.opengis.net/citygml/2.0\" "
+                  "xmlns:bldg=\"http://www.opengis.net/citygml/building/2.0\" xmlns:gml=\"http://www.opengis.net/gml\">";
   s += env;
   std::uniform_real_distribution<double> pos(0, kSheetSize - 20);
   while (s.size() < bytes) appendBuilding(s, nextId++, x0 + pos(rng), y0 + pos(rng), rng);
@@ -100,14 +100,19 @@ const Package& package() {
     int id = 0;
     for (int sx = 0; sx < kSheetsPerSide; ++sx)
       for (int sy = 0; sy < kSheetsPerSide; ++sy) {
-        auto* text = new std::string(sheetText(sx, sy, total / (kSheetsPerSide * kSheetsPerSide), id));
-        out.largestSheetMb = std::max(out.largestSheetMb, static_cast<double>(text->size()) / (1 << 20));
-        if (sx == 0 && sy == 0) std::ofstream(out.firstSheet, std::ios::binary) << *text;
-        // libzip reads sources at close: the text lives until then (freed with the process).
-        zip_source_t* src = zip_source_buffer(z, text->data(), text->size(), 0);
+        const std::string text = sheetText(sx, sy, total / (kSheetsPerSide * kSheetsPerSide), id);
+        out.largestSheetMb = std::max(out.largestSheetMb, static_cast<double>(text.size()) / (1 << 20));
+        // Sheets go through files: libzip reads its sources only at close, and holding them all
+        // would put the whole package into the peak memory measured below.
+        const fs::path sheetPath = out.dir / ("sheet_" + std::to_string(sx) + "_" + std::to_string(sy) + ".gml");
+        std::ofstream(sheetPath, std::ios::binary) << text;
+        zip_source_t* src = zip_source_file(z, sheetPath.c_str(), 0, 0);
         zip_file_add(z, ("LOD2/" + std::to_string(sx) + "_" + std::to_string(sy) + ".gml").c_str(), src, 0);
       }
     zip_close(z);
+    for (int sx = 0; sx < kSheetsPerSide; ++sx)
+      for (int sy = 0; sy < kSheetsPerSide; ++sy)
+        if (sx || sy) fs::remove(out.dir / ("sheet_" + std::to_string(sx) + "_" + std::to_string(sy) + ".gml"));
     out.buildings = id;
     return out;
   }();
@@ -170,8 +175,9 @@ void BM_PlaceLod2(benchmark::State& state) {
   std::ifstream in(p.firstSheet, std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), {});
   const double inf = 1e300;
-  auto buildings = veldra::parseLod2Buildings(text, {-inf, -inf, inf, inf});
-  while (!buildings.empty() && buildings.size() < 5000) buildings.insert(buildings.end(), buildings.begin(), buildings.begin() + std::min<std::size_t>(buildings.size(), 5000 - buildings.size()));
+  const auto sheet = veldra::parseLod2Buildings(text, {-inf, -inf, inf, inf});
+  std::vector<veldra::BuildingLod2> buildings;
+  for (std::size_t i = 0; !sheet.empty() && buildings.size() < 5000; ++i) buildings.push_back(sheet[i % sheet.size()]);
   const auto local = [](veldra::Point2 q) { return veldra::Point2{q.x - 500000, q.y - 250000}; };
   for (auto _ : state) {
     veldra::MemoryHost host;
