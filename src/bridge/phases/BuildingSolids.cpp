@@ -12,20 +12,19 @@ namespace {
 
 bool has(const std::vector<std::string>& keys, const char* k) { return std::find(keys.begin(), keys.end(), k) != keys.end(); }
 
-std::string countyOf(WfsClient& client, MunicipalityCache& cache, const Bbox& frame) {
-  const std::string code = resolveMunicipality(client, cache, frame);
-  return code.substr(0, std::min<std::size_t>(4, code.size()));
+std::string countyOf(const std::string& municipality) {
+  return municipality.substr(0, std::min<std::size_t>(4, municipality.size()));
 }
 
 }  // namespace
 
-Lod1PhaseResult runLod1BuildingsPhase(WfsClient& client, MunicipalityCache& cache, const BuildingPhaseInput& in) {
+Lod1PhaseResult runLod1BuildingsPhase(WfsClient& client, const std::string& municipality, const BuildingPhaseInput& in) {
   Lod1PhaseResult out;
   if (!has(in.keys, "budynki3d") && !has(in.keys, "dachychmura") && !has(in.keys, "budynkindsm") &&
       !has(in.keys, "budynkirekon"))
     return out;
   out.ran = true;
-  Buildings3dFetch f = fetchBuildings3d(client, countyOf(client, cache, in.frame), in.frame, in.progress);
+  Buildings3dFetch f = fetchBuildings3d(client, countyOf(municipality), in.frame, in.progress);
   out.buildings3d = std::move(f.buildings);
   out.buildings3dNote = f.note;
   out.notes.push_back(f.note);
@@ -33,11 +32,11 @@ Lod1PhaseResult runLod1BuildingsPhase(WfsClient& client, MunicipalityCache& cach
   return out;
 }
 
-Lod2PhaseResult runLod2BuildingsPhase(WfsClient& client, MunicipalityCache& cache, const BuildingPhaseInput& in) {
+Lod2PhaseResult runLod2BuildingsPhase(WfsClient& client, const std::string& municipality, const BuildingPhaseInput& in) {
   Lod2PhaseResult out;
   if (!has(in.keys, "budynkilod2")) return out;
   out.ran = true;
-  BuildingsLod2Fetch f = fetchBuildingsLod2(client, countyOf(client, cache, in.frame), in.frame, in.progress);
+  BuildingsLod2Fetch f = fetchBuildingsLod2(client, countyOf(municipality), in.frame, in.progress);
   out.buildingsLod2 = std::move(f.buildings);
   out.buildingsLod2Note = f.note;
   out.notes.push_back(f.note);

@@ -13,7 +13,6 @@
 #include "geo/Bbox.h"
 #include "hostapi/Host.h"
 #include "net/BuildingPackages.h"
-#include "net/ServiceDirectory.h"
 #include "place/ProjectGeoref.h"
 
 namespace veldra {
@@ -32,7 +31,9 @@ struct Lod1PhaseResult {
   std::vector<std::string> notes;
 };
 // Runs when any of "budynki3d", "dachychmura", "budynkindsm", "budynkirekon" is asked for.
-Lod1PhaseResult runLod1BuildingsPhase(WfsClient& client, MunicipalityCache& cache, const BuildingPhaseInput& in);
+// `municipality` is the frame's TERYT code (its first four digits name the
+// county), empty when it could not be found.
+Lod1PhaseResult runLod1BuildingsPhase(WfsClient& client, const std::string& municipality, const BuildingPhaseInput& in);
 
 struct Lod2PhaseResult {
   bool ran = false;
@@ -41,7 +42,7 @@ struct Lod2PhaseResult {
   std::vector<std::string> notes;
 };
 // Runs for "budynkilod2".
-Lod2PhaseResult runLod2BuildingsPhase(WfsClient& client, MunicipalityCache& cache, const BuildingPhaseInput& in);
+Lod2PhaseResult runLod2BuildingsPhase(WfsClient& client, const std::string& municipality, const BuildingPhaseInput& in);
 
 // "fetchDone" counts: "budynki3d" (also when fetched only as outlines) and
 // "budynkilod2", each only when its list is not empty.
