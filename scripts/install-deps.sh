@@ -7,7 +7,7 @@ PKGS=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libpugixml-dev libcurl4-openssl-dev libssl-dev
-  libzip-dev zipcmp zipmerge ziptool libpng-dev
+  libzip-dev zipcmp zipmerge ziptool libpng-dev libcgal-dev
   libboost-dev libtinygltf-dev
   gdal-bin proj-bin python3-ezdxf python3-pytest assimp-utils
   chromium clang-16 libclang-rt-16-dev nodejs xdg-utils

@@ -1,5 +1,7 @@
 #include "host/ExportGeometry.h"
 
+#include "geo/FaceTriangulation.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -168,26 +170,46 @@ TriangleSoup elementTriangles(const StoredElement& se) {
       break;
     }
     case static_cast<int>(ElementType::Slab): {
+      // Top and bottom over the outer ring less its holes (courtyards), and
+      // walls around every ring facing away from the solid.
       const auto rings = ringsOf(m);
       if (rings.empty() || rings[0].size() < 3) break;
-      const auto& r = rings[0];
+      std::vector<Point2> pts = rings[0];
+      std::vector<int> holeStarts;
+      for (std::size_t r = 1; r < rings.size(); ++r) {
+        if (rings[r].size() < 3) continue;
+        holeStarts.push_back(static_cast<int>(pts.size()));
+        pts.insert(pts.end(), rings[r].begin(), rings[r].end());
+      }
+      std::vector<std::array<std::uint32_t, 3>> tris;
+      for (const Triangle& t : earClip(pts, bridgeHoles(pts, holeStarts)))
+        tris.push_back({static_cast<std::uint32_t>(t[0]), static_cast<std::uint32_t>(t[1]), static_cast<std::uint32_t>(t[2])});
+      if (tris.empty()) {   // not simple: the outer ring alone
+        tris = triangulateRing(rings[0]);
+        pts.resize(rings[0].size());
+        holeStarts.clear();
+      }
       const double top = e.level, bottom = e.level - e.thickness;
-      const auto tris = triangulateRing(r);
       const std::uint32_t t0 = static_cast<std::uint32_t>(s.vertices.size());
-      for (const auto& p : r) addVertex(s, {p.x, p.y, top});
+      for (const auto& p : pts) addVertex(s, {p.x, p.y, top});
       const std::uint32_t b0 = static_cast<std::uint32_t>(s.vertices.size());
-      for (const auto& p : r) addVertex(s, {p.x, p.y, bottom});
+      for (const auto& p : pts) addVertex(s, {p.x, p.y, bottom});
       for (const auto& t : tris) {
         addTriangle(s, t0 + t[0], t0 + t[1], t0 + t[2]);
         addTriangle(s, b0 + t[0], b0 + t[2], b0 + t[1]);
       }
-      const std::uint32_t n = static_cast<std::uint32_t>(r.size());
-      const bool ccw = signedArea(r) > 0;
-      for (std::uint32_t i = 0; i < n; ++i) {
-        std::uint32_t a = i, b = (i + 1) % n;
-        if (!ccw) std::swap(a, b);
-        addTriangle(s, b0 + a, b0 + b, t0 + b);
-        addTriangle(s, b0 + a, t0 + b, t0 + a);
+      for (std::size_t r = 0; r <= holeStarts.size(); ++r) {
+        const std::uint32_t begin = r == 0 ? 0 : static_cast<std::uint32_t>(holeStarts[r - 1]);
+        const std::uint32_t end = r < holeStarts.size() ? static_cast<std::uint32_t>(holeStarts[r]) : static_cast<std::uint32_t>(pts.size());
+        const std::vector<Point2> ring(pts.begin() + begin, pts.begin() + end);
+        const std::uint32_t n = end - begin;
+        const bool outward = (signedArea(ring) > 0) == (r == 0);
+        for (std::uint32_t i = 0; i < n; ++i) {
+          std::uint32_t a = begin + i, b = begin + (i + 1) % n;
+          if (!outward) std::swap(a, b);
+          addTriangle(s, b0 + a, b0 + b, t0 + b);
+          addTriangle(s, b0 + a, t0 + b, t0 + a);
+        }
       }
       break;
     }
@@ -211,8 +233,22 @@ TriangleSoup elementTriangles(const StoredElement& se) {
           }
           loop.push_back(static_cast<std::uint32_t>(start));
         }
-        if (!ok) continue;
-        for (std::size_t i = 1; i + 1 < loop.size(); ++i) addTriangle(s, loop[0], loop[i], loop[i + 1]);
+        if (!ok || loop.size() < 3) continue;
+        // Cut in the polygon's plane: a fan would drop the corner of a
+        // straight run as a zero-area triangle and open the body there.
+        std::vector<Point3> ring;
+        for (std::uint32_t v : loop) ring.push_back(body.vertices[v]);
+        const Point3 n = newellNormal(ring);
+        std::vector<Triangle> tris;
+        if (n.x * n.x + n.y * n.y + n.z * n.z > 0) {
+          std::vector<int> order(loop.size());
+          for (std::size_t i = 0; i < loop.size(); ++i) order[i] = static_cast<int>(i);
+          tris = earClip(toPlane(ring, n), order);
+        }
+        if (tris.empty())
+          for (std::size_t i = 1; i + 1 < loop.size(); ++i) tris.push_back({0, static_cast<int>(i), static_cast<int>(i + 1)});
+        for (const Triangle& t : tris)
+          addTriangle(s, loop[static_cast<std::size_t>(t[0])], loop[static_cast<std::size_t>(t[1])], loop[static_cast<std::size_t>(t[2])]);
       }
       break;
     }

@@ -20,7 +20,7 @@ struct TriangleSoup {
 // Meshes: bands between consecutive level lines (the lattice rows of a terrain
 // patch, or neighbouring contours); with fewer than two lines, the boundary
 // ring with its heights. Slabs: top, bottom and sides of the outer ring.
-// Morphs: their polygons fanned. Other types give nothing. Degenerate and
+// Morphs: their polygons cut in their planes. Other types give nothing. Degenerate and
 // non-finite triangles are left out.
 TriangleSoup elementTriangles(const StoredElement& e);
 

@@ -28,8 +28,16 @@ void pad(std::string& s, char c) {
 }  // namespace
 
 std::string glbBytes(const ProjectData& project) {
-  // Triangles per layer, in layer order.
-  std::map<int, TriangleSoup> byLayer;
+  // Triangles per layer, in layer order; slabs and morphs each on their own,
+  // named by their identifier and coloured by their surface material, so that
+  // one building can be found.
+  struct Group {
+    std::string name;
+    TriangleSoup soup;
+    int material = 0;   // surface material index, 0: none
+  };
+  std::map<int, Group> byLayer;
+  std::vector<Group> solids;
   double lo[3] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
                   std::numeric_limits<double>::infinity()};
   double hi[3] = {-lo[0], -lo[1], -lo[2]};
@@ -37,7 +45,17 @@ std::string glbBytes(const ProjectData& project) {
     if (!fitsNumberFormat(se, NumberFormat::Float32)) continue;
     TriangleSoup t = elementTriangles(se);
     if (t.empty()) continue;
-    TriangleSoup& dst = byLayer[se.element.layer];
+    const int type = se.element.typeCode;
+    Group* g = nullptr;
+    if (type == static_cast<int>(ElementType::Slab) || type == static_cast<int>(ElementType::Morph)) {
+      solids.push_back(Group{se.info.empty() ? layerNameOf(project, se.element.layer) : se.info, {},
+                             se.element.surfaceMaterial});
+      g = &solids.back();
+    } else {
+      g = &byLayer[se.element.layer];
+      g->name = layerNameOf(project, se.element.layer);
+    }
+    TriangleSoup& dst = g->soup;
     const std::uint32_t base = static_cast<std::uint32_t>(dst.vertices.size());
     for (const auto& v : t.vertices) {
       dst.vertices.push_back(v);
@@ -47,9 +65,12 @@ std::string glbBytes(const ProjectData& project) {
     }
     for (const auto& tri : t.triangles) dst.triangles.push_back({tri[0] + base, tri[1] + base, tri[2] + base});
   }
+  std::vector<const Group*> groups;
+  for (const auto& [layer, g] : byLayer) groups.push_back(&g);
+  for (const auto& g : solids) groups.push_back(&g);
   // The origin: the centre of everything, in whole metres.
   double origin[3] = {0, 0, 0};
-  if (!byLayer.empty())
+  if (!groups.empty())
     for (int i = 0; i < 3; ++i) origin[i] = std::round((lo[i] + hi[i]) / 2);
 
   const GeoLocation& g = project.geoLocation;
@@ -73,7 +94,10 @@ std::string glbBytes(const ProjectData& project) {
   std::string bin;
   json children = json::array();
   nodes.push_back(json{{"name", "VELDRA"}, {"translation", {origin[0], origin[2], -origin[1]}}});
-  for (const auto& [layer, soup] : byLayer) {
+  json materials = json::array();
+  std::map<int, std::size_t> materialOf;   // surface material index -> glTF material
+  for (const Group* group : groups) {
+    const TriangleSoup& soup = group->soup;
     // Positions.
     const std::size_t posOffset = bin.size();
     float mn[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
@@ -120,11 +144,23 @@ std::string glbBytes(const ProjectData& project) {
                              {"componentType", 5125},
                              {"count", idx.size()},
                              {"type", "SCALAR"}});
-    meshes.push_back(json{{"name", layerNameOf(project, layer)},
-                          {"primitives", json::array({json{{"attributes", {{"POSITION", posAccessor}}},
-                                                           {"indices", accessors.size() - 1},
-                                                           {"mode", 4}}})}});
-    nodes.push_back(json{{"name", layerNameOf(project, layer)}, {"mesh", meshes.size() - 1}});
+    json primitive{{"attributes", {{"POSITION", posAccessor}}}, {"indices", accessors.size() - 1}, {"mode", 4}};
+    if (group->material > 0) {
+      auto it = materialOf.find(group->material);
+      if (it == materialOf.end()) {
+        for (const auto& m : project.surfaceMaterials)
+          if (m.index == group->material) {
+            materials.push_back(json{{"name", m.name},
+                                     {"pbrMetallicRoughness",
+                                      {{"baseColorFactor", {m.r, m.g, m.b, 1.0}}, {"metallicFactor", 0.0}}}});
+            it = materialOf.emplace(group->material, materials.size() - 1).first;
+            break;
+          }
+      }
+      if (it != materialOf.end()) primitive["material"] = it->second;
+    }
+    meshes.push_back(json{{"name", group->name}, {"primitives", json::array({primitive})}});
+    nodes.push_back(json{{"name", group->name}, {"mesh", meshes.size() - 1}});
     children.push_back(nodes.size() - 1);
   }
   if (!children.empty()) nodes[0]["children"] = children;
@@ -133,6 +169,7 @@ std::string glbBytes(const ProjectData& project) {
   gltf["scene"] = 0;
   if (!meshes.empty()) {
     gltf["meshes"] = meshes;
+    if (!materials.empty()) gltf["materials"] = materials;
     gltf["accessors"] = accessors;
     gltf["bufferViews"] = views;
     gltf["buffers"] = json::array({json{{"byteLength", bin.size()}}});

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <tuple>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -164,6 +166,69 @@ TEST_F(ExportFiles, LargeDxfGoesOutInPiecesAndItsHandleSeedIsStillFilledIn) {
   EXPECT_GT(highest, 0x20u);
   EXPECT_EQ(seed, highest + 1);
   EXPECT_EQ(dxf.substr(dxf.size() - 4), "EOF\n");
+}
+
+}  // namespace
+}  // namespace veldra
+
+namespace veldra {
+namespace {
+
+using Point3Key = std::tuple<double, double, double>;
+
+// Closed and outward: every directed edge once, its reverse once.
+bool closedOutward(const TriangleSoup& s) {
+  std::map<std::pair<Point3Key, Point3Key>, int> walked;
+  const auto key = [&](std::uint32_t i) { return Point3Key{s.vertices[i].x, s.vertices[i].y, s.vertices[i].z}; };
+  for (const auto& t : s.triangles)
+    for (int k = 0; k < 3; ++k) ++walked[{key(t[static_cast<std::size_t>(k)]), key(t[static_cast<std::size_t>((k + 1) % 3)])}];
+  for (const auto& [e, n] : walked)
+    if (n != 1 || !walked.count({e.second, e.first})) return false;
+  return true;
+}
+
+TEST(ExportGeometry, CourtyardSlabIsClosedAroundItsHole) {
+  StoredElement slab;
+  slab.element.typeCode = 8;
+  slab.element.level = 12;
+  slab.element.thickness = 12;
+  slab.memo.coords = {{}, {0, 0}, {30, 0}, {30, 30}, {0, 30}, {0, 0}, {10, 10}, {20, 10}, {20, 20}, {10, 20}, {10, 10}};
+  slab.memo.ringEnds = {0, 5, 10};
+  const TriangleSoup s = elementTriangles(slab);
+  EXPECT_TRUE(closedOutward(s));
+  double top = 0;   // area of the upward triangles: the ring less the courtyard
+  for (const auto& t : s.triangles) {
+    const Point3 &a = s.vertices[t[0]], &b = s.vertices[t[1]], &c = s.vertices[t[2]];
+    const double z = ((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x)) / 2;
+    if (a.z == 12 && b.z == 12 && c.z == 12) top += z;
+  }
+  EXPECT_DOUBLE_EQ(top, 900 - 100);
+}
+
+TEST(ExportGlb, OneNodePerSolidNamedAndColoured) {
+  ProjectData p;
+  p.layers = {Attribute{1, "GIS_BUDYNKI_3D"}};
+  Attribute m{7, "GIS Droga"};
+  m.r = 0.3, m.g = 0.3, m.b = 0.32;
+  p.surfaceMaterials = {m};
+  for (const char* id : {"BLD-1", "BLD-2"}) {
+    StoredElement e;
+    e.element.typeCode = 8;
+    e.element.layer = 1;
+    e.element.surfaceMaterial = 7;
+    e.element.thickness = 3;
+    e.memo.coords = {{}, {0, 0}, {4, 0}, {4, 4}, {0, 0}};
+    e.memo.ringEnds = {0, 4};
+    e.info = id;
+    p.elements.push_back(e);
+  }
+  const std::string glb = glbBytes(p);
+  const auto j = nlohmann::json::parse(glb.substr(20, le32(glb, 12)));
+  ASSERT_EQ(j["nodes"].size(), 3u);
+  EXPECT_EQ(j["nodes"][2]["name"], "BLD-2");
+  ASSERT_EQ(j["materials"].size(), 1u);
+  EXPECT_DOUBLE_EQ(j["materials"][0]["pbrMetallicRoughness"]["baseColorFactor"][2].get<double>(), 0.32);
+  EXPECT_EQ(j["meshes"][0]["primitives"][0]["material"], 0);
 }
 
 }  // namespace

@@ -1,0 +1,336 @@
+#include "formats/CityGml.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <pugixml.hpp>
+
+namespace veldra {
+
+namespace {
+
+std::string_view localName(const pugi::xml_node& n) {
+  std::string_view s = n.name();
+  const auto colon = s.find(':');
+  return colon == std::string_view::npos ? s : s.substr(colon + 1);
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Reads numbers until the first one that does not parse or is not finite (as
+// a stream extraction would stop there).
+std::vector<double> readNumbers(std::string_view s) {
+  std::vector<double> out;
+  const char* p = s.data();
+  const char* end = p + s.size();
+  while (true) {
+    while (p < end && isSpace(*p)) ++p;
+    if (p == end) break;
+    if (*p == '+') ++p;   // from_chars refuses a leading plus
+    double v = 0;
+    const auto [next, ec] = std::from_chars(p, end, v);
+    if (ec != std::errc() || !std::isfinite(v)) break;
+    p = next;
+    if (p < end && !isSpace(*p)) break;   // "1.5abc"
+    out.push_back(v);
+  }
+  return out;
+}
+
+// Deepest element nesting, without recursion.
+int maxDepth(const pugi::xml_document& doc) {
+  int depth = 0, worst = 0;
+  pugi::xml_node n = doc.first_child();
+  while (n) {
+    if (n.type() == pugi::node_element) worst = std::max(worst, depth + 1);
+    if (n.first_child()) {
+      n = n.first_child();
+      ++depth;
+      continue;
+    }
+    while (n && !n.next_sibling()) {
+      n = n.parent();
+      --depth;
+      if (n == doc) return worst;
+    }
+    if (n) n = n.next_sibling();
+  }
+  return worst;
+}
+
+bool load(pugi::xml_document& doc, std::string_view text) {
+  if (!doc.load_buffer(text.data(), text.size())) return false;
+  return maxDepth(doc) <= CityGmlLimits::kMaxDepth;
+}
+
+void forEachBuilding(const pugi::xml_document& doc, const std::function<void(const pugi::xml_node&)>& fn) {
+  // Document order, nested buildings included.
+  for (const pugi::xpath_node& x : doc.select_nodes("//*")) {
+    const pugi::xml_node n = x.node();
+    if (localName(n) == "Building") fn(n);
+  }
+}
+
+pugi::xml_node firstChildNamed(const pugi::xml_node& parent, std::string_view name) {
+  for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && localName(c) == name) return c;
+  return {};
+}
+
+bool isInterior(const pugi::xml_node& ring) {
+  const std::string_view p = localName(ring.parent());
+  return p == "interior" || p == "innerBoundaryIs";
+}
+
+// The polygon a ring belongs to (its exterior/interior wrapper's parent).
+pugi::xml_node polygonOf(const pugi::xml_node& ring) { return ring.parent().parent(); }
+
+struct RingZ {
+  std::vector<Point2> xy;
+  std::vector<double> z;
+  pugi::xml_node polygon;
+  bool interior = false;
+};
+
+void appendTriples(const std::vector<double>& v, RingZ& r) {
+  for (std::size_t i = 0; i + 2 < v.size(); i += 3) {
+    r.xy.push_back({v[i], v[i + 1]});
+    r.z.push_back(v[i + 2]);
+  }
+}
+
+// LinearRings below `root` in document order, never descending into a ring.
+void collectRings(const pugi::xml_node& root, bool withPos, std::vector<RingZ>& out,
+                  std::unordered_set<const void*>* seen) {
+  for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling()) {
+    if (c.type() != pugi::node_element) continue;
+    if (localName(c) != "LinearRing") {
+      collectRings(c, withPos, out, seen);
+      continue;
+    }
+    if (seen && !seen->insert(c.internal_object()).second) continue;
+    RingZ r;
+    r.polygon = polygonOf(c);
+    r.interior = isInterior(c);
+    for (pugi::xml_node k = c.first_child(); k; k = k.next_sibling()) {
+      const std::string_view name = localName(k);
+      if (name == "posList") {
+        appendTriples(readNumbers(k.child_value()), r);
+      } else if (withPos && name == "pos") {
+        const auto v = readNumbers(k.child_value());
+        if (v.size() >= 3) appendTriples({v[0], v[1], v[2]}, r);
+      }
+    }
+    if (r.xy.size() >= 3) out.push_back(std::move(r));
+  }
+}
+
+double ringArea(const std::vector<Point2>& r) {
+  double s = 0;
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    const Point2& a = r[i];
+    const Point2& b = r[(i + 1) % r.size()];
+    s += a.x * b.y - b.x * a.y;
+  }
+  return std::fabs(s) / 2;
+}
+
+bool meetsFrame(const std::vector<Point2>& pts, const Bbox& f) {
+  if (pts.empty()) return false;
+  double x0 = pts[0].x, x1 = x0, y0 = pts[0].y, y1 = y0;
+  for (const Point2& p : pts) {
+    x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
+    y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+  }
+  return f.maxX >= x0 && x1 >= f.minX && f.maxY >= y0 && y1 >= f.minY;
+}
+
+std::string idOf(const pugi::xml_node& n) { return n.attribute("gml:id").value(); }
+
+// gml:id -> element, built once per document for the references of LOD2 solids.
+using IdIndex = std::unordered_map<std::string_view, pugi::xml_node>;
+
+IdIndex indexIds(const pugi::xml_document& doc) {
+  IdIndex ids;
+  for (const pugi::xpath_node& x : doc.select_nodes("//*[@gml:id]")) ids.emplace(x.node().attribute("gml:id").value(), x.node());
+  return ids;
+}
+
+bool isInside(pugi::xml_node n, const pugi::xml_node& ancestor) {
+  for (; n; n = n.parent())
+    if (n == ancestor) return true;
+  return false;
+}
+
+// Surfaces a building's solid only points at ("xlink:href") and that do not
+// sit inside the building itself; those inside are walked already.
+void collectReferencedRings(const pugi::xml_node& building, const IdIndex& ids, std::vector<RingZ>& out,
+                            std::unordered_set<const void*>& seen) {
+  for (const pugi::xpath_node& x : building.select_nodes(".//*[@xlink:href]")) {
+    std::string_view href = x.node().attribute("xlink:href").value();
+    if (href.empty() || href[0] != '#') continue;
+    const auto it = ids.find(href.substr(1));
+    if (it == ids.end() || isInside(it->second, building)) continue;
+    const pugi::xml_node target = it->second;
+    if (localName(target) == "LinearRing") continue;   // a bare ring has no polygon to belong to
+    collectRings(target, true, out, &seen);
+  }
+}
+
+}  // namespace
+
+std::vector<Building3D> parseLod1Buildings(std::string_view gml, const Bbox& frame) {
+  std::vector<Building3D> out;
+  pugi::xml_document doc;
+  if (!load(doc, gml)) return out;
+  forEachBuilding(doc, [&](const pugi::xml_node& b) {
+    std::vector<RingZ> rings;
+    collectRings(b, false, rings, nullptr);
+    if (rings.empty()) return;
+    double minZ = std::numeric_limits<double>::infinity(), maxZ = -minZ;
+    for (const auto& r : rings)
+      for (double z : r.z) minZ = std::min(minZ, z), maxZ = std::max(maxZ, z);
+    // Inner rings are holes, never the footprint itself.
+    const RingZ* flat = nullptr;
+    double flatArea = -1;
+    const RingZ* lowest = nullptr;
+    double lowestMean = std::numeric_limits<double>::infinity();
+    for (const auto& r : rings) {
+      if (r.interior) continue;
+      const bool atMin = std::all_of(r.z.begin(), r.z.end(), [&](double z) { return std::fabs(z - minZ) <= 0.01; });
+      if (atMin) {
+        const double a = ringArea(r.xy);
+        if (a > flatArea) flat = &r, flatArea = a;
+      }
+      double mean = 0;
+      for (double z : r.z) mean += z;
+      mean /= static_cast<double>(r.z.size());
+      if (mean < lowestMean) lowest = &r, lowestMean = mean;
+    }
+    const RingZ* chosen = flat ? flat : lowest;
+    if (!chosen || chosen->xy.size() < 3) return;
+    Building3D out1;
+    out1.id = idOf(b);
+    out1.baseZ = minZ;
+    if (pugi::xml_node mh = firstChildNamed(b, "measuredHeight")) {
+      const double h = std::strtod(mh.child_value(), nullptr);
+      if (h > 0 && std::isfinite(h)) out1.height = h;
+    }
+    if (!(out1.height > 0)) {
+      out1.height = maxZ - minZ;
+      if (!(out1.height > 0)) return;
+    }
+    out1.footprint = chosen->xy;
+    for (const auto& r : rings)
+      if (r.interior && r.polygon == chosen->polygon) out1.holes.push_back(r.xy);
+    if (meetsFrame(out1.footprint, frame)) out.push_back(std::move(out1));
+  });
+  return out;
+}
+
+std::vector<BuildingLod2> parseLod2Buildings(std::string_view gml, const Bbox& frame) {
+  std::vector<BuildingLod2> out;
+  pugi::xml_document doc;
+  if (!load(doc, gml)) return out;
+  IdIndex ids;
+  bool indexed = false;
+  forEachBuilding(doc, [&](const pugi::xml_node& b) {
+    BuildingLod2 bl;
+    bl.id = idOf(b);
+    if (pugi::xml_node rt = firstChildNamed(b, "roofType")) {
+      const long v = std::strtol(rt.child_value(), nullptr, 10);
+      bl.roofType = static_cast<int>(std::clamp<long>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    }
+    std::vector<RingZ> rings;
+    std::unordered_set<const void*> seen;
+    collectRings(b, true, rings, &seen);
+    if (b.select_node(".//*[@xlink:href]")) {
+      if (!indexed) ids = indexIds(doc), indexed = true;
+      collectReferencedRings(b, ids, rings, seen);
+    }
+    // Outer rings become surfaces; an inner ring joins the surface of its polygon.
+    std::unordered_map<const void*, std::size_t> surfaceOfPolygon;
+    std::vector<Point2> all;
+    for (auto& r : rings) {
+      Lod2Ring ring{std::move(r.xy), std::move(r.z), {}};
+      if (r.interior) {
+        const auto it = surfaceOfPolygon.find(r.polygon.internal_object());
+        if (it != surfaceOfPolygon.end()) {
+          bl.surfaces[it->second].holes.push_back(std::move(ring));
+          continue;
+        }
+      } else if (r.polygon) {
+        surfaceOfPolygon[r.polygon.internal_object()] = bl.surfaces.size();
+      }
+      all.insert(all.end(), ring.points.begin(), ring.points.end());
+      bl.surfaces.push_back(std::move(ring));
+    }
+    if (bl.surfaces.empty() || !meetsFrame(all, frame)) return;
+    out.push_back(std::move(bl));
+  });
+  return out;
+}
+
+bool readEnvelope(std::string_view gml, Bbox& out) {
+  pugi::xml_document doc;
+  if (!load(doc, gml)) return false;
+  pugi::xml_node env;
+  for (const pugi::xpath_node& x : doc.select_nodes("//*")) {
+    if (localName(x.node()) == "Envelope") {
+      env = x.node();
+      break;
+    }
+  }
+  if (!env) return false;
+  std::vector<double> lo, hi;
+  for (const pugi::xpath_node& x : env.select_nodes(".//*")) {
+    const std::string_view n = localName(x.node());
+    if (n == "lowerCorner" && lo.empty()) lo = readNumbers(x.node().child_value());
+    if (n == "upperCorner" && hi.empty()) hi = readNumbers(x.node().child_value());
+  }
+  if (lo.size() < 3 || hi.size() < 3) return false;
+  out = Bbox{lo[0], lo[1], hi[0], hi[1]};
+  return true;
+}
+
+namespace {
+
+// Numbers of the first element whose local name is `tag`, from a text scan.
+std::vector<double> scanCorner(std::string_view text, std::string_view tag) {
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t at = text.find(tag, from);
+    if (at == std::string_view::npos || at == 0) return {};
+    from = at + tag.size();
+    const char before = text[at - 1];
+    if (before != '<' && before != ':') continue;
+    const std::size_t open = text.find('>', from);
+    if (open == std::string_view::npos) return {};
+    if (text[open - 1] == '/') continue;   // empty element
+    const std::size_t close = text.find('<', open + 1);
+    if (close == std::string_view::npos) return {};
+    return readNumbers(text.substr(open + 1, close - open - 1));
+  }
+}
+
+}  // namespace
+
+bool scanEnvelope(std::string_view text, Bbox& out) {
+  const std::size_t env = text.find("Envelope");
+  if (env == std::string_view::npos) return false;
+  const std::string_view rest = text.substr(env);
+  const auto lo = scanCorner(rest, "lowerCorner");
+  const auto hi = scanCorner(rest, "upperCorner");
+  if (lo.size() < 2 || hi.size() < 2) return false;
+  out = Bbox{lo[0], lo[1], hi[0], hi[1]};
+  return true;
+}
+
+}  // namespace veldra
