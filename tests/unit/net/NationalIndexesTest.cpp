@@ -38,7 +38,6 @@ TEST_F(IndexTest, YearsRunFromTheFirstDownToTheLowestOfEachIndex) {
   ASSERT_EQ(t.urls.size(), 10u);   // 2027 .. 2018
   EXPECT_TRUE(askedFor(0, "SkorowidzNMT2027"));
   EXPECT_TRUE(askedFor(9, "SkorowidzNMT2018"));
-  EXPECT_NE(t.urls[0].find("/NumerycznyModelTerenuEVRF2007/WFS/Skorowidze"), std::string::npos);
   EXPECT_NE(t.urls[0].find("COUNT=20"), std::string::npos);
 
   t.urls.clear();
@@ -50,7 +49,6 @@ TEST_F(IndexTest, YearsRunFromTheFirstDownToTheLowestOfEachIndex) {
   EXPECT_TRUE(queryLidarIndex(client, frame, 2020).empty());
   ASSERT_EQ(t.urls.size(), 3u);
   EXPECT_TRUE(askedFor(0, "SkorowidzDanychPomiarowychLIDAR2020"));
-  EXPECT_NE(t.urls[0].find("/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"), std::string::npos);
 }
 
 TEST_F(IndexTest, DefaultFirstYearIsTheOneAfterTheCurrentUtcYear) {
