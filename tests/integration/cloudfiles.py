@@ -1,4 +1,4 @@
-"""LAS files written by the tests and a strict reader of the E57 files veldra writes."""
+"""LAS files written and read by the tests."""
 import struct
 
 _STD_LENGTH = {0: 20, 1: 28, 2: 26, 3: 34}
@@ -65,66 +65,3 @@ def read_las(path):
             colour = (b[o + 13],) * 3
         out.append((X * scale[0] + offset[0], Y * scale[1] + offset[1], Z * scale[2] + offset[2]) + colour + (b[o + co],))
     return out, (mn0, mn1, mn2), (mx0, mx1, mx2)
-
-
-def _crc32c_table():
-    t = []
-    for b in range(256):
-        c = b
-        for _ in range(8):
-            c = (c >> 1) ^ (0x82F63B78 if c & 1 else 0)
-        t.append(c)
-    return t
-
-
-_T = _crc32c_table()
-
-
-def crc32c(data):
-    c = 0xFFFFFFFF
-    for byte in data:
-        c = (c >> 8) ^ _T[(c ^ byte) & 0xFF]
-    return c ^ 0xFFFFFFFF
-
-
-def read_e57(path):
-    """Checks every page checksum, the header and the binary section; returns (points, xml text)
-    with points as (x, y, z, red, green, blue), coordinates as the stored float32 values."""
-    with open(path, "rb") as f:
-        raw = f.read()
-    assert raw and len(raw) % 1024 == 0, "not whole pages"
-    logical = bytearray()
-    for pg in range(len(raw) // 1024):
-        page = raw[pg * 1024:(pg + 1) * 1024]
-        assert crc32c(page[:1020]) == struct.unpack(">I", page[1020:])[0], "bad checksum on page %d" % pg
-        logical += page[:1020]
-    assert logical[:8] == b"ASTM-E57"
-    major, minor, phys, xml_off, xml_len, page_size = struct.unpack_from("<IIQQQQ", logical, 8)
-    assert (major, minor, page_size) == (1, 0, 1024)
-    assert phys == len(raw), "physical length %d, file %d" % (phys, len(raw))
-    xml_logical = xml_off - (xml_off // 1024) * 4
-    sec_len = struct.unpack_from("<Q", logical, 56)[0]
-    assert logical[48] == 1 and 48 + sec_len == xml_logical
-    pts = []
-    pos = 80
-    while pos < 48 + sec_len:
-        assert logical[pos] == 1
-        plen = struct.unpack_from("<H", logical, pos + 2)[0] + 1
-        lens = struct.unpack_from("<7H", logical, pos + 4)
-        assert lens[0] == 6
-        k = lens[4]
-        assert lens[1:] == (4 * k, 4 * k, 4 * k, k, k, k)
-        d = pos + 18
-        xs = struct.unpack_from("<%df" % k, logical, d)
-        ys = struct.unpack_from("<%df" % k, logical, d + 4 * k)
-        zs = struct.unpack_from("<%df" % k, logical, d + 8 * k)
-        c0 = d + 12 * k
-        for i in range(k):
-            pts.append((xs[i], ys[i], zs[i], logical[c0 + i], logical[c0 + k + i], logical[c0 + 2 * k + i]))
-        pos += plen
-    xml = bytes(logical[xml_logical:xml_logical + xml_len]).decode("utf-8")
-    return pts, xml
-
-
-def float32(v):
-    return struct.unpack("<f", struct.pack("<f", v))[0]

@@ -148,30 +148,38 @@ TEST(LasInterop, WaveformFileIsRefused) {
   EXPECT_NE(error.find("waveform"), std::string::npos) << error;
 }
 
-// Corrupting a real file anywhere must end in a refusal or an early, reported end.
+// Corrupting a real file anywhere must end in a refusal or an early, reported end; garbage in
+// the middle of a first chunk, pointwise or layered, always ends it early.
 TEST(LasInterop, DamagedRealFilesFailCleanly) {
   REQUIRE_LIDAR();
-  const std::string good = readFile(lidarDir() / "laz-perf/autzen_trim.laz");
-  ASSERT_GT(good.size(), 10000u);
   std::mt19937 rng(5);
-  std::vector<std::string> variants;
-  variants.push_back(good.substr(0, good.size() / 2));       // chunk table gone
-  variants.push_back(good.substr(0, good.size() - 3));       // chunk table cut
-  {
-    std::string s = good;  // a chunk of garbage in the middle of the first chunk
-    for (size_t i = 2000; i < 60000; ++i) s[i] = static_cast<char>(rng());
-    variants.push_back(s);
+  struct Variant {
+    std::string bytes;
+    bool mustEndEarly;
+  };
+  std::vector<Variant> variants;
+  for (const char* name : {"laz-perf/autzen_trim.laz", "laszip4j/500m_5460_59370_IM2023_subset.laz"}) {
+    const std::string good = readFile(lidarDir() / name);
+    ASSERT_GT(good.size(), 100000u) << name;
+    const size_t from = at<uint32_t>(good, 96) + 8 + at<uint16_t>(good, 105) + 64;  // past the layer sizes
+    std::string s = good;
+    for (size_t i = from; i < from + 40000; ++i) s[i] = static_cast<char>(rng());
+    variants.push_back({s, true});
   }
+  const std::string good = readFile(lidarDir() / "laz-perf/autzen_trim.laz");
+  variants.push_back({good.substr(0, good.size() / 2), false});  // chunk table gone
+  variants.push_back({good.substr(0, good.size() - 3), false});  // chunk table cut
   {
     std::string s = good;  // garbage in the chunk table
     for (size_t i = s.size() - 12; i < s.size(); ++i) s[i] = static_cast<char>(rng());
-    variants.push_back(s);
+    variants.push_back({s, false});
   }
   for (size_t v = 0; v < variants.size(); ++v) {
     SCOPED_TRACE(v);
     std::string error;
-    auto r = LasReader::openMemory(variants[v], &error);
+    auto r = LasReader::openMemory(variants[v].bytes, &error);
     if (!r) {
+      EXPECT_FALSE(variants[v].mustEndEarly);
       EXPECT_FALSE(error.empty());
       continue;
     }
@@ -179,9 +187,99 @@ TEST(LasInterop, DamagedRealFilesFailCleanly) {
     uint64_t n = 0;
     while (r->readPoint(rec.data())) ++n;
     EXPECT_LE(n, r->pointCount());
+    if (variants[v].mustEndEarly) {
+      EXPECT_LT(n, r->pointCount());
+    }
     if (n < r->pointCount()) {
       EXPECT_FALSE(r->lastError().empty());
+      EXPECT_FALSE(r->readPoint(rec.data())) << "stays failed";
     }
+  }
+}
+
+template <typename T>
+void put(std::string& s, size_t off, T v) {
+  std::memcpy(s.data() + off, &v, sizeof v);
+}
+
+// Offset of the LASzip VLR payload (its header names the record "laszip encoded").
+size_t laszipPayload(const std::string& file) {
+  const size_t name = file.find("laszip encoded");
+  return name == std::string::npos ? 0 : name - 2 + 54;
+}
+
+// Offset of the first LASzip item of `type` in that payload.
+size_t laszipItem(const std::string& file, uint16_t type) {
+  const size_t vlr = laszipPayload(file);
+  for (size_t i = 0; i < at<uint16_t>(file, vlr + 32); ++i)
+    if (at<uint16_t>(file, vlr + 34 + 6 * i) == type) return vlr + 34 + 6 * i;
+  return 0;
+}
+
+TEST(LasInterop, DamagedOrUnsupportedLazIsRefusedWithAReason) {
+  REQUIRE_LIDAR();
+  const std::string good = readFile(lidarDir() / "laz-perf/autzen_trim.laz");  // 1.2, format 3
+  const std::string wide = readFile(lidarDir() / "laspy/1_4_w_evlr.laz");       // 1.4, format 6
+  const std::string extra = readFile(lidarDir() / "laz-perf/extrabytes.laz");   // format 3 + bytes
+  const size_t vlr = laszipPayload(good), pointsAt = at<uint32_t>(good, 96);
+  ASSERT_GT(vlr, 0u);
+  const auto tableAt = static_cast<size_t>(at<int64_t>(good, pointsAt));
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* errorPart;  // empty: any reason will do
+  };
+  std::vector<Case> cases;
+  auto with = [&](const char* name, const char* errorPart, const std::string& from, auto mutate) {
+    std::string s = from;
+    mutate(s);
+    cases.push_back({name, s, errorPart});
+  };
+  with("wave packet item", "not supported", good, [&](std::string& s) { put<uint16_t>(s, laszipItem(s, 7), 9); });
+  with("unknown item type", "not supported", good, [&](std::string& s) { put<uint16_t>(s, laszipItem(s, 8), 99); });
+  with("POINT10 version 1", "version 1", good, [&](std::string& s) { put<uint16_t>(s, laszipItem(s, 6) + 4, 1); });
+  with("GPSTIME11 of size 9", "cover", good, [&](std::string& s) { put<uint16_t>(s, laszipItem(s, 7) + 2, 9); });
+  with("compressor 1", "compressor 1", good, [&](std::string& s) { put<uint16_t>(s, vlr, 1); });
+  with("coder 1", "coder", good, [&](std::string& s) { put<uint16_t>(s, vlr + 2, 1); });
+  with("chunk size 0", "chunk size 0", good, [&](std::string& s) { put<uint32_t>(s, vlr + 12, 0); });
+  with("offset past the end", "", good, [&](std::string& s) { put<int64_t>(s, pointsAt, 1ll << 40); });
+  with("offset into the header", "", good, [&](std::string& s) { put<int64_t>(s, pointsAt, 100); });
+  with("negative offset", "", good, [&](std::string& s) { put<int64_t>(s, pointsAt, -7); });
+  with("end marker without offset", "", good, [&](std::string& s) { put<int64_t>(s, pointsAt, -1); });
+  with("table version 1", "", good, [&](std::string& s) { put<uint32_t>(s, tableAt, 1); });
+  with("two billion chunks", "", good, [&](std::string& s) { put<uint32_t>(s, tableAt + 4, 0x7FFFFFFF); });
+  with("fewer chunks than points", "", good, [&](std::string& s) { put<uint32_t>(s, tableAt + 4, 1); });
+  with("table cut off", "", good, [&](std::string& s) { s.resize(tableAt + 9); });
+  with("file cut in the points", "", good, [&](std::string& s) { s.resize(pointsAt + 3000); });
+  with("four billion points announced", "", good, [&](std::string& s) { put<uint32_t>(s, 107, 0xFFFFFFFF); });
+  with("10^12 points in LAS 1.4", "points", wide, [&](std::string& s) { put<uint64_t>(s, 247, 1000000000000ull); });
+  with("items do not cover the record", "cover", good, [&](std::string& s) { put<uint16_t>(s, 105, 38); });
+  with("oversized extra bytes item", "extra bytes", extra, [&](std::string& s) {
+    put<uint16_t>(s, laszipItem(s, 0) + 2, 3000);
+    put<uint16_t>(s, 105, 34 + 3000);
+  });
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(LasReader::openMemory(c.bytes, &error)) << c.name;
+    EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_NE(error.find(c.errorPart), std::string::npos) << c.name << ": " << error;
+  }
+}
+
+// A layered chunk whose point count is not the table's, or whose first layer is larger than the
+// chunk, fails on the first point.
+TEST(LasInterop, LayeredChunkWithWrongCountOrOversizedLayerFails) {
+  REQUIRE_LIDAR();
+  const std::string good = readFile(lidarDir() / "laszip4j/record-format-7.laz");
+  const size_t countAt = at<uint32_t>(good, 96) + 8 + at<uint16_t>(good, 105);
+  for (auto [off, value, errorPart] : {std::tuple{countAt, 61u, "chunk"}, std::tuple{countAt + 4, 0x7FFFFFFFu, "layer"}}) {
+    std::string s = good;
+    put<uint32_t>(s, off, value);
+    auto r = LasReader::openMemory(s);
+    ASSERT_TRUE(r);
+    std::vector<uint8_t> rec(r->header().recordLength);
+    EXPECT_FALSE(r->readPoint(rec.data()));
+    EXPECT_NE(r->lastError().find(errorPart), std::string::npos) << r->lastError();
   }
 }
 

@@ -23,11 +23,12 @@ pytestmark = [
 ]
 
 
-def convert_and_check(tmp_path, inputs, points, origin=None):
-    """points: the decoded input points (x, y, z, r, g, b, ...) in file order; origin: where laz2e57
-    puts it (the points' minimum corner unless given)."""
+def convert_and_check(tmp_path, inputs, points, origin=None, options=()):
+    """points: the points laz2e57 must keep (x, y, z, r, g, b, ...) in file order; origin: where
+    laz2e57 puts it (the points' minimum corner unless given)."""
     out = tmp_path / "out.e57"
-    r = subprocess.run([BIN, "laz2e57", *map(str, inputs), "--out", str(out)], capture_output=True, text=True, timeout=300)
+    r = subprocess.run([BIN, "laz2e57", *map(str, inputs), "--out", str(out), *options],
+                       capture_output=True, text=True, timeout=300)
     assert r.returncode == 0, r.stderr
     origin = origin or [min(p[i] for p in points) for i in range(3)]
     expected = tmp_path / "expected.txt"
@@ -53,6 +54,14 @@ def test_grey_points_and_several_files(tmp_path):
     da, _ = write_las(a, 1, [(i, 2 * i, 3 * i, i * 300, 1) for i in range(200)], offset=(500000.0, 600000.0, 0.0))
     db, _ = write_las(b, 2, [(-i, i, 0, 0, 2, 0x1000 * (i % 16), 0, 0xFFFF) for i in range(100)], offset=(500000.0, 600000.0, 0.0))
     convert_and_check(tmp_path, [a, b], da + db)
+
+
+def test_voxel_thinning_keeps_the_first_point_of_each_voxel(tmp_path):
+    f = tmp_path / "v.las"
+    # 0.1 m apart in one 0.5 m voxel, then one exactly on the next voxel's boundary.
+    pts, _ = write_las(f, 0, [(0, 0, 0, 0, 2), (10, 10, 10, 0, 2), (50, 0, 0, 0, 2)])
+    convert_and_check(tmp_path, [f], [pts[0], pts[2]], origin=pts[0][:3], options=("--voxel", "0.5"))
+    convert_and_check(tmp_path, [f], pts, options=("--voxel", "0"))
 
 
 @pytest.mark.parametrize("name,twin", [

@@ -27,6 +27,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
 
  private:
   std::filesystem::path path_;
@@ -35,9 +36,12 @@ class TempDir {
 // An environment variable set while the object lives; the earlier value comes back after.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
+  // A null value unsets the variable.
+  ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
   }
   ~ScopedEnv() {
     if (old_) ::setenv(name_, old_->c_str(), 1);

@@ -24,16 +24,6 @@ struct SettingsFile : ::testing::Test {
   void write(const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
 };
 
-TEST(SettingsCatalogue, TwentyTypesInTableOrderWithKeysAndDefaults) {
-  const auto& all = Settings::wszystkieTypy();
-  ASSERT_EQ(all.size(), 20u);
-  EXPECT_EQ(typeKey(all.front()), "dzialki");
-  EXPECT_EQ(typeKey(all.back()), "wodachmura");
-  EXPECT_EQ(defaultLayerName(DataType::BudynkiNdsm), "GIS_BUDYNKI_NMPT");
-  EXPECT_EQ(typeKey(static_cast<DataType>(20)), "inne");
-  EXPECT_EQ(typeKey(static_cast<DataType>(-1)), "inne");
-}
-
 TEST_F(SettingsFile, MissingMalformedOrNonObjectFilesGiveDefaults) {
   for (const char* text : {"", "{", "[1,2]", "12", "{\"layers\": 5} // c"}) {
     write(text);

@@ -4,39 +4,17 @@
 
 #include "cloud/LazTileReader.h"
 #include "unit/cloud/LasBuilder.h"
-#include "unit/cloud/TempDir.h"
+#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {
 
 using test::LasTestPoint;
-using test::TempDir;
+using testing::TempDir;
 using test::writeLasFile;
 
 const double kUnitScale[3] = {0.01, 0.01, 0.01};
 const double kOffset[3] = {560000.0, 240000.0, 0.0};
-
-TEST(CloudRecordLayout, OffsetsByFormatAndRecordLength) {
-  struct Case { uint32_t format, length; int rgb, cls; };
-  const Case cases[] = {
-      {0, 20, -1, 15}, {1, 28, -1, 15}, {4, 57, -1, 15},
-      {2, 26, 20, 15}, {3, 34, 28, 15}, {5, 63, 28, 15},
-      {6, 30, -1, 16}, {9, 59, -1, 16}, {10, 67, -1, 16},
-      {7, 36, 30, 16}, {8, 38, 30, 16},
-      {3, 33, -1, 15},   // one byte short of the blue channel: no colour
-      {7, 35, -1, 16},
-      {2, 25, -1, 15},
-      {0, 15, -1, -1},   // classification byte beyond the record
-      {6, 16, -1, -1},
-      {11, 100, -1, -1}, // unknown format
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "format " << c.format << " length " << c.length);
-    const CloudRecordLayout l = cloudRecordLayout(c.format, c.length);
-    EXPECT_EQ(l.rgbOffset, c.rgb);
-    EXPECT_EQ(l.classOffset, c.cls);
-  }
-}
 
 TEST(DecodeCloudPoint, ColourGreyAndClassification) {
   std::vector<uint8_t> rec(34, 0);
@@ -67,42 +45,6 @@ TEST(DecodeCloudPoint, ColourGreyAndClassification) {
 
   c = decodeCloudPoint(rec.data(), cloudRecordLayout(0, 15), scale, offset);
   EXPECT_EQ(c.classification, 0);
-}
-
-TEST(LazTileReader, ReadsGreyPointsOfFormat1AndColourOfFormat3) {
-  TempDir dir;
-  std::vector<LasTestPoint> pts = {{100, 200, 300, 0x7F01, 2}, {-5, 7, 9, 0x00FF, 9}, {0, 0, 0, 0xFFFF, 0x82}};
-  writeLasFile(dir.file("f1.las"), 1, pts, kUnitScale, kOffset);
-  LazTileReader r = LazTileReader::open(dir.file("f1.las"));
-  ASSERT_TRUE(r.ok()) << r.error();
-  EXPECT_EQ(r.pointCount(), 3);
-  EXPECT_EQ(r.pointFormat(), 1);
-  EXPECT_EQ(r.recordLength(), 28);
-  CloudPoint p;
-  ASSERT_TRUE(readCloudPoint(r, p));
-  EXPECT_DOUBLE_EQ(p.x, 560001.0);
-  EXPECT_DOUBLE_EQ(p.y, 240002.0);
-  EXPECT_DOUBLE_EQ(p.z, 3.0);
-  EXPECT_EQ(p.red, 0x7F);
-  EXPECT_EQ(p.green, 0x7F);
-  EXPECT_EQ(p.blue, 0x7F);
-  EXPECT_EQ(p.classification, 2);
-  ASSERT_TRUE(readCloudPoint(r, p));
-  EXPECT_EQ(p.red, 0);
-  ASSERT_TRUE(readCloudPoint(r, p));
-  EXPECT_EQ(p.red, 0xFF);
-  EXPECT_EQ(p.classification, 0x82);
-  EXPECT_FALSE(readCloudPoint(r, p));
-  r.close();
-  EXPECT_FALSE(r.ok());
-  EXPECT_FALSE(readCloudPoint(r, p));
-
-  writeLasFile(dir.file("f3.las"), 3, {{1, 2, 3, 0, 1, 0x1200, 0x3400, 0xFF56}}, kUnitScale, kOffset);
-  r = LazTileReader::open(dir.file("f3.las"));
-  ASSERT_TRUE(readCloudPoint(r, p)) << r.error();
-  EXPECT_EQ(p.red, 0x12);
-  EXPECT_EQ(p.green, 0x34);
-  EXPECT_EQ(p.blue, 0xFF);
 }
 
 TEST(LazTileReader, UnusableFilesAreNotOkAndContributeNothing) {
@@ -189,26 +131,6 @@ TEST(LoadPointsInFrame, AllClassesInOrderAcrossTiles) {
   EXPECT_DOUBLE_EQ(pts[0].z, 0.01);
   EXPECT_DOUBLE_EQ(pts[1].z, 0.03);
   EXPECT_EQ(pts[1].classification, 0x82);
-}
-
-TEST(LazTileReader, SharedSampleMatchesReferenceDecode) {
-  const std::string path = std::string(VELDRA_SHARED_DATA) + "/lidar/laspy/simple.las";
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared sample data not available: " << path;
-  LazTileReader r = LazTileReader::open(path);
-  ASSERT_TRUE(r.ok()) << r.error();
-  EXPECT_EQ(r.pointCount(), 1065);
-  EXPECT_EQ(r.pointFormat(), 3);
-  CloudPoint p;
-  ASSERT_TRUE(readCloudPoint(r, p));
-  // Reference: 637012.24 849028.31 431.66, class 1, RGB 68 77 88 (16-bit values; high bytes 0).
-  EXPECT_NEAR(p.x, 637012.24, 1e-6);
-  EXPECT_NEAR(p.y, 849028.31, 1e-6);
-  EXPECT_NEAR(p.z, 431.66, 1e-6);
-  EXPECT_EQ(p.classification, 1);
-  EXPECT_EQ(p.red, 0);
-  int64_t n = 1;
-  while (readCloudPoint(r, p)) ++n;
-  EXPECT_EQ(n, 1065);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <tuple>
 
 #include "LasBuilder.h"
-#include "TempDir.h"
+#include "unit/TestSupport.h"
 #include "cloud/las/LasReader.h"
 
 namespace veldra::las {
@@ -13,7 +13,7 @@ namespace {
 using test::LasBuilder;
 using test::readAllRecords;
 
-std::string writeFile(const test::TempDir& dir, const std::string& name, const std::string& bytes) {
+std::string writeFile(const testing::TempDir& dir, const std::string& name, const std::string& bytes) {
   std::string path = dir.file(name);
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
@@ -33,7 +33,7 @@ TEST_P(PlainFormats, RecordsComeBackExactlyFromFileAndMemory) {
   b.vlrs.push_back({"someone", 1, std::string(40, 'x')});
   const std::string bytes = b.build();
 
-  test::TempDir dir;
+  testing::TempDir dir;
   std::string error;
   auto r = LasReader::open(writeFile(dir, "p.las", bytes), &error);
   ASSERT_TRUE(r) << error;
@@ -177,7 +177,7 @@ TEST(LasReaderBadInput, EveryMalformedHeaderIsRefusedWithAReason) {
 }
 
 TEST(LasReaderBadInput, MissingFileAndDirectoryAreRefused) {
-  test::TempDir dir;
+  testing::TempDir dir;
   std::string error;
   EXPECT_FALSE(LasReader::open(dir.file("nope.las"), &error));
   EXPECT_NE(error.find("nie mozna otworzyc"), std::string::npos) << error;

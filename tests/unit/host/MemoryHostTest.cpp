@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -257,110 +258,96 @@ TEST_F(MemoryHostTest, RefusalsOfAttributeAndGeolocationCalls) {
 
 // ---- memo validation ----------------------------------------------------------
 
-TEST_F(MemoryHostTest, PolygonRingsMustBeClosedAndNumberedFromOne) {
-  // Open ring.
-  EXPECT_EQ(create(ElementType::Fill, ringMemo({{{0, 0}, {1, 0}, {1, 1}, {0, 1}}})), kHostErrBadParameters);
-  // Points from slot 0: the ring end no longer matches the point count.
-  Memo noDummy;
-  noDummy.coords = {{0, 0}, {1, 0}, {1, 1}, {0, 0}};
-  noDummy.ringEnds = {0, 4};
-  EXPECT_EQ(create(ElementType::Slab, noDummy), kHostErrBadParameters);
-  // Ring ends not starting at 0.
-  Memo noZero = squareMemo();
-  noZero.ringEnds.erase(noZero.ringEnds.begin());
-  EXPECT_EQ(create(ElementType::Mesh, noZero), kHostErrBadParameters);
-  // Ring ends beyond the points or going backwards are refused before any point is read.
-  Memo wild = squareMemo();
-  wild.ringEnds = {0, std::numeric_limits<int>::max(), 5};
-  EXPECT_EQ(create(ElementType::Fill, wild), kHostErrBadParameters);
-  wild.ringEnds = {0, 5, 3, 5};
-  EXPECT_EQ(create(ElementType::Polyline, wild), kHostErrBadParameters);
-  // Two corners and the closing point are not a ring.
-  EXPECT_EQ(create(ElementType::Fill, ringMemo({{{0, 0}, {1, 0}, {0, 0}}})), kHostErrBadParameters);
-  // An open hole inside a closed outline.
-  EXPECT_EQ(create(ElementType::Fill, ringMemo({{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}}, {{1, 1}, {2, 1}, {2, 2}}})),
-            kHostErrBadParameters);
-  EXPECT_EQ(create(ElementType::Fill,
-                   ringMemo({{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}}, {{1, 1}, {2, 1}, {2, 2}, {1, 1}}})),
-            kHostOk);
-  EXPECT_EQ(host.elementCount(), 1u);
-}
-
-TEST_F(MemoryHostTest, PolylineNeedsTwoPointsAndGetsOnePartWhenNoneGiven) {
-  Memo one;
-  one.coords = {{}, {1, 1}};
-  EXPECT_EQ(create(ElementType::Polyline, one), kHostErrBadParameters);
-  std::string guid;
-  ASSERT_EQ(create(ElementType::Polyline, lineMemo(), 1, &guid), kHostOk);
-  Memo back;
-  ASSERT_EQ(host.getElementMemo(guid, back), kHostOk);
-  EXPECT_EQ(back.ringEnds, (std::vector<int>{0, 2}));
-}
-
-TEST_F(MemoryHostTest, NonFiniteNumbersAreRefused) {
+// Each case: an element of `type` made from its defaults, changed by `element`, with `memo`.
+TEST_F(MemoryHostTest, UnsoundElementsAreRefusedAndNothingIsCreated) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(create(ElementType::Fill, squareMemo(nan)), kHostErrBadParameters);
-  Memo line = lineMemo();
-  line.coords[2].y = inf;
-  EXPECT_EQ(create(ElementType::Polyline, line), kHostErrBadParameters);
-  Memo mesh = squareMemo();
-  mesh.z.assign(mesh.coords.size(), 100.0);
-  mesh.z[3] = nan;
-  EXPECT_EQ(create(ElementType::Mesh, mesh), kHostErrBadParameters);
-  Element slab = defaults(ElementType::Slab);
-  slab.level = nan;
-  EXPECT_EQ(host.createElement(slab, squareMemo()), kHostErrBadParameters);
-  Element text = defaults(ElementType::Text);
-  text.angle = nan;
-  EXPECT_EQ(host.createElement(text, textMemo()), kHostErrBadParameters);
+  const auto withRings = [](std::vector<int> ends) {
+    Memo m = squareMemo();
+    m.ringEnds = std::move(ends);
+    return m;
+  };
+  Memo noDummy;   // points from slot 0: the ring end no longer matches the point count
+  noDummy.coords = {{0, 0}, {1, 0}, {1, 1}, {0, 0}};
+  noDummy.ringEnds = {0, 4};
+  Memo onePoint;
+  onePoint.coords = {{}, {1, 1}};
+  Memo infLine = lineMemo();
+  infLine.coords[2].y = inf;
+  Memo nanMesh = squareMemo();
+  nanMesh.z.assign(nanMesh.coords.size(), 100.0);
+  nanMesh.z[3] = nan;
+  std::u16string lone = u"ab";
+  lone += static_cast<char16_t>(0xD800);
+  Memo tetra;   // negative indices walk an edge backwards
+  tetra.body.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  tetra.body.edges = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
+  tetra.body.polygons = {{-3, -2, -1}, {1, 5, -4}, {2, 6, -5}, {3, 4, -6}};
+  Memo broken = tetra, badEdge = tetra, badVertex = tetra;
+  broken.body.polygons[1] = {1, 4, -5};
+  badEdge.body.polygons[0] = {0, 1, 2};
+  badVertex.body.edges[0] = {0, 4};
+  const auto none = [](Element&) {};
+  const struct {
+    const char* what;
+    ElementType type;
+    Memo memo;
+    std::function<void(Element&)> element;
+    HostErr expected;
+  } cases[] = {
+      {"open ring", ElementType::Fill, ringMemo({{{0, 0}, {1, 0}, {1, 1}, {0, 1}}}), none, kHostErrBadParameters},
+      {"points from slot 0", ElementType::Slab, noDummy, none, kHostErrBadParameters},
+      {"ring ends not from 0", ElementType::Mesh, withRings({5}), none, kHostErrBadParameters},
+      {"ring end beyond the points", ElementType::Fill, withRings({0, std::numeric_limits<int>::max(), 5}), none,
+       kHostErrBadParameters},
+      {"ring ends going back", ElementType::Polyline, withRings({0, 5, 3, 5}), none, kHostErrBadParameters},
+      {"two corners", ElementType::Fill, ringMemo({{{0, 0}, {1, 0}, {0, 0}}}), none, kHostErrBadParameters},
+      {"open hole", ElementType::Fill, ringMemo({{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}}, {{1, 1}, {2, 1}, {2, 2}}}),
+       none, kHostErrBadParameters},
+      {"one-point polyline", ElementType::Polyline, onePoint, none, kHostErrBadParameters},
+      {"NaN corner", ElementType::Fill, squareMemo(nan), none, kHostErrBadParameters},
+      {"infinite vertex", ElementType::Polyline, infLine, none, kHostErrBadParameters},
+      {"NaN height", ElementType::Mesh, nanMesh, none, kHostErrBadParameters},
+      {"NaN level", ElementType::Slab, squareMemo(), [&](Element& e) { e.level = nan; }, kHostErrBadParameters},
+      {"NaN angle", ElementType::Text, textMemo(), [&](Element& e) { e.angle = nan; }, kHostErrBadParameters},
+      {"unknown layer", ElementType::Fill, squareMemo(), [](Element& e) { e.layer = 77; }, kHostErrBadIndex},
+      // section pattern, not usable for drawing fills
+      {"section fill", ElementType::Fill, squareMemo(), [](Element& e) { e.fillType = 5; }, kHostErrBadParameters},
+      {"unknown fill", ElementType::Fill, squareMemo(), [](Element& e) { e.fillType = 99; }, kHostErrBadIndex},
+      {"slab without thickness", ElementType::Slab, squareMemo(), [](Element& e) { e.thickness = 0.0; },
+       kHostErrBadParameters},
+      {"unknown type", ElementType::Fill, squareMemo(), [](Element& e) { e.typeCode = 5; }, kHostErrBadParameters},
+      {"empty text", ElementType::Text, textMemo(u""), none, kHostErrBadParameters},
+      {"lone surrogate", ElementType::Text, textMemo(lone), none, kHostErrBadParameters},
+      {"polygon not chained", ElementType::Morph, broken, none, kHostErrBadParameters},
+      {"edge out of range", ElementType::Morph, badEdge, none, kHostErrBadIndex},
+      {"vertex out of range", ElementType::Morph, badVertex, none, kHostErrBadIndex},
+  };
+  for (const auto& c : cases) {
+    Element e = defaults(c.type);
+    e.layer = 1;
+    c.element(e);
+    EXPECT_EQ(host.createElement(e, c.memo), c.expected) << c.what;
+  }
+  Element bad;
+  bad.typeCode = 5;
+  EXPECT_EQ(host.getElementDefaults(bad), kHostErrBadParameters);
   GeoLocation g;
   g.surveyHeight = nan;
   EXPECT_EQ(host.writeGeoLocation(g), kHostErrBadParameters);
   EXPECT_EQ(host.elementCount(), 0u);
-}
 
-TEST_F(MemoryHostTest, ElementChecksAgainstProjectAttributes) {
-  EXPECT_EQ(createFill(77), kHostErrBadIndex);
-  Element fill = defaults(ElementType::Fill);
-  fill.fillType = 5;   // section pattern, not usable for drawing fills
-  EXPECT_EQ(host.createElement(fill, squareMemo()), kHostErrBadParameters);
-  fill.fillType = 99;
-  EXPECT_EQ(host.createElement(fill, squareMemo()), kHostErrBadIndex);
-  Element slab = defaults(ElementType::Slab);
-  slab.thickness = 0.0;
-  EXPECT_EQ(host.createElement(slab, squareMemo()), kHostErrBadParameters);
-  Element bad;
-  bad.typeCode = 5;
-  EXPECT_EQ(host.getElementDefaults(bad), kHostErrBadParameters);
-  EXPECT_EQ(host.createElement(bad, squareMemo()), kHostErrBadParameters);
-}
-
-TEST_F(MemoryHostTest, TextMustBeValidUtf16) {
-  EXPECT_EQ(create(ElementType::Text, textMemo(u"")), kHostErrBadParameters);
-  std::u16string lone = u"ab";
-  lone += static_cast<char16_t>(0xD800);
-  EXPECT_EQ(create(ElementType::Text, textMemo(lone)), kHostErrBadParameters);
+  // The sound neighbours of the cases above.
+  EXPECT_EQ(create(ElementType::Fill,
+                   ringMemo({{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}}, {{1, 1}, {2, 1}, {2, 2}, {1, 1}}})),
+            kHostOk);
   EXPECT_EQ(create(ElementType::Text, textMemo(u"Łódź 🏠")), kHostOk);
-}
-
-TEST_F(MemoryHostTest, MorphBodyEdgesMustChainAroundEachPolygon) {
-  Memo m;
-  m.body.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  m.body.edges = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
-  // Tetrahedron; negative indices walk an edge backwards.
-  m.body.polygons = {{-3, -2, -1}, {1, 5, -4}, {2, 6, -5}, {3, 4, -6}};
-  EXPECT_EQ(create(ElementType::Morph, m), kHostOk);
-  Memo broken = m;
-  broken.body.polygons[1] = {1, 4, -5};
-  EXPECT_EQ(create(ElementType::Morph, broken), kHostErrBadParameters);
-  Memo badEdge = m;
-  badEdge.body.polygons[0] = {0, 1, 2};
-  EXPECT_EQ(create(ElementType::Morph, badEdge), kHostErrBadIndex);
-  Memo badVertex = m;
-  badVertex.body.edges[0] = {0, 4};
-  EXPECT_EQ(create(ElementType::Morph, badVertex), kHostErrBadIndex);
-  EXPECT_EQ(host.elementCount(), 1u);
+  EXPECT_EQ(create(ElementType::Morph, tetra), kHostOk);
+  std::string guid;
+  ASSERT_EQ(create(ElementType::Polyline, lineMemo(), 1, &guid), kHostOk);
+  Memo back;   // a polyline given no parts gets one
+  ASSERT_EQ(host.getElementMemo(guid, back), kHostOk);
+  EXPECT_EQ(back.ringEnds, (std::vector<int>{0, 2}));
 }
 
 // ---- reading and deleting -------------------------------------------------------

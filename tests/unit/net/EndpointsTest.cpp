@@ -34,8 +34,7 @@ TEST(Endpoints, StrictTableRefusesUncoveredAddresses) {
   auto r = applyRewrite(t, "https://powiat.example.pl/wfs");
   EXPECT_EQ(r.url, "");
   EXPECT_EQ(r.error, "Brak polaczenia z powiat.example.pl");
-  EXPECT_EQ(applyRewrite(t, url(Service::LidarIndexWfs)).url,
-            "http://127.0.0.1:9/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze");
+  EXPECT_EQ(applyRewrite(t, url(Service::LidarIndexWfs)).url.rfind("http://127.0.0.1:9/", 0), 0u);
 }
 
 TEST(Endpoints, TableSurvivesItsOwnJson) {

@@ -20,7 +20,7 @@ using testing::emptyCollection;
 using testing::exceptionReport;
 using testing::memberSquare;
 using testing::ok;
-using testing::RoutingTransport;
+using testing::ScriptedTransport;
 
 bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
@@ -242,7 +242,7 @@ class Ogc : public testing::OgcTest {
     OgcTest::SetUp();
     http.setHostSpacingMs(0);
   }
-  RoutingTransport transport;
+  ScriptedTransport transport;
   WfsClient http{&transport};
   OgcClient ogc{http};
 };

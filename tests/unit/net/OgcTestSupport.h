@@ -1,5 +1,4 @@
-// A transport answering by URL for the OGC client tests, small GML builders,
-// and a private cache folder.
+// Small GML builders for the OGC client tests, and a private cache folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,25 +15,6 @@
 
 namespace veldra::testing {
 
-class RoutingTransport : public HttpTransport {
- public:
-  // url -> response; the first call sees every request.
-  std::function<TransportResponse(const std::string& url)> answer = [](const std::string&) {
-    return TransportResponse{404, "", "", false};
-  };
-  std::vector<std::string> urls;
-
-  TransportResponse performRequest(const std::string&, const std::string& url, const std::string&,
-                                   const std::string&, long, long, const std::string&) override {
-    urls.push_back(url);
-    return answer(url);
-  }
-  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
-    return {};
-  }
-};
-
-inline TransportResponse ok(std::string body) { return {200, std::move(body), "", true}; }
 
 // One WFS 2.0 building polygon (EPSG 2180, northing first) as a member.
 inline std::string memberSquare(const std::string& id, double x, double y, double size = 10) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -9,35 +8,18 @@
 #include "net/RasterTiles.h"
 #include "net/WfsClient.h"
 #include "unit/PngSupport.h"
+#include "unit/net/NetTestSupport.h"
 
 namespace veldra {
 namespace {
 
-class Script : public HttpTransport {
- public:
-  std::deque<TransportResponse> answers;
-  TransportResponse fallback{404, "", "", false};
-  std::vector<std::string> urls;
-  TransportResponse performRequest(const std::string&, const std::string& url, const std::string&,
-                                   const std::string&, long, long, const std::string&) override {
-    urls.push_back(url);
-    if (answers.empty()) return fallback;
-    auto a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
-    return {};
-  }
-};
+using testing::ok;
 
 const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + "IHDR";
 const std::string kJpeg = std::string("\xff\xd8\xff\xe0", 4);
 const std::string kXmlError =
     "<?xml version=\"1.0\"?><ServiceExceptionReport><ServiceException>too big</ServiceException>"
     "</ServiceExceptionReport>";
-
-TransportResponse ok(const std::string& body) { return {200, body, "", true}; }
 
 // Value of one query parameter of a GetMap URL.
 std::string param(const std::string& url, const std::string& key) {
@@ -48,7 +30,7 @@ std::string param(const std::string& url, const std::string& key) {
 }
 
 struct RasterTest : ::testing::Test {
-  Script t;
+  testing::ScriptedTransport t;
   WfsClient client{&t};
   std::vector<RasterTile> out;
   std::vector<std::string> reports;
@@ -69,7 +51,7 @@ TEST(RasterSignature, PngAndJpegNeedTheirMinimumLength) {
 }
 
 TEST_F(RasterTest, OneTileForAKilometreAtQuarterMetreWithReportLine) {
-  t.fallback = ok(kPng);
+  t.answer = [](const std::string&) { return ok(kPng); };
   const auto r = fetch({500000, 400000, 501000, 400500}, 0.25);
   EXPECT_EQ(r.tiles, 1);
   EXPECT_EQ(r.notice, "");
@@ -88,7 +70,7 @@ TEST_F(RasterTest, OneTileForAKilometreAtQuarterMetreWithReportLine) {
 }
 
 TEST_F(RasterTest, WideFrameIsClampedToFourByFourWithNotice) {
-  t.fallback = ok(kJpeg);
+  t.answer = [](const std::string&) { return ok(kJpeg); };
   const auto r = fetch({500000, 400000, 501000, 401000}, 0.05, DataType::Gesut);
   EXPECT_EQ(r.notice, "Kadr bardzo szeroki - rastry ograniczone do 16 platek (ok. 1:217).");
   EXPECT_EQ(r.tiles, 16);
@@ -104,7 +86,7 @@ TEST_F(RasterTest, WideFrameIsClampedToFourByFourWithNotice) {
 }
 
 TEST_F(RasterTest, XmlAnswerWithStatus200IsRetriedAtHalfTheWidth) {
-  t.answers = {ok(kXmlError), {404, "", "", false}, ok(kPng)};
+  t.script = {ok(kXmlError), {404, "", "", false}, ok(kPng)};
   const auto r = fetch({500000, 400000, 501024, 400512}, 0.25);
   EXPECT_EQ(r.tiles, 1);
   ASSERT_EQ(t.urls.size(), 3u);
@@ -115,7 +97,7 @@ TEST_F(RasterTest, XmlAnswerWithStatus200IsRetriedAtHalfTheWidth) {
 }
 
 TEST_F(RasterTest, RetriesStopBelow512PixelsAndTheTileIsSkipped) {
-  t.fallback = ok(kXmlError);
+  t.answer = [](const std::string&) { return ok(kXmlError); };
   EXPECT_EQ(fetch({500000, 400000, 501024, 400512}, 0.25).tiles, 0);
   EXPECT_EQ(t.urls.size(), 4u);   // 4096, 2048, 1024, 512
   EXPECT_TRUE(out.empty());
@@ -126,7 +108,7 @@ TEST_F(RasterTest, RetriesStopBelow512PixelsAndTheTileIsSkipped) {
 }
 
 TEST_F(RasterTest, NarrowFrameGetsItsFirstRequestAtTheMinimumWidth) {
-  t.fallback = ok(kPng);
+  t.answer = [](const std::string&) { return ok(kPng); };
   EXPECT_EQ(fetch({500000, 400000, 500050, 400050}, 0.25).tiles, 1);
   ASSERT_EQ(t.urls.size(), 1u);
   EXPECT_EQ(param(t.urls[0], "WIDTH"), "256");
@@ -141,7 +123,7 @@ TEST_F(RasterTest, NarrowFrameGetsItsFirstRequestAtTheMinimumWidth) {
 }
 
 TEST_F(RasterTest, Pl2000RequestsUseTheBoxOfTheMovedCorners) {
-  t.fallback = ok(kPng);
+  t.answer = [](const std::string&) { return ok(kPng); };
   const Bbox frame{640000, 480000, 640400, 480300};
   EXPECT_EQ(fetch(frame, 0.25, DataType::Rastry, 2178).tiles, 1);
   ASSERT_EQ(out.size(), 1u);

@@ -149,11 +149,6 @@ TEST_F(GeorefTest, ZAnchorRules) {
   EXPECT_EQ(r.terrainZOffset, 0.001);
   EXPECT_FALSE(r.zAnchorChanged);
 
-  const std::string diag = readText(dir_ / "orvane_z_diag.txt");
-  EXPECT_NE(diag.find("ohZ_georef_start=0 minZ_liczony=103.9 zAnchor(settings)=0 hasZAnchor=0 SetGeoLocation_ok=1 "
-                      "ohAfterSet=103.9 terrainZOffset=103.9 terenNMT=1 terenChmura=0"),
-            std::string::npos)
-      << diag;
 }
 
 TEST_F(GeorefTest, WriteOriginSetsTheZoneOfTheLongitudeAndReportsSixDecimals) {
@@ -173,9 +168,6 @@ TEST_F(GeorefTest, WriteOriginSetsTheZoneOfTheLongitudeAndReportsSixDecimals) {
   EXPECT_EQ(g.mapZone, "7");
   EXPECT_EQ(r.reportLine, "VELDRA: ustawiono georeferencje projektu: E=" + fixed6(E) + " N=" + fixed6(N) +
                               " (PL-2000, EPSG:2178) H=0.000000 m n.p.m. (PL-EVRF2007-NH)");
-  const std::string diag = readText(dir_ / "orvane_geo_diag.txt");
-  EXPECT_EQ(diag.rfind("SetGeoLocation: koncowy_err=0 poziom_ktory_przeszedl=0 (0=pelny", 0), 0u) << diag;
-  EXPECT_NE(diag.find("  APIERR czeste: -2130311=BADID"), std::string::npos);
 
   // A point west of 16.5 degrees lands in zone 5.
   EXPECT_EQ(writeProjectOrigin(host_, 52.4, 16.0).zone, 2176);

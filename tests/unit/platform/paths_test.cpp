@@ -9,48 +9,31 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
+#include "unit/TestSupport.h"
 
 namespace veldra::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct EnvGuard {
-  std::string name;
-  std::string old;
-  bool had;
-  EnvGuard(const char* n, const char* value) : name(n) {
-    const char* o = std::getenv(n);
-    had = o != nullptr;
-    if (had) old = o;
-    if (value) ::setenv(n, value, 1); else ::unsetenv(n);
-  }
-  ~EnvGuard() {
-    if (had) ::setenv(name.c_str(), old.c_str(), 1); else ::unsetenv(name.c_str());
-  }
-};
-
-fs::path scratch(const char* name) {
-  fs::path p = fs::temp_directory_path() / (std::string("veldra_paths_") + name);
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
-}
+using testing::ScopedEnv;
+using testing::TempDir;
 
 TEST(Paths, FoldersFollowXdgVariablesThenHome) {
-  EnvGuard c("XDG_CONFIG_HOME", "/x/config");
-  EnvGuard l("XDG_CACHE_HOME", "");
-  EnvGuard h("HOME", "/home/ola");
+  ScopedEnv c("XDG_CONFIG_HOME", "/x/config");
+  ScopedEnv l("XDG_CACHE_HOME", "");
+  ScopedEnv h("HOME", "/home/ola");
   EXPECT_EQ(roamingDataDir(), fs::path("/x/config"));
   EXPECT_EQ(localDataDir(), fs::path("/home/ola/.cache"));   // empty variable counts as unset
-  EnvGuard noHome("HOME", nullptr);
+  ScopedEnv noHome("HOME", nullptr);
   EXPECT_EQ(localDataDir(), fs::path("."));
 }
 
 TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
-  fs::path dir = scratch("diag");
+  TempDir tmp;
+  const fs::path dir = tmp.path();
   {
-    EnvGuard d("VELDRA_DIAG_DIR", dir.c_str());
+    ScopedEnv d("VELDRA_DIAG_DIR", dir.c_str());
     appendDiagLine("orvane_test.txt", "a=1");
     appendDiagLine("orvane_test.txt", "b=2");
     rewriteDiagFile("orvane_geo.txt", "x\n");
@@ -63,16 +46,16 @@ TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
   }
   {
     // A folder that cannot exist: a regular file in its way.
-    EnvGuard d("VELDRA_DIAG_DIR", (dir / "orvane_test.txt" / "sub").c_str());
+    ScopedEnv d("VELDRA_DIAG_DIR", (dir / "orvane_test.txt" / "sub").c_str());
     EXPECT_NO_THROW(appendDiagLine("f.txt", "x"));
   }
-  EnvGuard none("VELDRA_DIAG_DIR", nullptr);
+  ScopedEnv none("VELDRA_DIAG_DIR", nullptr);
   EXPECT_EQ(diagDir(), fs::path("/tmp"));
-  fs::remove_all(dir);
 }
 
 TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
-  fs::path dir = scratch("atomic");
+  TempDir tmp;
+  const fs::path dir = tmp.path();
   fs::path f = dir / "deep" / "file.json";
   ASSERT_EQ(writeFileAtomically(f, "first"), "");
   ASSERT_EQ(writeFileAtomically(f, std::string(100000, 'x')), "");
@@ -83,11 +66,11 @@ TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
   int n = 0;
   for (auto& e : fs::directory_iterator(dir / "deep")) { (void)e; ++n; }
   EXPECT_EQ(n, 1);
-  fs::remove_all(dir);
 }
 
 TEST(Paths, ConcurrentWritersNeverTearTheFile) {
-  fs::path dir = scratch("race");
+  TempDir tmp;
+  const fs::path dir = tmp.path();
   fs::path f = dir / "s.json";
   std::vector<std::thread> ts;
   for (int t = 0; t < 4; ++t)
@@ -99,11 +82,11 @@ TEST(Paths, ConcurrentWritersNeverTearTheFile) {
   ASSERT_TRUE(readWholeFile(f, text));
   ASSERT_EQ(text.size(), 4096u);
   EXPECT_EQ(text.find_first_not_of(text[0]), std::string::npos);
-  fs::remove_all(dir);
 }
 
 TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
-  fs::path dir = scratch("pieces");
+  TempDir tmp;
+  const fs::path dir = tmp.path();
   fs::path f = dir / "out.txt";
   ASSERT_EQ(writeFileAtomically(f, "old"), "");
   {
@@ -136,7 +119,6 @@ TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
   for (auto& e : fs::directory_iterator(dir)) { (void)e; ++n; }
   EXPECT_EQ(n, 1);
   EXPECT_NE(AtomicFile(dir / "out.txt" / "x").commit(), "");
-  fs::remove_all(dir);
 }
 
 TEST(Paths, ReadingAMissingFileFails) {

@@ -34,10 +34,6 @@ ContourLattice cellOf(double a, double b, double c, double d) {
   return l;
 }
 
-bool closed(const Contour& c) {
-  return c.points.size() > 2 && c.points.front().x == c.points.back().x && c.points.front().y == c.points.back().y;
-}
-
 TEST(ContourRules, AllowedIntervals) {
   for (double ok : {0.25, 0.5, 1.0, 2.0, 0.25000001, 1.9999995}) EXPECT_TRUE(isAllowedContourInterval(ok)) << ok;
   for (double bad : {0.3, 0.0, -1.0, 5.0, 0.2500011, std::nan("")}) EXPECT_FALSE(isAllowedContourInterval(bad)) << bad;
@@ -135,19 +131,6 @@ TEST(ContourBuilder, SaddleIsResolvedByTheMeanOfTheCorners) {
   for (const auto& c : cs) ends[{c.points[0].x, c.points[0].y}] = {c.points[1].x, c.points[1].y};
   EXPECT_EQ(ends.at({0.5, 0.0}), std::make_pair(0.0, 0.5));  // south -> west
   EXPECT_EQ(ends.at({1.0, 0.5}), std::make_pair(0.5, 1.0));  // east -> north
-}
-
-TEST(ContourBuilder, SegmentsAreJoinedIntoOnePolylinePerLevelAcrossBlocks) {
-  // A tilted plane over a lattice larger than one block: each level is one open line across it.
-  auto l = lattice(70, 40, [](double x, double) { return 0.3 * (x - 1000) + 0.01; }, 0.5, 1000, 2000);
-  std::string msg;
-  const auto cs = ContourBuilder::build(l, 1.0, msg);
-  ASSERT_EQ(cs.size(), 10u);
-  for (const auto& c : cs) {
-    EXPECT_FALSE(closed(c));
-    EXPECT_EQ(c.points.size(), 40u) << c.level;  // one crossing per row of edges
-    EXPECT_NEAR(std::fabs(c.points.front().y - c.points.back().y), 19.5, 1e-9);
-  }
 }
 
 TEST(ContourBuilder, LimitsTruncateWithMessage) {
