@@ -173,7 +173,7 @@ TEST_F(RasterTest, BlankImagesAndScaleLimitOfCascadingServices) {
   options.rejectBlankImages = true;
   for (const auto& c : cases) {
     t.urls.clear();
-    t.answers.assign(c.answers.begin(), c.answers.end());
+    t.script.assign(c.answers.begin(), c.answers.end());
     out.clear();
     const auto r = fetchRasterTiles(client, {500000, 400000, 501000, 400500}, "http://wms.test/cgi", "x", 0.28,
                                     DataType::Gesut, 2180, out, {}, options);
