@@ -78,11 +78,13 @@ double countyRasterDensity(int rasterScale) {
 }
 
 // The NMT sheets of the frame, downloaded and read; `found` tells whether the
-// index had any sheet at all.
+// index had any sheet at all. A year whose index request failed is noted once.
 std::vector<ElevationGrid> loadNmtGrids(WfsClient& client, const Bbox& frame, const std::string& label,
-                                        bool& found) {
+                                        bool& found, std::string& notes) {
   std::vector<ElevationGrid> grids;
-  const std::vector<SheetRecord> sheets = queryNmtIndex(client, frame);
+  const SheetSearch search = searchNmtIndex(client, frame);
+  if (const std::string n = failedYearsNote("NMT", search); notes.find(n) == std::string::npos) appendNote(notes, n);
+  const std::vector<SheetRecord>& sheets = search.sheets;
   found = !sheets.empty();
   const int n = static_cast<int>(sheets.size());
   for (int i = 0; i < n; ++i) {
@@ -274,7 +276,7 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
   // Phase 7: terrain from NMT.
   if (hasKey(keys, "teren")) {
     bool found = false;
-    const std::vector<ElevationGrid> grids = loadNmtGrids(client_, frame, "Pobieranie NMT", found);
+    const std::vector<ElevationGrid> grids = loadNmtGrids(client_, frame, "Pobieranie NMT", found, notes);
     if (!found) {
       note("Teren: brak kafli NMT dla tego obszaru w skorowidzu.");
     } else if (grids.empty()) {
@@ -306,7 +308,7 @@ FetchedData ImportController::fetchForImport(const Bbox& frame, const std::vecto
       note(contourIntervalNotice(contourCut));
     } else {
       bool found = false;
-      const std::vector<ElevationGrid> grids = loadNmtGrids(client_, frame, "Poziomice: NMT", found);
+      const std::vector<ElevationGrid> grids = loadNmtGrids(client_, frame, "Poziomice: NMT", found, notes);
       if (!found) {
         note("Poziomice: brak kafli NMT dla tego obszaru w skorowidzu.");
       } else if (grids.empty()) {
