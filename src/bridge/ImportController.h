@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/AddressWorker.h"
 #include "bridge/FetchedData.h"
 #include "bridge/Settings.h"
 #include "geo/Bbox.h"
@@ -95,6 +96,7 @@ class ImportController {
   double cloudTerrainStep_ = 1.0;
   MunicipalityCache municipalityCache_;
   FetchFunction fetchFunction_;   // used by the fetch worker only while a fetch runs
+  AddressWorker addresses_;       // last: stops before the rest goes
 };
 
 }  // namespace veldra
