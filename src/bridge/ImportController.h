@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
@@ -96,6 +98,8 @@ class ImportController {
   double cloudTerrainStep_ = 1.0;
   MunicipalityCache municipalityCache_;
   FetchFunction fetchFunction_;   // used by the fetch worker only while a fetch runs
+  // Number of the newest "setOrigin"; its height worker applies only the newest one's answer.
+  std::shared_ptr<std::uint64_t> originRequest_ = std::make_shared<std::uint64_t>(0);
   AddressWorker addresses_;       // last: stops before the rest goes
 };
 
