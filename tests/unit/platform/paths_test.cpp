@@ -94,7 +94,9 @@ TEST(Paths, PrivateFolderIsRefusedUnlessItIsOursAlone) {
       {"someone else's", [](const fs::path& p) {
          fs::create_directory(p);
          fs::permissions(p, fs::perms::owner_all);
-         if (::geteuid() == 0) EXPECT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+         if (::geteuid() == 0) {
+           EXPECT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+         }
        }, ::geteuid() != 0},
   };
   int i = 0;
@@ -103,7 +105,9 @@ TEST(Paths, PrivateFolderIsRefusedUnlessItIsOursAlone) {
     c.prepare(p);
     const std::string why = ensurePrivateDir(p);
     EXPECT_EQ(why.empty(), c.usable) << c.name << ": " << why;
-    if (c.usable) EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_all) << c.name;
+    if (c.usable) {
+      EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_all) << c.name;
+    }
   }
 
   // The default diagnostics folder is such a folder, and a spoilt one gets nothing.
