@@ -204,8 +204,7 @@ bool extractResources(const std::vector<WebResourceEntry>& table, const std::str
     webDiagLog("id=" + std::to_string(row.id) + " file=" + row.file + " res=" + std::to_string(res->size) +
                "B open=" + std::to_string(opened) + " disk=" + std::to_string(disk) + "B path=" + path);
     if (!opened || disk != static_cast<long long>(res->size)) {
-      webDiagLog("ZAPIS NIEUDANY id=" + std::to_string(row.id) + " -> przerywam" +
-                 (error.empty() ? std::string() : " (" + error + ")"));
+      webDiagLog("ZAPIS NIEUDANY id=" + std::to_string(row.id) + " -> przerywam");
       if (reportFn) reportFn("VELDRA: nie udalo sie zapisac zasobow web na dysku (paleta bylaby pusta).");
       return false;
     }
