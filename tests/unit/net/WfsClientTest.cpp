@@ -82,13 +82,14 @@ TEST(WfsClient, SpacingHoldsAcrossClientsAndThreads) {
       s.m = &m;
       s.starts = &starts;
       WfsClient c(&s);
-      c.setHostSpacingMs(60);
+      c.setHostSpacingMs(100);
       for (int i = 0; i < 3; ++i) c.get("https://shared.example/x");
     });
   for (auto& t : threads) t.join();
   ASSERT_EQ(starts.size(), 9u);
   std::sort(starts.begin(), starts.end());
-  for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_GE(msBetween(starts[i - 1], starts[i]), 59) << i;
+  // Stamps are taken after the wait: allow for the threads being scheduled late.
+  for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_GE(msBetween(starts[i - 1], starts[i]), 90) << i;
 }
 
 TEST(WfsClient, SpacingEnvironmentMayOnlyShortenIt) {
