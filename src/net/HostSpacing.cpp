@@ -1,6 +1,5 @@
 #include "net/HostSpacing.h"
 
-#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -26,14 +25,16 @@ Registry& registry() {
 
 }  // namespace
 
-long long reserveHostStart(const std::string& host, long long spacingMs) {
+long long tryStartHostRequest(const std::string& host, long long spacingMs) {
   Registry& r = registry();
-  const long long now = monotonicMs();
   std::lock_guard<std::mutex> lock(r.mutex);
+  const long long now = monotonicMs();
   auto [it, fresh] = r.lastStart.try_emplace(host, now);
-  const long long start = fresh ? now : std::max(now, it->second + spacingMs);
-  it->second = start;
-  return start - now;
+  if (fresh) return 0;
+  const long long wait = it->second + spacingMs - now;
+  if (wait > 0) return wait;
+  it->second = now;
+  return 0;
 }
 
 }  // namespace veldra

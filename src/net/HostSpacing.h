@@ -7,9 +7,10 @@
 
 namespace veldra {
 
-// Takes the next start time for a request to `host`, at least `spacingMs`
-// after the start taken before it, and gives how many milliseconds the caller
-// has to wait for it (0: at once). Thread-safe; the caller waits unlocked.
-long long reserveHostStart(const std::string& host, long long spacingMs);
+// Gives 0 and records the start when a request to `host` may start now (at
+// least `spacingMs` after the last recorded start), else how many milliseconds
+// to wait before asking again. Recording the start only when it happens keeps
+// the spacing true however late a waiting thread wakes. Thread-safe.
+long long tryStartHostRequest(const std::string& host, long long spacingMs);
 
 }  // namespace veldra

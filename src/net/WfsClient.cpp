@@ -53,8 +53,8 @@ WfsClient::WfsClient(HttpTransport* transport)
     : transport_(transport ? *transport : defaultTransport()), hostSpacingMs_(spacingFromEnvironment()) {}
 
 void WfsClient::throttleHost(const std::string& host) {
-  const long long wait = reserveHostStart(host, hostSpacingMs_);
-  if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+  while (const long long wait = tryStartHostRequest(host, hostSpacingMs_))
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait));
 }
 
 HttpResponse WfsClient::request(const std::string& method, const std::string& url, const std::string& body,
