@@ -1,6 +1,8 @@
 #include "app/MapPalette.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 
@@ -174,14 +176,18 @@ const std::vector<WebResourceEntry>& MapPalette::WebResourceTable() {
   return table;
 }
 
-std::string MapPalette::WebDir() {
-  std::string temp = platform::tempDir().string();
-  if (temp.empty() || temp.back() != '/') temp += '/';
-  return temp + "VELDRA" + "/web";
-}
+std::string MapPalette::WebDir() { return (platform::privateWorkDir() / "web").string(); }
 
 bool extractResources(const std::vector<WebResourceEntry>& table, const std::string& dir,
                       const std::function<void(const std::string&)>& reportFn) {
+  // The server hands these files to the page under its token: the folder must be ours alone.
+  for (const std::filesystem::path& d : {platform::privateWorkDir(), std::filesystem::path(dir)}) {
+    if (const std::string why = platform::ensurePrivateDir(d); !why.empty()) {
+      webDiagLog("FOLDER ODRZUCONY: " + why);
+      if (reportFn) reportFn("VELDRA: folder roboczy nie jest prywatny - zasoby web nie zapisane (" + why + ").");
+      return false;
+    }
+  }
   for (const auto& row : table) {
     const EmbeddedResource* res = findResource(row.id);
     if (!res) {
@@ -189,18 +195,13 @@ bool extractResources(const std::vector<WebResourceEntry>& table, const std::str
       return false;
     }
     const std::string path = dir + "/" + row.file;
-    int opened = 0;
-    {
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      if (out) {
-        opened = 1;
-        out.write(reinterpret_cast<const char*>(res->data), static_cast<std::streamsize>(res->size));
-      }
-    }
+    const std::string error = platform::writeFileAtomically(path, resourceText(*res));
+    const int opened = error.empty() ? 1 : 0;
     long long disk = -1;
-    {
-      std::ifstream in(path, std::ios::binary | std::ios::ate);
-      if (in) disk = static_cast<long long>(in.tellg());
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) {
+      const std::uintmax_t size = std::filesystem::file_size(path, ec);
+      if (!ec) disk = static_cast<long long>(size);
     }
     webDiagLog("id=" + std::to_string(row.id) + " file=" + row.file + " res=" + std::to_string(res->size) +
                "B open=" + std::to_string(opened) + " disk=" + std::to_string(disk) + "B path=" + path);
@@ -214,9 +215,6 @@ bool extractResources(const std::vector<WebResourceEntry>& table, const std::str
 }
 
 bool MapPalette::ExtractWebResources(const std::string& webDir) {
-  std::error_code ec;
-  std::filesystem::create_directory(platform::tempDir() / "VELDRA", ec);
-  std::filesystem::create_directory(webDir, ec);
   webDiagLog(std::string("=== MapPalette ExtractWebResources v") + kVersion + " ===");
   webDiagLog("webDir=" + webDir);
   return extractResources(WebResourceTable(), webDir, report);

@@ -71,7 +71,7 @@ class MapPalette {
   static std::uint32_t ReferenceNumber();
 
   static const std::vector<WebResourceEntry>& WebResourceTable();
-  // temp folder + "VELDRA" + "/web".
+  // The user's private working folder + "/web".
   static std::string WebDir();
   // Writes the page files into `webDir` with their diagnostic lines. Gives
   // false on the first missing resource or short write (the failure text is
@@ -93,6 +93,8 @@ class MapPalette {
 void webDiagLog(const std::string& line);
 
 // Writes resources by number into a folder, logging as ExtractWebResources does.
+// The folder and the private working folder above it are made private first;
+// a folder that is not (a link, another user's, open to others) is refused.
 bool extractResources(const std::vector<WebResourceEntry>& table, const std::string& dir,
                       const std::function<void(const std::string&)>& report);
 

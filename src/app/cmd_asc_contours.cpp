@@ -1,6 +1,7 @@
 // asc-contours: contour lines of ESRI ASCII sheets as GeoJSON (PL-1992).
 // asc-sample: heights sampled from ESRI ASCII sheets, one line per point.
 #include "app/Commands.h"
+#include "platform/Paths.h"
 #include "terrain/ContourRecipe.h"
 #include "terrain/ElevationGrid.h"
 
@@ -107,35 +108,6 @@ std::string toGeoJson(const std::vector<Contour>& contours, const std::vector<Co
   return out;
 }
 
-// Written beside the target and renamed, so a failed run never leaves half a file.
-bool writeFileAtomically(const std::filesystem::path& path, const std::string& data, std::string& error) {
-  std::filesystem::path tmp = path;
-  tmp += ".tmp";
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) {
-      error = "cannot create " + tmp.string();
-      return false;
-    }
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-    f.close();
-    if (!f) {
-      error = "cannot write " + tmp.string();
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    error = "cannot replace " + path.string() + ": " + ec.message();
-    std::filesystem::remove(tmp, ec);
-    return false;
-  }
-  return true;
-}
-
 bool readGrids(const std::vector<std::string>& paths, std::vector<ElevationGrid>& grids, const char* cmd) {
   for (const auto& p : paths) {
     ElevationGrid g;
@@ -240,8 +212,7 @@ int runAscContours(const std::vector<std::string>& args) {
   if (!set.message.empty()) std::cerr << "veldra " << cmd << ": " << set.message << "\n";
   const std::vector<Contour>& contours = set.lines;
   const std::vector<ContourLabel>& labels = set.labels;
-  std::string error;
-  if (!writeFileAtomically(outPath, toGeoJson(contours, labels), error)) {
+  if (const std::string error = platform::writeFileAtomically(outPath, toGeoJson(contours, labels)); !error.empty()) {
     std::cerr << "veldra " << cmd << ": " << error << "\n";
     return 1;
   }

@@ -214,16 +214,16 @@ int runUi(const std::vector<std::string>& args) {
   host.broker = &broker;
 
   const std::string webDir = MapPalette::WebDir();
-  std::error_code ec;
-  std::filesystem::create_directories(webDir, ec);
-  if (!extractResources(hostResources(), webDir, [&](const std::string& l) { host.writeReportLine(l); })) {
-    std::cerr << "veldra: cannot write the host window files into " << webDir << "\n";
+  std::string why;
+  if (!extractResources(hostResources(), webDir, [&](const std::string& l) { host.writeReportLine(l); why = l; })) {
+    std::cerr << "veldra: cannot write the host window files into " << webDir << (why.empty() ? "" : ": " + why)
+              << "\n";
     return 1;
   }
   server.addMount("host", webDir, [&broker](const std::string& t) { return broker.onNetworkText(t); });
   server.addMount("map", webDir);
   // The point-cloud palette's folder, for its page once that palette is built.
-  server.addMount("cloud", platform::tempDir() / "Orvane_Cloud" / "web");
+  server.addMount("cloud", platform::privateWorkDir() / "cloud" / "web");
   // The browser control's load-error and loading-state events go to the web diagnostics.
   server.setEventLog("map", [](const std::string& line) { webDiagLog(line); });
   if (const std::string err = server.start(static_cast<std::uint16_t>(port)); !err.empty()) {
@@ -298,7 +298,7 @@ int runUi(const std::vector<std::string>& args) {
       return json(nullptr);
     }
     // Beside the project file, else in the program's temporary folder.
-    std::filesystem::path out = projectPath.empty() ? platform::tempDir() / "VELDRA" / "projekt" : std::filesystem::path(projectPath);
+    std::filesystem::path out = projectPath.empty() ? platform::privateWorkDir() / "projekt" : std::filesystem::path(projectPath);
     out.replace_extension(format == "DXF" ? ".dxf" : ".glb");
     const std::string err = exportProjectAs(host, format, out);
     if (err.empty()) {

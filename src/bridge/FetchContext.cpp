@@ -56,7 +56,11 @@ const std::string& FetchContext::municipality() {
 const FetchContext::NmtSheets& FetchContext::nmtSheets(const std::string& progressLabel) {
   if (nmt_) return *nmt_;
   NmtSheets sheets;
-  const std::vector<SheetRecord> records = queryNmtIndex(client(), frame());
+  const SheetSearch search = searchNmtIndex(client(), frame());
+  // Said once, whichever phase loads the sheets: a year that failed is not
+  // the same as a year without data.
+  note(failedYearsNote("NMT", search));
+  const std::vector<SheetRecord>& records = search.sheets;
   sheets.indexed = !records.empty();
   const int n = static_cast<int>(records.size());
   for (int i = 0; i < n && !cancelled(); ++i) {

@@ -16,7 +16,6 @@
 #include "place/DataKinds.h"
 #include "formats/GeoJsonWriter.h"
 #include "geo/Projections.h"
-#include "net/Geocoding.h"
 #include "place/ProjectGeoref.h"
 #include "platform/MainLoop.h"
 
@@ -61,58 +60,18 @@ void ImportController::registerHandlers(Bridge& bridge) {
   bridge.on("cancel", [this](const json& m) { return onCancel(m); });
 }
 
-namespace {
-
-// A coordinate the geocoder gives as text (or, tolerated, as a number).
-double coordinateOf(const json& item, const char* name) {
-  auto it = item.find(name);
-  if (it == item.end()) return 0.0;
-  if (it->is_number()) return it->get<double>();
-  if (it->is_string()) {
-    const std::string t = it->get<std::string>();
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    return end == t.c_str() ? 0.0 : v;
-  }
-  return 0.0;
-}
-
-}  // namespace
-
+// The geocoders answer on the address worker; the page gets their messages later.
 json ImportController::onSearchAddress(const json& msg) {
   const std::string query = msg.value("query", std::string());
   if (query.empty()) return json{{"type", "addressResults"}};
-  HttpResponse r = client_.get(nominatimUrl(query));
-  if (r.status != 200) return errorReply("Wyszukiwarka adresow nie odpowiada (Nominatim)");
-  json body = json::parse(r.body, nullptr, false, false);
-  if (body.is_discarded() || !body.is_array() || body.empty() || !body[0].is_object())
-    return json{{"type", "addressResults"}};
-  const json& first = body[0];
-  std::string label;
-  if (auto it = first.find("display_name"); it != first.end() && it->is_string()) label = it->get<std::string>();
-  return json{{"type", "addressResults"},
-              {"lat", coordinateOf(first, "lat")},
-              {"lon", coordinateOf(first, "lon")},
-              {"label", label}};
+  addresses_.search(query);
+  return nullptr;
 }
 
 json ImportController::onSearchAddressSuggest(const json& msg) {
   const std::string query = msg.value("query", std::string());
   if (query.size() < 3) return nullptr;
-  platform::WorkToken token;
-  std::thread([this, query, token = std::move(token)]() mutable {
-    json items = json::array();
-    try {
-      WfsClient client;   // its own client: the fetch worker may be using the controller's
-      for (const auto& s : suggestAddresses(client, query))
-        items.push_back(json{{"label", s.label}, {"lat", s.lat}, {"lon", s.lon}});
-    } catch (const std::exception&) {
-      items = json::array();
-    }
-    platform::runOnMainThread([this, query, items = std::move(items)] {
-      page_.post("addressSuggestions", json{{"query", query}, {"items", items}});
-    });
-  }).detach();
+  addresses_.suggest(query);
   return nullptr;
 }
 

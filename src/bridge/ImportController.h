@@ -3,12 +3,15 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/AddressWorker.h"
 #include "bridge/FetchContext.h"
 #include "bridge/PageChannel.h"
 #include "place/FetchedData.h"
@@ -96,6 +99,9 @@ class ImportController {
   double cloudTerrainStep_ = 1.0;
   MunicipalityCache municipalityCache_;
   FetchFunction fetchFunction_;   // used by the fetch worker only while a fetch runs
+  // Number of the newest "setOrigin"; its height worker applies only the newest one's answer.
+  std::shared_ptr<std::uint64_t> originRequest_ = std::make_shared<std::uint64_t>(0);
+  AddressWorker addresses_{page_};       // last: stops before the rest goes
 };
 
 }  // namespace veldra

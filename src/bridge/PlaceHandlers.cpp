@@ -1,5 +1,6 @@
 // "place" and "setOrigin": the handlers that change the project.
 #include <cmath>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -26,6 +27,8 @@ namespace {
 
 json errorReply(const std::string& msg) { return json{{"type", "error"}, {"msg", msg}}; }
 const char* const kBusyText = "Trwa pobieranie danych - sprobuj za chwile";
+const char* const kOriginCommand = "Lokalizacja projektu wg mapy";
+const char* const kOriginHeightCommand = "Wysokosc lokalizacji projektu";
 
 std::mutex g_lookupMutex;
 OriginHeightLookup g_lookup;
@@ -142,17 +145,28 @@ json ImportController::onSetOrigin(const json& msg) {
     return errorReply("Brak wspolrzednych srodka mapy");
   const double lat = msg["lat"].get<double>();
   const double lon = msg["lon"].get<double>();
-  const OriginWriteResult r = writeProjectOrigin(host_, lat, lon);
-  if (!r.ok) return errorReply(r.error);
+  // Undoable like every change of the project: a change outside a command would end the
+  // host's undo history.
+  OriginWriteResult r;
+  const HostErr rc = host_.runUndoableCommand(kOriginCommand, [&] {
+    r = writeProjectOrigin(host_, lat, lon);
+    return r.ok ? kHostOk : kHostErrRefused;
+  });
+  if (!r.ok || rc != kHostOk)
+    return errorReply(!r.error.empty() ? r.error
+                                       : "Nie udalo sie zapisac georeferencji projektu (kod " + std::to_string(rc) + ").");
   host_.writeReportLine(r.reportLine);
 
-  // The terrain height comes later; failures leave the height at 0 silently.
+  // The terrain height comes later, as a step of its own, and only for the newest origin: a
+  // late answer for an earlier one is dropped. Failures leave the height at 0 silently.
   const auto [e92, n92] = pl2000ToPl1992(r.E, r.N, r.zone);
   OriginHeightLookup lookup = originHeightLookup();
   Host* host = &host_;
+  const std::uint64_t request = ++*originRequest_;
   try {
     platform::WorkToken token;
-    std::thread([lookup = std::move(lookup), e92 = e92, n92 = n92, host, token = std::move(token)]() mutable {
+    std::thread([lookup = std::move(lookup), e92 = e92, n92 = n92, host, request, latest = originRequest_,
+                 token = std::move(token)]() mutable {
       std::optional<double> h;
       try {
         h = lookup(e92, n92);
@@ -161,7 +175,10 @@ json ImportController::onSetOrigin(const json& msg) {
       }
       if (h && std::isfinite(*h)) {
         const double v = *h;
-        platform::runOnMainThread([host, v] { writeOriginHeight(*host, v); });
+        platform::runOnMainThread([host, v, request, latest] {
+          if (request != *latest) return;
+          host->runUndoableCommand(kOriginHeightCommand, [&] { return writeOriginHeight(*host, v); });
+        });
       }
     }).detach();
   } catch (const std::system_error&) {

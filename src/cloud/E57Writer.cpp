@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "cloud/Crc32c.h"
+#include "platform/AtomicFile.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -191,7 +192,7 @@ std::string buildXml(std::size_t count, const Bounds& b) {
 // are written in place.
 class PagedOutput {
  public:
-  explicit PagedOutput(std::FILE* f) : file_(f), store_(kBlocks * kBlockBytes) {
+  explicit PagedOutput(platform::AtomicFile& file) : file_(file), store_(kBlocks * kBlockBytes) {
     for (std::size_t b = 1; b < kBlocks; ++b) free_.push_back(b);
   }
   ~PagedOutput() { stopWriter(); }
@@ -225,7 +226,7 @@ class PagedOutput {
   bool patchFirstPage(std::size_t at, const void* data, std::size_t n) {
     std::memcpy(first_ + at, data, n);
     seal(first_);
-    if (!ok_ || std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(first_, 1, kE57PageSize, file_) != kE57PageSize)
+    if (!ok_ || !file_.overwrite(0, std::string_view(reinterpret_cast<const char*>(first_), kE57PageSize)))
       ok_ = false;
     return ok_;
   }
@@ -253,7 +254,9 @@ class PagedOutput {
     if (++pages_ == kBlockPages) handOver(false);
   }
 
-  bool writeBlock(std::size_t b, std::size_t bytes) { return std::fwrite(block(b), 1, bytes, file_) == bytes; }
+  bool writeBlock(std::size_t b, std::size_t bytes) {
+    return file_.append(std::string_view(reinterpret_cast<const char*>(block(b)), bytes));
+  }
 
   // Passes the filled pages on and makes another block current.
   void handOver(bool last) {
@@ -313,7 +316,7 @@ class PagedOutput {
     std::size_t block, bytes;
   };
 
-  std::FILE* file_;
+  platform::AtomicFile& file_;
   std::vector<uint8_t> store_;  // kBlocks blocks of kBlockPages pages
   uint8_t first_[kE57PageSize] = {};
   std::size_t current_ = 0;    // block being filled
@@ -469,7 +472,7 @@ bool haveAvx2() {
 
 enum class StreamResult { Ok, BadCoordinate, WriteFailed };
 
-StreamResult writeStream(std::FILE* f, const std::vector<CloudPoint>& points) {
+StreamResult writeStream(platform::AtomicFile& f, const std::vector<CloudPoint>& points) {
   const std::size_t n = points.size();
   const std::size_t full = n / kE57PacketPoints, rest = n % kE57PacketPoints;
   const uint64_t packetBytes = uint64_t(full) * packetSize(kE57PacketPoints) + (rest ? packetSize(rest) : 0);
@@ -531,18 +534,21 @@ bool writeE57(const std::string& path, const std::vector<CloudPoint>& points, st
   }
   // Written beside the target and renamed into place, so a failed write never leaves a broken
   // file or destroys the previous one.
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) {
+  // The output's folder must exist: a mistyped path is refused, not created.
+  std::error_code ec;
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
     error = kMsgCannotWrite;
     return false;
   }
-  StreamResult result = writeStream(f, points);
-  if (std::fclose(f) != 0 && result == StreamResult::Ok) result = StreamResult::WriteFailed;
-  std::error_code ec;
-  if (result == StreamResult::Ok) std::filesystem::rename(tmp, path, ec);
-  if (result != StreamResult::Ok || ec) {
-    std::filesystem::remove(tmp, ec);
+  platform::AtomicFile file(path);
+  if (!file.error().empty()) {
+    error = kMsgCannotWrite;
+    return false;
+  }
+  StreamResult result = writeStream(file, points);
+  if (result == StreamResult::Ok && !file.commit().empty()) result = StreamResult::WriteFailed;
+  if (result != StreamResult::Ok) {
     error = result == StreamResult::BadCoordinate ? kMsgBadCoordinate : kMsgCannotWrite;
     return false;
   }

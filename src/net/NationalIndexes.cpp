@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "net/Endpoints.h"
 #include "net/OgcClient.h"
@@ -62,19 +63,34 @@ const std::string& serviceOf(NationalIndex index) {
   return endpoints::url(endpoints::Service::LidarIndexWfs);
 }
 
+template <typename Record>
+struct YearWalk {
+  std::vector<Record> records;
+  int year = 0;
+  std::vector<int> failedYears;
+};
+
+// No answer at all, or a server error that the retry did not cure.
+bool requestFailed(const HttpResponse& r) { return r.status == 0 || r.status >= 500; }
+
 template <typename Record, typename Scan>
-std::vector<Record> queryYears(WfsClient& client, NationalIndex index, const Bbox& frame, int firstYear, Scan scan) {
+YearWalk<Record> queryYears(WfsClient& client, NationalIndex index, const Bbox& frame, int firstYear, Scan scan) {
   const IndexInfo info = indexInfo(index);
   const std::string& service = serviceOf(index);
+  YearWalk<Record> walk;
   for (int year = firstYear; year >= info.lowestYear; --year) {
     const std::string type = std::string(info.typePrefix) + std::to_string(year);
     const std::string url = buildGetFeatureUrl(service, type, frame, kIndexMaxSheets, 0, true, false, 2180);
     HttpResponse r = client.get(url);
+    if (requestFailed(r)) walk.failedYears.push_back(year);
     if (r.status != 200) continue;
-    std::vector<Record> records = scan(r.body);
-    if (!records.empty()) return records;
+    walk.records = scan(r.body);
+    if (!walk.records.empty()) {
+      walk.year = year;
+      return walk;
+    }
   }
-  return {};
+  return walk;
 }
 
 }  // namespace
@@ -133,20 +149,40 @@ int currentUtcYear() {
   return utc.tm_year + 1900;
 }
 
+SheetSearch searchNmtIndex(WfsClient& client, const Bbox& frame, int firstYear) {
+  auto walk = queryYears<SheetRecord>(client, NationalIndex::Nmt, frame, firstYear, scanSheetRecords);
+  return SheetSearch{std::move(walk.records), walk.year, std::move(walk.failedYears)};
+}
+SheetSearch searchNmtIndex(WfsClient& client, const Bbox& frame) {
+  return searchNmtIndex(client, frame, currentUtcYear() + 1);
+}
+
+std::string failedYearsNote(std::string_view indexName, const SheetSearch& search) {
+  if (search.failedYears.empty()) return {};
+  std::string years;
+  for (int y : search.failedYears) years += (years.empty() ? "" : ", ") + std::to_string(y);
+  const bool one = search.failedYears.size() == 1;
+  std::string note = "Skorowidz " + std::string(indexName) + (one ? ": zapytanie o rok " : ": zapytania o lata ") +
+                     years + (one ? " nie powiodlo sie" : " nie powiodly sie");
+  if (search.year != 0 && search.year < search.failedYears.front())
+    return note + " - uzyto starszych danych (" + std::to_string(search.year) + ").";
+  return note + ".";
+}
+
 std::vector<SheetRecord> queryNmtIndex(WfsClient& client, const Bbox& frame, int firstYear) {
-  return queryYears<SheetRecord>(client, NationalIndex::Nmt, frame, firstYear, scanSheetRecords);
+  return searchNmtIndex(client, frame, firstYear).sheets;
 }
 std::vector<SheetRecord> queryNmtIndex(WfsClient& client, const Bbox& frame) {
   return queryNmtIndex(client, frame, currentUtcYear() + 1);
 }
 std::vector<SheetRecord> queryNmptIndex(WfsClient& client, const Bbox& frame, int firstYear) {
-  return queryYears<SheetRecord>(client, NationalIndex::Nmpt, frame, firstYear, scanSheetRecords);
+  return queryYears<SheetRecord>(client, NationalIndex::Nmpt, frame, firstYear, scanSheetRecords).records;
 }
 std::vector<SheetRecord> queryNmptIndex(WfsClient& client, const Bbox& frame) {
   return queryNmptIndex(client, frame, currentUtcYear() + 1);
 }
 std::vector<LidarTile> queryLidarIndex(WfsClient& client, const Bbox& frame, int firstYear) {
-  return queryYears<LidarTile>(client, NationalIndex::Lidar, frame, firstYear, scanLidarRecords);
+  return queryYears<LidarTile>(client, NationalIndex::Lidar, frame, firstYear, scanLidarRecords).records;
 }
 std::vector<LidarTile> queryLidarIndex(WfsClient& client, const Bbox& frame) {
   return queryLidarIndex(client, frame, currentUtcYear() + 1);

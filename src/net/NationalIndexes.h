@@ -42,6 +42,23 @@ std::vector<LidarTile> scanLidarRecords(std::string_view body);
 // Current UTC calendar year.
 int currentUtcYear();
 
+// What the walk over the years found: the records of the newest year that had
+// any, and the years whose request failed (no answer, or a server error after
+// the retry) on the way. A year the service does not know (a client error) or
+// that has no sheet for the frame is not a failure.
+struct SheetSearch {
+  std::vector<SheetRecord> sheets;
+  int year = 0;                    // where the sheets come from; 0 when none
+  std::vector<int> failedYears;    // newest first
+};
+SheetSearch searchNmtIndex(WfsClient& client, const Bbox& frame);
+SheetSearch searchNmtIndex(WfsClient& client, const Bbox& frame, int firstYear);
+
+// The note for a search in which a year's request failed, e.g. "Skorowidz NMT:
+// zapytanie o rok 2023 nie powiodlo sie - uzyto starszych danych (2019)."; empty
+// when no year failed. `indexName` is the index as users know it ("NMT").
+std::string failedYearsNote(std::string_view indexName, const SheetSearch& search);
+
 // The years are tried from `firstYear` down to the index's lowest year.
 std::vector<SheetRecord> queryNmtIndex(WfsClient& client, const Bbox& frame);
 std::vector<SheetRecord> queryNmtIndex(WfsClient& client, const Bbox& frame, int firstYear);

@@ -4,14 +4,11 @@
 #include <cstdlib>
 #include <thread>
 
+#include "net/HostSpacing.h"
+
 namespace veldra {
 
 namespace {
-
-long long monotonicMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 long long spacingFromEnvironment() {
   const char* v = std::getenv("VELDRA_HOST_SPACING_MS");
@@ -56,12 +53,8 @@ WfsClient::WfsClient(HttpTransport* transport)
     : transport_(transport ? *transport : defaultTransport()), hostSpacingMs_(spacingFromEnvironment()) {}
 
 void WfsClient::throttleHost(const std::string& host) {
-  auto it = lastRequestByHost_.find(host);
-  if (it != lastRequestByHost_.end()) {
-    long long wait = it->second + hostSpacingMs_ - monotonicMs();
-    if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-  }
-  lastRequestByHost_[host] = monotonicMs();
+  while (const long long wait = tryStartHostRequest(host, hostSpacingMs_))
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait));
 }
 
 HttpResponse WfsClient::request(const std::string& method, const std::string& url, const std::string& body,

@@ -61,7 +61,8 @@ class WfsClient {
   // The body of `url`, from the cache when present; empty on any failure.
   std::string getTextCached(const std::string& url, long receiveTimeoutMs);
 
-  // Waits until the spacing since the last request to `host` has passed.
+  // Waits until the spacing since the last request to `host` has passed, from
+  // whichever client or thread that request came.
   void throttleHost(const std::string& host);
 
   static std::string hostOf(const std::string& url) { return veldra::hostOf(url); }
@@ -73,8 +74,7 @@ class WfsClient {
 
  private:
   HttpTransport& transport_;
-  long long hostSpacingMs_;
-  std::map<std::string, long long> lastRequestByHost_;  // host -> monotonic ms of the last start
+  long long hostSpacingMs_;   // the last start per host is kept process-wide (HostSpacing.h)
 };
 
 }  // namespace veldra

@@ -65,6 +65,8 @@ namespace veldra {
 
 namespace {
 
+constexpr const char* kGeoDiagFile = "orvane_geo_diag.txt";
+
 bool isPl2000(int epsg) { return epsg >= kEpsgPl2000First && epsg <= kEpsgPl2000Last; }
 
 // Whole units, truncated toward zero; non-finite values print as 0.
@@ -236,12 +238,12 @@ OriginWriteResult writeProjectOrigin(Host& host, double lat, double lon) {
                      " (0=pelny,1=bez-opisow-CRS,2=minimum,-1=wszystkie-padly)\n" + "  lat=" + num(lat) +
                      " lon=" + num(lon) + " zone=" + std::to_string(zone) + " E=" + num(E) + " N=" + num(N) +
                      " H=0\n" + "  APIERR czeste: -2130311=BADID -2130313=BADPARS -2130315=BADINDEX -2110145=NOTSUPPORTED\n";
-  platform::rewriteDiagFile("orvane_geo_diag.txt", diag);
+  platform::rewriteDiagFile(kGeoDiagFile, diag);
 
   if (out.level < 0) {
     out.error = "Nie udalo sie zapisac georeferencji projektu (kod " + std::to_string(out.lastCode) +
-                "). Szczegoly: C:\\temp\\orvane_geo_diag.txt. Ustaw lokalizacje recznie: Opcje > Preferencje "
-                "projektu > Georeferencja.";
+                "). Szczegoly: " + (platform::diagDir() / kGeoDiagFile).string() +
+                ". Ustaw lokalizacje recznie: Opcje > Preferencje projektu > Georeferencja.";
     return out;
   }
   out.ok = true;

@@ -17,11 +17,19 @@ namespace fs = std::filesystem;
 AtomicFile::AtomicFile(const fs::path& path) : path_(path) {
   std::error_code ec;
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+  // The temporary name is new to the folder: an existing file of that name (someone's data,
+  // another run's temporary, a planted link) is never opened, truncated or followed.
   static std::atomic<unsigned> seq{0};
-  tmp_ = path;
-  tmp_ += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(seq++);
-  fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) error_ = std::string("cannot create ") + tmp_.string() + ": " + std::strerror(errno);
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    tmp_ = path;
+    tmp_ += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(seq++);
+    fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    error_ = std::string("cannot create ") + tmp_.string() + ": " + std::strerror(errno);
+    tmp_.clear();   // not ours: never removed
+  }
 }
 
 AtomicFile::~AtomicFile() {

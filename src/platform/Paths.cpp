@@ -2,9 +2,17 @@
 
 #include "platform/AtomicFile.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace veldra::platform {
 namespace fs = std::filesystem;
@@ -28,25 +36,71 @@ fs::path tempDir() {
   return ec ? fs::path("/tmp") : p;
 }
 
-fs::path diagDir() {
-  if (const char* v = std::getenv("VELDRA_DIAG_DIR"); v && *v) return fs::path(v);
-  return fs::path("/tmp");
+fs::path privateWorkDir() {
+  if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v) return fs::path(v) / "veldra";
+  return tempDir() / ("veldra-" + std::to_string(::geteuid()));
 }
 
+std::string ensurePrivateDir(const fs::path& dir) {
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    return "cannot create folder " + dir.string() + ": " + std::strerror(errno);
+  // Opened without following a link, then judged by what was opened.
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return "folder " + dir.string() + " is a link or not a folder; refusing to use it";
+  struct stat st {};
+  const bool statted = ::fstat(fd, &st) == 0;
+  ::close(fd);
+  if (!statted) return "cannot inspect folder " + dir.string() + ": " + std::strerror(errno);
+  if (st.st_uid != ::geteuid())
+    return "folder " + dir.string() + " belongs to another user (uid " + std::to_string(st.st_uid) +
+           "); refusing to use it";
+  if ((st.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return "folder " + dir.string() + " is open to other users (mode " + mode + "); refusing to use it";
+  }
+  return {};
+}
+
+fs::path diagDir() {
+  if (const char* v = std::getenv("VELDRA_DIAG_DIR"); v && *v) return fs::path(v);
+  return privateWorkDir();
+}
+
+namespace {
+
+// The diagnostics folder, when it can be written: a configured one is created as asked, the
+// default one must be private.
+std::optional<fs::path> usableDiagDir() {
+  if (const char* v = std::getenv("VELDRA_DIAG_DIR"); v && *v) {
+    std::error_code ec;
+    fs::create_directories(v, ec);
+    return fs::path(v);
+  }
+  const fs::path dir = privateWorkDir();
+  if (!ensurePrivateDir(dir).empty()) return std::nullopt;
+  return dir;
+}
+
+}  // namespace
+
 void appendDiagLine(std::string_view fileName, std::string_view line) {
-  std::error_code ec;
-  fs::create_directories(diagDir(), ec);
-  std::ofstream f(diagDir() / fs::path(std::string(fileName)), std::ios::binary | std::ios::app);
-  if (!f) return;
-  f << line << '\n';
+  const std::optional<fs::path> dir = usableDiagDir();
+  if (!dir) return;
+  const fs::path path = *dir / fs::path(std::string(fileName));
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  std::string text(line);
+  text += '\n';
+  // One write: lines of concurrent writers stay whole.
+  [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
+  ::close(fd);
 }
 
 void rewriteDiagFile(std::string_view fileName, std::string_view text) {
-  std::error_code ec;
-  fs::create_directories(diagDir(), ec);
-  std::ofstream f(diagDir() / fs::path(std::string(fileName)), std::ios::binary | std::ios::trunc);
-  if (!f) return;
-  f << text;
+  const std::optional<fs::path> dir = usableDiagDir();
+  if (!dir) return;
+  writeFileAtomically(*dir / fs::path(std::string(fileName)), text);
 }
 
 std::string writeFileAtomically(const fs::path& path, std::string_view bytes) {

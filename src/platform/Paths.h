@@ -13,10 +13,22 @@ std::filesystem::path roamingDataDir();
 std::filesystem::path localDataDir();
 // The system temporary folder.
 std::filesystem::path tempDir();
-// Diagnostics folder: $VELDRA_DIAG_DIR when set, else /tmp.
+
+// This user's folder for working files that other local users must neither
+// read nor replace (the palette pages the local server serves, diagnostics):
+// $XDG_RUNTIME_DIR/veldra, else the temporary folder + "/veldra-" + user id.
+// Not created here: see ensurePrivateDir.
+std::filesystem::path privateWorkDir();
+// Creates `dir` (mode 0700) when missing and checks that it is a real folder,
+// owned by this user and closed to everyone else. Gives an empty text, or why
+// it must not be used (someone else may have made it first, to plant files).
+std::string ensurePrivateDir(const std::filesystem::path& dir);
+
+// Diagnostics folder: $VELDRA_DIAG_DIR when set, else privateWorkDir().
 std::filesystem::path diagDir();
 
-// Appends one line (plus a line feed) to a diagnostics file; failures are silent.
+// Appends one line (plus a line feed) to a diagnostics file; failures are
+// silent. Diagnostics files are never reached through a symbolic link.
 void appendDiagLine(std::string_view fileName, std::string_view line);
 // Replaces a diagnostics file with the given text; failures are silent.
 void rewriteDiagFile(std::string_view fileName, std::string_view text);

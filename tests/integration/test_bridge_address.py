@@ -77,3 +77,21 @@ def test_suggestion_failure_gives_an_empty_list(tmp_path):
     with MockServices(root, tmp_path) as fx:
         r = run_bridge([{"type": "searchAddressSuggest", "query": "Krakow"}], env=fx.env())
     assert r.messages == [{"type": "addressSuggestions", "query": "Krakow", "items": []}]
+
+
+def test_a_slow_search_leaves_the_palette_answering(tmp_path):
+    root = write_manifest(tmp_path / "fx", [nominatim_route("Lodz", [{"body": NOMINATIM_HIT, "delay_ms": 1500}])])
+    with MockServices(root, tmp_path) as fx:
+        r = run_bridge([{"type": "searchAddress", "query": "Lodz"}, {"type": "ping"}], env=fx.env())
+    assert [m["type"] for m in r.messages] == ["pong", "addressResults"]
+    assert r.messages[1]["lat"] == 51.7592485
+
+
+def test_only_the_newest_suggestion_request_is_answered(tmp_path):
+    root = write_manifest(tmp_path / "fx", [{"name": "photon", "path": "/photon/api/", "body": PHOTON,
+                                             "delay_ms": 300}])
+    with MockServices(root, tmp_path) as fx:
+        r = run_bridge([{"type": "searchAddressSuggest", "query": q} for q in ("War", "Wars", "Warsz", "Warsza")],
+                       env=fx.env())
+        assert fx.stats()["total"] <= 2   # the one under way and the newest; the rest never asked
+    assert [(m["type"], m["query"]) for m in r.messages] == [("addressSuggestions", "Warsza")]

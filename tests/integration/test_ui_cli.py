@@ -21,6 +21,7 @@ def env_for(home):
         "XDG_CACHE_HOME": os.path.join(home, "cache"),
         "VELDRA_DIAG_DIR": os.path.join(home, "diag"),
         "VELDRA_OPEN_LOG": os.path.join(home, "opened.txt"),
+        "XDG_RUNTIME_DIR": "",
     })
     os.makedirs(e["TMPDIR"], exist_ok=True)
     return e
@@ -87,3 +88,34 @@ def test_a_busy_port_is_reported():
     finally:
         first.send_signal(signal.SIGTERM)
         first.wait(timeout=10)
+
+
+def _open_to_all(d):
+    os.chmod(d, 0o777)
+
+
+def _someone_elses(d):
+    os.chown(d, 65534, 65534)
+
+
+def _a_link(d):
+    os.rename(d, d + "-real")
+    os.symlink(d + "-real", d)
+
+
+@pytest.mark.parametrize("spoil", [_open_to_all, _someone_elses, _a_link])
+def test_a_work_folder_made_by_someone_else_is_refused(spoil):
+    if spoil is _someone_elses and os.geteuid() != 0:
+        pytest.skip("giving a folder away needs root")
+    home = tempfile.mkdtemp(prefix="veldra_ui_")
+    env = env_for(home)
+    work = os.path.join(env["TMPDIR"], f"veldra-{os.geteuid()}")
+    os.makedirs(os.path.join(work, "web"), mode=0o700)
+    planted = os.path.join(work, "web", "map.js")
+    with open(planted, "w") as f:
+        f.write("planted")
+    spoil(work)
+    p = subprocess.run([veldra_bin(), "ui", "--no-browser"], capture_output=True, text=True, env=env, timeout=30)
+    assert p.returncode == 1 and "refusing to use it" in p.stderr, p.stderr
+    with open(planted) as f:
+        assert f.read() == "planted"

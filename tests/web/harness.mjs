@@ -52,6 +52,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
     VELDRA_DIAG_DIR: path.join(home, 'diag'),
     VELDRA_OPEN_LOG: path.join(home, 'opened.txt'),
     VELDRA_ENDPOINTS: path.join(home, 'endpoints.json'),
+    XDG_RUNTIME_DIR: '',
   };
   const full = ['ui', '--no-browser', ...args];
   if (project) full.push('--project', project);

@@ -175,7 +175,8 @@ test('a web folder that cannot be written: diagnostic lines, both report texts, 
   const srv = await startUi({
     args: [],
     // map.html as a folder: the first write of the palette fails.
-    prepare: (home) => fs.mkdirSync(path.join(home, 'tmp', 'VELDRA', 'web', 'map.html'), { recursive: true }),
+    prepare: (home) => fs.mkdirSync(path.join(home, 'tmp', `veldra-${process.getuid()}`, 'web', 'map.html'),
+      { recursive: true, mode: 0o700 }),
   });
   const ctx = await newContext(browser);
   try {
@@ -187,7 +188,7 @@ test('a web folder that cannot be written: diagnostic lines, both report texts, 
       'VELDRA: nie udalo sie wypakowac zasobow web.',
     ]);
     const diag = srv.diag();
-    assert.match(diag, /=== MapPalette ExtractWebResources v1\.8\.0 ===\nwebDir=.*\/VELDRA\/web\n/);
+    assert.match(diag, /=== MapPalette ExtractWebResources v1\.8\.0 ===\nwebDir=.*\/veldra-\d+\/web\n/);
     assert.match(diag, /id=100 file=map\.html res=\d+B open=0 disk=-?\d+B path=.*\/web\/map\.html\nZAPIS NIEUDANY id=100 -> przerywam\n$/);
     assert.doesNotMatch(diag, /LoadURL=/);
     assert.equal(await page.getAttribute('#paletteFrame', 'src'), null, 'nothing loaded');

@@ -77,6 +77,35 @@ TEST_F(SetOriginTest, FailedOrThrowingLookupLeavesHeightZero) {
   }
 }
 
+// The height must not end the undo history: an import placed while it was looked up stays undoable.
+TEST_F(SetOriginTest, HeightIsAnUndoableStepOfItsOwn) {
+  setOriginHeightLookup([](double, double) { return std::optional<double>(112.75); });
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+  const std::size_t before = host.commandTitles().size();
+  ASSERT_EQ(host.runUndoableCommand("Import GIS", [] { return kHostOk; }), kHostOk);
+  drain();
+  EXPECT_EQ(host.geoLocation().surveyHeight, 112.75);
+  ASSERT_EQ(host.commandTitles().size(), before + 2) << "the height write ended the undo history";
+  EXPECT_EQ(host.commandTitles()[before], "Import GIS");
+  ASSERT_TRUE(host.undoLast());
+  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  EXPECT_TRUE(host.undoLast());   // the import
+}
+
+// Two origins in a row: the first one's slow answer must not overwrite the second's height.
+TEST_F(SetOriginTest, OnlyTheNewestOriginsHeightIsWritten) {
+  const double first = wgs84ToPl1992(52.2, 21.0).first;
+  setOriginHeightLookup([e = first](double e1992, double) -> std::optional<double> {
+    if (std::fabs(e1992 - e) > 1.0) return 200.0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return 100.0;
+  });
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.3}, {"lon", 21.1}})["type"], "originSet");
+  drain();
+  EXPECT_EQ(host.geoLocation().surveyHeight, 200.0);
+}
+
 TEST_F(SetOriginTest, MissingOrNonNumericCoordinatesAndRefusedWrites) {
   const json want{{"type", "error"}, {"msg", "Brak wspolrzednych srodka mapy"}};
   EXPECT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}}), want);

@@ -4,6 +4,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -289,7 +292,7 @@ TEST(E57Writer, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
   err.clear();
   EXPECT_FALSE(writeE57(dir.file("taken.e57"), lcgPoints(3, 1), err));
   EXPECT_EQ(err, "Nie mozna zapisac pliku e57.");
-  EXPECT_FALSE(fs::exists(dir.file("taken.e57.tmp")));
+  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_TRUE(e.is_directory()) << e.path();
 
   // A successful write replaces an earlier file completely.
   ASSERT_TRUE(writeE57(dir.file("r.e57"), lcgPoints(5000, 2), err)) << err;
@@ -297,6 +300,27 @@ TEST(E57Writer, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
   E57Contents c;
   ASSERT_EQ(readE57(dir.file("r.e57"), c), "");
   EXPECT_EQ(c.recordCount, 2);
+}
+
+// A file named like a temporary belongs to the user; runs on one output must not share one.
+TEST(E57Writer, UsersTemporaryNamesAndConcurrentRunsOnOneOutput) {
+  TempDir dir;
+  { std::ofstream(dir.file("r.e57.tmp")) << "mine"; }
+  std::vector<std::thread> runs;
+  std::atomic<int> failed{0};
+  for (int t = 0; t < 4; ++t)
+    runs.emplace_back([&, t] {
+      std::string err;
+      for (int i = 0; i < 5; ++i)
+        if (!writeE57(dir.file("r.e57"), lcgPoints(20000 + 1000 * t, t + 1), err)) ++failed;
+    });
+  for (auto& r : runs) r.join();
+  EXPECT_EQ(failed.load(), 0);
+  E57Contents c;
+  EXPECT_EQ(readE57(dir.file("r.e57"), c), "");
+  std::string mine;
+  std::getline(std::ifstream(dir.file("r.e57.tmp")), mine);
+  EXPECT_EQ(mine, "mine");
 }
 
 // ---- field streams: the wide-register version against the point-by-point one ----

@@ -74,6 +74,35 @@ TEST_F(IndexTest, NewestYearWithSheetsWinsAndOlderYearsAreNeverMixedIn) {
   EXPECT_TRUE(askedFor(4, "SkorowidzNMT2024"));
 }
 
+// A failed year (no answer, server error) must reach the caller instead of
+// passing for a year without sheets.
+TEST_F(IndexTest, FailedYearsAreReportedWithTheYearUsed) {
+  const TransportResponse down{0, "", "Brak polaczenia z host", false}, busy{503, "", "", false},
+      unknown{400, "", "", false}, sheet = ok(collection(member("N-1", "https://dl/a.asc")));
+  struct Case {
+    std::deque<TransportResponse> answers;   // from 2027 down; a retry takes a second answer
+    std::vector<int> failed;
+    int year;
+    std::string note;
+  };
+  const Case cases[] = {
+      {{unknown, sheet}, {}, 2026, ""},
+      {{unknown, down, down, sheet}, {2026}, 2025,
+       "Skorowidz NMT: zapytanie o rok 2026 nie powiodlo sie - uzyto starszych danych (2025)."},
+      {{down, down, busy, busy, unknown, sheet}, {2027, 2026}, 2024,
+       "Skorowidz NMT: zapytania o lata 2027, 2026 nie powiodly sie - uzyto starszych danych (2024)."},
+      {{busy, busy}, {2027}, 0, "Skorowidz NMT: zapytanie o rok 2027 nie powiodlo sie."},
+  };
+  for (const Case& c : cases) {
+    t.answers = c.answers;
+    const SheetSearch s = searchNmtIndex(client, frame, 2027);
+    EXPECT_EQ(s.failedYears, c.failed) << c.note;
+    EXPECT_EQ(s.year, c.year) << c.note;
+    EXPECT_EQ(s.sheets.empty(), c.year == 0) << c.note;
+    EXPECT_EQ(failedYearsNote("NMT", s), c.note);
+  }
+}
+
 TEST(IndexScan, FieldsAreTrimmedTakenFromTheirOwnMemberAndCappedAtTwenty) {
   std::string members;
   for (int i = 0; i < 25; ++i) members += member("G" + std::to_string(i), "https://dl/" + std::to_string(i));

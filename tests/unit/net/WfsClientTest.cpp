@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -29,6 +32,38 @@ TEST(WfsClient, SpacesRequestsToOneHostByOneSecondByDefault) {
   ASSERT_EQ(t.calls.size(), 3u);
   EXPECT_LT(msBetween(t.calls[0].at, t.calls[1].at), 500);
   EXPECT_GE(msBetween(t.calls[0].at, t.calls[2].at), 999);
+}
+
+// Clients on several threads share one host's pace: a second client (the address
+// search beside the fetch) must not start between another's spaced requests.
+TEST(WfsClient, SpacingHoldsAcrossClientsAndThreads) {
+  std::mutex m;
+  std::vector<Clock::time_point> starts;
+  struct Stamp : ScriptedTransport {
+    std::mutex* m;
+    std::vector<Clock::time_point>* starts;
+    TransportResponse performRequest(const std::string&, const std::string&, const std::string&, const std::string&,
+                                     long, long, const std::string&) override {
+      std::lock_guard<std::mutex> lock(*m);
+      starts->push_back(Clock::now());
+      return {200, "ok", "", true};
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t)
+    threads.emplace_back([&] {
+      Stamp s;
+      s.m = &m;
+      s.starts = &starts;
+      WfsClient c(&s);
+      c.setHostSpacingMs(100);
+      for (int i = 0; i < 3; ++i) c.get("https://shared.example/x");
+    });
+  for (auto& t : threads) t.join();
+  ASSERT_EQ(starts.size(), 9u);
+  std::sort(starts.begin(), starts.end());
+  // Stamps are taken after the wait: allow for the threads being scheduled late.
+  for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_GE(msBetween(starts[i - 1], starts[i]), 90) << i;
 }
 
 TEST(WfsClient, SpacingEnvironmentMayOnlyShortenIt) {

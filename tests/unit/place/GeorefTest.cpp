@@ -200,7 +200,8 @@ TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
   r = writeProjectOrigin(host_, 52.2, 21.0);
   ASSERT_FALSE(r.ok);
   EXPECT_EQ(r.error,
-            "Nie udalo sie zapisac georeferencji projektu (kod -2130313). Szczegoly: C:\\temp\\orvane_geo_diag.txt. "
+            "Nie udalo sie zapisac georeferencji projektu (kod -2130313). Szczegoly: " +
+                (dir_ / "orvane_geo_diag.txt").string() + ". "
             "Ustaw lokalizacje recznie: Opcje > Preferencje projektu > Georeferencja.");
   EXPECT_NE(readText(dir_ / "orvane_geo_diag.txt").find("koncowy_err=-2130313 poziom_ktory_przeszedl=-1"),
             std::string::npos);

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "unit/TestSupport.h"
@@ -49,8 +51,70 @@ TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
     ScopedEnv d("VELDRA_DIAG_DIR", (dir / "orvane_test.txt" / "sub").c_str());
     EXPECT_NO_THROW(appendDiagLine("f.txt", "x"));
   }
+}
+
+// Working folders under the shared temporary folder can be made first by another local user,
+// who could then read or replace what we write there (the pages the server hands out).
+TEST(Paths, PrivateFolderIsRefusedUnlessItIsOursAlone) {
+  TempDir tmp;
+  const fs::path dir = tmp.path();
+  struct Case {
+    const char* name;
+    void (*prepare)(const fs::path&);
+    bool usable;
+  };
+  const Case cases[] = {
+      {"absent", [](const fs::path&) {}, true},
+      {"ours, closed", [](const fs::path& p) { fs::create_directory(p); fs::permissions(p, fs::perms::owner_all); }, true},
+      {"open to others", [](const fs::path& p) { fs::create_directory(p); fs::permissions(p, fs::perms::all); }, false},
+      {"a link to ours", [](const fs::path& p) {
+         fs::create_directory(p.string() + "-real");
+         fs::permissions(p.string() + "-real", fs::perms::owner_all);
+         fs::create_directory_symlink(p.string() + "-real", p);
+       }, false},
+      {"someone else's", [](const fs::path& p) {
+         fs::create_directory(p);
+         fs::permissions(p, fs::perms::owner_all);
+         if (::geteuid() == 0) {
+           EXPECT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+         }
+       }, ::geteuid() != 0},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    const fs::path p = dir / std::to_string(i++);
+    c.prepare(p);
+    const std::string why = ensurePrivateDir(p);
+    EXPECT_EQ(why.empty(), c.usable) << c.name << ": " << why;
+    if (c.usable) {
+      EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_all) << c.name;
+    }
+  }
+
+  // The default diagnostics folder is such a folder, and a spoilt one gets nothing.
   ScopedEnv none("VELDRA_DIAG_DIR", nullptr);
-  EXPECT_EQ(diagDir(), fs::path("/tmp"));
+  ScopedEnv run("XDG_RUNTIME_DIR", dir.c_str());
+  EXPECT_EQ(diagDir(), dir / "veldra");
+  appendDiagLine("orvane_test.txt", "a=1");
+  EXPECT_EQ(fs::status(dir / "veldra").permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_TRUE(fs::exists(dir / "veldra" / "orvane_test.txt"));
+  fs::permissions(dir / "veldra", fs::perms::all);
+  rewriteDiagFile("orvane_geo.txt", "x");
+  EXPECT_FALSE(fs::exists(dir / "veldra" / "orvane_geo.txt"));
+}
+
+TEST(Paths, DiagnosticsNeverWriteThroughALink) {
+  TempDir tmp;
+  const fs::path dir = tmp.path();
+  ScopedEnv d("VELDRA_DIAG_DIR", dir.c_str());
+  { std::ofstream(dir / "victim") << "kept"; }
+  fs::create_symlink(dir / "victim", dir / "orvane_a.txt");
+  fs::create_symlink(dir / "victim", dir / "orvane_b.txt");
+  appendDiagLine("orvane_a.txt", "line");
+  rewriteDiagFile("orvane_b.txt", "text");
+  std::string text;
+  ASSERT_TRUE(readWholeFile(dir / "victim", text));
+  EXPECT_EQ(text, "kept");
 }
 
 TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
