@@ -94,7 +94,7 @@ TEST_F(IndexTest, FailedYearsAreReportedWithTheYearUsed) {
       {{busy, busy}, {2027}, 0, "Skorowidz NMT: zapytanie o rok 2027 nie powiodlo sie."},
   };
   for (const Case& c : cases) {
-    t.answers = c.answers;
+    t.script = c.answers;
     const SheetSearch s = searchNmtIndex(client, frame, 2027);
     EXPECT_EQ(s.failedYears, c.failed) << c.note;
     EXPECT_EQ(s.year, c.year) << c.note;
