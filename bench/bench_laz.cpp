@@ -1,13 +1,15 @@
 // Point decoding throughput of our LAS/LAZ reader, with the laz-perf WebAssembly decoder (npm
-// laz-perf 0.0.7 under node) timed on the same files for comparison. One core, one thread.
+// laz-perf 0.0.7 under node) timed on the same files for comparison: one thread each, and ours
+// with the chunks of a multi-chunk file decoded on 1 and 2 threads.
 //
 // Build and run (Release, separate folder):
 //   cmake -S /work/main -B /work/build-laz-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDRA_BENCH=ON -DVELDRA_TESTS=OFF
 //   ninja -C /work/build-laz-bench bench_laz
 //   /work/build-laz-bench/bench/bench_laz --benchmark_min_time=0.5
-// Other files:  bench_laz --laz3=a.laz --laz14=b.laz --lazpl=c.laz --las=d.las [benchmark flags]
-// The third LAZ is a Polish 2023 survey tile (format 7) whose points change scanner channel
-// almost every point, as the national LiDAR tiles do.
+// Other files:  bench_laz --laz3=a.laz --laz14=b.laz --lazpl=c.laz --las=d.las --multi=e.laz [benchmark flags]
+// The third LAZ is a German 2023 survey tile (ETRS89 / UTM 32N, format 7) whose points change
+// scanner channel almost every point, as the Polish national LiDAR tiles do. The multi-chunk file
+// (--multi, default the lone-star sample: 11 chunks of 50,000 points) is decoded on 1 and 2 threads.
 // After the benchmarks it prints "ours vs laz-perf" per LAZ file; laz-perf alone:
 //   node tests/node/lazperf_dump.js --bench <file.laz> 5
 #include <benchmark/benchmark.h>
@@ -34,11 +36,13 @@ std::string gLaz14 = (kRepo / "../shared/data/lidar/pdal/las_with_several_extra_
 std::string gLazPl =
     (kRepo / "../shared/data/lidar/laszip4j/500m_5460_59370_IM2023_subset.laz").lexically_normal().string();
 std::string gLas = (kRepo / "../shared/data/lidar/laz-perf/autzen_trim.las").lexically_normal().string();
+std::string gMulti = (kRepo / "../shared/data/lidar/pdal/lone-star.laz").lexically_normal().string();
 
 // Decodes every point of the file once; returns the number of points.
-uint64_t decodeAll(const std::string& path, uint64_t* checksum) {
+uint64_t decodeAll(const std::string& path, uint64_t* checksum, int threads = 1) {
   auto r = veldra::las::LasReader::open(path);
   if (!r) return 0;
+  r->setDecodeThreads(threads);
   std::vector<uint8_t> rec(r->header().recordLength);
   uint64_t n = 0, sum = 0;
   while (r->readPoint(rec.data())) {
@@ -63,24 +67,37 @@ void decodeFile(benchmark::State& state, const std::string& path) {
 
 void BM_DecodeLazFormat3(benchmark::State& s) { decodeFile(s, gLaz3); }
 void BM_DecodeLazFormat6to8(benchmark::State& s) { decodeFile(s, gLaz14); }
-void BM_DecodeLazPolishChannels(benchmark::State& s) { decodeFile(s, gLazPl); }
+void BM_DecodeLazGermanChannels(benchmark::State& s) { decodeFile(s, gLazPl); }
 void BM_ReadPlainLas(benchmark::State& s) { decodeFile(s, gLas); }
 BENCHMARK(BM_DecodeLazFormat3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeLazFormat6to8)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecodeLazPolishChannels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeLazGermanChannels)->Unit(benchmark::kMillisecond);
+
+// Elapsed time is what parallel decoding shortens.
+void BM_DecodeLazThreads(benchmark::State& state) {
+  if (!fs::exists(gMulti)) {
+    state.SkipWithError(("missing " + gMulti).c_str());
+    return;
+  }
+  uint64_t points = 0, checksum = 0;
+  for (auto _ : state) points += decodeAll(gMulti, &checksum, static_cast<int>(state.range(0)));
+  benchmark::DoNotOptimize(checksum);
+  state.counters["points/s"] = benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DecodeLazThreads)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadPlainLas)->Unit(benchmark::kMillisecond);
 
 struct Rate {
   double wall = -1, cpu = -1;  // points per second of elapsed and of process CPU time
 };
 
-Rate bestOurs(const std::string& path) {
+Rate bestOurs(const std::string& path, int threads = 1) {
   double wall = 1e30, cpu = 1e30;
   uint64_t checksum = 0, points = 0;
   for (int i = 0; i < 5; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
     const std::clock_t c0 = std::clock();
-    points = decodeAll(path, &checksum);
+    points = decodeAll(path, &checksum, threads);
     cpu = std::min(cpu, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
     wall = std::min(wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
@@ -128,6 +145,17 @@ void compareWithLazPerf() {
     else
       std::printf("%-40s %11.0f (%10.0f) %24s\n", name.c_str(), ours.cpu, ours.wall, "node/laz-perf missing");
   }
+  if (!fs::exists(gMulti)) return;
+  Rate one, two, theirs;
+  for (int round = 0; round < 3; ++round) {
+    one = better(one, bestOurs(gMulti, 1));
+    two = better(two, bestOurs(gMulti, 2));
+    theirs = better(theirs, lazPerfRate(gMulti));
+  }
+  std::printf("\n%s, elapsed points per second: 1 thread %.0f, 2 threads %.0f (%.2fx), laz-perf %.0f "
+              "(2 threads / laz-perf %.2fx)\n",
+              fs::path(gMulti).filename().string().c_str(), one.wall, two.wall, two.wall / one.wall, theirs.wall,
+              theirs.wall > 0 ? two.wall / theirs.wall : 0.0);
 }
 
 }  // namespace
@@ -140,6 +168,7 @@ int main(int argc, char** argv) {
     else if (a.rfind("--laz14=", 0) == 0) gLaz14 = a.substr(8);
     else if (a.rfind("--lazpl=", 0) == 0) gLazPl = a.substr(8);
     else if (a.rfind("--las=", 0) == 0) gLas = a.substr(6);
+    else if (a.rfind("--multi=", 0) == 0) gMulti = a.substr(8);
     else rest.push_back(argv[i]);
   }
   int n = static_cast<int>(rest.size());

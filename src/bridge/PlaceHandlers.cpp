@@ -95,6 +95,10 @@ json ImportController::onPlace(const json&) {
     }
     if (any) ++in.gridTerrainSets;
   }
+  for (const auto& set : lastData_.cloudTerrain) {
+    for (const auto& patch : set.patches) in.terrainMinZ = lowestTerrainZ(patch.points, in.terrainMinZ);
+    if (!set.patches.empty()) ++in.cloudTerrainSets;
+  }
   const PlacementGeorefResult geo = checkPlacementGeoref(host_, in);
   if (geo.refused) return errorReply(geo.error);
   if (geo.zAnchorChanged) {

@@ -93,6 +93,105 @@ HostErr place(Placer& p, const PlacementData& d, const ImportOptions&, Placement
 }
 }  // namespace features
 
+// Patches moved into the zone; a patch with a box that is not finite is left out, and points
+// that are not finite are dropped from their patch (each counted).
+void movePatches(const std::vector<TerrainPatchSet>& sets, const ZoneMove& mv, std::vector<PlacementData::Patch>& out,
+                 int& dropped) {
+  for (const auto& set : sets) {
+    for (const auto& patch : set.patches) {
+      if (!(std::isfinite(patch.minX) && std::isfinite(patch.minY) && std::isfinite(patch.maxX) &&
+            std::isfinite(patch.maxY))) {
+        ++dropped;
+        continue;
+      }
+      PlacementData::Patch p;
+      p.corners = mv.corners(patch.minX, patch.minY, patch.maxX, patch.maxY);
+      p.points.reserve(patch.points.size());
+      bool droppedPoint = false;
+      for (const auto& q : patch.points) {
+        if (!finitePt(q)) {
+          droppedPoint = true;
+          continue;
+        }
+        const Point2 m = mv({q.x, q.y});
+        p.points.push_back(Point3{m.x, m.y, q.z});
+      }
+      if (droppedPoint) ++dropped;
+      out.push_back(std::move(p));
+    }
+  }
+}
+
+
+// Contour lines and labels moved into the zone.
+void moveContours(const ContourSet& set, const ZoneMove& mv, std::vector<Contour>& lines,
+                  std::vector<ContourLabel>& labels, int& dropped) {
+  for (const auto& c : set.lines) {
+    Contour m;
+    m.level = c.level;
+    m.index = c.index;
+    if (!std::isfinite(c.level) || !mv.all(c.points, m.points)) {
+      ++dropped;
+      continue;
+    }
+    lines.push_back(std::move(m));
+  }
+  for (const auto& l : set.labels) {
+    if (!std::isfinite(l.x) || !std::isfinite(l.y) || !std::isfinite(l.angle)) {
+      ++dropped;
+      continue;
+    }
+    ContourLabel m = l;
+    const Point2 q = mv({l.x, l.y});
+    m.x = q.x;
+    m.y = q.y;
+    labels.push_back(std::move(m));
+  }
+}
+
+// Polylines (pen 2 for index contours) and labels on one layer; refused ones are failures.
+// Gives the number of lines and of labels placed.
+std::pair<int, int> placeContourLines(Placer& p, int layer, const std::vector<Contour>& contours,
+                                      const std::vector<ContourLabel>& labels, bool smooth, PlacementResult& res) {
+  int lines = 0, texts = 0;
+  for (const auto& c : contours) {
+    std::vector<Point2> pts = smooth ? smoothContourLine(c.points) : c.points;
+    if (pts.size() < 2) continue;
+    std::vector<Point2> l;
+    l.reserve(pts.size());
+    for (const auto& q : pts) l.push_back(p.local(q));
+    if (p.polyline(layer, c.index ? 2 : 1, l, false) == kHostOk)
+      ++lines;
+    else
+      ++res.failures;
+  }
+  for (const auto& lab : labels) {
+    if (p.text(layer, 2, lab.text, p.local({lab.x, lab.y}), 2.0, halfTurn(lab.angle - p.georef().a)) == kHostOk) {
+      if (!lab.text.empty()) ++texts;
+    } else {
+      ++res.failures;
+    }
+  }
+  return {lines, texts};
+}
+
+// Meshes of moved patches on the layer of `type`, counted under `label`; a refused mesh undoes
+// the import.
+HostErr placePatches(Placer& p, const std::vector<PlacementData::Patch>& patches, DataType type, const char* label,
+                     double zOffset, PlacementResult& res) {
+  for (const auto& patch : patches) {
+    const int layer = p.layerFor(type);
+    if (layer == 0) return layerError(res, type);
+    if (patch.points.empty()) continue;
+    if (HostErr rc = p.createMesh(patch, zOffset, layer); rc != kHostOk) {
+      res.error = "Blad tworzenia Siatki terenu (kod " + std::to_string(rc) + ")";
+      return rc;
+    }
+    ++res.counts[label];
+  }
+  return kHostOk;
+}
+
 // ---- terrain meshes from NMT ------------------------------------------------------
 
 namespace terrain {
@@ -101,42 +200,10 @@ void count(const FetchedData& d, std::map<std::string, int>& c) {
 }
 bool holds(const FetchedData& d) { return !d.terrain.empty(); }
 void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
-  for (const auto& set : d.terrain) {
-    for (const auto& patch : set.patches) {
-      if (!(std::isfinite(patch.minX) && std::isfinite(patch.minY) && std::isfinite(patch.maxX) &&
-            std::isfinite(patch.maxY))) {
-        ++out.droppedGeometries;
-        continue;
-      }
-      PlacementData::Patch p;
-      p.corners = mv.corners(patch.minX, patch.minY, patch.maxX, patch.maxY);
-      p.points.reserve(patch.points.size());
-      bool dropped = false;
-      for (const auto& q : patch.points) {
-        if (!finitePt(q)) {
-          dropped = true;
-          continue;
-        }
-        const Point2 m = mv({q.x, q.y});
-        p.points.push_back(Point3{m.x, m.y, q.z});
-      }
-      if (dropped) ++out.droppedGeometries;
-      out.terrain.push_back(std::move(p));
-    }
-  }
+  movePatches(d.terrain, mv, out.terrain, out.droppedGeometries);
 }
 HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
-  for (const auto& patch : d.terrain) {
-    const int layer = p.layerFor(DataType::Teren);
-    if (layer == 0) return layerError(res, DataType::Teren);
-    if (patch.points.empty()) continue;
-    if (HostErr rc = p.createMesh(patch, options.terrainZOffset, layer); rc != kHostOk) {
-      res.error = "Blad tworzenia Siatki terenu (kod " + std::to_string(rc) + ")";
-      return rc;
-    }
-    ++res.counts["teren (Siatka)"];
-  }
-  return kHostOk;
+  return placePatches(p, d.terrain, DataType::Teren, "teren (Siatka)", options.terrainZOffset, res);
 }
 }  // namespace terrain
 
@@ -148,54 +215,16 @@ void count(const FetchedData& d, std::map<std::string, int>& c) {
 }
 bool holds(const FetchedData& d) { return !d.contours.lines.empty(); }
 void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
-  for (const auto& c : d.contours.lines) {
-    Contour m;
-    m.level = c.level;
-    m.index = c.index;
-    if (!std::isfinite(c.level) || !mv.all(c.points, m.points)) {
-      ++out.droppedGeometries;
-      continue;
-    }
-    out.contours.push_back(std::move(m));
-  }
-  for (const auto& l : d.contours.labels) {
-    if (!std::isfinite(l.x) || !std::isfinite(l.y) || !std::isfinite(l.angle)) {
-      ++out.droppedGeometries;
-      continue;
-    }
-    ContourLabel m = l;
-    const Point2 q = mv({l.x, l.y});
-    m.x = q.x;
-    m.y = q.y;
-    out.contourLabels.push_back(std::move(m));
-  }
+  moveContours(d.contours, mv, out.contours, out.contourLabels, out.droppedGeometries);
 }
 HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
   if (d.contours.empty()) return kHostOk;
   if (options.contours2d) {
     const int layer = p.layerFor(DataType::Poziomice2d);
     if (layer == 0) return layerError(res, DataType::Poziomice2d);
-    int lines = 0, labels = 0;
-    for (const auto& c : d.contours) {
-      std::vector<Point2> pts = options.smoothContours ? smoothContourLine(c.points) : c.points;
-      if (pts.size() < 2) continue;
-      std::vector<Point2> l;
-      l.reserve(pts.size());
-      for (const auto& q : pts) l.push_back(p.local(q));
-      if (p.polyline(layer, c.index ? 2 : 1, l, false) == kHostOk)
-        ++lines;
-      else
-        ++res.failures;
-    }
-    for (const auto& lab : d.contourLabels) {
-      if (p.text(layer, 2, lab.text, p.local({lab.x, lab.y}), 2.0, halfTurn(lab.angle - p.georef().a)) == kHostOk) {
-        if (!lab.text.empty()) ++labels;
-      } else {
-        ++res.failures;
-      }
-    }
+    const auto [lines, labels] = placeContourLines(p, layer, d.contours, d.contourLabels, options.smoothContours, res);
     if (lines > 0) res.counts["poziomice2d"] = lines;
-    if (labels > 0) res.counts["podpisy rzednych"] = labels;
+    if (labels > 0) res.counts["podpisy rzednych"] += labels;
   }
   if (options.contours3d) {
     const int layer = p.layerFor(DataType::Poziomice3d);
@@ -210,6 +239,65 @@ HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, P
   return kHostOk;
 }
 }  // namespace contours
+
+// ---- surfaces from LiDAR: terrain and water meshes, contour lines and their mesh ------
+namespace cloud_terrain {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.cloudTerrain.empty()) c["teren z chmury (Siatka)"] = static_cast<int>(d.cloudTerrain.size());
+}
+bool holds(const FetchedData& d) { return !d.cloudTerrain.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  movePatches(d.cloudTerrain, mv, out.cloudTerrain, out.droppedGeometries);
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  return placePatches(p, d.cloudTerrain, DataType::TerenChmura, "teren z chmury (Siatka)", options.terrainZOffset,
+                      res);
+}
+}  // namespace cloud_terrain
+
+namespace cloud_water {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.water.empty()) c["woda z chmury (Siatka)"] = static_cast<int>(d.water.size());
+}
+bool holds(const FetchedData& d) { return !d.water.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  movePatches(d.water, mv, out.cloudWater, out.droppedGeometries);
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  return placePatches(p, d.cloudWater, DataType::WodaChmura, "woda z chmury (Siatka)", options.terrainZOffset, res);
+}
+}  // namespace cloud_water
+
+// Lines with labels ("poziomicechmura2d", labels joining "podpisy rzednych") and the contour
+// mesh ("poziomicechmura3d"); the page asks for both with one key.
+namespace cloud_contours {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.cloudContours.lines.empty())
+    c["poziomice z chmury (warstwice)"] = static_cast<int>(d.cloudContours.lines.size());
+}
+bool holds(const FetchedData& d) { return !d.cloudContours.lines.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  moveContours(d.cloudContours, mv, out.cloudContours, out.cloudContourLabels, out.droppedGeometries);
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  if (d.cloudContours.empty()) return kHostOk;
+  const int layer2d = p.layerFor(DataType::PoziomiceChmura2d);
+  if (layer2d == 0) return layerError(res, DataType::PoziomiceChmura2d);
+  const auto [lines, labels] =
+      placeContourLines(p, layer2d, d.cloudContours, d.cloudContourLabels, options.smoothContours, res);
+  if (lines > 0) res.counts["poziomicechmura2d"] = lines;
+  if (labels > 0) res.counts["podpisy rzednych"] += labels;
+  const int layer3d = p.layerFor(DataType::PoziomiceChmura3d);
+  if (layer3d == 0) return layerError(res, DataType::PoziomiceChmura3d);
+  if (p.createMeshFromContours(d.cloudContours, options.terrainZOffset, layer3d, d.frameCorners) != kHostOk) {
+    ++res.failures;
+    res.notices.push_back("Poziomice z chmury: nie udalo sie utworzyc Siatki 3D.");
+  } else if (p.lastMeshCreated()) {
+    res.counts["poziomicechmura3d"] = 1;
+  }
+  return kHostOk;
+}
+}  // namespace cloud_contours
 
 }  // namespace
 
@@ -239,7 +327,11 @@ const std::vector<DataKind>& dataKinds() {
       {"rastry", rasters::count, rasters::holds, rasters::move, rasters::place},
       {"wektory", features::count, features::holds, features::move, features::place},
       {"teren", terrain::count, terrain::holds, terrain::move, terrain::place},
+      {"teren z chmury", cloud_terrain::count, cloud_terrain::holds, cloud_terrain::move, cloud_terrain::place},
+      {"woda z chmury", cloud_water::count, cloud_water::holds, cloud_water::move, cloud_water::place},
       {"poziomice", contours::count, contours::holds, contours::move, contours::place},
+      {"poziomice z chmury", cloud_contours::count, cloud_contours::holds, cloud_contours::move,
+       cloud_contours::place},
   };
   return kinds;
 }

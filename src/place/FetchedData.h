@@ -20,6 +20,9 @@ struct FetchedData {
   std::vector<RasterTile> rasters;
   std::vector<TerrainPatchSet> terrain;   // grids built from NMT, one set per fetch of the frame
   ContourSet contours;                    // from NMT
+  std::vector<TerrainPatchSet> cloudTerrain;   // from LiDAR ground points
+  std::vector<TerrainPatchSet> water;          // flat water surfaces from LiDAR
+  ContourSet cloudContours;               // from the LiDAR terrain
   std::string warning;                    // all notes of the fetch, joined with one blank
 };
 

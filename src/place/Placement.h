@@ -38,6 +38,10 @@ struct PlacementData {
   std::vector<Patch> terrain;
   std::vector<Contour> contours;
   std::vector<ContourLabel> contourLabels;
+  std::vector<Patch> cloudTerrain;
+  std::vector<Patch> cloudWater;
+  std::vector<Contour> cloudContours;
+  std::vector<ContourLabel> cloudContourLabels;
   std::array<Point2, 4> frameCorners{};
   int droppedGeometries = 0;   // parts left out because a coordinate was not finite
 };

@@ -6,6 +6,7 @@
 
 #include "cloud/las/ByteSource.h"
 #include "cloud/las/LazDecoder.h"
+#include "cloud/las/ParallelChunks.h"
 
 namespace veldra::las {
 
@@ -28,6 +29,7 @@ std::unique_ptr<LasReader> LasReader::openSource(std::unique_ptr<ByteSource> src
   }
   try {
     std::unique_ptr<LasReader> r(new LasReader());
+    r->threads_ = decodeThreads();
     r->src_ = std::move(src);
     if (!readLasHeader(*r->src_, r->header_, r->laszip_, error)) return nullptr;
     const LasHeader& h = r->header_;
@@ -59,7 +61,11 @@ bool LasReader::readPoint(uint8_t* record) {
   }
   bool ok = false;
   try {
-    ok = lazDecoder_ ? lazDecoder_->next(record, &error_) : readPlain(record);
+    if (pointsRead_ == 0 && lazDecoder_ && threads_ > 1) startParallel();
+    if (parallel_)
+      ok = parallel_->next(record, &error_);
+    else
+      ok = lazDecoder_ ? lazDecoder_->next(record, &error_) : readPlain(record);
   } catch (const std::exception& e) {
     error_ = std::string("read failed: ") + e.what();
     ok = false;
@@ -70,6 +76,21 @@ bool LasReader::readPoint(uint8_t* record) {
   }
   ++pointsRead_;
   return true;
+}
+
+// Worth it only with two chunks or more; without a second decoder the reader stays on one thread.
+void LasReader::startParallel() {
+  if (lazDecoder_->chunkCount() < 2) return;
+  std::vector<std::unique_ptr<LazDecoder>> decoders;
+  const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads_), lazDecoder_->chunkCount()));
+  for (int i = 1; i < n; ++i) {
+    std::string err;
+    auto d = LazDecoder::create(*src_, header_, *laszip_, &err);
+    if (!d) return;
+    decoders.push_back(std::move(d));
+  }
+  decoders.insert(decoders.begin(), std::move(lazDecoder_));
+  parallel_ = std::make_unique<ParallelChunks>(std::move(decoders), header_.recordLength, header_.pointCount);
 }
 
 bool LasReader::readPlain(uint8_t* record) {

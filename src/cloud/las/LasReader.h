@@ -12,6 +12,7 @@ namespace veldra::las {
 
 class ByteSource;
 class LazDecoder;
+class ParallelChunks;
 
 // Sequential reader of LAS and LASzip-compressed LAS (LAZ) point records.
 class LasReader {
@@ -40,14 +41,22 @@ class LasReader {
   bool readPoint(uint8_t* record);
   const std::string& lastError() const { return error_; }
 
+  // Threads that decode the chunks of a compressed file ahead of the reader (the records and
+  // their order do not depend on it). Default: decodeThreads(). Takes effect before the first
+  // readPoint only.
+  void setDecodeThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+
  private:
   LasReader() = default;
   bool readPlain(uint8_t* record);
+  void startParallel();
 
   std::unique_ptr<ByteSource> src_;
   LasHeader header_;
   std::optional<LaszipVlr> laszip_;
   std::unique_ptr<LazDecoder> lazDecoder_;
+  std::unique_ptr<ParallelChunks> parallel_;
+  int threads_ = 1;
   uint64_t pointsRead_ = 0;
   bool failed_ = false;
   std::string error_;

@@ -65,10 +65,29 @@ class ChunkedDecoder : public LazDecoder {
     decodePoint(record);
     // Checked every 64 points and at the chunk's last point: corrupt data still ends the
     // chunk promptly, and the many layer decoders are not polled for every point.
-    if ((left_ & 63) == 0 && overrun() > kOverrunSlack)
-      return fail(error, "corrupt compressed data in chunk " + std::to_string(chunkIndex_ - 1) +
-                             " (decoder ran past its end)");
+    if ((left_ & 63) == 0 && overrun() > kOverrunSlack) return overrunError(error);
     return true;
+  }
+
+  std::size_t chunkCount() const override { return chunks_.size(); }
+  uint64_t chunkPoints(std::size_t chunk) const override { return chunks_[chunk].points; }
+
+  // The same steps and checks as next(), over one chunk.
+  uint64_t decodeChunk(std::size_t chunk, uint64_t limit, uint8_t* records, std::string* error) override {
+    limit = std::min(limit, chunks_[chunk].points);
+    if (limit == 0) return 0;
+    chunkIndex_ = chunk + 1;
+    if (!startChunk(chunks_[chunk], records, error)) return 0;
+    uint64_t done = 1;
+    for (; done < limit; ++done) {
+      --left_;
+      decodePoint(records + done * recordLength_);
+      if ((left_ & 63) == 0 && overrun() > kOverrunSlack) {
+        overrunError(error);
+        return done;
+      }
+    }
+    return done;
   }
 
  protected:
@@ -82,6 +101,10 @@ class ChunkedDecoder : public LazDecoder {
   virtual bool startChunk(const Chunk& c, uint8_t* record, std::string* error) = 0;
   virtual void decodePoint(uint8_t* record) = 0;
   virtual uint32_t overrun() const = 0;
+  bool overrunError(std::string* error) const {
+    return fail(error, "corrupt compressed data in chunk " + std::to_string(chunkIndex_ - 1) +
+                           " (decoder ran past its end)");
+  }
 
   ByteSource& src_;
   uint16_t recordLength_;

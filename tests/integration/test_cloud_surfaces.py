@@ -1,0 +1,177 @@
+"""Terrain, water and contours from LiDAR through one `veldra bridge map --project` session: the
+fixture server serves a LiDAR index and tiles the test writes (one in PL-1992, one in PL-2000
+zone 7, and three that cannot be used); the placed elements are read back from the exported DXF."""
+
+import math
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+from bridge_cli import veldra_bin  # noqa: E402
+from cloudfiles import write_las  # noqa: E402
+from fixture import MockServices, write_manifest  # noqa: E402
+import test_fetch_pipeline as fp  # noqa: E402
+from test_place_pipeline import LAT, LON, Session  # noqa: E402
+
+INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
+TILES = "https://opendata.geoportal.gov.pl/lidar/"
+POND = (fp.MIN_X + 40, fp.MIN_Y + 60, fp.MIN_X + 70, fp.MIN_Y + 90)   # PL-1992 box of the lake
+LAKE = 99.25
+
+
+def ground_z(x):
+    return 100.0 + 0.05 * (x - fp.MIN_X)   # rises eastwards: contours run north-south
+
+
+def in_frame(x, y):
+    return fp.MIN_X <= x <= fp.MAX_X and fp.MIN_Y <= y <= fp.MAX_Y
+
+
+def near_edge(x, y):
+    return min(abs(x - fp.MIN_X), abs(x - fp.MAX_X), abs(y - fp.MIN_Y), abs(y - fp.MAX_Y)) < 0.05
+
+
+def to_zone7(points):
+    """PL-1992 (x, y) to PL-2000 zone 7 (easting, northing), by PROJ."""
+    r = subprocess.run(["cs2cs", "-f", "%.4f", "EPSG:2180", "EPSG:2178"], check=True, capture_output=True, text=True,
+                       input="".join(f"{y} {x}\n" for x, y in points), timeout=60)
+    return [(float(e), float(n)) for n, e, *_ in (line.split() for line in r.stdout.splitlines())]
+
+
+def cloud(tmp):
+    """West half of the frame in PL-1992, east half in zone 7; a lake of class 9 points in the west.
+    No point lies within 5 cm of the frame's edge, so that clipping after the zone round trip
+    (and centimetre coordinates) is unambiguous. Returns the files and the number of ground points inside the frame."""
+    west, east, inside = [], [], 0
+    y = fp.MIN_Y - 9.3
+    while y < fp.MAX_Y + 9:
+        x = fp.MIN_X - 9.3
+        while x < fp.MAX_X + 9:
+            lake = POND[0] <= x <= POND[2] and POND[1] <= y <= POND[3]
+            if not lake and not near_edge(x, y):
+                (west if x < fp.CX else east).append((x, y, ground_z(x), 2))
+                inside += in_frame(x, y)
+            x += 2.0
+        y += 2.0
+    lake = [(POND[0] + 0.5 + i, POND[1] + 0.5 + j, LAKE, 9) for i in range(30) for j in range(30)]
+    west += lake + [(fp.CX - 30.5, fp.CY + 0.5, 300.0, 6)]   # a building point: ignored
+
+    def las(name, points, coords):
+        raw = [(round(e * 100), round(n * 100), round(p[2] * 100), 0, p[3]) for p, (e, n) in zip(points, coords)]
+        path = tmp / name
+        write_las(path, 1, raw)
+        return path.read_bytes()
+
+    tile92 = las("west.las", west, [(p[0], p[1]) for p in west])
+    tile2000 = las("east.las", east, to_zone7([(p[0], p[1]) for p in east]))
+    # A header announcing more points than the file holds.
+    truncated = tile92[: len(tile92) - 28 * 10]
+    return {"l/a.las": tile92, "l/b.las": tile2000, "l/c.las": b"<html>not a tile</html>",
+            "l/d.las": truncated}, inside, len(lake)
+
+
+def index(entries):
+    members = "".join(
+        f'<wfs:member><gugik:SkorowidzDanychPomiarowychLIDAR2025><gugik:godlo>{n}</gugik:godlo>'
+        f'<gugik:char_przestrz>12</gugik:char_przestrz><gugik:uklad_xy>{uklad}</gugik:uklad_xy>'
+        f'<gugik:url_do_pobrania>{url}</gugik:url_do_pobrania></gugik:SkorowidzDanychPomiarowychLIDAR2025></wfs:member>'
+        for n, (url, uklad) in enumerate(entries))
+    return f'<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0">{members}</wfs:FeatureCollection>'
+
+
+def test_terrain_water_and_contours_from_two_zones(tmp_path):
+    files, ground, lake_points = cloud(tmp_path)
+    entries = [(TILES + "a.las", "PL-1992"), ("ftp://x/y.las", "PL-1992"), (TILES + "b.las", "PL-2000:S7"),
+               (TILES + "c.las", "PL-1992"), (TILES + "d.las", "PL-1992"), (TILES + "missing.las", "PL-1992")]
+    routes = [fp.route(INDEX, index(entries))] + [
+        fp.route("/opendata/lidar/" + name[2:], body_file=name) for name in files]
+    root = write_manifest(tmp_path / "fx", routes, files)
+    project = tmp_path / "projekt.json"
+    with MockServices(root, tmp_path) as fx:
+        s = Session(project, fx.env(), tmp_path / "home")
+        s.send({"type": "setOrigin", "lat": LAT, "lon": LON}, until={"originSet", "error"})
+        done = s.send({"type": "fetch", "bboxWgs84": [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH],
+                       "layers": ["terenchmura", "poziomicechmura", "wodachmura"], "terenChmuraKrok": 2,
+                       "poziomiceCiecie": 1.0}, until={"fetchDone"})
+        placed = s.send({"type": "place"}, until={"placeDone", "error"})
+        code, err = s.close()
+    assert code == 0, err
+    tiles = [(m["done"], m["total"]) for m in s.seen if m.get("label") == "Teren z chmury: LiDAR"]
+    assert tiles == [(i, 5) for i in range(5)]
+    warning = done["warning"]
+    assert f"Teren z chmury: 5 kafli, {ground} pkt gruntu (klasa 2), krok 2 m, komorek " in warning, warning
+    assert ", woda(kl.9) komorek " in warning
+    assert "Woda z chmury: " in warning and f"poziom lustra {LAKE:.2f} m n.p.m." in warning
+    assert "Poziomice z chmury: " in warning and " warstwic, ciecie 1,00 m" in warning
+    assert done["counts"]["teren z chmury (Siatka)"] == 1 and done["counts"]["woda z chmury (Siatka)"] == 1
+    assert placed["type"] == "placeDone", placed
+    c = placed["counts"]
+    assert c["teren z chmury (Siatka)"] >= 1 and c["woda z chmury (Siatka)"] >= 1
+    assert c["poziomicechmura2d"] == done["counts"]["poziomice z chmury (warstwice)"]
+    assert c["poziomicechmura3d"] == 1
+
+    dxf = tmp_path / "out.dxf"
+    subprocess.run([veldra_bin(), "export", "--project", str(project), "--dxf", str(dxf)], check=True, timeout=120)
+    check = subprocess.run(["/usr/bin/python3", "-c", DXF_CHECK, str(dxf)], capture_output=True, text=True,
+                           timeout=120)
+    assert check.returncode == 0, check.stderr
+    by_layer = eval(check.stdout)  # noqa: S307 - our own script's repr
+    assert by_layer["GIS_POZIOMICE_CHMURA_2D"]["LWPOLYLINE"] == c["poziomicechmura2d"]
+    assert by_layer["GIS_POZIOMICE_CHMURA_2D"].get("TEXT", 0) >= 1
+    assert by_layer["GIS_POZIOMICE_CHMURA_3D"]["POLYLINE"] == 1
+    # The lake is one flat surface at the level (the project's zero is the lowest terrain point:
+    # the lake itself), the terrain rises 0.05 m per metre over about 210 m.
+    assert by_layer["z"]["GIS_WODA_CHMURA"] == [0.0, 0.0]
+    lo, hi = by_layer["z"]["GIS_TEREN_CHMURA"]
+    assert lo == 0.0 and 100.0 + 0.05 * 200 - LAKE < hi < 100.0 + 0.05 * 230 - LAKE, (lo, hi)
+
+
+DXF_CHECK = r"""
+import sys, ezdxf
+d = ezdxf.readfile(sys.argv[1])
+assert not d.audit().has_errors
+out, z = {}, {}
+for e in d.modelspace():
+    layer = out.setdefault(e.dxf.layer, {})
+    layer[e.dxftype()] = layer.get(e.dxftype(), 0) + 1
+    if e.dxftype() == "POLYLINE":
+        zs = [v.dxf.location.z for v in e.vertices if not v.is_face_record]
+        lo, hi = z.get(e.dxf.layer, [1e18, -1e18])
+        z[e.dxf.layer] = [round(min([lo] + zs), 3), round(max([hi] + zs), 3)]
+out["z"] = z
+print(repr(out))
+"""
+
+
+def water_only(tmp):
+    pts = [(fp.CX + i, fp.CY + j, LAKE, 9) for i in range(10) for j in range(10)]
+    write_las(tmp / "w.las", 1, [(round(x * 100), round(y * 100), round(z * 100), 0, c) for x, y, z, c in pts])
+    return (tmp / "w.las").read_bytes()
+
+
+@pytest.mark.parametrize("case", ["no tile in the index", "water points but no ground"])
+def test_frames_without_a_surface_say_why_and_nothing_else(tmp_path, case):
+    if case == "no tile in the index":
+        routes, files, expected = [fp.route(INDEX, fp.EMPTY_COLLECTION)], {}, \
+            "Teren z chmury: brak kafli LiDAR dla tego obszaru w skorowidzu."
+    else:
+        routes = [fp.route(INDEX, index([(TILES + "w.las", "PL-1992")])),
+                  fp.route("/opendata/lidar/w.las", body_file="w.las")]
+        files, expected = {"w.las": water_only(tmp_path)}, "Teren z chmury: brak punktow gruntu (klasa 2) w kadrze."
+    _, done, _ = fp.fetch(tmp_path, routes, ["terenchmura", "poziomicechmura", "wodachmura"], files=files,
+                          terenChmuraKrok=1)
+    assert done["warning"] == expected
+    assert done["counts"] == {}
+
+
+def test_a_wide_frame_coarsens_the_step(tmp_path):
+    # About 1200 m wide: step 1 becomes 1.5 (no tile needed to say so).
+    west, east = 21.50, 21.50 + 1200 / (111320 * math.cos(math.radians(51.5)))
+    _, done, _ = fp.fetch(tmp_path, [fp.route(INDEX, fp.EMPTY_COLLECTION)], ["terenchmura"], terenChmuraKrok=1,
+                          bboxWgs84=[west, 51.500, east, 51.502])
+    step = float(done["warning"].split("krata zgrubiona do ")[1].split(" m")[0])
+    assert done["warning"].startswith("Teren z chmury: kadr duzy dla kroku 1 m - krata zgrubiona do ")
+    assert abs(step - 1.5) < 0.02, done["warning"]
