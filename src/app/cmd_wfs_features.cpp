@@ -81,9 +81,9 @@ int run(const std::vector<std::string>& args) {
               << ogc.rememberedStrategy(service, typeName) << " tiles " << tiles << "\n";
   }
   if (features.empty() && positional.size() == 3) {
-    // Nothing came: an empty frame, or a service that does not answer, which is no result.
-    veldra::LayerPair layers;
-    if (!ogc.resolveLayers(service, layers)) {
+    // Nothing came: an empty frame, or a service that does not answer, which
+    // is no result. Any answer of the service's own will do, layers or not.
+    if (http.get(veldra::capabilitiesUrl(service, "WFS")).status == 0) {
       std::cout << "error Usluga WFS nie odpowiada.\n";
       return 1;
     }

@@ -100,6 +100,9 @@ test('fetch: no layer is an error without a message; the sent message is exact',
   assert.equal(await page.isDisabled('#btnPlace'), true);
   assert.equal(await page.getAttribute('#stepFetch', 'class'), 'step active');
   await shot(page, 'map_fetch_offline');
+  // A cancel ends the offline fetch promptly, with its fetchDone (later tests start from no fetch).
+  await page.evaluate(() => window.GISBridge.send('cancel'));
+  await page.waitForFunction(() => window.__recv.some((m) => m.type === 'fetchDone'), null, { timeout: 15000 });
   await page.close();
 });
 
