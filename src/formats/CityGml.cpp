@@ -1,5 +1,7 @@
 #include "formats/CityGml.h"
 
+#include "formats/XmlDepth.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -44,30 +46,10 @@ std::vector<double> readNumbers(std::string_view s) {
   return out;
 }
 
-// Deepest element nesting, without recursion.
-int maxDepth(const pugi::xml_document& doc) {
-  int depth = 0, worst = 0;
-  pugi::xml_node n = doc.first_child();
-  while (n) {
-    if (n.type() == pugi::node_element) worst = std::max(worst, depth + 1);
-    if (n.first_child()) {
-      n = n.first_child();
-      ++depth;
-      continue;
-    }
-    while (n && !n.next_sibling()) {
-      n = n.parent();
-      --depth;
-      if (n == doc) return worst;
-    }
-    if (n) n = n.next_sibling();
-  }
-  return worst;
-}
 
 bool load(pugi::xml_document& doc, std::string_view text) {
   if (!doc.load_buffer(text.data(), text.size())) return false;
-  return maxDepth(doc) <= CityGmlLimits::kMaxDepth;
+  return xmlMaxDepth(doc) <= CityGmlLimits::kMaxDepth;
 }
 
 void forEachBuilding(const pugi::xml_document& doc, const std::function<void(const pugi::xml_node&)>& fn) {

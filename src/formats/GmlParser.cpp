@@ -1,5 +1,7 @@
 #include "formats/GmlParser.h"
 
+#include "formats/XmlDepth.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -62,25 +64,6 @@ pugi::xml_node firstDescendant(const pugi::xml_node& root, std::string_view name
   return found;
 }
 
-int maxDepth(const pugi::xml_document& doc) {
-  int depth = 0, worst = 0;
-  pugi::xml_node n = doc.first_child();
-  while (n) {
-    if (n.type() == pugi::node_element) worst = std::max(worst, depth + 1);
-    if (n.first_child()) {
-      n = n.first_child();
-      ++depth;
-      continue;
-    }
-    while (n && !n.next_sibling()) {
-      n = n.parent();
-      --depth;
-      if (n == doc) return worst;
-    }
-    if (n) n = n.next_sibling();
-  }
-  return worst;
-}
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -681,7 +664,7 @@ std::vector<GisFeature> wholeDocument(std::string_view text, DataType dataType, 
     tOuterSrs = {};
     allowance.take(treeBytes(text));
     if (!loadDocument(doc, text, result)) return out;
-    if (maxDepth(doc) > GmlParser::kMaxDepth) return out;
+    if (xmlMaxDepth(doc) > GmlParser::kMaxDepth) return out;
     tDefaultEpsg = documentDefaultEpsg(doc);
     std::vector<double> numbers;
     readMembers(doc, dataType, numbers, out, allowance);
@@ -802,7 +785,7 @@ GmlDiagnosis GmlParser::diagnose(std::string_view text) {
     d.message = std::string(result.description()) + " (bajt " + std::to_string(result.offset) + ")";
     return d;
   }
-  if (maxDepth(doc) > kMaxDepth) {
+  if (xmlMaxDepth(doc) > kMaxDepth) {
     d.kind = GmlDiagnosis::Kind::TooDeep;
     d.message = "zagniezdzenie elementow glebsze niz " + std::to_string(kMaxDepth);
     return d;
