@@ -192,20 +192,32 @@ HostErr placePatches(Placer& p, const std::vector<PlacementData::Patch>& patches
   return kHostOk;
 }
 
-// ---- terrain meshes from NMT ------------------------------------------------------
 
-namespace terrain {
-void count(const FetchedData& d, std::map<std::string, int>& c) {
-  if (!d.terrain.empty()) c["teren (Siatka)"] = static_cast<int>(d.terrain.size());
-}
-bool holds(const FetchedData& d) { return !d.terrain.empty(); }
-void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
-  movePatches(d.terrain, mv, out.terrain, out.droppedGeometries);
-}
-HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
-  return placePatches(p, d.terrain, DataType::Teren, "teren (Siatka)", options.terrainZOffset, res);
-}
-}  // namespace terrain
+// ---- terrain and water meshes (NMT, cloud): one shape, its member, layer and label --
+
+constexpr char kTerrainLabel[] = "teren (Siatka)";
+constexpr char kCloudTerrainLabel[] = "teren z chmury (Siatka)";
+constexpr char kCloudWaterLabel[] = "woda z chmury (Siatka)";
+
+template <auto Fetched, auto Placed, DataType Type, const char* Label>
+struct PatchKind {
+  static void count(const FetchedData& d, std::map<std::string, int>& c) {
+    if (!(d.*Fetched).empty()) c[Label] = static_cast<int>((d.*Fetched).size());
+  }
+  static bool holds(const FetchedData& d) { return !(d.*Fetched).empty(); }
+  static void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+    movePatches(d.*Fetched, mv, out.*Placed, out.droppedGeometries);
+  }
+  static HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+    return placePatches(p, d.*Placed, Type, Label, options.terrainZOffset, res);
+  }
+  static DataKind row(const char* name) { return {name, count, holds, move, place}; }
+};
+using TerrainKind = PatchKind<&FetchedData::terrain, &PlacementData::terrain, DataType::Teren, kTerrainLabel>;
+using CloudTerrainKind =
+    PatchKind<&FetchedData::cloudTerrain, &PlacementData::cloudTerrain, DataType::TerenChmura, kCloudTerrainLabel>;
+using CloudWaterKind =
+    PatchKind<&FetchedData::water, &PlacementData::cloudWater, DataType::WodaChmura, kCloudWaterLabel>;
 
 // ---- contour lines from NMT: 2D lines with labels, and the contour mesh -----------
 
@@ -240,33 +252,8 @@ HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, P
 }
 }  // namespace contours
 
-// ---- surfaces from LiDAR: terrain and water meshes, contour lines and their mesh ------
-namespace cloud_terrain {
-void count(const FetchedData& d, std::map<std::string, int>& c) {
-  if (!d.cloudTerrain.empty()) c["teren z chmury (Siatka)"] = static_cast<int>(d.cloudTerrain.size());
-}
-bool holds(const FetchedData& d) { return !d.cloudTerrain.empty(); }
-void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
-  movePatches(d.cloudTerrain, mv, out.cloudTerrain, out.droppedGeometries);
-}
-HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
-  return placePatches(p, d.cloudTerrain, DataType::TerenChmura, "teren z chmury (Siatka)", options.terrainZOffset,
-                      res);
-}
-}  // namespace cloud_terrain
+// ---- contour lines from LiDAR ------------------------------------------------------
 
-namespace cloud_water {
-void count(const FetchedData& d, std::map<std::string, int>& c) {
-  if (!d.water.empty()) c["woda z chmury (Siatka)"] = static_cast<int>(d.water.size());
-}
-bool holds(const FetchedData& d) { return !d.water.empty(); }
-void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
-  movePatches(d.water, mv, out.cloudWater, out.droppedGeometries);
-}
-HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
-  return placePatches(p, d.cloudWater, DataType::WodaChmura, "woda z chmury (Siatka)", options.terrainZOffset, res);
-}
-}  // namespace cloud_water
 
 // Lines with labels ("poziomicechmura2d", labels joining "podpisy rzednych") and the contour
 // mesh ("poziomicechmura3d"); the page asks for both with one key.
@@ -326,9 +313,9 @@ const std::vector<DataKind>& dataKinds() {
   static const std::vector<DataKind> kinds = {
       {"rastry", rasters::count, rasters::holds, rasters::move, rasters::place},
       {"wektory", features::count, features::holds, features::move, features::place},
-      {"teren", terrain::count, terrain::holds, terrain::move, terrain::place},
-      {"teren z chmury", cloud_terrain::count, cloud_terrain::holds, cloud_terrain::move, cloud_terrain::place},
-      {"woda z chmury", cloud_water::count, cloud_water::holds, cloud_water::move, cloud_water::place},
+      TerrainKind::row("teren"),
+      CloudTerrainKind::row("teren z chmury"),
+      CloudWaterKind::row("woda z chmury"),
       {"poziomice", contours::count, contours::holds, contours::move, contours::place},
       {"poziomice z chmury", cloud_contours::count, cloud_contours::holds, cloud_contours::move,
        cloud_contours::place},
