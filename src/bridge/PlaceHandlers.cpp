@@ -16,6 +16,7 @@
 #include "place/DataKinds.h"
 #include "place/Placement.h"
 #include "place/ProjectGeoref.h"
+#include "place/Solids.h"
 #include "platform/MainLoop.h"
 #include "terrain/ElevationGrid.h"
 
@@ -110,6 +111,13 @@ json ImportController::onPlace(const json&) {
   ImportOptions options;
   options.terrainZOffset = geo.terrainZOffset;
   options.smoothContours = smoothContours_;
+  {
+    GeoLocation loc;
+    const bool surveyRead = host_.readGeoLocation(loc) == kHostOk;
+    const bool terrainFetched = in.gridTerrainSets > 0 || in.cloudTerrainSets > 0;
+    options.buildingZOffset = buildingZOffset(terrainFetched, geo.terrainZOffset, surveyRead, loc.surveyHeight,
+                                              settings_.hasZAnchor ? settings_.zAnchor : 0.0);
+  }
   // Contours are built when either kind was asked for; place only the kinds asked for.
   const bool any2d = hasKey(lastLayers_, "poziomice2d"), any3d = hasKey(lastLayers_, "poziomice3d");
   options.contours2d = any2d || !any3d;

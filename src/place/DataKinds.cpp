@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <utility>
+
+#include "place/Solids.h"
 
 namespace veldra {
 
@@ -219,6 +222,96 @@ using CloudTerrainKind =
 using CloudWaterKind =
     PatchKind<&FetchedData::water, &PlacementData::cloudWater, DataType::WodaChmura, kCloudWaterLabel>;
 
+// ---- 3D buildings of the national packages: LOD1 slabs, LOD2 morphs ----------------
+
+// Rings moved into the zone; false when a point is not finite.
+bool moveRings(const std::vector<std::vector<Point2>>& rings, const ZoneMove& mv,
+               std::vector<std::vector<Point2>>& out) {
+  out.clear();
+  for (const auto& r : rings) {
+    out.emplace_back();
+    if (!mv.all(r, out.back())) return false;
+  }
+  return true;
+}
+
+namespace lod1 {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.buildings3d.empty()) c["budynki3d"] = static_cast<int>(d.buildings3d.size());
+}
+bool holds(const FetchedData& d) { return !d.buildings3d.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  if (!d.placeBuildings3d) return;   // fetched only as outlines for other phases
+  for (const auto& b : d.buildings3d) {
+    Building3D m;
+    m.id = b.id;
+    m.baseZ = b.baseZ;
+    m.height = b.height;
+    if (!std::isfinite(b.baseZ) || !mv.all(b.footprint, m.footprint) || !moveRings(b.holes, mv, m.holes)) {
+      ++out.droppedGeometries;
+      continue;
+    }
+    out.buildings3d.push_back(std::move(m));
+  }
+}
+// A LOD1 block that LOD2 also has is left to LOD2.
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  if (d.buildings3d.empty()) return kHostOk;
+  const int layer = p.layerFor(DataType::Budynki3d);
+  if (layer == 0) return layerError(res, DataType::Budynki3d);
+  std::set<std::string> lod2Ids;
+  for (const auto& b : d.buildingsLod2)
+    if (!b.id.empty()) lod2Ids.insert(b.id);
+  const Lod1Placement r = placeLod1Buildings(p.host(), d.buildings3d, lod2Ids, layer, options.buildingZOffset,
+                                             [&p](Point2 q) { return p.local(q); });
+  if (r.placed > 0) res.counts["budynki3d"] = r.placed;
+  res.failures += r.failures;
+  return kHostOk;
+}
+}  // namespace lod1
+
+namespace lod2 {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.buildingsLod2.empty()) c["budynkilod2"] = static_cast<int>(d.buildingsLod2.size());
+}
+bool holds(const FetchedData& d) { return !d.buildingsLod2.empty(); }
+bool moveRing(const Lod2Ring& r, const ZoneMove& mv, Lod2Ring& out) {
+  out.z = r.z;
+  if (!mv.all(r.points, out.points)) return false;
+  for (const auto& h : r.holes) {
+    out.holes.emplace_back();
+    if (!moveRing(h, mv, out.holes.back())) return false;
+  }
+  return true;
+}
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  for (const auto& b : d.buildingsLod2) {
+    BuildingLod2 m;
+    m.id = b.id;
+    m.roofType = b.roofType;
+    for (const auto& s : b.surfaces) {
+      Lod2Ring r;
+      if (moveRing(s, mv, r))
+        m.surfaces.push_back(std::move(r));
+      else
+        ++out.droppedGeometries;
+    }
+    out.buildingsLod2.push_back(std::move(m));
+  }
+}
+// Buildings without a usable face are degenerate, not failures.
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  if (d.buildingsLod2.empty()) return kHostOk;
+  const int layer = p.layerFor(DataType::BudynkiLod2);
+  if (layer == 0) return layerError(res, DataType::BudynkiLod2);
+  const SolidsPlacement r = placeLod2Buildings(p.host(), d.buildingsLod2, layer, options.buildingZOffset,
+                                               [&p](Point2 q) { return p.local(q); });
+  if (r.created > 0) res.counts["budynkilod2"] = r.created;
+  res.failures += r.skipped - r.degenerate;
+  return kHostOk;
+}
+}  // namespace lod2
+
 // ---- contour lines from NMT: 2D lines with labels, and the contour mesh -----------
 
 namespace contours {
@@ -316,6 +409,8 @@ const std::vector<DataKind>& dataKinds() {
       TerrainKind::row("teren"),
       CloudTerrainKind::row("teren z chmury"),
       CloudWaterKind::row("woda z chmury"),
+      {"budynki LOD1", lod1::count, lod1::holds, lod1::move, lod1::place},
+      {"budynki LOD2", lod2::count, lod2::holds, lod2::move, lod2::place},
       {"poziomice", contours::count, contours::holds, contours::move, contours::place},
       {"poziomice z chmury", cloud_contours::count, cloud_contours::holds, cloud_contours::move,
        cloud_contours::place},

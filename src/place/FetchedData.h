@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/CityGml.h"
 #include "formats/GisFeature.h"
 #include "formats/RasterTile.h"
 #include "terrain/ContourRecipe.h"
@@ -23,6 +24,11 @@ struct FetchedData {
   std::vector<TerrainPatchSet> cloudTerrain;   // from LiDAR ground points
   std::vector<TerrainPatchSet> water;          // flat water surfaces from LiDAR
   ContourSet cloudContours;               // from the LiDAR terrain
+  // LOD1 blocks of the national 3D packages; also the outlines other phases
+  // build on, so they are kept when only those phases asked for them.
+  std::vector<Building3D> buildings3d;
+  bool placeBuildings3d = false;          // "budynki3d" itself was asked for
+  std::vector<BuildingLod2> buildingsLod2;
   std::string warning;                    // all notes of the fetch, joined with one blank
 };
 

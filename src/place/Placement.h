@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/CityGml.h"
 #include "formats/DataType.h"
 #include "formats/GisFeature.h"
 #include "formats/RasterTile.h"
@@ -42,6 +43,8 @@ struct PlacementData {
   std::vector<Patch> cloudWater;
   std::vector<Contour> cloudContours;
   std::vector<ContourLabel> cloudContourLabels;
+  std::vector<Building3D> buildings3d;   // only when they are to be placed
+  std::vector<BuildingLod2> buildingsLod2;
   std::array<Point2, 4> frameCorners{};
   int droppedGeometries = 0;   // parts left out because a coordinate was not finite
 };
@@ -95,6 +98,7 @@ class Placer {
 
   Point2 local(Point2 p) const { return toLocal(georef_, p.x, p.y); }
   const ProjectGeoref& georef() const { return georef_; }
+  Host& host() { return host_; }
   // Whether the last createMesh / createMeshFromContours made an element.
   bool lastMeshCreated() const { return lastMeshCreated_; }
 
@@ -119,6 +123,7 @@ class Placer {
 
 struct ImportOptions {
   double terrainZOffset = 0.0;
+  double buildingZOffset = 0.0;   // height reference of every solid
   bool smoothContours = false;
   bool contours2d = true;
   bool contours3d = true;
