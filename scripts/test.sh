@@ -14,5 +14,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 
 if [ -n "$(ls fuzz/fuzz_*.cpp 2>/dev/null)" ]; then
   bash scripts/build.sh fuzz
-  bash scripts/fuzz-smoke.sh "${VELDRA_FUZZ_SECONDS:-20}"
+  bash scripts/fuzz-smoke.sh "${VELDRA_FUZZ_SECONDS:-10}"
 fi
