@@ -13,6 +13,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 (cd build/check && ctest -j2 --output-on-failure --timeout 900)
 
 if [ -n "$(ls fuzz/fuzz_*.cpp 2>/dev/null)" ]; then
-  bash scripts/build.sh fuzz
+  bash scripts/build.sh fuzz --target fuzz_all
   bash scripts/fuzz-smoke.sh "${VELDRA_FUZZ_SECONDS:-10}"
 fi
