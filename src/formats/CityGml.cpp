@@ -3,12 +3,15 @@
 #include "formats/XmlDepth.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -153,25 +156,111 @@ bool isInside(pugi::xml_node n, const pugi::xml_node& ancestor) {
 
 // Surfaces a building's solid only points at ("xlink:href") and that do not
 // sit inside the building itself; those inside are walked already.
-void collectReferencedRings(const pugi::xml_node& building, const IdIndex& ids, std::vector<RingZ>& out,
+// False when a reference names no element of the document.
+bool collectReferencedRings(const pugi::xml_node& building, const IdIndex& ids, std::vector<RingZ>& out,
                             std::unordered_set<const void*>& seen) {
+  bool found = true;
   for (const pugi::xpath_node& x : building.select_nodes(".//*[@xlink:href]")) {
     std::string_view href = x.node().attribute("xlink:href").value();
     if (href.empty() || href[0] != '#') continue;
     const auto it = ids.find(href.substr(1));
-    if (it == ids.end() || isInside(it->second, building)) continue;
+    if (it == ids.end()) {
+      found = false;
+      continue;
+    }
+    if (isInside(it->second, building)) continue;
     const pugi::xml_node target = it->second;
     if (localName(target) == "LinearRing") continue;   // a bare ring has no polygon to belong to
     collectRings(target, true, out, &seen);
   }
+  return found;
+}
+
+bool isNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool declaresOtherEncoding(std::string_view t) {
+  if (t.substr(0, 5) != "<?xml") return false;
+  const std::string_view decl = t.substr(0, t.find("?>"));
+  const std::size_t e = decl.find("encoding");
+  if (e == std::string_view::npos) return false;
+  const std::size_t q = decl.find_first_of("\"'", e);
+  if (q == std::string_view::npos) return true;
+  std::string value(decl.substr(q + 1, 5));
+  for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return value != "utf-8";
+}
+
+// A sheet's tree costs several times its text; read one city object member
+// at a time instead, when the text is plain enough for that to give the same
+// buildings: UTF-8, no comments, CDATA or DOCTYPE, members not nested, and no
+// building outside them. Nothing when the whole document has to be read.
+std::optional<std::vector<std::string_view>> memberTexts(std::string_view t) {
+  constexpr std::string_view kName = "cityObjectMember";
+  if (t.find("<!") != std::string_view::npos || declaresOtherEncoding(t)) return std::nullopt;
+  std::vector<std::string_view> out;
+  std::size_t pos = 0, outside = 0;
+  const auto buildingIn = [&t](std::size_t from, std::size_t to) {
+    return t.substr(from, to - from).find("Building") != std::string_view::npos;
+  };
+  for (std::size_t hit; (hit = t.find(kName, pos)) != std::string_view::npos;) {
+    const std::size_t lt = t.rfind('<', hit);
+    if (lt == std::string_view::npos) return std::nullopt;
+    std::string_view prefix = t.substr(lt + 1, hit - lt - 1);
+    if (!prefix.empty() && prefix.front() == '/') return std::nullopt;   // an end tag without its start
+    if (!prefix.empty() && (prefix.back() != ':' || !std::all_of(prefix.begin(), prefix.end() - 1, isNameChar)))
+      return std::nullopt;   // the word in text or an attribute
+    const std::size_t after = hit + kName.size();
+    if (after >= t.size() || !(isSpace(t[after]) || t[after] == '>' || t[after] == '/')) return std::nullopt;
+    const std::size_t gt = t.find('>', after);
+    if (gt == std::string_view::npos) return std::nullopt;
+    if (buildingIn(outside, lt)) return std::nullopt;
+    if (t[gt - 1] == '/') {   // an empty member
+      pos = outside = gt + 1;
+      continue;
+    }
+    const std::string endTag = "</" + std::string(t.substr(lt + 1, after - lt - 1));
+    const std::size_t end = t.find(endTag, gt);
+    if (end == std::string_view::npos || t.substr(gt, end - gt).find(kName) != std::string_view::npos)
+      return std::nullopt;
+    const std::size_t endGt = t.find('>', end);
+    if (endGt == std::string_view::npos) return std::nullopt;
+    out.push_back(t.substr(lt, endGt + 1 - lt));
+    pos = outside = endGt + 1;
+  }
+  if (out.empty() || buildingIn(outside, t.size())) return std::nullopt;
+  return out;
+}
+
+// Hands `visit` each member's tree, or the whole document's when the text
+// cannot be read member by member or a member's tree is not enough (visit
+// answers false: a reference points outside it); `reset` drops what the
+// members gave before the whole document is read.
+void readDocuments(std::string_view gml, const std::function<bool(const pugi::xml_document&)>& visit,
+                   const std::function<void()>& reset) {
+  if (const auto members = memberTexts(gml)) {
+    bool whole = true;
+    for (std::string_view m : *members) {
+      pugi::xml_document doc;
+      // The member sits one level below the root.
+      if (!doc.load_buffer(m.data(), m.size()) || xmlMaxDepth(doc) + 1 > CityGmlLimits::kMaxDepth || !visit(doc)) {
+        whole = false;
+        break;
+      }
+    }
+    if (whole) return;
+    reset();
+  }
+  pugi::xml_document doc;
+  if (load(doc, gml)) visit(doc);
 }
 
 }  // namespace
 
-std::vector<Building3D> parseLod1Buildings(std::string_view gml, const Bbox& frame) {
-  std::vector<Building3D> out;
-  pugi::xml_document doc;
-  if (!load(doc, gml)) return out;
+namespace {
+
+bool readLod1(const pugi::xml_document& doc, const Bbox& frame, std::vector<Building3D>& out) {
   forEachBuilding(doc, [&](const pugi::xml_node& b) {
     std::vector<RingZ> rings;
     collectRings(b, false, rings, nullptr);
@@ -214,15 +303,13 @@ std::vector<Building3D> parseLod1Buildings(std::string_view gml, const Bbox& fra
       if (r.interior && r.polygon == chosen->polygon) out1.holes.push_back(r.xy);
     if (meetsFrame(out1.footprint, frame)) out.push_back(std::move(out1));
   });
-  return out;
+  return true;
 }
 
-std::vector<BuildingLod2> parseLod2Buildings(std::string_view gml, const Bbox& frame) {
-  std::vector<BuildingLod2> out;
-  pugi::xml_document doc;
-  if (!load(doc, gml)) return out;
+// False when a solid refers to a surface the document does not hold.
+bool readLod2(const pugi::xml_document& doc, const Bbox& frame, std::vector<BuildingLod2>& out) {
   IdIndex ids;
-  bool indexed = false;
+  bool indexed = false, complete = true;
   forEachBuilding(doc, [&](const pugi::xml_node& b) {
     BuildingLod2 bl;
     bl.id = idOf(b);
@@ -235,7 +322,7 @@ std::vector<BuildingLod2> parseLod2Buildings(std::string_view gml, const Bbox& f
     collectRings(b, true, rings, &seen);
     if (b.select_node(".//*[@xlink:href]")) {
       if (!indexed) ids = indexIds(doc), indexed = true;
-      collectReferencedRings(b, ids, rings, seen);
+      if (!collectReferencedRings(b, ids, rings, seen)) complete = false;
     }
     // Outer rings become surfaces; an inner ring joins the surface of its polygon.
     std::unordered_map<const void*, std::size_t> surfaceOfPolygon;
@@ -257,6 +344,20 @@ std::vector<BuildingLod2> parseLod2Buildings(std::string_view gml, const Bbox& f
     if (bl.surfaces.empty() || !meetsFrame(all, frame)) return;
     out.push_back(std::move(bl));
   });
+  return complete;
+}
+
+}  // namespace
+
+std::vector<Building3D> parseLod1Buildings(std::string_view gml, const Bbox& frame) {
+  std::vector<Building3D> out;
+  readDocuments(gml, [&](const pugi::xml_document& doc) { return readLod1(doc, frame, out); }, [&] { out.clear(); });
+  return out;
+}
+
+std::vector<BuildingLod2> parseLod2Buildings(std::string_view gml, const Bbox& frame) {
+  std::vector<BuildingLod2> out;
+  readDocuments(gml, [&](const pugi::xml_document& doc) { return readLod2(doc, frame, out); }, [&] { out.clear(); });
   return out;
 }
 
