@@ -1,4 +1,5 @@
-"""`veldra gml2geojson` as a user meets it: previews of real answers, clear errors for bad ones."""
+"""`veldra gml2geojson` as a user meets it: previews of real answers and usage errors (bad files are
+in test_bad_input)."""
 import json
 import os
 import subprocess
@@ -31,32 +32,6 @@ def test_parcel_preview_lies_in_poland():
     assert f["properties"]["_typ"] == "dzialki"
     for lon, lat in f["geometry"]["coordinates"][0]:
         assert 14.0 < lon < 24.2 and 49.0 < lat < 55.0
-
-
-def test_exception_report_is_reported(tmp_path):
-    p = tmp_path / "exc.xml"
-    p.write_text('<?xml version="1.0"?><ows:ExceptionReport xmlns:ows="http://www.opengis.net/ows/1.1">'
-                 '<ows:Exception exceptionCode="OperationProcessingFailed"><ows:ExceptionText>msWFSGetFeature(): '
-                 'too many features</ows:ExceptionText></ows:Exception></ows:ExceptionReport>')
-    r = run(p)
-    assert r.returncode == 3
-    assert "raport wyjatku OGC" in r.stderr
-    assert "OperationProcessingFailed: msWFSGetFeature(): too many features" in r.stderr
-    assert r.stdout == ""
-
-
-@pytest.mark.parametrize("text", [
-    "<wfs:FeatureCollection><wfs:member><ms:d><ms:g>",              # cut off
-    "<a><b></a>",                                                    # mismatched
-    "\x00\x01\x02 not xml at all",
-    "",
-])
-def test_malformed_xml_is_a_clear_error(tmp_path, text):
-    p = tmp_path / "bad.xml"
-    p.write_text(text)
-    r = run(p)
-    assert r.returncode == 3, r.stderr
-    assert "niepoprawny XML" in r.stderr
 
 
 def test_usage_errors(tmp_path):
