@@ -1,10 +1,9 @@
 """Start `veldra mock-services` on a free loopback port for a black-box test.
 
-    from fixture import MockServices, write_manifest
+    from fixture import serve
 
     def test_x(tmp_path):
-        root = write_manifest(tmp_path / "fx", [{"path": "/mapy/wss/...", "body": "..."}])
-        with MockServices(root, tmp_path) as fx:
+        with serve(tmp_path, [{"path": "/mapy/wss/...", "body": "..."}]) as fx:
             subprocess.run([VELDRA_BIN, ...], env=fx.env())
             assert fx.stats()["total"] == 1
 
@@ -116,3 +115,8 @@ class MockServices:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+def serve(tmp_path, routes, files=None, extra=()):
+    """The fixture server for routes (and body files) written under tmp_path/fx."""
+    return MockServices(write_manifest(tmp_path / "fx", routes, files), tmp_path, extra_rewrites=list(extra))
