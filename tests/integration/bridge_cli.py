@@ -4,6 +4,8 @@ import os
 import subprocess
 import tempfile
 
+from fixture import private_env
+
 
 def veldra_bin():
     path = os.environ.get("VELDRA_BIN")
@@ -25,14 +27,7 @@ class BridgeRun:
 
 def run_bridge(lines, project=None, env=None, home=None, timeout=120, extra_args=()):
     """Feeds lines (str or dict) to `veldra bridge map` and collects its output."""
-    home = home or tempfile.mkdtemp(prefix="veldra_home_")
-    e = dict(os.environ)
-    e["XDG_CONFIG_HOME"] = os.path.join(home, "config")
-    e["XDG_CACHE_HOME"] = os.path.join(home, "cache")
-    e["VELDRA_DIAG_DIR"] = os.path.join(home, "diag")
-    e["VELDRA_OPEN_LOG"] = os.path.join(home, "opened.txt")
-    if env:
-        e.update(env)
+    e = {**private_env(home or tempfile.mkdtemp(prefix="veldra_home_")), **(env or {})}
     args = [veldra_bin(), "bridge", "map", *extra_args]
     if project:
         args += ["--project", project]

@@ -26,6 +26,16 @@ from pathlib import Path
 VELDRA_BIN = os.environ.get("VELDRA_BIN", "veldra")
 
 
+def private_env(home, **extra):
+    """Environment for a veldra process whose settings, cache, temporary files, diagnostics and
+    opened addresses stay under home."""
+    home = str(home)
+    os.makedirs(os.path.join(home, "tmp"), exist_ok=True)
+    return {**os.environ, "XDG_CONFIG_HOME": os.path.join(home, "config"), "XDG_CACHE_HOME": os.path.join(home, "cache"),
+            "TMPDIR": os.path.join(home, "tmp"), "VELDRA_DIAG_DIR": os.path.join(home, "diag"),
+            "VELDRA_OPEN_LOG": os.path.join(home, "opened.txt"), "XDG_RUNTIME_DIR": "", **extra}
+
+
 def write_manifest(root, routes, files=None):
     """Writes root/manifest.json (and optional body files {name: bytes|str}); returns root."""
     root = Path(root)

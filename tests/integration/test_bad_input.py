@@ -11,6 +11,7 @@ import tempfile
 import pytest
 
 from bridge_cli import veldra_bin
+from fixture import private_env
 
 MB = 1 << 20
 # Peak resident memory allowed: a fixed base (sanitizer runtime, libraries) plus this many times the
@@ -230,9 +231,7 @@ def run_measured(argv, stdin_bytes, cwd, env):
 @pytest.mark.parametrize("argv,content,stdin,status,message", CASES)
 def test_bad_input(argv, content, stdin, status, message):
     work = tempfile.mkdtemp(prefix="veldra_bad_")
-    home = os.path.join(work, "home")
-    env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_CACHE_HOME=os.path.join(home, "cache"),
-               VELDRA_DIAG_DIR=os.path.join(home, "diag"), VELDRA_OPEN_LOG=os.path.join(home, "opened.txt"))
+    env = private_env(os.path.join(work, "home"))
     paths = {k: os.path.join(work, v) for k, v in (("INPUT", "input"), ("OUT", "out.file"), ("OUT2", "out2.file"),
                                                     ("PROJECT", "p.json"), ("LAS", "good.las"))}
     held = len(stdin or b"")

@@ -8,7 +8,7 @@ import subprocess
 import ezdxf
 
 from bridge_cli import veldra_bin
-from fixture import serve
+from fixture import private_env, serve
 import test_fetch_pipeline as fp
 from test_place_pipeline import session, routes
 
@@ -21,8 +21,7 @@ def test_import_places_and_exports_what_other_programs_read(tmp_path):
         [origin], _, err = session(project, fx, home, place=False)
         assert origin["type"] == "originSet", (origin, err)
 
-        env = fx.env({"XDG_CONFIG_HOME": str(home / "config"), "XDG_CACHE_HOME": str(home / "cache"),
-                      "VELDRA_DIAG_DIR": str(home / "diag")})
+        env = {**private_env(home), **fx.env()}
         bbox = ",".join(str(v) for v in (fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH))
         r = subprocess.run([veldra_bin(), "import", "--bbox", bbox, "--layers", "dzialki,budynki,teren",
                             "--terrain-step", "5", "--project", str(project), "--dxf", str(dxf), "--gltf", str(glb)],

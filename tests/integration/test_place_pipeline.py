@@ -2,11 +2,10 @@
 `veldra mock-services`; the saved project file is then inspected."""
 
 import json
-import os
 import subprocess
 
 from bridge_cli import veldra_bin
-from fixture import serve
+from fixture import private_env, serve
 import test_fetch_pipeline as fp
 
 LAT, LON = (fp.SOUTH + fp.NORTH) / 2, (fp.WEST + fp.EAST) / 2
@@ -16,8 +15,7 @@ def session(project, fx, home, origin=True, layers=(), place=True, **params):
     """One `veldra bridge map --project` session, each message sent once the one before is answered:
     set the origin, fetch the frame with layers, place. Gives the answers by type (originSet or
     error, fetchDone, placeDone or error), every message seen and the report (standard error)."""
-    env = {**os.environ, "XDG_CONFIG_HOME": str(home / "config"), "XDG_CACHE_HOME": str(home / "cache"),
-           "VELDRA_DIAG_DIR": str(home / "diag"), **fx.env()}
+    env = {**private_env(home), **fx.env()}
     p = subprocess.Popen([veldra_bin(), "bridge", "map", "--project", str(project)], stdin=subprocess.PIPE,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     steps = [({"type": "setOrigin", "lat": LAT, "lon": LON}, {"originSet", "error"})] if origin else []

@@ -7,43 +7,19 @@ import contextlib
 import json
 import os
 import re
-import signal
 import socket
 import struct
-import subprocess
-import tempfile
 import time
 
 import pytest
 
-from test_ui_cli import env_for
-from bridge_cli import veldra_bin
+import test_ui_cli
 
 MALFORMED = "Nieprawidlowa wiadomosc z UI (JSON)"
 
 
-class Ui:
-    """`veldra ui --no-browser --show-map` in a private home, stopped (and checked) on exit."""
-
-    def __init__(self, prefix=()):
-        self.home = tempfile.mkdtemp(prefix="veldra_abuse_")
-        self.proc = subprocess.Popen([*prefix, veldra_bin(), "ui", "--no-browser", "--show-map"], stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, env=env_for(self.home))
-        m = re.match(r"host: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/host/host\.html)$",
-                     self.proc.stdout.readline().strip())
-        assert m, self.proc.stderr.read() if self.proc.poll() is not None else "no address"
-        self.url, self.port, self.token = m.group(1), int(m.group(2)), m.group(3)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            assert self.proc.wait(timeout=20) == 0
-        finally:
-            if self.proc.poll() is None:
-                self.proc.kill()
+class Ui(test_ui_cli.Ui):
+    """The program with a map palette, and requests written by hand."""
 
     def raw(self, text):
         """(status, response) of a request written by hand."""
