@@ -33,6 +33,17 @@ function awaitOutput(proc, pattern, timeoutMs, what) {
   });
 }
 
+// Ends a child process (`end` asks it to; SIGKILL after 5 s) and resolves with its exit code.
+async function stopProcess(proc, end) {
+  if (proc.exitCode !== null || proc.signalCode !== null) return proc.exitCode;
+  const done = new Promise((r) => proc.once('exit', (code) => r(code)));
+  end();
+  const t = setTimeout(() => proc.kill('SIGKILL'), 5000);
+  const code = await done;
+  clearTimeout(t);
+  return code;
+}
+
 // Starts `veldra ui --no-browser` and resolves once it printed its addresses.
 // `prepare(home)` runs before the start (e.g. to spoil the web folder).
 // `endpoints` names a fixture server's endpoints file to use instead.
@@ -70,15 +81,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
     stderr: () => stderr,
     opened: () => { try { return fs.readFileSync(env.VELDRA_OPEN_LOG, 'utf8'); } catch { return ''; } },
     diag: () => { try { return fs.readFileSync(path.join(home, 'diag', 'orvane_web_diag.txt'), 'utf8'); } catch { return ''; } },
-    async stop() {
-      if (proc.exitCode !== null || proc.signalCode !== null) return proc.exitCode;
-      const done = new Promise((r) => proc.once('exit', (code) => r(code)));
-      proc.kill('SIGTERM');
-      const t = setTimeout(() => proc.kill('SIGKILL'), 5000);
-      const code = await done;
-      clearTimeout(t);
-      return code;
-    },
+    stop: () => stopProcess(proc, () => proc.kill('SIGTERM')),
   };
 }
 
@@ -100,12 +103,7 @@ export async function startPlaceFixture() {
   fs.writeFileSync(endpoints, JSON.stringify(table));
   return {
     ...facts, endpoints, port,
-    async stop() {
-      if (proc.exitCode !== null || proc.signalCode !== null) return;
-      const done = new Promise((r) => proc.once('exit', r));
-      proc.stdin.end();
-      await done;
-    },
+    stop: () => stopProcess(proc, () => proc.stdin.end()),
   };
 }
 
