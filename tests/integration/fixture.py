@@ -49,36 +49,28 @@ def write_manifest(root, routes, files=None):
 
 
 class MockServices:
-    def __init__(self, root, workdir, extra_rewrites=(), veldra_bin=None, start_timeout=10.0):
-        self.root = Path(root)
-        self.workdir = Path(workdir)
+    def __init__(self, root, workdir, extra_rewrites=()):
+        self.root, self.workdir = Path(root), Path(workdir)
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.endpoints_file = self.workdir / "endpoints.json"
         self.extra_rewrites = list(extra_rewrites)
-        self.veldra_bin = veldra_bin or VELDRA_BIN
-        self.start_timeout = start_timeout
-        self.proc = None
-        self.port = None
+        self.proc = self.port = None
 
-    @property
-    def base_url(self):
-        return f"http://127.0.0.1:{self.port}"
-
-    def start(self):
+    def __enter__(self):
         self.proc = subprocess.Popen(
-            [self.veldra_bin, "mock-services", "--root", str(self.root), "--port", "0",
+            [VELDRA_BIN, "mock-services", "--root", str(self.root), "--port", "0",
              "--exit-on-stdin-eof", "--write-endpoints", str(self.endpoints_file)],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        ready, _, _ = select.select([self.proc.stdout], [], [], self.start_timeout)
+        ready, _, _ = select.select([self.proc.stdout], [], [], 10.0)
         line = self.proc.stdout.readline().decode() if ready else ""
         if not line.startswith("PORT "):
-            self.stop()
+            self.__exit__()
             err = self.proc.stderr.read().decode(errors="replace")
             raise RuntimeError(f"mock-services did not start: {line!r} {err}")
         self.port = int(line.split()[1])
         if self.extra_rewrites:
             table = json.loads(self.endpoints_file.read_text())
-            extra = [[origin, f"{self.base_url}/{alias}"] for origin, alias in self.extra_rewrites]
+            extra = [[origin, f"http://127.0.0.1:{self.port}/{alias}"] for origin, alias in self.extra_rewrites]
             table["rewrite"] = extra + table["rewrite"]
             self.endpoints_file.write_text(json.dumps(table))
         return self
@@ -95,21 +87,13 @@ class MockServices:
         e.update(extra or {})
         return e
 
-    def _get(self, path):
-        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-        with opener.open(self.base_url + path, timeout=5) as r:
-            return json.loads(r.read().decode())
-
     def stats(self):
         """{"total", "unmatched", "routes": {name: count}, "requests": [...]}"""
-        return self._get("/__stats")
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        with opener.open(f"http://127.0.0.1:{self.port}/__stats", timeout=5) as r:
+            return json.loads(r.read().decode())
 
-    def reset(self):
-        self._get("/__reset")
-
-    def stop(self):
-        if not self.proc:
-            return
+    def __exit__(self, *exc):
         try:
             self.proc.stdin.close()
         except OSError:
@@ -119,12 +103,6 @@ class MockServices:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
 
 
 def serve(tmp_path, routes, files=None, extra=()):
