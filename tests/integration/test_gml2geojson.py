@@ -10,8 +10,6 @@ import pytest
 VELDRA = os.environ.get("VELDRA_BIN", "")
 SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
 
-pytestmark = pytest.mark.skipif(not VELDRA, reason="VELDRA_BIN not set")
-
 
 def run(*args):
     return subprocess.run([VELDRA, "gml2geojson", *map(str, args)], capture_output=True, text=True, timeout=60)

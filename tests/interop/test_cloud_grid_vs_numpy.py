@@ -12,21 +12,19 @@ import os
 import shutil
 import struct
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
 
+from test_terrain_vs_gdal import line_stats
+
 np = pytest.importorskip("numpy")
-sys.path.insert(0, str(Path(__file__).parent))
-from test_terrain_vs_gdal import line_stats  # noqa: E402
 
 VELDRA = os.environ.get("VELDRA_BIN", "")
 DATA = Path(os.environ.get("VELDRA_SHARED_DATA", "/nonexistent")) / "lidar"
 NODE_DIR = Path(os.environ.get("VELDRA_NODE_DIR", Path(__file__).parents[1] / "node"))
 
 pytestmark = [
-    pytest.mark.skipif(not VELDRA or not os.path.exists(VELDRA), reason="VELDRA_BIN is not set"),
     pytest.mark.skipif(shutil.which("node") is None or not (NODE_DIR / "node_modules" / "laz-perf").exists(),
                        reason="node or laz-perf missing"),
     pytest.mark.skipif(shutil.which("gdal_contour") is None, reason="gdal_contour missing"),

@@ -4,13 +4,12 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 
 import pytest
 
+from cloudfiles import read_las, write_las
+
 np = pytest.importorskip("numpy")
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "integration"))
-from cloudfiles import read_las, write_las  # noqa: E402
 
 BIN = os.environ.get("VELDRA_BIN", "")
 SHARED = os.environ.get("VELDRA_SHARED_DATA", "")

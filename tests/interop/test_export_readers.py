@@ -4,22 +4,12 @@ import json
 import os
 import shutil
 import subprocess
-import zlib
-import struct
-
 import pytest
+
+from test_national_cascades import png
 
 VELDRA = os.environ.get("VELDRA_BIN", "veldra")
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
-
-
-def png_bytes(w, h):
-    def chunk(kind, data):
-        c = struct.pack(">I", len(data)) + kind + data
-        return c + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-    raw = b"".join(b"\x00" + b"\x80\x40\x20" * w for _ in range(h))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
 
 def flat(points):
@@ -61,7 +51,7 @@ def project():
             element("E0000006", 10, 4, {"points": flat([(0, 0), (20, 0), (20, 20), (0, 20), (0, 0)]),
                                         "ringEnds": [5], "z": [0, 2, 3, 1, 0], "levelLines": rows}),
             element("E0000007", 8, 4, {"points": flat(square), "ringEnds": [5]}, thickness=0.3, level=1.0),
-            element("E0000008", 31, 5, {"pixels": base64.b64encode(png_bytes(4, 2)).decode()},
+            element("E0000008", 31, 5, {"pixels": base64.b64encode(png(4, 2, lambda x, y: (128, 64, 32, 255))).decode()},
                     location=[0, 0], width=40.0, height=20.0, angle=0.1),
         ],
     }
