@@ -64,12 +64,8 @@ def numpy_grid(pts, minx, miny, maxx, maxy, step):
     h.flat[cells] = z[starts + counts // 2]   # rank floor(n / 2) of the sorted heights
     for _ in range(20):
         valid = ~np.isnan(h)
-        padded = np.pad(np.where(valid, h, 0.0), 1)
-        count = np.pad(valid.astype(int), 1)
-        total = sum(padded[1 + dj:ny + 1 + dj, 1 + di:nx + 1 + di] for dj in (-1, 0, 1) for di in (-1, 0, 1)
-                    if (di, dj) != (0, 0))
-        n = sum(count[1 + dj:ny + 1 + dj, 1 + di:nx + 1 + di] for dj in (-1, 0, 1) for di in (-1, 0, 1)
-                if (di, dj) != (0, 0))
+        total, n = (sum(np.pad(a, 1)[1 + dj:ny + 1 + dj, 1 + di:nx + 1 + di] for dj in (-1, 0, 1) for di in (-1, 0, 1)
+                        if (di, dj) != (0, 0)) for a in (np.where(valid, h, 0.0), valid.astype(int)))   # over the 8 neighbours
         fill = ~valid & (n >= 3)
         if not fill.any():
             break

@@ -144,14 +144,19 @@ export async function newContext(browser, options = {}) {
   return ctx;
 }
 
-export async function openMap(ctx, srv) {
+// A new page at url, its script errors gathered in page.__errors.
+export async function openPage(ctx, url) {
   const page = await ctx.newPage();
-  const errors = [];
-  page.on('pageerror', (e) => errors.push(String(e)));
-  await page.goto(srv.map, { timeout: 15000 });
+  page.__errors = [];
+  page.on('pageerror', (e) => page.__errors.push(String(e)));
+  await page.goto(url, { timeout: 15000 });
+  return page;
+}
+
+export async function openMap(ctx, srv) {
+  const page = await openPage(ctx, srv.map);
   await page.waitForFunction(() => document.getElementById('buildTag').textContent.startsWith('v'), null, { timeout: 10000 });
   await recordReceived(page);
-  page.__errors = errors;
   return page;
 }
 
