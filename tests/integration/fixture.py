@@ -1,4 +1,5 @@
-"""Start `veldra mock-services` on a free loopback port for a black-box test.
+"""Black-box test helpers: `veldra mock-services` on a free loopback port, `veldra bridge map` fed
+line by line, and a private environment for every veldra process.
 
     from fixture import serve
 
@@ -19,6 +20,7 @@ import json
 import os
 import select
 import subprocess
+import tempfile
 import time
 import urllib.request
 from pathlib import Path
@@ -108,3 +110,23 @@ class MockServices:
 def serve(tmp_path, routes, files=None, extra=()):
     """The fixture server for routes (and body files) written under tmp_path/fx."""
     return MockServices(write_manifest(tmp_path / "fx", routes, files), tmp_path, extra_rewrites=list(extra))
+
+
+class BridgeRun:
+    """What `veldra bridge map` answered to lines (str or dict): its exit status, the answers as
+    sent (raw) and parsed (messages), and its report (stderr)."""
+
+    def __init__(self, lines, project=None, env=None, home=None):
+        args = [VELDRA_BIN, "bridge", "map"] + (["--project", project] if project else [])
+        text = "".join((l if isinstance(l, str) else json.dumps(l)) + "\n" for l in lines)
+        p = subprocess.run(args, input=text.encode("utf-8"), capture_output=True, timeout=120,
+                           env={**private_env(home or tempfile.mkdtemp(prefix="veldra_home_")), **(env or {})})
+        self.returncode, self.stderr = p.returncode, p.stderr.decode("utf-8", "replace")
+        self.raw = p.stdout.decode("ascii").splitlines()  # the channel is pure ASCII by contract
+        self.messages = [json.loads(line) for line in self.raw if line.strip()]
+
+    def of_type(self, t):
+        return [m for m in self.messages if m.get("type") == t]
+
+
+run_bridge = BridgeRun

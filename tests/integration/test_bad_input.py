@@ -10,8 +10,7 @@ import tempfile
 
 import pytest
 
-from bridge_cli import veldra_bin
-from fixture import private_env
+from fixture import VELDRA_BIN, private_env
 
 MB = 1 << 20
 # Peak resident memory allowed: a fixed base (sanitizer runtime, libraries) plus this many times the
@@ -59,7 +58,7 @@ def gml_member(poslist, srs="EPSG:2180", tag="Polygon"):
 def empty_project():
     """A new project as the program saves it."""
     path = os.path.join(tempfile.mkdtemp(prefix="veldra_bad_"), "empty.json")
-    subprocess.run([veldra_bin(), "bridge", "map", "--project", path], input=b"", check=True, timeout=60)
+    subprocess.run([VELDRA_BIN, "bridge", "map", "--project", path], input=b"", check=True, timeout=60)
     with open(path, "rb") as f:
         return f.read()
 
@@ -248,7 +247,7 @@ def test_bad_input(argv, content, stdin, status, message):
             f.write(text)
     keep = [k for k in ("OUT", "OUT2", "PROJECT") + (("INPUT",) if "bridge" in argv else ()) if os.path.isfile(paths[k])]
     before = {k: open(paths[k], "rb").read() for k in keep}
-    code, out, err, peak_mb = run_measured([veldra_bin()] + [paths.get(a, a) for a in argv], stdin, work, env)
+    code, out, err, peak_mb = run_measured([VELDRA_BIN] + [paths.get(a, a) for a in argv], stdin, work, env)
     assert code == status, err[-2000:]
     assert message in out + err, (out[-2000:], err[-2000:])
     assert "AddressSanitizer" not in err and "runtime error" not in err
@@ -263,7 +262,7 @@ def test_bad_input(argv, content, stdin, status, message):
 def test_huge_coordinates_are_left_out_of_exports_not_written_as_inf_or_null(tmp_path):
     src, dxf, glb = tmp_path / "p.json", tmp_path / "o.dxf", tmp_path / "o.glb"
     huge_coordinates_project(src)
-    r = subprocess.run([veldra_bin(), "export", "--project", src, "--dxf", dxf, "--gltf", glb], capture_output=True,
+    r = subprocess.run([VELDRA_BIN, "export", "--project", src, "--dxf", dxf, "--gltf", glb], capture_output=True,
                        text=True, timeout=60)
     assert r.returncode == 0 and r.stderr.count("poza zakresem liczb formatu: 1") == 2, r.stderr
     data = glb.read_bytes()
@@ -287,7 +286,7 @@ def test_temporaries_of_dead_runs_are_swept_and_live_ones_kept(tmp_path):
     other = tmp_path / f"q.json.tmp.{dead.pid}.0"
     for f in (stale, live, other):
         f.write_text("half")
-    r = subprocess.run([veldra_bin(), "bridge", "map", "--project", project], input=b"", capture_output=True,
+    r = subprocess.run([VELDRA_BIN, "bridge", "map", "--project", project], input=b"", capture_output=True,
                        timeout=60)
     assert r.returncode == 0, r.stderr
     assert not stale.exists() and live.exists() and other.exists()

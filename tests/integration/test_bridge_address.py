@@ -1,8 +1,7 @@
 """Address search and suggestions through `veldra bridge map` against the fixture server."""
 import json
 
-from bridge_cli import run_bridge
-from fixture import serve
+from fixture import run_bridge, serve
 
 NOMINATIM_HIT = json.dumps([{
     "lat": "51.7592485", "lon": "19.4559833",

@@ -1,7 +1,7 @@
 """`veldra bridge map --project FILE`: the palette's answers that depend on the project."""
 import json
 
-from bridge_cli import run_bridge
+from fixture import run_bridge
 
 
 def make_project(tmp_path, edit=None):

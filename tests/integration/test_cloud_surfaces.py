@@ -9,9 +9,8 @@ import subprocess
 import ezdxf
 import pytest
 
-from bridge_cli import veldra_bin
 from cloudfiles import write_las
-from fixture import serve
+from fixture import VELDRA_BIN, serve
 import test_fetch_pipeline as fp
 from test_place_pipeline import session
 
@@ -106,7 +105,7 @@ def test_terrain_water_and_contours_from_two_zones(tmp_path):
     assert c["poziomicechmura3d"] == 1
 
     dxf = tmp_path / "out.dxf"
-    subprocess.run([veldra_bin(), "export", "--project", str(project), "--dxf", str(dxf)], check=True, timeout=120)
+    subprocess.run([VELDRA_BIN, "export", "--project", str(project), "--dxf", str(dxf)], check=True, timeout=120)
     drawing = ezdxf.readfile(dxf)
     assert not drawing.audit().has_errors
     kinds, z = collections.Counter((e.dxf.layer, e.dxftype()) for e in drawing.modelspace()), collections.defaultdict(list)

@@ -6,14 +6,13 @@ import shutil
 import subprocess
 from pathlib import Path
 
-from bridge_cli import veldra_bin
-from fixture import serve
+from fixture import VELDRA_BIN, serve
 import test_fetch_pipeline as fp
 from test_place_pipeline import routes, session
 
 
 def dedupe(project, *args):
-    return subprocess.run([veldra_bin(), "dedupe", "--project", str(project), *args], capture_output=True, text=True,
+    return subprocess.run([VELDRA_BIN, "dedupe", "--project", str(project), *args], capture_output=True, text=True,
                           timeout=120)
 
 

@@ -10,8 +10,7 @@ from urllib.parse import parse_qsl
 
 import pytest
 
-from bridge_cli import run_bridge
-from fixture import MockServices, write_manifest
+from fixture import run_bridge, serve
 
 # A frame of about 210 m x 220 m in PL-2000 zone 7.
 WEST, SOUTH, EAST, NORTH = 21.500, 51.500, 21.503, 51.502
@@ -124,14 +123,13 @@ def route(path, body=None, name=None, query=None, status=200, **kw):
 
 def fetch(tmp_path, routes, layers, files=None, extra=(), cancel=False, services=None, **params):
     """services: text of the user's own service directory file, when given."""
-    root = write_manifest(tmp_path / "fx", routes, files)
     config = tmp_path / "home" / "config"
     if services is not None:
         (config / "VELDRA").mkdir(parents=True, exist_ok=True)
         (config / "VELDRA" / "services.tsv").write_text(services, encoding="utf-8")
     msg = {"type": "fetch", "bboxWgs84": [WEST, SOUTH, EAST, NORTH], "layers": layers, "rasterScale": 1000,
            "terrainStep": 1, "poziomiceCiecie": 1.0, **params}
-    with MockServices(root, tmp_path, extra_rewrites=list(extra)) as fx:
+    with serve(tmp_path, routes, files, extra) as fx:
         run = run_bridge([msg] + ([{"type": "cancel"}] if cancel else []),
                          env=fx.env({"XDG_CONFIG_HOME": str(config)}), home=str(tmp_path / "home"))
         stats = fx.stats()

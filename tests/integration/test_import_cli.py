@@ -6,8 +6,7 @@ import tempfile
 
 import pytest
 
-from bridge_cli import veldra_bin
-from fixture import private_env
+from fixture import VELDRA_BIN, private_env
 
 
 def run_import(args, home=None, timeout=120):
@@ -15,7 +14,7 @@ def run_import(args, home=None, timeout=120):
     endpoints = os.path.join(home, "endpoints.json")
     with open(endpoints, "w") as f:
         json.dump({"rewrite": [], "strict": True}, f)   # no public service is ever reached
-    p = subprocess.run([veldra_bin(), "import", *args], capture_output=True, text=True, timeout=timeout,
+    p = subprocess.run([VELDRA_BIN, "import", *args], capture_output=True, text=True, timeout=timeout,
                        env=private_env(home, VELDRA_ENDPOINTS=endpoints))
     return p, home
 

@@ -7,8 +7,7 @@ import subprocess
 
 import ezdxf
 
-from bridge_cli import veldra_bin
-from fixture import private_env, serve
+from fixture import VELDRA_BIN, private_env, serve
 import test_fetch_pipeline as fp
 from test_place_pipeline import session, routes
 
@@ -23,7 +22,7 @@ def test_import_places_and_exports_what_other_programs_read(tmp_path):
 
         env = {**private_env(home), **fx.env()}
         bbox = ",".join(str(v) for v in (fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH))
-        r = subprocess.run([veldra_bin(), "import", "--bbox", bbox, "--layers", "dzialki,budynki,teren",
+        r = subprocess.run([VELDRA_BIN, "import", "--bbox", bbox, "--layers", "dzialki,budynki,teren",
                             "--terrain-step", "5", "--project", str(project), "--dxf", str(dxf), "--gltf", str(glb)],
                            capture_output=True, env=env, timeout=300)
     out = r.stdout.decode("utf-8", "replace")

@@ -4,8 +4,7 @@
 import json
 import subprocess
 
-from bridge_cli import veldra_bin
-from fixture import private_env, serve
+from fixture import VELDRA_BIN, private_env, serve
 import test_fetch_pipeline as fp
 
 LAT, LON = (fp.SOUTH + fp.NORTH) / 2, (fp.WEST + fp.EAST) / 2
@@ -16,7 +15,7 @@ def session(project, fx, home, origin=True, layers=(), place=True, **params):
     set the origin, fetch the frame with layers, place. Gives the answers by type (originSet or
     error, fetchDone, placeDone or error), every message seen and the report (standard error)."""
     env = {**private_env(home), **fx.env()}
-    p = subprocess.Popen([veldra_bin(), "bridge", "map", "--project", str(project)], stdin=subprocess.PIPE,
+    p = subprocess.Popen([VELDRA_BIN, "bridge", "map", "--project", str(project)], stdin=subprocess.PIPE,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     steps = [({"type": "setOrigin", "lat": LAT, "lon": LON}, {"originSet", "error"})] if origin else []
     if layers:

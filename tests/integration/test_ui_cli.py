@@ -10,8 +10,7 @@ import urllib.request
 
 import pytest
 
-from bridge_cli import veldra_bin
-from fixture import private_env
+from fixture import VELDRA_BIN, private_env
 
 
 class Ui:
@@ -19,7 +18,7 @@ class Ui:
 
     def __init__(self, args=("--no-browser", "--show-map"), prefix=()):
         self.home = tempfile.mkdtemp(prefix="veldra_ui_")
-        self.proc = subprocess.Popen([*prefix, veldra_bin(), "ui", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        self.proc = subprocess.Popen([*prefix, VELDRA_BIN, "ui", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      text=True, env=private_env(self.home))
         m = re.match(r"host: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/host/host\.html)$",
                      self.proc.stdout.readline().strip())
@@ -40,7 +39,7 @@ class Ui:
 
 @pytest.mark.parametrize("args", [["--port"], ["--port", "70000"], ["--port", "x"], ["--project"], ["--nope"]])
 def test_bad_arguments(args):
-    p = subprocess.run([veldra_bin(), "ui", *args], capture_output=True, text=True, timeout=30)
+    p = subprocess.run([VELDRA_BIN, "ui", *args], capture_output=True, text=True, timeout=30)
     assert p.returncode == 2
     assert "usage: veldra ui" in p.stderr
 
@@ -73,7 +72,7 @@ def test_serves_until_signalled_then_saves_the_project(sig, tmp_path):
 
 def test_a_busy_port_is_reported():
     with Ui() as first:
-        second = subprocess.run([veldra_bin(), "ui", "--no-browser", "--port", str(first.port)], capture_output=True,
+        second = subprocess.run([VELDRA_BIN, "ui", "--no-browser", "--port", str(first.port)], capture_output=True,
                                 text=True, timeout=30, env=private_env(first.home))
         assert second.returncode == 1
         assert f"cannot listen on 127.0.0.1:{first.port}" in second.stderr
@@ -104,7 +103,7 @@ def test_a_work_folder_made_by_someone_else_is_refused(spoil):
     with open(planted, "w") as f:
         f.write("planted")
     spoil(work)
-    p = subprocess.run([veldra_bin(), "ui", "--no-browser"], capture_output=True, text=True, env=env, timeout=30)
+    p = subprocess.run([VELDRA_BIN, "ui", "--no-browser"], capture_output=True, text=True, env=env, timeout=30)
     assert p.returncode == 1 and "refusing to use it" in p.stderr, p.stderr
     with open(planted) as f:
         assert f.read() == "planted"
