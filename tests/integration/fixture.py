@@ -21,11 +21,20 @@ import os
 import select
 import subprocess
 import tempfile
-import time
 import urllib.request
 from pathlib import Path
 
+import pytest
+
 VELDRA_BIN = os.environ.get("VELDRA_BIN", "veldra")
+SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
+
+
+def shared_file(rel):
+    """A recorded answer or sample of the shared data folder; the test is skipped without it."""
+    if not (SHARED / rel).exists():
+        pytest.skip(f"shared sample missing: {SHARED / rel}")
+    return SHARED / rel
 
 
 def private_env(home, **extra):

@@ -1,14 +1,9 @@
 """`veldra gml2geojson` as a user meets it: previews of real answers and usage errors (bad files are
 in test_bad_input)."""
 import json
-import os
 import subprocess
-from pathlib import Path
 
-import pytest
-
-VELDRA = os.environ.get("VELDRA_BIN", "")
-SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
+from fixture import VELDRA_BIN as VELDRA, shared_file
 
 
 def run(*args):
@@ -16,10 +11,7 @@ def run(*args):
 
 
 def test_parcel_preview_lies_in_poland():
-    sample = SHARED / "samples/egib_wfs/dzialki_uslugazbiorcza_022602_wfs20_pl1992.xml"
-    if not sample.exists():
-        pytest.skip("recorded samples not available")
-    r = run(sample, "--data-type", "0")
+    r = run(shared_file("samples/egib_wfs/dzialki_uslugazbiorcza_022602_wfs20_pl1992.xml"), "--data-type", "0")
     assert r.returncode == 0, r.stderr
     doc = json.loads(r.stdout)
     assert r.stdout.isascii()

@@ -7,16 +7,15 @@ import re
 import struct
 import subprocess
 import zlib
-from pathlib import Path
 
 import pytest
 
+from fixture import shared_file
 from test_fetch_pipeline import MAX_X, MAX_Y, MIN_X, MIN_Y, PRG, fetch, getmaps, prg, query_value, route
 
 KIUT = "/integracja/cgi-bin/KrajowaIntegracjaUzbrojeniaTerenu"
 KIBDOT = "/integracja/cgi-bin/KrajowaIntegracjaBazDanychObiektowTopograficznych"
 KIMPZP = "/mapy/wss/ext/KrajowaIntegracjaMiejscowychPlanowZagospodarowaniaPrzestrzennego"
-SAMPLES = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data")) / "samples" / "wms_caps"
 # Municipality 020101: its county and it have no service of their own in the directories.
 NO_OWN_SERVICE = prg("0201011")
 
@@ -41,10 +40,7 @@ FLAT = png(32, 32, lambda x, y: (250, 250, 250, 255))
 
 
 def recorded(name):
-    path = SAMPLES / name
-    if not path.exists():
-        pytest.skip(f"recorded capabilities missing: {path}")
-    return path.read_bytes()
+    return shared_file("samples/wms_caps/" + name).read_bytes()
 
 
 def cascade(tmp_path, path, caps, map_body, keys, **params):

@@ -2,16 +2,11 @@
 `veldra mock-services`, fed with recorded service answers copied from the shared sample
 folder at run time (the logic itself is unit-tested in tests/unit/net)."""
 
-import os
 import subprocess
-from pathlib import Path
 
-import pytest
-
-from fixture import VELDRA_BIN, serve
+from fixture import VELDRA_BIN, serve, shared_file
 from test_fetch_pipeline import PRG, prg
 
-SAMPLES = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data")) / "samples"
 BUILDING = "egib_wfs/budynki_geoportal_gml_building_2180_crs.xml"  # x 260658..260684, y 382870..382896
 NO_BUILDING = "egib_wfs/budynki_geoportal2_gml_no_building.xml"
 HITS_14 = "registry/ru_app-mpzp_hits_146501_wfs20.xml"
@@ -23,10 +18,7 @@ LOCAL_WFS = "/powiat/wfs"
 
 
 def recorded(*names):
-    missing = [n for n in names if not (SAMPLES / n).is_file()]
-    if missing:
-        pytest.skip(f"recorded answers missing under {SAMPLES}: {missing}")
-    return {n: (SAMPLES / n).read_bytes() for n in names}
+    return {n: shared_file("samples/" + n).read_bytes() for n in names}
 
 
 def veldra(fx, *args, timeout=60):

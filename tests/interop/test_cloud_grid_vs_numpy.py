@@ -6,7 +6,6 @@ the points are decoded by laz-perf (npm), gridded here with numpy (upper median 
 No Polish tile is at hand: the real tiles are a German one (ETRS89 / UTM zone 32N) and the Autzen
 sample (Oregon, US feet); Polish zones and water classes are covered by the black-box import test.
 """
-import json
 import math
 import os
 import shutil
@@ -16,12 +15,12 @@ from pathlib import Path
 
 import pytest
 
+from fixture import shared_file
 from test_terrain_vs_gdal import line_stats
 
 np = pytest.importorskip("numpy")
 
 VELDRA = os.environ.get("VELDRA_BIN", "")
-DATA = Path(os.environ.get("VELDRA_SHARED_DATA", "/nonexistent")) / "lidar"
 NODE_DIR = Path(os.environ.get("VELDRA_NODE_DIR", Path(__file__).parents[1] / "node"))
 
 pytestmark = [
@@ -84,9 +83,7 @@ def read_asc(path):
 
 @pytest.mark.parametrize("name,step,interval", TILES)
 def test_grid_cell_by_cell_and_contours_like_gdal(tmp_path, name, step, interval):
-    laz = DATA / name
-    if not laz.exists():
-        pytest.skip(f"sample missing: {laz}")
+    laz = shared_file("lidar/" + name)
     pts = ground_points(laz, tmp_path)
     # Inside the bulk of the data (the German tile holds a few stray points kilometres away), so
     # that holes stay few.

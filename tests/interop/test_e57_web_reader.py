@@ -8,11 +8,11 @@ import subprocess
 import pytest
 
 from cloudfiles import read_las, write_las
+from fixture import shared_file
 
 np = pytest.importorskip("numpy")
 
 BIN = os.environ.get("VELDRA_BIN", "")
-SHARED = os.environ.get("VELDRA_SHARED_DATA", "")
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", os.path.join(os.path.dirname(__file__), "..", "node"))
 pytestmark = pytest.mark.skipif(not shutil.which("node") or not os.path.isdir(os.path.join(NODE_DIR, "node_modules", "web-e57")),
                                 reason="node or web-e57 missing (npm ci in tests/node)")
@@ -73,9 +73,7 @@ def test_voxel_thinning_keeps_the_first_point_of_each_voxel(tmp_path):
     ("lidar/laz-perf/autzen_trim.laz", "lidar/laz-perf/autzen_trim.las"),  # compressed, checked against its LAS twin
 ])
 def test_shared_samples(tmp_path, name, twin):
-    path = os.path.join(SHARED, name) if SHARED else ""
-    if not path or not os.path.exists(path):
-        pytest.skip("shared sample data not available: %s" % name)
-    pts, mins, _ = read_las(os.path.join(SHARED, twin) if twin else path)
+    path = shared_file(name)
+    pts, mins, _ = read_las(shared_file(twin) if twin else path)
     # laz2e57 puts the origin at the header's minimum corner, which need not be the points' own.
     convert_and_check(tmp_path, [path], pts, origin=mins)
