@@ -40,14 +40,15 @@ NOTHING = "Nic nie pobrano dla tego obszaru."
 GESUT_RASTER = "GESUT jako rastr (WMS powiatowy) - brak WFS lub brak przewodow w WFS."
 
 
-def pl1992_corners(points):
-    """PL-1992 images (easting, northing) of (lat, lon) points, by PROJ."""
-    r = subprocess.run(["cs2cs", "-f", "%.6f", "EPSG:4326", "EPSG:2180"], check=True, capture_output=True, text=True,
-                       input="".join(f"{lat} {lon}\n" for lat, lon in points), timeout=60)
+def to_east_north(src, dst, points):
+    """Points of src, given in its own axis order (latitude first, northing first), as (easting,
+    northing) of dst, by PROJ."""
+    r = subprocess.run(["cs2cs", "-f", "%.6f", src, dst], check=True, capture_output=True, text=True,
+                       input="".join(f"{a} {b}\n" for a, b in points), timeout=60)
     return [(float(e), float(n)) for n, e, *_ in (line.split() for line in r.stdout.splitlines())]
 
 
-CORNERS = pl1992_corners(((SOUTH, WEST), (NORTH, EAST), (NORTH, WEST), (SOUTH, EAST)))
+CORNERS = to_east_north("EPSG:4326", "EPSG:2180", ((SOUTH, WEST), (NORTH, EAST), (NORTH, WEST), (SOUTH, EAST)))
 MIN_X, MAX_X = min(c[0] for c in CORNERS), max(c[0] for c in CORNERS)
 MIN_Y, MAX_Y = min(c[1] for c in CORNERS), max(c[1] for c in CORNERS)
 CX, CY = (MIN_X + MAX_X) / 2, (MIN_Y + MAX_Y) / 2

@@ -48,13 +48,6 @@ def parcel_gml_corner():
     return float(f"{fp.CX - 5:.2f}"), float(f"{fp.CY - 5:.2f}")
 
 
-def cs2cs_2000(e1992, n1992):
-    r = subprocess.run(["cs2cs", "-f", "%.4f", "EPSG:2180", "EPSG:2178"], input=f"{n1992} {e1992}\n",
-                       capture_output=True, text=True, timeout=60)
-    n, e = map(float, r.stdout.split()[:2])
-    return e, n
-
-
 def test_fetch_set_origin_place_and_the_saved_project(tmp_path):
     project = tmp_path / "projekt.json"
     with serve(tmp_path, *routes(), extra=[fp.LUBLIN]) as fx:
@@ -80,7 +73,7 @@ def test_fetch_set_origin_place_and_the_saved_project(tmp_path):
     assert geo["crsName"] == "EPSG:2178"
     assert 99.0 < geo["surveyHeight"] < 120.0
     # A parcel corner lands where PROJ puts it, relative to the survey point, within 1 mm.
-    e, n = cs2cs_2000(*parcel_gml_corner())
+    [(e, n)] = fp.to_east_north("EPSG:2180", "EPSG:2178", [parcel_gml_corner()[::-1]])
     x, y = outline["memo"]["points"][0], outline["memo"]["points"][1]
     assert abs(x - (e - geo["surveyEasting"])) < 0.001, (x, e - geo["surveyEasting"])
     assert abs(y - (n - geo["surveyNorthing"])) < 0.001, (y, n - geo["surveyNorthing"])
