@@ -75,18 +75,10 @@ def our_rings(f):
 
 
 def gdal_rings(g):
-    t, c = g["type"], g["coordinates"]
-    if t == "Polygon":
-        return c
-    if t == "MultiPolygon":
-        return [ring for poly in c for ring in poly]
-    if t == "LineString":
-        return [c]
-    if t == "MultiLineString":
-        return c
-    if t == "Point":
-        return [[c]]
-    raise AssertionError("unexpected geometry " + t)
+    """The rings and lines of a GeoJSON geometry, in order (a point as a one-point line)."""
+    c = g["coordinates"]
+    nesting = {"Point": 0, "LineString": 1, "MultiLineString": 2, "Polygon": 2, "MultiPolygon": 3}[g["type"]]
+    return [[c]] if nesting == 0 else [c] if nesting == 1 else c if nesting == 2 else [r for p in c for r in p]
 
 
 need_tools = pytest.mark.skipif(not VELDRA or shutil.which("ogr2ogr") is None,
