@@ -37,6 +37,11 @@ def shared_file(rel):
     return SHARED / rel
 
 
+def veldra(*args, timeout=300, **kw):
+    """Runs the program to its end, its output captured as text."""
+    return subprocess.run([VELDRA_BIN, *map(str, args)], capture_output=True, text=True, timeout=timeout, **kw)
+
+
 def private_env(home, **extra):
     """Environment for a veldra process whose settings, cache, temporary files, diagnostics and
     opened addresses stay under home."""

@@ -10,7 +10,7 @@ import tempfile
 
 import pytest
 
-from fixture import VELDRA_BIN, private_env
+from fixture import VELDRA_BIN, private_env, veldra
 
 MB = 1 << 20
 # Peak resident memory allowed: a fixed base (sanitizer runtime, libraries) plus this many times the
@@ -263,8 +263,7 @@ def test_bad_input(argv, content, stdin, status, message):
 def test_huge_coordinates_are_left_out_of_exports_not_written_as_inf_or_null(tmp_path):
     src, dxf, glb = tmp_path / "p.json", tmp_path / "o.dxf", tmp_path / "o.glb"
     huge_coordinates_project(src)
-    r = subprocess.run([VELDRA_BIN, "export", "--project", src, "--dxf", dxf, "--gltf", glb], capture_output=True,
-                       text=True, timeout=60)
+    r = veldra("export", "--project", src, "--dxf", dxf, "--gltf", glb)
     assert r.returncode == 0 and r.stderr.count("poza zakresem liczb formatu: 1") == 2, r.stderr
     data = glb.read_bytes()
     (json_len,) = struct.unpack_from("<I", data, 12)
@@ -287,7 +286,6 @@ def test_temporaries_of_dead_runs_are_swept_and_live_ones_kept(tmp_path):
     other = tmp_path / f"q.json.tmp.{dead.pid}.0"
     for f in (stale, live, other):
         f.write_text("half")
-    r = subprocess.run([VELDRA_BIN, "bridge", "map", "--project", project], input=b"", capture_output=True,
-                       timeout=60)
+    r = veldra("bridge", "map", "--project", project, input="")
     assert r.returncode == 0, r.stderr
     assert not stale.exists() and live.exists() and other.exists()

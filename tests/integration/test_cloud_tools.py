@@ -1,13 +1,7 @@
 """Black-box tests of `veldra lazinfo` and `veldra laz2e57` (what laz2e57 writes is read back by an
 independent reader in the interop tests; bad files and arguments are in test_bad_input)."""
-import subprocess
-
 from cloudfiles import write_las
-from fixture import VELDRA_BIN
-
-
-def run(*args):
-    return subprocess.run([VELDRA_BIN, *args], capture_output=True, text=True, timeout=120)
+from fixture import veldra as run
 
 
 def point_lines(stdout):

@@ -3,17 +3,11 @@ first stays exactly as a single placement left it."""
 
 import json
 import shutil
-import subprocess
 from pathlib import Path
 
-from fixture import VELDRA_BIN, serve
+from fixture import serve, veldra
 import test_fetch_pipeline as fp
 from test_place_pipeline import routes, session
-
-
-def dedupe(project, *args):
-    return subprocess.run([VELDRA_BIN, "dedupe", "--project", str(project), *args], capture_output=True, text=True,
-                          timeout=120)
 
 
 def elements(path):
@@ -34,7 +28,7 @@ def test_second_placement_of_a_frame_is_removed(tmp_path):
     assert len(twice) == 2 * len(once)
 
     before = project.read_bytes()
-    dry = dedupe(project, "--dry-run")
+    dry = veldra("dedupe", "--project", project, "--dry-run")
     assert dry.returncode == 0, dry.stderr
     assert project.read_bytes() == before
     n_lines = sum(e["type"] == 20 for e in once)
@@ -42,14 +36,14 @@ def test_second_placement_of_a_frame_is_removed(tmp_path):
     assert f"- polilinie: {n_lines}\n- teksty: {n_texts}" in dry.stdout
 
     # A layer the project lacks stops the command before anything changes.
-    bad = dedupe(project, "--layer", "NIE_MA_TAKIEJ")
+    bad = veldra("dedupe", "--project", project, "--layer", "NIE_MA_TAKIEJ")
     assert bad.returncode != 0 and project.read_bytes() == before
 
-    r = dedupe(project)
+    r = veldra("dedupe", "--project", project)
     assert r.returncode == 0, r.stderr
     assert f"Usunieto duplikaty:\n- polilinie: {n_lines}\n- teksty: {n_texts}" in r.stdout
     assert elements(project) == once
 
-    again = dedupe(project)
+    again = veldra("dedupe", "--project", project)
     assert again.returncode == 0
     assert "Nie znaleziono zduplikowanych polilinii ani tekstow." in again.stdout

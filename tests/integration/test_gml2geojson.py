@@ -1,13 +1,12 @@
 """`veldra gml2geojson` as a user meets it: previews of real answers and usage errors (bad files are
 in test_bad_input)."""
 import json
-import subprocess
 
-from fixture import VELDRA_BIN as VELDRA, shared_file
+from fixture import shared_file, veldra
 
 
 def run(*args):
-    return subprocess.run([VELDRA, "gml2geojson", *map(str, args)], capture_output=True, text=True, timeout=60)
+    return veldra("gml2geojson", *args)
 
 
 def test_parcel_preview_lies_in_poland():

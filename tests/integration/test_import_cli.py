@@ -1,12 +1,11 @@
 """`veldra import`: the map page's fetch and place without a browser."""
 import json
 import os
-import subprocess
 import tempfile
 
 import pytest
 
-from fixture import VELDRA_BIN, private_env
+from fixture import private_env, veldra
 
 
 def run_import(args, home=None, timeout=120):
@@ -14,8 +13,7 @@ def run_import(args, home=None, timeout=120):
     endpoints = os.path.join(home, "endpoints.json")
     with open(endpoints, "w") as f:
         json.dump({"rewrite": [], "strict": True}, f)   # no public service is ever reached
-    p = subprocess.run([VELDRA_BIN, "import", *args], capture_output=True, text=True, timeout=timeout,
-                       env=private_env(home, VELDRA_ENDPOINTS=endpoints))
+    p = veldra("import", *args, timeout=timeout, env=private_env(home, VELDRA_ENDPOINTS=endpoints))
     return p, home
 
 

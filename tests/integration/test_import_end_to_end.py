@@ -7,7 +7,7 @@ import subprocess
 
 import ezdxf
 
-from fixture import VELDRA_BIN, private_env, serve
+from fixture import private_env, serve, veldra
 import test_fetch_pipeline as fp
 from test_place_pipeline import session, routes
 
@@ -22,12 +22,10 @@ def test_import_places_and_exports_what_other_programs_read(tmp_path):
 
         env = {**private_env(home), **fx.env()}
         bbox = ",".join(str(v) for v in (fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH))
-        r = subprocess.run([VELDRA_BIN, "import", "--bbox", bbox, "--layers", "dzialki,budynki,teren",
-                            "--terrain-step", "5", "--project", str(project), "--dxf", str(dxf), "--gltf", str(glb)],
-                           capture_output=True, env=env, timeout=300)
-    out = r.stdout.decode("utf-8", "replace")
-    assert r.returncode == 0, out + r.stderr.decode("utf-8", "replace")
-    assert "dzialki" in out
+        r = veldra("import", "--bbox", bbox, "--layers", "dzialki,budynki,teren", "--terrain-step", "5",
+                   "--project", project, "--dxf", dxf, "--gltf", glb, env=env)
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert "dzialki" in r.stdout
 
     # What was placed is read back from the DXF (the saved project is checked by test_place_pipeline).
     drawing = ezdxf.readfile(dxf)

@@ -6,14 +6,13 @@ import subprocess
 import time
 from pathlib import Path
 
-from fixture import VELDRA_BIN, MockServices, serve, write_manifest
+from fixture import VELDRA_BIN, MockServices, serve, veldra, write_manifest
 
 LIDAR_INDEX = "https://mapy.geoportal.gov.pl/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
 
 
-def fetch(fx, *args, env=None, timeout=30):
-    return subprocess.run([VELDRA_BIN, "fetch", *args], env=env or fx.env(), capture_output=True, text=True,
-                          timeout=timeout)
+def fetch(fx, *args, env=None):
+    return veldra("fetch", *args, env=env or fx.env(), timeout=30)
 
 
 def test_unlisted_host_is_refused_without_network(tmp_path):

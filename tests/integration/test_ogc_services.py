@@ -2,9 +2,9 @@
 `veldra mock-services`, fed with recorded service answers copied from the shared sample
 folder at run time (the logic itself is unit-tested in tests/unit/net)."""
 
-import subprocess
 
-from fixture import VELDRA_BIN, serve, shared_file
+import fixture
+from fixture import serve, shared_file
 from test_fetch_pipeline import PRG, prg
 
 BUILDING = "egib_wfs/budynki_geoportal_gml_building_2180_crs.xml"  # x 260658..260684, y 382870..382896
@@ -22,7 +22,7 @@ def recorded(*names):
 
 
 def veldra(fx, *args, timeout=60):
-    r = subprocess.run([VELDRA_BIN, *args], env=fx.env(), capture_output=True, text=True, timeout=timeout)
+    r = fixture.veldra(*args, env=fx.env(), timeout=timeout)
     return r.returncode, r.stdout.splitlines(), r.stderr
 
 

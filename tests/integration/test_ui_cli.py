@@ -10,7 +10,7 @@ import urllib.request
 
 import pytest
 
-from fixture import VELDRA_BIN, private_env
+from fixture import VELDRA_BIN, private_env, veldra
 
 
 class Ui:
@@ -72,8 +72,7 @@ def test_serves_until_signalled_then_saves_the_project(sig, tmp_path):
 
 def test_a_busy_port_is_reported():
     with Ui() as first:
-        second = subprocess.run([VELDRA_BIN, "ui", "--no-browser", "--port", str(first.port)], capture_output=True,
-                                text=True, timeout=30, env=private_env(first.home))
+        second = veldra("ui", "--no-browser", "--port", first.port, env=private_env(first.home), timeout=30)
         assert second.returncode == 1
         assert f"cannot listen on 127.0.0.1:{first.port}" in second.stderr
 

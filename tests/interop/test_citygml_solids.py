@@ -13,7 +13,7 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
-from fixture import shared_file
+from fixture import shared_file, veldra
 
 VELDRA = os.environ.get("VELDRA_BIN", "veldra")
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
@@ -71,8 +71,7 @@ def test_counts_and_closed_solids(rel, lod, resolve, tmp_path):
     if not shutil.which("ogrinfo"):
         pytest.skip("gdal-bin not installed")
     glb = tmp_path / "out.glb"
-    r = subprocess.run([VELDRA, "citygml", str(path), "--lod", str(lod), "--glb", str(glb), "--dxf",
-                        str(tmp_path / "out.dxf")], capture_output=True, text=True, timeout=300)
+    r = veldra("citygml", path, "--lod", lod, "--glb", glb, "--dxf", tmp_path / "out.dxf")
     assert r.returncode == 0, r.stderr
     ours = json.loads(r.stdout)
     assert ours["buildings"] == ogr_building_count(path, resolve, tmp_path)

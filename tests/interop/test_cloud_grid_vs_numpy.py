@@ -15,12 +15,11 @@ from pathlib import Path
 
 import pytest
 
-from fixture import shared_file
+from fixture import shared_file, veldra
 from test_terrain_vs_gdal import line_stats
 
 np = pytest.importorskip("numpy")
 
-VELDRA = os.environ.get("VELDRA_BIN", "")
 NODE_DIR = Path(os.environ.get("VELDRA_NODE_DIR", Path(__file__).parents[1] / "node"))
 
 pytestmark = [
@@ -93,9 +92,8 @@ def test_grid_cell_by_cell_and_contours_like_gdal(tmp_path, name, step, interval
     theirs, inside = numpy_grid(pts, minx, miny, maxx, maxy, step)
 
     asc = tmp_path / "ours.asc"
-    out = subprocess.run([VELDRA, "cloud-grid", str(laz), "--bbox", f"{minx!r},{miny!r},{maxx!r},{maxy!r}",
-                          "--step", repr(step), "--out", str(asc), "--contours", repr(interval)],
-                         capture_output=True, text=True, timeout=300)
+    out = veldra("cloud-grid", laz, "--bbox", f"{minx!r},{miny!r},{maxx!r},{maxy!r}", "--step", repr(step), "--out", asc,
+                 "--contours", repr(interval))
     assert out.returncode == 0, out.stderr
     assert f"ground {inside} " in out.stdout
     head, ours = read_asc(asc)

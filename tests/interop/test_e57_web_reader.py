@@ -8,11 +8,10 @@ import subprocess
 import pytest
 
 from cloudfiles import read_las, write_las
-from fixture import shared_file
+from fixture import shared_file, veldra
 
 np = pytest.importorskip("numpy")
 
-BIN = os.environ.get("VELDRA_BIN", "")
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", os.path.join(os.path.dirname(__file__), "..", "node"))
 pytestmark = pytest.mark.skipif(not shutil.which("node") or not os.path.isdir(os.path.join(NODE_DIR, "node_modules", "web-e57")),
                                 reason="node or web-e57 missing (npm ci in tests/node)")
@@ -24,8 +23,7 @@ def convert_and_check(tmp_path, inputs, points, origin=None, options=()):
     the single-precision value of its input, colours exactly, and the scan's record count and
     bounds must agree with the points."""
     out = tmp_path / "out.e57"
-    r = subprocess.run([BIN, "laz2e57", *map(str, inputs), "--out", str(out), *options],
-                       capture_output=True, text=True, timeout=300)
+    r = veldra("laz2e57", *inputs, "--out", out, *options)
     assert r.returncode == 0, r.stderr
     r = subprocess.run(["node", os.path.join(NODE_DIR, "e57_readback.mjs"), str(out)], capture_output=True, text=True,
                        timeout=300)

@@ -6,9 +6,9 @@ import shutil
 import subprocess
 import pytest
 
+from fixture import veldra
 from test_national_cascades import png
 
-VELDRA = os.environ.get("VELDRA_BIN", "veldra")
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
 
 
@@ -63,8 +63,7 @@ def exported(tmp_path_factory):
     proj = d / "projekt.json"
     proj.write_text(json.dumps(project()), encoding="utf-8")
     dxf, glb = d / "projekt.dxf", d / "projekt.glb"
-    r = subprocess.run([VELDRA, "export", "--project", str(proj), "--dxf", str(dxf), "--gltf", str(glb)],
-                       capture_output=True, text=True, timeout=120)
+    r = veldra("export", "--project", proj, "--dxf", dxf, "--gltf", glb)
     assert r.returncode == 0, r.stderr
     return d, dxf, glb
 
@@ -133,7 +132,6 @@ def test_unwritable_target_is_reported(exported, tmp_path):
     d, _, _ = exported
     blocker = tmp_path / "plik"
     blocker.write_text("x")
-    r = subprocess.run([VELDRA, "export", "--project", str(d / "projekt.json"), "--dxf", str(blocker / "a.dxf")],
-                       capture_output=True, text=True, timeout=120)
+    r = veldra("export", "--project", d / "projekt.json", "--dxf", blocker / "a.dxf")
     assert r.returncode == 1
     assert "DXF" in r.stderr

@@ -12,8 +12,9 @@ from pathlib import Path
 
 import pytest
 
+from fixture import veldra
+
 SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
-VELDRA = os.environ.get("VELDRA_BIN", "")
 DIRS = ["samples/egib_wfs", "samples/prg"]
 
 LATLON_URN = "srsName 'urn:ogc:def:crs:EPSG::4326' is written lat,lon; GDAL swaps it to lon,lat, we " \
@@ -52,7 +53,7 @@ def samples():
 
 
 def ours(path):
-    r = subprocess.run([VELDRA, "gml2geojson", str(path), "--pl1992"], capture_output=True, text=True, timeout=60)
+    r = veldra("gml2geojson", path, "--pl1992")
     assert r.returncode == 0, r.stderr
     return json.loads(r.stdout)
 
@@ -81,8 +82,7 @@ def gdal_rings(g):
     return [[c]] if nesting == 0 else [c] if nesting == 1 else c if nesting == 2 else [r for p in c for r in p]
 
 
-need_tools = pytest.mark.skipif(not VELDRA or shutil.which("ogr2ogr") is None,
-                                reason="needs VELDRA_BIN and ogr2ogr (gdal-bin)")
+need_tools = pytest.mark.skipif(shutil.which("ogr2ogr") is None, reason="ogr2ogr (gdal-bin) missing")
 
 
 @need_tools
