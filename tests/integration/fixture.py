@@ -16,6 +16,7 @@ address is refused, so a test can never reach a public service. Extra origins
 The server exits when this process closes its stdin, so it never outlives the test.
 """
 
+import collections
 import json
 import os
 import select
@@ -35,6 +36,15 @@ def shared_file(rel):
     if not (SHARED / rel).exists():
         pytest.skip(f"shared sample missing: {SHARED / rel}")
     return SHARED / rel
+
+
+def read_dxf(path):
+    """A drawing read by ezdxf, checked to audit clean, and its entity count per (layer, type)."""
+    import ezdxf
+    drawing = ezdxf.readfile(path)
+    auditor = drawing.audit()
+    assert not auditor.has_errors, [str(e.message) for e in auditor.errors]
+    return drawing, collections.Counter((e.dxf.layer, e.dxftype()) for e in drawing.modelspace())
 
 
 def veldra(*args, timeout=300, **kw):

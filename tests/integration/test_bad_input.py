@@ -10,7 +10,7 @@ import tempfile
 
 import pytest
 
-from fixture import VELDRA_BIN, private_env, veldra
+from fixture import VELDRA_BIN, private_env, read_dxf, veldra
 
 MB = 1 << 20
 # Peak resident memory allowed: a fixed base (sanitizer runtime, libraries) plus this many times the
@@ -270,8 +270,7 @@ def test_huge_coordinates_are_left_out_of_exports_not_written_as_inf_or_null(tmp
     doc = json.loads(data[20:20 + json_len])
     (acc,) = [a for a in doc["accessors"] if "min" in a]
     assert all(math.isfinite(v) for v in acc["min"] + acc["max"]) and max(acc["max"]) < 100
-    ezdxf = pytest.importorskip("ezdxf")
-    drawing = ezdxf.readfile(dxf)
+    drawing, _ = read_dxf(dxf)
     meshes = drawing.modelspace().query("POLYLINE")
     assert len(meshes) == 1
     for v in meshes[0].vertices:
