@@ -1,10 +1,10 @@
-"""Start `veldra mock-services` on a free loopback port for a black-box test.
+"""Black-box test helpers: `veldra mock-services` on a free loopback port, `veldra bridge map` fed
+line by line, and a private environment for every veldra process.
 
-    from fixture import MockServices, write_manifest
+    from fixture import serve
 
     def test_x(tmp_path):
-        root = write_manifest(tmp_path / "fx", [{"path": "/mapy/wss/...", "body": "..."}])
-        with MockServices(root, tmp_path) as fx:
+        with serve(tmp_path, [{"path": "/mapy/wss/...", "body": "..."}]) as fx:
             subprocess.run([VELDRA_BIN, ...], env=fx.env())
             assert fx.stats()["total"] == 1
 
@@ -16,15 +16,50 @@ address is refused, so a test can never reach a public service. Extra origins
 The server exits when this process closes its stdin, so it never outlives the test.
 """
 
+import collections
 import json
 import os
 import select
 import subprocess
-import time
+import tempfile
 import urllib.request
 from pathlib import Path
 
+import pytest
+
 VELDRA_BIN = os.environ.get("VELDRA_BIN", "veldra")
+SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
+
+
+def shared_file(rel):
+    """A recorded answer or sample of the shared data folder; the test is skipped without it."""
+    if not (SHARED / rel).exists():
+        pytest.skip(f"shared sample missing: {SHARED / rel}")
+    return SHARED / rel
+
+
+def read_dxf(path):
+    """A drawing read by ezdxf, checked to audit clean, and its entity count per (layer, type)."""
+    import ezdxf
+    drawing = ezdxf.readfile(path)
+    auditor = drawing.audit()
+    assert not auditor.has_errors, [str(e.message) for e in auditor.errors]
+    return drawing, collections.Counter((e.dxf.layer, e.dxftype()) for e in drawing.modelspace())
+
+
+def veldra(*args, timeout=300, **kw):
+    """Runs the program to its end, its output captured as text."""
+    return subprocess.run([VELDRA_BIN, *map(str, args)], capture_output=True, text=True, timeout=timeout, **kw)
+
+
+def private_env(home, **extra):
+    """Environment for a veldra process whose settings, cache, temporary files, diagnostics and
+    opened addresses stay under home."""
+    home = str(home)
+    os.makedirs(os.path.join(home, "tmp"), exist_ok=True)
+    return {**os.environ, "XDG_CONFIG_HOME": os.path.join(home, "config"), "XDG_CACHE_HOME": os.path.join(home, "cache"),
+            "TMPDIR": os.path.join(home, "tmp"), "VELDRA_DIAG_DIR": os.path.join(home, "diag"),
+            "VELDRA_OPEN_LOG": os.path.join(home, "opened.txt"), "XDG_RUNTIME_DIR": "", **extra}
 
 
 def write_manifest(root, routes, files=None):
@@ -40,36 +75,28 @@ def write_manifest(root, routes, files=None):
 
 
 class MockServices:
-    def __init__(self, root, workdir, extra_rewrites=(), veldra_bin=None, start_timeout=10.0):
-        self.root = Path(root)
-        self.workdir = Path(workdir)
+    def __init__(self, root, workdir, extra_rewrites=()):
+        self.root, self.workdir = Path(root), Path(workdir)
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.endpoints_file = self.workdir / "endpoints.json"
         self.extra_rewrites = list(extra_rewrites)
-        self.veldra_bin = veldra_bin or VELDRA_BIN
-        self.start_timeout = start_timeout
-        self.proc = None
-        self.port = None
+        self.proc = self.port = None
 
-    @property
-    def base_url(self):
-        return f"http://127.0.0.1:{self.port}"
-
-    def start(self):
+    def __enter__(self):
         self.proc = subprocess.Popen(
-            [self.veldra_bin, "mock-services", "--root", str(self.root), "--port", "0",
+            [VELDRA_BIN, "mock-services", "--root", str(self.root), "--port", "0",
              "--exit-on-stdin-eof", "--write-endpoints", str(self.endpoints_file)],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        ready, _, _ = select.select([self.proc.stdout], [], [], self.start_timeout)
+        ready, _, _ = select.select([self.proc.stdout], [], [], 10.0)
         line = self.proc.stdout.readline().decode() if ready else ""
         if not line.startswith("PORT "):
-            self.stop()
+            self.__exit__()
             err = self.proc.stderr.read().decode(errors="replace")
             raise RuntimeError(f"mock-services did not start: {line!r} {err}")
         self.port = int(line.split()[1])
         if self.extra_rewrites:
             table = json.loads(self.endpoints_file.read_text())
-            extra = [[origin, f"{self.base_url}/{alias}"] for origin, alias in self.extra_rewrites]
+            extra = [[origin, f"http://127.0.0.1:{self.port}/{alias}"] for origin, alias in self.extra_rewrites]
             table["rewrite"] = extra + table["rewrite"]
             self.endpoints_file.write_text(json.dumps(table))
         return self
@@ -86,21 +113,13 @@ class MockServices:
         e.update(extra or {})
         return e
 
-    def _get(self, path):
-        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-        with opener.open(self.base_url + path, timeout=5) as r:
-            return json.loads(r.read().decode())
-
     def stats(self):
         """{"total", "unmatched", "routes": {name: count}, "requests": [...]}"""
-        return self._get("/__stats")
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        with opener.open(f"http://127.0.0.1:{self.port}/__stats", timeout=5) as r:
+            return json.loads(r.read().decode())
 
-    def reset(self):
-        self._get("/__reset")
-
-    def stop(self):
-        if not self.proc:
-            return
+    def __exit__(self, *exc):
         try:
             self.proc.stdin.close()
         except OSError:
@@ -111,8 +130,27 @@ class MockServices:
             self.proc.kill()
             self.proc.wait()
 
-    def __enter__(self):
-        return self.start()
 
-    def __exit__(self, *exc):
-        self.stop()
+def serve(tmp_path, routes, files=None, extra=()):
+    """The fixture server for routes (and body files) written under tmp_path/fx."""
+    return MockServices(write_manifest(tmp_path / "fx", routes, files), tmp_path, extra_rewrites=list(extra))
+
+
+class BridgeRun:
+    """What `veldra bridge map` answered to lines (str or dict): its exit status, the answers as
+    sent (raw) and parsed (messages), and its report (stderr)."""
+
+    def __init__(self, lines, project=None, env=None, home=None):
+        args = [VELDRA_BIN, "bridge", "map"] + (["--project", project] if project else [])
+        text = "".join((l if isinstance(l, str) else json.dumps(l)) + "\n" for l in lines)
+        p = subprocess.run(args, input=text.encode("utf-8"), capture_output=True, timeout=120,
+                           env={**private_env(home or tempfile.mkdtemp(prefix="veldra_home_")), **(env or {})})
+        self.returncode, self.stderr = p.returncode, p.stderr.decode("utf-8", "replace")
+        self.raw = p.stdout.decode("ascii").splitlines()  # the channel is pure ASCII by contract
+        self.messages = [json.loads(line) for line in self.raw if line.strip()]
+
+    def of_type(self, t):
+        return [m for m in self.messages if m.get("type") == t]
+
+
+run_bridge = BridgeRun

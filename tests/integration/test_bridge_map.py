@@ -3,7 +3,7 @@ import os
 import re
 import tempfile
 
-from bridge_cli import run_bridge
+from fixture import run_bridge
 
 BBOX_WARSAW = [21.00, 52.22, 21.01, 52.23]
 

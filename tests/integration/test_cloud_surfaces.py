@@ -2,19 +2,16 @@
 fixture server serves a LiDAR index and tiles the test writes (one in PL-1992, one in PL-2000
 zone 7, and three that cannot be used); the placed elements are read back from the exported DXF."""
 
+import collections
 import math
 import subprocess
-import sys
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent))
-from bridge_cli import veldra_bin  # noqa: E402
-from cloudfiles import write_las  # noqa: E402
-from fixture import MockServices, write_manifest  # noqa: E402
-import test_fetch_pipeline as fp  # noqa: E402
-from test_place_pipeline import LAT, LON, Session  # noqa: E402
+from cloudfiles import write_las
+from fixture import VELDRA_BIN, read_dxf, serve
+import test_fetch_pipeline as fp
+from test_place_pipeline import session
 
 INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
 TILES = "https://opendata.geoportal.gov.pl/lidar/"
@@ -32,13 +29,6 @@ def in_frame(x, y):
 
 def near_edge(x, y):
     return min(abs(x - fp.MIN_X), abs(x - fp.MAX_X), abs(y - fp.MIN_Y), abs(y - fp.MAX_Y)) < 0.05
-
-
-def to_zone7(points):
-    """PL-1992 (x, y) to PL-2000 zone 7 (easting, northing), by PROJ."""
-    r = subprocess.run(["cs2cs", "-f", "%.4f", "EPSG:2180", "EPSG:2178"], check=True, capture_output=True, text=True,
-                       input="".join(f"{y} {x}\n" for x, y in points), timeout=60)
-    return [(float(e), float(n)) for n, e, *_ in (line.split() for line in r.stdout.splitlines())]
 
 
 def cloud(tmp):
@@ -66,7 +56,7 @@ def cloud(tmp):
         return path.read_bytes()
 
     tile92 = las("west.las", west, [(p[0], p[1]) for p in west])
-    tile2000 = las("east.las", east, to_zone7([(p[0], p[1]) for p in east]))
+    tile2000 = las("east.las", east, fp.to_east_north("EPSG:2180", "EPSG:2178", [(p[1], p[0]) for p in east]))
     # A header announcing more points than the file holds.
     truncated = tile92[: len(tile92) - 28 * 10]
     return {"l/a.las": tile92, "l/b.las": tile2000, "l/c.las": b"<html>not a tile</html>",
@@ -88,18 +78,11 @@ def test_terrain_water_and_contours_from_two_zones(tmp_path):
                (TILES + "c.las", "PL-1992"), (TILES + "d.las", "PL-1992"), (TILES + "missing.las", "PL-1992")]
     routes = [fp.route(INDEX, index(entries))] + [
         fp.route("/opendata/lidar/" + name[2:], body_file=name) for name in files]
-    root = write_manifest(tmp_path / "fx", routes, files)
     project = tmp_path / "projekt.json"
-    with MockServices(root, tmp_path) as fx:
-        s = Session(project, fx.env(), tmp_path / "home")
-        s.send({"type": "setOrigin", "lat": LAT, "lon": LON}, until={"originSet", "error"})
-        done = s.send({"type": "fetch", "bboxWgs84": [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH],
-                       "layers": ["terenchmura", "poziomicechmura", "wodachmura"], "terenChmuraKrok": 2,
-                       "poziomiceCiecie": 1.0}, until={"fetchDone"})
-        placed = s.send({"type": "place"}, until={"placeDone", "error"})
-        code, err = s.close()
-    assert code == 0, err
-    tiles = [(m["done"], m["total"]) for m in s.seen if m.get("label") == "Teren z chmury: LiDAR"]
+    with serve(tmp_path, routes, files) as fx:
+        (_, done, placed), seen, _ = session(project, fx, tmp_path / "home", terenChmuraKrok=2, poziomiceCiecie=1.0,
+                                             layers=["terenchmura", "poziomicechmura", "wodachmura"])
+    tiles = [(m["done"], m["total"]) for m in seen if m.get("label") == "Teren z chmury: LiDAR"]
     assert tiles == [(i, 5) for i in range(5)]
     warning = done["warning"]
     assert f"Teren z chmury: 5 kafli, {ground} pkt gruntu (klasa 2), krok 2 m, komorek " in warning, warning
@@ -114,36 +97,19 @@ def test_terrain_water_and_contours_from_two_zones(tmp_path):
     assert c["poziomicechmura3d"] == 1
 
     dxf = tmp_path / "out.dxf"
-    subprocess.run([veldra_bin(), "export", "--project", str(project), "--dxf", str(dxf)], check=True, timeout=120)
-    check = subprocess.run(["/usr/bin/python3", "-c", DXF_CHECK, str(dxf)], capture_output=True, text=True,
-                           timeout=120)
-    assert check.returncode == 0, check.stderr
-    by_layer = eval(check.stdout)  # noqa: S307 - our own script's repr
-    assert by_layer["GIS_POZIOMICE_CHMURA_2D"]["LWPOLYLINE"] == c["poziomicechmura2d"]
-    assert by_layer["GIS_POZIOMICE_CHMURA_2D"].get("TEXT", 0) >= 1
-    assert by_layer["GIS_POZIOMICE_CHMURA_3D"]["POLYLINE"] == 1
+    subprocess.run([VELDRA_BIN, "export", "--project", str(project), "--dxf", str(dxf)], check=True, timeout=120)
+    drawing, kinds = read_dxf(dxf)
+    z = collections.defaultdict(list)
+    for e in drawing.modelspace().query("POLYLINE"):
+        z[e.dxf.layer] += [round(v.dxf.location.z, 3) for v in e.vertices if not v.is_face_record]
+    assert kinds["GIS_POZIOMICE_CHMURA_2D", "LWPOLYLINE"] == c["poziomicechmura2d"]
+    assert kinds["GIS_POZIOMICE_CHMURA_2D", "TEXT"] >= 1
+    assert kinds["GIS_POZIOMICE_CHMURA_3D", "POLYLINE"] == 1
     # The lake is one flat surface at the level (the project's zero is the lowest terrain point:
     # the lake itself), the terrain rises 0.05 m per metre over about 210 m.
-    assert by_layer["z"]["GIS_WODA_CHMURA"] == [0.0, 0.0]
-    lo, hi = by_layer["z"]["GIS_TEREN_CHMURA"]
+    assert set(z["GIS_WODA_CHMURA"]) == {0.0}
+    lo, hi = min(z["GIS_TEREN_CHMURA"]), max(z["GIS_TEREN_CHMURA"])
     assert lo == 0.0 and 100.0 + 0.05 * 200 - LAKE < hi < 100.0 + 0.05 * 230 - LAKE, (lo, hi)
-
-
-DXF_CHECK = r"""
-import sys, ezdxf
-d = ezdxf.readfile(sys.argv[1])
-assert not d.audit().has_errors
-out, z = {}, {}
-for e in d.modelspace():
-    layer = out.setdefault(e.dxf.layer, {})
-    layer[e.dxftype()] = layer.get(e.dxftype(), 0) + 1
-    if e.dxftype() == "POLYLINE":
-        zs = [v.dxf.location.z for v in e.vertices if not v.is_face_record]
-        lo, hi = z.get(e.dxf.layer, [1e18, -1e18])
-        z[e.dxf.layer] = [round(min([lo] + zs), 3), round(max([hi] + zs), 3)]
-out["z"] = z
-print(repr(out))
-"""
 
 
 def water_only(tmp):

@@ -1,21 +1,7 @@
 """Black-box tests of `veldra lazinfo` and `veldra laz2e57` (what laz2e57 writes is read back by an
-independent reader in the interop tests)."""
-import os
-import subprocess
-import sys
-
-import pytest
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cloudfiles import write_las  # noqa: E402
-
-BIN = os.environ.get("VELDRA_BIN", "")
-
-pytestmark = pytest.mark.skipif(not BIN or not os.path.exists(BIN), reason="VELDRA_BIN not set")
-
-
-def run(*args):
-    return subprocess.run([BIN, *args], capture_output=True, text=True, timeout=120)
+independent reader in the interop tests; bad files and arguments are in test_bad_input)."""
+from cloudfiles import write_las
+from fixture import veldra as run
 
 
 def point_lines(stdout):
@@ -23,8 +9,6 @@ def point_lines(stdout):
     i = lines.index("points (x y z red green blue class):")
     return [l.split() for l in lines[i + 1:]]
 
-
-# ---- lazinfo ----
 
 def test_lazinfo_header_and_points(tmp_path):
     f = tmp_path / "a.las"
@@ -34,32 +18,14 @@ def test_lazinfo_header_and_points(tmp_path):
     r = run("lazinfo", str(f), "--points", "2")
     assert r.returncode == 0, r.stderr
     facts = dict(l.split(": ", 1) for l in r.stdout.splitlines() if ": " in l)
-    assert facts["version"] == "1.2"
-    assert facts["point format"] == "1"
-    assert facts["record length"] == "28"
-    assert facts["point count"] == "3"
-    assert facts["scale"] == "0.01 0.01 0.001"
-    assert facts["offset"] == "500000 250000 100"
-    assert facts["compressed"] == "no"
+    want = {"version": "1.2", "point format": "1", "record length": "28", "point count": "3",
+            "scale": "0.01 0.01 0.001", "offset": "500000 250000 100", "compressed": "no"}
+    assert {k: facts.get(k) for k in want} == want
     pts = point_lines(r.stdout)
     assert len(pts) == 2
     assert [float(v) for v in pts[0][:3]] == [500001.0, 250002.5, 99.7]
     assert pts[0][3:] == ["127", "127", "127", "2"]
     assert pts[1][3:] == ["255", "255", "255", "130"]
-
-
-def test_lazinfo_bad_input(tmp_path):
-    junk, cut = tmp_path / "junk.las", tmp_path / "cut.las"
-    junk.write_bytes(b"LASF" + b"\0" * 50)
-    write_las(cut, 0, [(i, i, i, 0, 2) for i in range(50)])
-    with open(cut, "r+b") as h:
-        h.truncate(227 + 20 * 10 + 3)
-    for args, code in [((str(tmp_path / "missing.las"),), 1), ((str(junk),), 1), ((str(cut), "--points", "50"), 1), ((), 2),
-                       ((str(junk), "--points"), 2), ((str(junk), "--points", "-3"), 2),
-                       ((str(junk), "--points", "x"), 2), ((str(junk), "--bogus"), 2)]:
-        r = run("lazinfo", *args)
-        assert r.returncode == code, (args, r.stdout, r.stderr)
-        assert r.stderr.strip(), args
 
 
 def test_lazinfo_empty_file_has_no_points(tmp_path):
@@ -71,37 +37,9 @@ def test_lazinfo_empty_file_has_no_points(tmp_path):
     assert "points (" not in r.stdout
 
 
-# ---- laz2e57 ----
-
-def test_laz2e57_bad_input_leaves_the_old_output_alone(tmp_path):
-    good, junk, out = tmp_path / "g.las", tmp_path / "junk.laz", tmp_path / "out.e57"
+def test_laz2e57_unwritable_target(tmp_path):
+    good = tmp_path / "g.las"
     write_las(good, 0, [(1, 1, 1, 0, 2)])
-    junk.write_bytes(b"not a point cloud at all")
-    out.write_bytes(b"previous result")
-    cases = [
-        (str(good), str(junk), "--out", str(out)),
-        (str(tmp_path / "missing.las"), "--out", str(out)),
-        (str(good), "--out", str(out), "--voxel", "-1"),
-        (str(good), "--out", str(out), "--voxel", "nan"),
-        (str(good),),
-        ("--out", str(out)),
-        (str(good), "--out"),
-    ]
-    for args in cases:
-        r = run("laz2e57", *args)
-        assert r.returncode != 0, args
-        assert r.stderr.strip(), args
-        assert out.read_bytes() == b"previous result", args
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["g.las", "junk.laz", "out.e57"]
-
-
-def test_laz2e57_no_points_or_unwritable_target(tmp_path):
-    empty, good, out = tmp_path / "e.las", tmp_path / "g.las", tmp_path / "e.e57"
-    write_las(empty, 0, [])
-    write_las(good, 0, [(1, 1, 1, 0, 2)])
-    r = run("laz2e57", str(empty), "--out", str(out))
-    assert r.returncode == 1
-    assert not out.exists()
     r = run("laz2e57", str(good), "--out", str(tmp_path / "no" / "such" / "dir.e57"))
     assert r.returncode == 1
     assert "Nie mozna zapisac pliku e57." in r.stderr

@@ -3,32 +3,11 @@ first stays exactly as a single placement left it."""
 
 import json
 import shutil
-import subprocess
-import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).parent))
-from bridge_cli import veldra_bin  # noqa: E402
-from fixture import MockServices, write_manifest  # noqa: E402
-import test_fetch_pipeline as fp  # noqa: E402
-from test_place_pipeline import LAT, LON, Session, routes  # noqa: E402
-
-
-def place_frame(project, fx, home, set_origin):
-    s = Session(project, fx.env(), home)
-    if set_origin:
-        s.send({"type": "setOrigin", "lat": LAT, "lon": LON}, until={"originSet", "error"})
-    s.send({"type": "fetch", "bboxWgs84": [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH], "layers": ["dzialki"]},
-           until={"fetchDone"})
-    placed = s.send({"type": "place"}, until={"placeDone", "error"})
-    code, err = s.close()
-    assert code == 0, err
-    assert placed["type"] == "placeDone", placed
-
-
-def dedupe(project, *args):
-    return subprocess.run([veldra_bin(), "dedupe", "--project", str(project), *args], capture_output=True, text=True,
-                          timeout=120)
+from fixture import serve, veldra
+import test_fetch_pipeline as fp
+from test_place_pipeline import routes, session
 
 
 def elements(path):
@@ -36,20 +15,20 @@ def elements(path):
 
 
 def test_second_placement_of_a_frame_is_removed(tmp_path):
-    rts, files = routes()
-    root = write_manifest(tmp_path / "fx", rts, files)
     project, single = tmp_path / "projekt.json", tmp_path / "single.json"
-    with MockServices(root, tmp_path, extra_rewrites=[fp.LUBLIN]) as fx:
-        place_frame(project, fx, tmp_path / "home", set_origin=True)
-        shutil.copy(project, single)
-        place_frame(project, fx, tmp_path / "home", set_origin=False)
+    with serve(tmp_path, *routes(), extra=[fp.LUBLIN]) as fx:
+        for origin in (True, False):
+            placed = session(project, fx, tmp_path / "home", origin=origin, layers=["dzialki"])[0][-1]
+            assert placed["type"] == "placeDone", placed
+            if origin:
+                shutil.copy(project, single)
     once, twice = elements(single), elements(project)
     kinds = {e["type"] for e in once}
     assert 20 in kinds and kinds <= {20, 15}, kinds   # only polylines and texts: all of it can be a duplicate
     assert len(twice) == 2 * len(once)
 
     before = project.read_bytes()
-    dry = dedupe(project, "--dry-run")
+    dry = veldra("dedupe", "--project", project, "--dry-run")
     assert dry.returncode == 0, dry.stderr
     assert project.read_bytes() == before
     n_lines = sum(e["type"] == 20 for e in once)
@@ -57,14 +36,14 @@ def test_second_placement_of_a_frame_is_removed(tmp_path):
     assert f"- polilinie: {n_lines}\n- teksty: {n_texts}" in dry.stdout
 
     # A layer the project lacks stops the command before anything changes.
-    bad = dedupe(project, "--layer", "NIE_MA_TAKIEJ")
+    bad = veldra("dedupe", "--project", project, "--layer", "NIE_MA_TAKIEJ")
     assert bad.returncode != 0 and project.read_bytes() == before
 
-    r = dedupe(project)
+    r = veldra("dedupe", "--project", project)
     assert r.returncode == 0, r.stderr
     assert f"Usunieto duplikaty:\n- polilinie: {n_lines}\n- teksty: {n_texts}" in r.stdout
     assert elements(project) == once
 
-    again = dedupe(project)
+    again = veldra("dedupe", "--project", project)
     assert again.returncode == 0
     assert "Nie znaleziono zduplikowanych polilinii ani tekstow." in again.stdout

@@ -1,26 +1,16 @@
-"""`veldra gml2geojson` as a user meets it: previews of real answers, clear errors for bad ones."""
+"""`veldra gml2geojson` as a user meets it: previews of real answers and usage errors (bad files are
+in test_bad_input)."""
 import json
-import os
-import subprocess
-from pathlib import Path
 
-import pytest
-
-VELDRA = os.environ.get("VELDRA_BIN", "")
-SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
-
-pytestmark = pytest.mark.skipif(not VELDRA, reason="VELDRA_BIN not set")
+from fixture import shared_file, veldra
 
 
 def run(*args):
-    return subprocess.run([VELDRA, "gml2geojson", *map(str, args)], capture_output=True, text=True, timeout=60)
+    return veldra("gml2geojson", *args)
 
 
 def test_parcel_preview_lies_in_poland():
-    sample = SHARED / "samples/egib_wfs/dzialki_uslugazbiorcza_022602_wfs20_pl1992.xml"
-    if not sample.exists():
-        pytest.skip("recorded samples not available")
-    r = run(sample, "--data-type", "0")
+    r = run(shared_file("samples/egib_wfs/dzialki_uslugazbiorcza_022602_wfs20_pl1992.xml"), "--data-type", "0")
     assert r.returncode == 0, r.stderr
     doc = json.loads(r.stdout)
     assert r.stdout.isascii()
@@ -31,32 +21,6 @@ def test_parcel_preview_lies_in_poland():
     assert f["properties"]["_typ"] == "dzialki"
     for lon, lat in f["geometry"]["coordinates"][0]:
         assert 14.0 < lon < 24.2 and 49.0 < lat < 55.0
-
-
-def test_exception_report_is_reported(tmp_path):
-    p = tmp_path / "exc.xml"
-    p.write_text('<?xml version="1.0"?><ows:ExceptionReport xmlns:ows="http://www.opengis.net/ows/1.1">'
-                 '<ows:Exception exceptionCode="OperationProcessingFailed"><ows:ExceptionText>msWFSGetFeature(): '
-                 'too many features</ows:ExceptionText></ows:Exception></ows:ExceptionReport>')
-    r = run(p)
-    assert r.returncode == 3
-    assert "raport wyjatku OGC" in r.stderr
-    assert "OperationProcessingFailed: msWFSGetFeature(): too many features" in r.stderr
-    assert r.stdout == ""
-
-
-@pytest.mark.parametrize("text", [
-    "<wfs:FeatureCollection><wfs:member><ms:d><ms:g>",              # cut off
-    "<a><b></a>",                                                    # mismatched
-    "\x00\x01\x02 not xml at all",
-    "",
-])
-def test_malformed_xml_is_a_clear_error(tmp_path, text):
-    p = tmp_path / "bad.xml"
-    p.write_text(text)
-    r = run(p)
-    assert r.returncode == 3, r.stderr
-    assert "niepoprawny XML" in r.stderr
 
 
 def test_usage_errors(tmp_path):

@@ -1,12 +1,11 @@
 """`veldra import`: the map page's fetch and place without a browser."""
 import json
 import os
-import subprocess
 import tempfile
 
 import pytest
 
-from bridge_cli import veldra_bin
+from fixture import private_env, veldra
 
 
 def run_import(args, home=None, timeout=120):
@@ -14,14 +13,7 @@ def run_import(args, home=None, timeout=120):
     endpoints = os.path.join(home, "endpoints.json")
     with open(endpoints, "w") as f:
         json.dump({"rewrite": [], "strict": True}, f)   # no public service is ever reached
-    env = dict(os.environ)
-    env.update({
-        "XDG_CONFIG_HOME": os.path.join(home, "config"),
-        "XDG_CACHE_HOME": os.path.join(home, "cache"),
-        "VELDRA_DIAG_DIR": os.path.join(home, "diag"),
-        "VELDRA_ENDPOINTS": endpoints,
-    })
-    p = subprocess.run([veldra_bin(), "import", *args], capture_output=True, text=True, timeout=timeout, env=env)
+    p = veldra("import", *args, timeout=timeout, env=private_env(home, VELDRA_ENDPOINTS=endpoints))
     return p, home
 
 

@@ -6,20 +6,16 @@ import os
 import re
 import struct
 import subprocess
-import sys
 import zlib
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent))
-from test_fetch_pipeline import (MAX_X, MAX_Y, MIN_X, MIN_Y, PRG, fetch, prg, query_value,  # noqa: E402
-                                 requests_to, route)
+from fixture import shared_file
+from test_fetch_pipeline import MAX_X, MAX_Y, MIN_X, MIN_Y, PRG, fetch, getmaps, prg, query_value, route
 
 KIUT = "/integracja/cgi-bin/KrajowaIntegracjaUzbrojeniaTerenu"
 KIBDOT = "/integracja/cgi-bin/KrajowaIntegracjaBazDanychObiektowTopograficznych"
 KIMPZP = "/mapy/wss/ext/KrajowaIntegracjaMiejscowychPlanowZagospodarowaniaPrzestrzennego"
-SAMPLES = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data")) / "samples" / "wms_caps"
 # Municipality 020101: its county and it have no service of their own in the directories.
 NO_OWN_SERVICE = prg("0201011")
 
@@ -44,18 +40,7 @@ FLAT = png(32, 32, lambda x, y: (250, 250, 250, 255))
 
 
 def recorded(name):
-    path = SAMPLES / name
-    if not path.exists():
-        pytest.skip(f"recorded capabilities missing: {path}")
-    return path.read_bytes()
-
-
-def getmaps(stats, path):
-    return [r for r in requests_to(stats, path) if query_value(r, "request") == "GetMap"]
-
-
-def decoded(req, key):
-    return query_value(req, key).replace("%2C", ",").replace("%3A", ":")
+    return shared_file("samples/wms_caps/" + name).read_bytes()
 
 
 def cascade(tmp_path, path, caps, map_body, keys, **params):
@@ -75,9 +60,9 @@ def test_utilities_from_kiut_at_the_national_path_northing_first(tmp_path):
     assert done == {"type": "fetchDone", "counts": {"gesut (rastr)": 1}, "warning": KIUT_NOTE}
     [req] = getmaps(stats, KIUT)
     assert query_value(req, "version") == "1.3.0"
-    assert decoded(req, "CRS") == "EPSG:2180"
-    assert decoded(req, "layers").split(",") == [n.decode() for n in network]
-    n0, e0, n1, e1 = (float(v) for v in decoded(req, "BBOX").split(","))
+    assert query_value(req, "CRS") == "EPSG:2180"
+    assert query_value(req, "layers").split(",") == [n.decode() for n in network]
+    n0, e0, n1, e1 = (float(v) for v in query_value(req, "BBOX").split(","))
     for got, want in ((n0, MIN_Y), (e0, MIN_X), (n1, MAX_Y), (e1, MAX_X)):
         assert abs(got - want) < 0.01, (got, want)
     assert (e1 - e0) / int(query_value(req, "WIDTH")) <= 0.28
@@ -85,25 +70,20 @@ def test_utilities_from_kiut_at_the_national_path_northing_first(tmp_path):
     assert stats["routes"]["caps"] == 1
 
 
-def test_local_plans_from_kimpzp_with_the_drawing_layers(tmp_path):
-    caps = recorded("kimpzp_getcapabilities_trimmed_2026-07-22.xml")
-    _, done, stats = cascade(tmp_path, KIMPZP, caps, DRAWN, ["mpzp"])
-    assert done == {"type": "fetchDone", "counts": {"mpzp (rastr)": 1}, "warning":
-                    "MPZP gminy 020101: brak uslugi gminnej w EZiU - rysunek z krajowej integracji KIMPZP."}
-    [req] = getmaps(stats, KIMPZP)
-    assert query_value(req, "version") == "1.1.1"
-    assert decoded(req, "SRS") == "EPSG:2180"
-    assert decoded(req, "layers") == "raster,wektor-str,wektor-lzb,wektor-lin,wektor-pow,wektor-pkt"
-    e0, n0, e1, n1 = (float(v) for v in decoded(req, "BBOX").split(","))
+@pytest.mark.parametrize("path, caps, keys, note, layers", [
+    (KIMPZP, "kimpzp_getcapabilities_trimmed_2026-07-22.xml", "mpzp",
+     "MPZP gminy 020101: brak uslugi gminnej w EZiU - rysunek z krajowej integracji KIMPZP.",
+     "raster,wektor-str,wektor-lzb,wektor-lin,wektor-pow,wektor-pkt"),
+    (KIBDOT, None, "bdot500", "BDOT500: powiat nie publikuje uslugi w EZiU - rastr z krajowej integracji KIBDOT.", "bdot"),
+], ids=["kimpzp-drawing-layers", "kibdot-without-capabilities"])
+def test_wms_1_1_1_integrations_easting_first(tmp_path, path, caps, keys, note, layers):
+    _, done, stats = cascade(tmp_path, path, caps and recorded(caps), DRAWN, [keys])
+    assert done == {"type": "fetchDone", "counts": {keys + " (rastr)": 1}, "warning": note}
+    [req] = getmaps(stats, path)
+    assert (query_value(req, "version"), query_value(req, "SRS"), query_value(req, "layers")) == ("1.1.1", "EPSG:2180",
+                                                                                                 layers)
+    e0, n0, e1, n1 = (float(v) for v in query_value(req, "BBOX").split(","))
     assert abs(e0 - MIN_X) < 0.01 and abs(n1 - MAX_Y) < 0.01
-
-
-def test_base_map_from_kibdot_without_capabilities(tmp_path):
-    _, done, stats = cascade(tmp_path, KIBDOT, None, DRAWN, ["bdot500"])
-    assert done == {"type": "fetchDone", "counts": {"bdot500 (rastr)": 1}, "warning":
-                    "BDOT500: powiat nie publikuje uslugi w EZiU - rastr z krajowej integracji KIBDOT."}
-    [req] = getmaps(stats, KIBDOT)
-    assert (query_value(req, "version"), decoded(req, "SRS"), decoded(req, "layers")) == ("1.1.1", "EPSG:2180", "bdot")
 
 
 def test_blank_answers_of_each_national_service_give_the_old_notes(tmp_path):

@@ -3,24 +3,20 @@
 import os
 import signal
 import subprocess
-import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).parent))
-from fixture import VELDRA_BIN, MockServices, write_manifest  # noqa: E402
+from fixture import VELDRA_BIN, MockServices, serve, veldra, write_manifest
 
 LIDAR_INDEX = "https://mapy.geoportal.gov.pl/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
 
 
-def fetch(fx, *args, env=None, timeout=30):
-    return subprocess.run([VELDRA_BIN, "fetch", *args], env=env or fx.env(), capture_output=True, text=True,
-                          timeout=timeout)
+def fetch(fx, *args, env=None):
+    return veldra("fetch", *args, env=env or fx.env(), timeout=30)
 
 
 def test_unlisted_host_is_refused_without_network(tmp_path):
-    root = write_manifest(tmp_path / "fx", [])
-    with MockServices(root, tmp_path) as fx:
+    with serve(tmp_path, []) as fx:
         r = fetch(fx, "https://wms.powiat.example.pl/wfs?x=1")
         assert r.returncode == 1
         assert "error Brak polaczenia z wms.powiat.example.pl" in r.stdout
@@ -28,18 +24,16 @@ def test_unlisted_host_is_refused_without_network(tmp_path):
 
 
 def test_broken_endpoints_file_fails_closed(tmp_path):
-    root = write_manifest(tmp_path / "fx", [])
     bad = tmp_path / "bad.json"
     bad.write_text("{not json")
-    with MockServices(root, tmp_path) as fx:
+    with serve(tmp_path, []) as fx:
         r = fetch(fx, LIDAR_INDEX, env=fx.env({"VELDRA_ENDPOINTS": str(bad)}))
         assert r.returncode == 1
         assert "error Nieprawidlowa konfiguracja VELDRA_ENDPOINTS: " + str(bad) in r.stdout
 
 
 def test_cached_download_is_reused_by_the_next_process(tmp_path):
-    root = write_manifest(tmp_path / "fx", [{"path": "/opendata/p.zip", "body_size": 500000}])
-    with MockServices(root, tmp_path) as fx:
+    with serve(tmp_path, [{"path": "/opendata/p.zip", "body_size": 500000}]) as fx:
         url = "https://opendata.geoportal.gov.pl/p.zip"
         first = fetch(fx, url, "--cached")
         assert first.returncode == 0, first.stdout + first.stderr
@@ -53,11 +47,8 @@ def test_cached_download_is_reused_by_the_next_process(tmp_path):
 
 
 def test_killed_download_never_looks_complete(tmp_path):
-    root = write_manifest(tmp_path / "fx", [
-        {"name": "laz", "path": "/opendata/t.laz", "responses": [
-            {"body_size": 2000000, "stall_after": 300000, "stall_ms": 30000},
-            {"body_size": 2000000}]}])
-    with MockServices(root, tmp_path) as fx:
+    with serve(tmp_path, [{"name": "laz", "path": "/opendata/t.laz", "responses": [
+            {"body_size": 2000000, "stall_after": 300000, "stall_ms": 30000}, {"body_size": 2000000}]}]) as fx:
         url = "https://opendata.geoportal.gov.pl/t.laz"
         cache = tmp_path / "cache-home" / "VELDRA" / "cache"
         p = subprocess.Popen([VELDRA_BIN, "fetch", url, "--cached"], env=fx.env(),
@@ -108,17 +99,11 @@ def test_mock_services_prints_port_and_stops_on_signals_or_closed_stdin(tmp_path
 
 
 def test_mock_services_refuses_bad_input(tmp_path):
-    bad = write_manifest(tmp_path / "bad", [{"path": "/a", "body_file": "../../etc/passwd"}])
-    r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(bad)], capture_output=True, text=True, timeout=10)
-    assert r.returncode == 1 and "body_file" in r.stderr
-    r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(tmp_path / "none")], capture_output=True,
-                       text=True, timeout=10)
-    assert r.returncode == 1 and "manifest.json" in r.stderr
-    r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(bad), "--port", "70000"], capture_output=True,
-                       text=True, timeout=10)
-    assert r.returncode == 2
+    bad = str(write_manifest(tmp_path / "bad", [{"path": "/a", "body_file": "../../etc/passwd"}]))
     good = write_manifest(tmp_path / "good", [])
     with MockServices(good, tmp_path / "w") as fx:
-        r = subprocess.run([VELDRA_BIN, "mock-services", "--root", str(good), "--port", str(fx.port)],
-                           capture_output=True, text=True, timeout=10)
-        assert r.returncode == 1 and "127.0.0.1:%d" % fx.port in r.stderr
+        for args, code, message in [([bad], 1, "body_file"), ([str(tmp_path / "none")], 1, "manifest.json"),
+                                    ([bad, "--port", "70000"], 2, ""),
+                                    ([str(good), "--port", str(fx.port)], 1, f"127.0.0.1:{fx.port}")]:
+            r = subprocess.run([VELDRA_BIN, "mock-services", "--root", *args], capture_output=True, text=True, timeout=10)
+            assert r.returncode == code and message in r.stderr, (args, r.stderr)

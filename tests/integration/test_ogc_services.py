@@ -2,17 +2,11 @@
 `veldra mock-services`, fed with recorded service answers copied from the shared sample
 folder at run time (the logic itself is unit-tested in tests/unit/net)."""
 
-import os
-import subprocess
-import sys
-from pathlib import Path
 
-import pytest
+import fixture
+from fixture import serve, shared_file
+from test_fetch_pipeline import PRG, prg
 
-sys.path.insert(0, str(Path(__file__).parent))
-from fixture import VELDRA_BIN, MockServices, write_manifest  # noqa: E402
-
-SAMPLES = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data")) / "samples"
 BUILDING = "egib_wfs/budynki_geoportal_gml_building_2180_crs.xml"  # x 260658..260684, y 382870..382896
 NO_BUILDING = "egib_wfs/budynki_geoportal2_gml_no_building.xml"
 HITS_14 = "registry/ru_app-mpzp_hits_146501_wfs20.xml"
@@ -21,32 +15,19 @@ PRG_COUNTIES = "prg/a02_powiaty_two_counties_propertyname_wfs20.xml"
 COUNTY = "https://egib.powiat.example"
 COUNTY_WFS = COUNTY + "/wfs"
 LOCAL_WFS = "/powiat/wfs"
-PRG_PATH = "/mapy/wss/service/PZGIK/PRG/WFS/AdministrativeBoundaries"
-
-MUNICIPALITY = (
-    '<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0" xmlns:gml="http://www.opengis.net/gml/3.2" '
-    'xmlns:ms="http://mapserver.gis.umn.edu/mapserver"><wfs:member><ms:A03_Granice_gmin>'
-    '<ms:JPT_KOD_JE>1816052</ms:JPT_KOD_JE><ms:msGeometry><gml:Polygon srsName="urn:ogc:def:crs:EPSG::2180">'
-    '<gml:exterior><gml:LinearRing><gml:posList>300000 200000 300000 210000 310000 210000 300000 200000'
-    '</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></ms:msGeometry></ms:A03_Granice_gmin>'
-    '</wfs:member></wfs:FeatureCollection>')
 
 
 def recorded(*names):
-    missing = [n for n in names if not (SAMPLES / n).is_file()]
-    if missing:
-        pytest.skip(f"recorded answers missing under {SAMPLES}: {missing}")
-    return {n: (SAMPLES / n).read_bytes() for n in names}
+    return {n: shared_file("samples/" + n).read_bytes() for n in names}
 
 
 def veldra(fx, *args, timeout=60):
-    r = subprocess.run([VELDRA_BIN, *args], env=fx.env(), capture_output=True, text=True, timeout=timeout)
+    r = fixture.veldra(*args, env=fx.env(), timeout=timeout)
     return r.returncode, r.stdout.splitlines(), r.stderr
 
 
 def county(tmp_path, routes, files=None):
-    root = write_manifest(tmp_path / "fx", routes, files)
-    return MockServices(root, tmp_path, extra_rewrites=[(COUNTY, "powiat")])
+    return serve(tmp_path, routes, files, extra=[(COUNTY, "powiat")])
 
 
 def test_variant_that_worked_is_remembered_and_its_tiles_reused(tmp_path):
@@ -104,12 +85,12 @@ def test_building_on_a_tile_edge_is_kept_once(tmp_path):
 def test_recorded_county_answer_leads_to_the_capabilities(tmp_path):
     files = recorded(PRG_COUNTIES)
     routes = [
-        {"name": "caps", "path": PRG_PATH, "query_includes": {"request": "GetCapabilities"},
+        {"name": "caps", "path": PRG, "query_includes": {"request": "GetCapabilities"},
          "body": "<WFS_Capabilities><Name>ms:A02_Granice_powiatow</Name><Name>ms:Gminy_obrony</Name>"
                  "<Name>ms:A03_Granice_gmin_v2</Name></WFS_Capabilities>"},
-        {"name": "gminy", "path": PRG_PATH, "query_includes": {"typenames": "ms:A03_Granice_gmin_v2"},
-         "body": MUNICIPALITY},
-        {"name": "recorded", "path": PRG_PATH, "body_file": PRG_COUNTIES},
+        {"name": "gminy", "path": PRG, "query_includes": {"typenames": "ms:A03_Granice_gmin_v2"},
+         "body": prg("1816052")},
+        {"name": "recorded", "path": PRG, "body_file": PRG_COUNTIES},
     ]
     with county(tmp_path, routes, files) as fx:
         code, out, err = veldra(fx, "teryt", "200000,300000,200100,300100", "400000,500000,400100,500100")

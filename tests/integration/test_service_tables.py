@@ -1,13 +1,14 @@
 """The generator of the compiled service directories: it accepts the shipped
 data and refuses a damaged file, naming the line, without writing anything."""
 
-import os
 import shutil
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
+
+from fixture import shared_file
 
 REPO = Path(__file__).resolve().parents[2]
 GEN = REPO / "scripts" / "gen-service-tables.py"
@@ -52,9 +53,7 @@ def test_crlf_line_ends_are_refused(tmp_path):
 
 def test_municipal_plan_table_holds_every_collected_service():
     """Every municipality of the collected zoning-registry configuration, with its addresses."""
-    source = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data")) / "services" / "municipal_mpzp.csv"
-    if not source.exists():
-        pytest.skip(f"collected services missing: {source}")
+    source = shared_file("services/municipal_mpzp.csv")
     table = {}
     for line in (DATA / "municipal_plans.tsv").read_text(encoding="utf-8").splitlines()[3:]:
         key, _name, wms, wfs = line.split("\t")

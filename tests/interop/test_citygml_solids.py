@@ -13,9 +13,10 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
+from fixture import shared_file, veldra
+
 VELDRA = os.environ.get("VELDRA_BIN", "veldra")
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
-DATA = pathlib.Path(os.environ.get("VELDRA_SHARED_DATA", "../shared/data"))
 CHECKER = pathlib.Path(VELDRA).resolve().parent.parent / "tests" / "solid_check"
 
 SAMPLES = [
@@ -66,14 +67,11 @@ def source_shells(path):
 
 @pytest.mark.parametrize("rel,lod,resolve", SAMPLES)
 def test_counts_and_closed_solids(rel, lod, resolve, tmp_path):
-    path = DATA / rel
-    if not path.exists():
-        pytest.skip(f"recorded sample missing: {path}")
+    path = shared_file(rel)
     if not shutil.which("ogrinfo"):
         pytest.skip("gdal-bin not installed")
     glb = tmp_path / "out.glb"
-    r = subprocess.run([VELDRA, "citygml", str(path), "--lod", str(lod), "--glb", str(glb), "--dxf",
-                        str(tmp_path / "out.dxf")], capture_output=True, text=True, timeout=300)
+    r = veldra("citygml", path, "--lod", lod, "--glb", glb, "--dxf", tmp_path / "out.dxf")
     assert r.returncode == 0, r.stderr
     ours = json.loads(r.stdout)
     assert ours["buildings"] == ogr_building_count(path, resolve, tmp_path)

@@ -6,27 +6,23 @@ the points are decoded by laz-perf (npm), gridded here with numpy (upper median 
 No Polish tile is at hand: the real tiles are a German one (ETRS89 / UTM zone 32N) and the Autzen
 sample (Oregon, US feet); Polish zones and water classes are covered by the black-box import test.
 """
-import json
 import math
 import os
 import shutil
 import struct
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
 
-np = pytest.importorskip("numpy")
-sys.path.insert(0, str(Path(__file__).parent))
-from test_terrain_vs_gdal import line_stats  # noqa: E402
+from fixture import shared_file, veldra
+from test_terrain_vs_gdal import line_stats
 
-VELDRA = os.environ.get("VELDRA_BIN", "")
-DATA = Path(os.environ.get("VELDRA_SHARED_DATA", "/nonexistent")) / "lidar"
+np = pytest.importorskip("numpy")
+
 NODE_DIR = Path(os.environ.get("VELDRA_NODE_DIR", Path(__file__).parents[1] / "node"))
 
 pytestmark = [
-    pytest.mark.skipif(not VELDRA or not os.path.exists(VELDRA), reason="VELDRA_BIN is not set"),
     pytest.mark.skipif(shutil.which("node") is None or not (NODE_DIR / "node_modules" / "laz-perf").exists(),
                        reason="node or laz-perf missing"),
     pytest.mark.skipif(shutil.which("gdal_contour") is None, reason="gdal_contour missing"),
@@ -66,12 +62,8 @@ def numpy_grid(pts, minx, miny, maxx, maxy, step):
     h.flat[cells] = z[starts + counts // 2]   # rank floor(n / 2) of the sorted heights
     for _ in range(20):
         valid = ~np.isnan(h)
-        padded = np.pad(np.where(valid, h, 0.0), 1)
-        count = np.pad(valid.astype(int), 1)
-        total = sum(padded[1 + dj:ny + 1 + dj, 1 + di:nx + 1 + di] for dj in (-1, 0, 1) for di in (-1, 0, 1)
-                    if (di, dj) != (0, 0))
-        n = sum(count[1 + dj:ny + 1 + dj, 1 + di:nx + 1 + di] for dj in (-1, 0, 1) for di in (-1, 0, 1)
-                if (di, dj) != (0, 0))
+        total, n = (sum(np.pad(a, 1)[1 + dj:ny + 1 + dj, 1 + di:nx + 1 + di] for dj in (-1, 0, 1) for di in (-1, 0, 1)
+                        if (di, dj) != (0, 0)) for a in (np.where(valid, h, 0.0), valid.astype(int)))   # over the 8 neighbours
         fill = ~valid & (n >= 3)
         if not fill.any():
             break
@@ -90,9 +82,7 @@ def read_asc(path):
 
 @pytest.mark.parametrize("name,step,interval", TILES)
 def test_grid_cell_by_cell_and_contours_like_gdal(tmp_path, name, step, interval):
-    laz = DATA / name
-    if not laz.exists():
-        pytest.skip(f"sample missing: {laz}")
+    laz = shared_file("lidar/" + name)
     pts = ground_points(laz, tmp_path)
     # Inside the bulk of the data (the German tile holds a few stray points kilometres away), so
     # that holes stay few.
@@ -102,9 +92,8 @@ def test_grid_cell_by_cell_and_contours_like_gdal(tmp_path, name, step, interval
     theirs, inside = numpy_grid(pts, minx, miny, maxx, maxy, step)
 
     asc = tmp_path / "ours.asc"
-    out = subprocess.run([VELDRA, "cloud-grid", str(laz), "--bbox", f"{minx!r},{miny!r},{maxx!r},{maxy!r}",
-                          "--step", repr(step), "--out", str(asc), "--contours", repr(interval)],
-                         capture_output=True, text=True, timeout=300)
+    out = veldra("cloud-grid", laz, "--bbox", f"{minx!r},{miny!r},{maxx!r},{maxy!r}", "--step", repr(step), "--out", asc,
+                 "--contours", repr(interval))
     assert out.returncode == 0, out.stderr
     assert f"ground {inside} " in out.stdout
     head, ours = read_asc(asc)

@@ -1,43 +1,44 @@
 """E57 files written by `veldra laz2e57` read back by an independent reader (npm web-e57)."""
+import json
 import os
+import re
 import shutil
 import subprocess
-import sys
 
 import pytest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "integration"))
-from cloudfiles import read_las, write_las  # noqa: E402
+from cloudfiles import read_las, write_las
+from fixture import shared_file, veldra
 
-BIN = os.environ.get("VELDRA_BIN", "")
-SHARED = os.environ.get("VELDRA_SHARED_DATA", "")
+np = pytest.importorskip("numpy")
+
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", os.path.join(os.path.dirname(__file__), "..", "node"))
-NODE = shutil.which("node")
-SCRIPT = os.path.join(NODE_DIR, "e57_readback.mjs")
-
-pytestmark = [
-    pytest.mark.skipif(not BIN or not os.path.exists(BIN), reason="VELDRA_BIN not set"),
-    pytest.mark.skipif(not NODE, reason="node not installed"),
-    pytest.mark.skipif(not os.path.isdir(os.path.join(NODE_DIR, "node_modules", "web-e57")),
-                       reason="web-e57 not installed (npm ci in tests/node)"),
-]
+pytestmark = pytest.mark.skipif(not shutil.which("node") or not os.path.isdir(os.path.join(NODE_DIR, "node_modules", "web-e57")),
+                                reason="node or web-e57 missing (npm ci in tests/node)")
 
 
 def convert_and_check(tmp_path, inputs, points, origin=None, options=()):
     """points: the points laz2e57 must keep (x, y, z, r, g, b, ...) in file order; origin: where
-    laz2e57 puts it (the points' minimum corner unless given)."""
+    laz2e57 puts it (the points' minimum corner unless given). Every coordinate must come back as
+    the single-precision value of its input, colours exactly, and the scan's record count and
+    bounds must agree with the points."""
     out = tmp_path / "out.e57"
-    r = subprocess.run([BIN, "laz2e57", *map(str, inputs), "--out", str(out), *options],
-                       capture_output=True, text=True, timeout=300)
+    r = veldra("laz2e57", *inputs, "--out", out, *options)
     assert r.returncode == 0, r.stderr
-    origin = origin or [min(p[i] for p in points) for i in range(3)]
-    expected = tmp_path / "expected.txt"
-    with open(expected, "w") as f:
-        for p in points:
-            f.write("%r %r %r %d %d %d\n" % (p[0] - origin[0], p[1] - origin[1], p[2] - origin[2], p[3], p[4], p[5]))
-    r = subprocess.run([NODE, SCRIPT, str(out), str(expected)], capture_output=True, text=True, timeout=300)
-    assert r.returncode == 0, r.stdout + r.stderr
-    assert r.stdout.startswith("OK %d points" % len(points))
+    r = subprocess.run(["node", os.path.join(NODE_DIR, "e57_readback.mjs"), str(out)], capture_output=True, text=True,
+                       timeout=300)
+    assert r.returncode == 0, "reader refused the file: " + r.stderr
+    read = json.loads(r.stdout)
+    got = np.array([line.split() for line in read["xyz"].splitlines() if line.strip()], dtype=float)
+    want = (np.array([p[:3] for p in points], dtype=float) - (origin or np.min([p[:3] for p in points], axis=0)))
+    want = want.astype(np.float32)
+    assert got.shape == (len(points), 6)
+    assert np.array_equal(got[:, :3], want) and np.array_equal(got[:, 3:], [p[3:6] for p in points])
+    assert re.search(r'recordCount="(\d+)"', read["xml"]).group(1) == str(len(points))
+    for a, axis in enumerate("xyz"):
+        bounds = [float(re.search(f"<{axis}{k}[^>]*>([^<]*)</{axis}{k}>", read["xml"]).group(1))
+                  for k in ("Minimum", "Maximum")]
+        assert bounds == [want[:, a].min(), want[:, a].max()], axis
 
 
 @pytest.mark.parametrize("n", [1, 1057, 1058])
@@ -70,9 +71,7 @@ def test_voxel_thinning_keeps_the_first_point_of_each_voxel(tmp_path):
     ("lidar/laz-perf/autzen_trim.laz", "lidar/laz-perf/autzen_trim.las"),  # compressed, checked against its LAS twin
 ])
 def test_shared_samples(tmp_path, name, twin):
-    path = os.path.join(SHARED, name) if SHARED else ""
-    if not path or not os.path.exists(path):
-        pytest.skip("shared sample data not available: %s" % name)
-    pts, mins, _ = read_las(os.path.join(SHARED, twin) if twin else path)
+    path = shared_file(name)
+    pts, mins, _ = read_las(shared_file(twin) if twin else path)
     # laz2e57 puts the origin at the header's minimum corner, which need not be the points' own.
     convert_and_check(tmp_path, [path], pts, origin=mins)

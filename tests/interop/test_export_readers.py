@@ -4,22 +4,12 @@ import json
 import os
 import shutil
 import subprocess
-import zlib
-import struct
-
 import pytest
 
-VELDRA = os.environ.get("VELDRA_BIN", "veldra")
+from fixture import read_dxf, veldra
+from test_national_cascades import png
+
 NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
-
-
-def png_bytes(w, h):
-    def chunk(kind, data):
-        c = struct.pack(">I", len(data)) + kind + data
-        return c + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-    raw = b"".join(b"\x00" + b"\x80\x40\x20" * w for _ in range(h))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
 
 def flat(points):
@@ -61,7 +51,7 @@ def project():
             element("E0000006", 10, 4, {"points": flat([(0, 0), (20, 0), (20, 20), (0, 20), (0, 0)]),
                                         "ringEnds": [5], "z": [0, 2, 3, 1, 0], "levelLines": rows}),
             element("E0000007", 8, 4, {"points": flat(square), "ringEnds": [5]}, thickness=0.3, level=1.0),
-            element("E0000008", 31, 5, {"pixels": base64.b64encode(png_bytes(4, 2)).decode()},
+            element("E0000008", 31, 5, {"pixels": base64.b64encode(png(4, 2, lambda x, y: (128, 64, 32, 255))).decode()},
                     location=[0, 0], width=40.0, height=20.0, angle=0.1),
         ],
     }
@@ -73,26 +63,17 @@ def exported(tmp_path_factory):
     proj = d / "projekt.json"
     proj.write_text(json.dumps(project()), encoding="utf-8")
     dxf, glb = d / "projekt.dxf", d / "projekt.glb"
-    r = subprocess.run([VELDRA, "export", "--project", str(proj), "--dxf", str(dxf), "--gltf", str(glb)],
-                       capture_output=True, text=True, timeout=120)
+    r = veldra("export", "--project", proj, "--dxf", dxf, "--gltf", glb)
     assert r.returncode == 0, r.stderr
     return d, dxf, glb
 
 
 def test_ezdxf_reads_and_audits_the_drawing(exported):
-    import ezdxf
     d, dxf, _ = exported
-    doc = ezdxf.readfile(str(dxf))
-    auditor = doc.audit()
-    assert not auditor.has_errors, [str(e.message) for e in auditor.errors]
+    doc, kinds = read_dxf(dxf)
     msp = doc.modelspace()
-    by_layer = {}
-    for e in msp:
-        by_layer.setdefault(e.dxf.layer, []).append(e.dxftype())
-    assert sorted(by_layer["GIS_DZIALKI"]) == ["LWPOLYLINE", "LWPOLYLINE", "TEXT"]
-    assert sorted(by_layer["GIS_POG"]) == ["HATCH", "HATCH"]
-    assert sorted(by_layer["GIS_TEREN"]) == ["POLYLINE", "POLYLINE"]
-    assert by_layer["GIS_RASTRY"] == ["IMAGE"]
+    assert kinds == {("GIS_DZIALKI", "LWPOLYLINE"): 2, ("GIS_DZIALKI", "TEXT"): 1, ("GIS_POG", "HATCH"): 2,
+                     ("GIS_TEREN", "POLYLINE"): 2, ("GIS_RASTRY", "IMAGE"): 1}
     [text] = msp.query("TEXT")
     assert text.dxf.text == "12/5 \u0141\u00f3d\u017a"
     assert text.dxf.height == pytest.approx(0.15)
@@ -143,7 +124,6 @@ def test_unwritable_target_is_reported(exported, tmp_path):
     d, _, _ = exported
     blocker = tmp_path / "plik"
     blocker.write_text("x")
-    r = subprocess.run([VELDRA, "export", "--project", str(d / "projekt.json"), "--dxf", str(blocker / "a.dxf")],
-                       capture_output=True, text=True, timeout=120)
+    r = veldra("export", "--project", d / "projekt.json", "--dxf", blocker / "a.dxf")
     assert r.returncode == 1
     assert "DXF" in r.stderr

@@ -12,8 +12,9 @@ from pathlib import Path
 
 import pytest
 
+from fixture import veldra
+
 SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
-VELDRA = os.environ.get("VELDRA_BIN", "")
 DIRS = ["samples/egib_wfs", "samples/prg"]
 
 LATLON_URN = "srsName 'urn:ogc:def:crs:EPSG::4326' is written lat,lon; GDAL swaps it to lon,lat, we " \
@@ -52,7 +53,7 @@ def samples():
 
 
 def ours(path):
-    r = subprocess.run([VELDRA, "gml2geojson", str(path), "--pl1992"], capture_output=True, text=True, timeout=60)
+    r = veldra("gml2geojson", path, "--pl1992")
     assert r.returncode == 0, r.stderr
     return json.loads(r.stdout)
 
@@ -75,22 +76,13 @@ def our_rings(f):
 
 
 def gdal_rings(g):
-    t, c = g["type"], g["coordinates"]
-    if t == "Polygon":
-        return c
-    if t == "MultiPolygon":
-        return [ring for poly in c for ring in poly]
-    if t == "LineString":
-        return [c]
-    if t == "MultiLineString":
-        return c
-    if t == "Point":
-        return [[c]]
-    raise AssertionError("unexpected geometry " + t)
+    """The rings and lines of a GeoJSON geometry, in order (a point as a one-point line)."""
+    c = g["coordinates"]
+    nesting = {"Point": 0, "LineString": 1, "MultiLineString": 2, "Polygon": 2, "MultiPolygon": 3}[g["type"]]
+    return [[c]] if nesting == 0 else [c] if nesting == 1 else c if nesting == 2 else [r for p in c for r in p]
 
 
-need_tools = pytest.mark.skipif(not VELDRA or shutil.which("ogr2ogr") is None,
-                                reason="needs VELDRA_BIN and ogr2ogr (gdal-bin)")
+need_tools = pytest.mark.skipif(shutil.which("ogr2ogr") is None, reason="ogr2ogr (gdal-bin) missing")
 
 
 @need_tools

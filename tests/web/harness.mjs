@@ -2,7 +2,6 @@
 // home, Debian's Chromium through playwright-core, no route to the internet.
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import { createRequire } from 'node:module';
@@ -32,6 +31,17 @@ function awaitOutput(proc, pattern, timeoutMs, what) {
     });
     proc.on('exit', (code) => { clearTimeout(timer); reject(new Error(`${what} exited ${code}`)); });
   });
+}
+
+// Ends a child process (`end` asks it to; SIGKILL after 5 s) and resolves with its exit code.
+async function stopProcess(proc, end) {
+  if (proc.exitCode !== null || proc.signalCode !== null) return proc.exitCode;
+  const done = new Promise((r) => proc.once('exit', (code) => r(code)));
+  end();
+  const t = setTimeout(() => proc.kill('SIGKILL'), 5000);
+  const code = await done;
+  clearTimeout(t);
+  return code;
 }
 
 // Starts `veldra ui --no-browser` and resolves once it printed its addresses.
@@ -71,15 +81,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
     stderr: () => stderr,
     opened: () => { try { return fs.readFileSync(env.VELDRA_OPEN_LOG, 'utf8'); } catch { return ''; } },
     diag: () => { try { return fs.readFileSync(path.join(home, 'diag', 'orvane_web_diag.txt'), 'utf8'); } catch { return ''; } },
-    async stop() {
-      if (proc.exitCode !== null || proc.signalCode !== null) return proc.exitCode;
-      const done = new Promise((r) => proc.once('exit', (code) => r(code)));
-      proc.kill('SIGTERM');
-      const t = setTimeout(() => proc.kill('SIGKILL'), 5000);
-      const code = await done;
-      clearTimeout(t);
-      return code;
-    },
+    stop: () => stopProcess(proc, () => proc.kill('SIGTERM')),
   };
 }
 
@@ -101,12 +103,7 @@ export async function startPlaceFixture() {
   fs.writeFileSync(endpoints, JSON.stringify(table));
   return {
     ...facts, endpoints, port,
-    async stop() {
-      if (proc.exitCode !== null || proc.signalCode !== null) return;
-      const done = new Promise((r) => proc.once('exit', r));
-      proc.stdin.end();
-      await done;
-    },
+    stop: () => stopProcess(proc, () => proc.stdin.end()),
   };
 }
 
@@ -147,14 +144,19 @@ export async function newContext(browser, options = {}) {
   return ctx;
 }
 
-export async function openMap(ctx, srv) {
+// A new page at url, its script errors gathered in page.__errors.
+export async function openPage(ctx, url) {
   const page = await ctx.newPage();
-  const errors = [];
-  page.on('pageerror', (e) => errors.push(String(e)));
-  await page.goto(srv.map, { timeout: 15000 });
+  page.__errors = [];
+  page.on('pageerror', (e) => page.__errors.push(String(e)));
+  await page.goto(url, { timeout: 15000 });
+  return page;
+}
+
+export async function openMap(ctx, srv) {
+  const page = await openPage(ctx, srv.map);
   await page.waitForFunction(() => document.getElementById('buildTag').textContent.startsWith('v'), null, { timeout: 10000 });
   await recordReceived(page);
-  page.__errors = errors;
   return page;
 }
 
@@ -177,104 +179,4 @@ export async function shot(page, name) {
   const file = path.join(shotDir, name + '.png');
   await page.screenshot({ path: file });
   return file;
-}
-
-// Raw HTTP request (no browser), so headers like Host and Origin can be set freely.
-export function rawRequest(port, text, { timeout = 5000 } = {}) {
-  return new Promise((resolve, reject) => {
-    const sock = net.connect(port, '127.0.0.1');
-    let data = Buffer.alloc(0);
-    const t = setTimeout(() => { sock.destroy(); resolve(data.toString('latin1')); }, timeout);
-    sock.on('connect', () => sock.write(text));
-    sock.on('data', (d) => { data = Buffer.concat([data, d]); });
-    sock.on('end', () => { clearTimeout(t); resolve(data.toString('latin1')); });
-    sock.on('close', () => { clearTimeout(t); resolve(data.toString('latin1')); });
-    sock.on('error', (e) => { clearTimeout(t); reject(e); });
-  });
-}
-
-export function statusOf(response) {
-  const m = /^HTTP\/1\.1 (\d+)/.exec(response);
-  return m ? Number(m[1]) : 0;
-}
-
-// A minimal WebSocket client over a raw socket: frames are built by hand so a
-// test can send what a browser never would (invalid UTF-8, huge texts).
-export class RawSocket {
-  static async open(srv, mount = 'map', origin = srv.origin) {
-    const sock = net.connect(srv.port, '127.0.0.1');
-    await new Promise((r, j) => { sock.once('connect', r); sock.once('error', j); });
-    const ws = new RawSocket(sock);
-    sock.write(`GET /${srv.token}/ws/${mount} HTTP/1.1\r\nHost: 127.0.0.1:${srv.port}\r\n` +
-      `Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n` +
-      `Sec-WebSocket-Version: 13\r\n${origin ? 'Origin: ' + origin + '\r\n' : ''}\r\n`);
-    ws.status = await ws._handshake();
-    return ws;
-  }
-  constructor(sock) {
-    this.sock = sock;
-    this.buf = Buffer.alloc(0);
-    this.messages = [];
-    this.closed = false;
-    this.closeCode = null;
-    this.waiters = [];
-    sock.on('data', (d) => { this.buf = Buffer.concat([this.buf, d]); this._pump(); });
-    sock.on('close', () => { this.closed = true; this._wake(); });
-  }
-  _handshake() {
-    return new Promise((resolve) => {
-      const check = () => {
-        const end = this.buf.indexOf('\r\n\r\n');
-        if (end < 0) return false;
-        const head = this.buf.subarray(0, end).toString('latin1');
-        this.buf = this.buf.subarray(end + 4);
-        this.inFrames = true;
-        resolve(statusOf(head));
-        this._pump();
-        return true;
-      };
-      if (!check()) {
-        const w = () => { if (!check() && !this.closed) this.waiters.push(w); else if (this.closed && !this.inFrames) resolve(0); };
-        this.waiters.push(w);
-      }
-    });
-  }
-  _wake() { const ws = this.waiters; this.waiters = []; ws.forEach((w) => w()); }
-  _pump() {
-    if (!this.inFrames) { this._wake(); return; }
-    for (;;) {
-      if (this.buf.length < 2) break;
-      const op = this.buf[0] & 0x0f;
-      let len = this.buf[1] & 0x7f, off = 2;
-      if (len === 126) { if (this.buf.length < 4) break; len = this.buf.readUInt16BE(2); off = 4; }
-      else if (len === 127) { if (this.buf.length < 10) break; len = Number(this.buf.readBigUInt64BE(2)); off = 10; }
-      if (this.buf.length < off + len) break;
-      const payload = this.buf.subarray(off, off + len);
-      this.buf = this.buf.subarray(off + len);
-      if (op === 1) this.messages.push(JSON.parse(payload.toString('utf8')));
-      if (op === 8) this.closeCode = payload.length >= 2 ? payload.readUInt16BE(0) : 1005;
-    }
-    this._wake();
-  }
-  sendFrame(opcode, payload, { fin = true } = {}) {
-    const mask = Buffer.from([1, 2, 3, 4]);
-    const n = payload.length;
-    const head = n < 126 ? Buffer.from([(fin ? 0x80 : 0) | opcode, 0x80 | n])
-      : n < 65536 ? Buffer.from([(fin ? 0x80 : 0) | opcode, 0x80 | 126, n >> 8, n & 255])
-        : (() => { const b = Buffer.alloc(10); b[0] = (fin ? 0x80 : 0) | opcode; b[1] = 0x80 | 127; b.writeBigUInt64BE(BigInt(n), 2); return b; })();
-    const body = Buffer.from(payload);
-    for (let i = 0; i < body.length; i++) body[i] ^= mask[i & 3];
-    this.sock.write(Buffer.concat([head, mask, body]));
-  }
-  sendText(text) { this.sendFrame(1, Buffer.from(text, 'utf8')); }
-  async waitFor(pred, timeout = 5000) {
-    const until = Date.now() + timeout;
-    for (;;) {
-      const m = this.messages.find(pred);
-      if (m) return m;
-      if (this.closed || Date.now() > until) return null;
-      await new Promise((r) => { this.waiters.push(r); setTimeout(r, 50); });
-    }
-  }
-  close() { this.sock.destroy(); }
 }

@@ -5,19 +5,15 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, recordReceived, shot, sleep } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, recordReceived, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
 
 async function openHost(ctx, srv) {
-  const page = await ctx.newPage();
-  const errors = [];
-  page.on('pageerror', (e) => errors.push(String(e)));
-  await page.goto(srv.host);
+  const page = await openPage(ctx, srv.host);
   await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
-  page.__errors = errors;
   return page;
 }
 
@@ -26,19 +22,35 @@ async function menu(page, label) {
   await page.locator('#menuItems li', { hasText: label }).click();
 }
 
-test('menu: map palette toggles without reloading, check mark follows, other commands answer', async () => {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_'));
-  const project = path.join(dir, 'p.json');
-  fs.writeFileSync(project, JSON.stringify({
-    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid: 1,
+// A project file with two layers and the given elements.
+function projectFile(elements = [], nextGuid = 1) {
+  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_')), 'p.json');
+  fs.writeFileSync(file, JSON.stringify({
+    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid,
     attributes: { layers: [{ index: 1, name: 'Domyslna' }, { index: 2, name: 'GIS_Dzialki' }],
       fillTypes: [], surfaceMaterials: [], buildingMaterials: [] },
-    elements: [],
+    elements,
   }));
-  const srv = await startUi({ args: [], project });
+  return file;
+}
+
+// Runs body(page, srv, ctx) on the host window of a `veldra ui` of its own, which must end cleanly.
+async function withHost(options, body) {
+  const srv = await startUi({ args: [], ...options });
   const ctx = await newContext(browser);
   try {
     const page = await openHost(ctx, srv);
+    await body(page, srv, ctx);
+    assert.deepEqual(page.__errors, []);
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0);
+  }
+}
+
+test('menu: map palette toggles without reloading, check mark follows, other commands answer', async () => {
+  const project = projectFile();
+  await withHost({ project }, async (page, srv) => {
     assert.deepEqual(await page.locator('#menuItems li').allTextContents(),
       ['Mapa importu GIS', 'Chmura punktow', 'Czyszczenie duplikatow (polilinie + teksty)', 'Otwórz https://veldra.app/']);
     assert.deepEqual(await page.locator('#layerTable tbody td:first-child').allTextContents(), ['Domyslna', 'GIS_Dzialki']);
@@ -100,32 +112,16 @@ test('menu: map palette toggles without reloading, check mark follows, other com
     await menu(page, 'Otwórz');
     for (let i = 0; i < 30 && !srv.opened(); i++) await sleep(100);
     assert.equal(srv.opened().trim(), 'https://veldra.app/');
-    assert.deepEqual(page.__errors, []);
-    await page.close();
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-  }
+  });
   // Saved on the way out; still a project.
   const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
   assert.equal(saved.format, 'veldra-project');
 });
 
 test('menu item 3 removes the duplicates of the selected layer only, and undo brings them back', async () => {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_'));
-  const project = path.join(dir, 'p.json');
   let n = 0;
   const line = (layer) => ({ type: 20, guid: 'L' + ++n, layer, floor: 0, memo: { points: [0, 0, 5, 5], ringEnds: [2] } });
-  fs.writeFileSync(project, JSON.stringify({
-    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid: 10,
-    attributes: { layers: [{ index: 1, name: 'Domyslna' }, { index: 2, name: 'GIS_Dzialki' }],
-      fillTypes: [], surfaceMaterials: [], buildingMaterials: [] },
-    elements: [line(1), line(1), line(2), line(2), line(2)],
-  }));
-  const srv = await startUi({ args: [], project });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
+  await withHost({ project: projectFile([line(1), line(1), line(2), line(2), line(2)], 10) }, async (page) => {
     await page.locator('#selLayers label', { hasText: 'GIS_Dzialki' }).locator('input').check();
     await page.click('#btnSelect');
     await page.waitForFunction(() => document.getElementById('selCount').textContent === 'Zaznaczone elementy: 3');
@@ -140,19 +136,11 @@ test('menu item 3 removes the duplicates of the selected layer only, and undo br
     assert.equal(await page.textContent('#btnUndo'), 'Cofnij: Usun duplikaty (polilinie + teksty)');
     await page.click('#btnUndo');
     await page.waitForFunction(() => document.getElementById('elementTotal').textContent === 'Elementy w projekcie: 5');
-    assert.deepEqual(page.__errors, []);
-    await page.close();
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-  }
+  });
 });
 
 test('a map page opened in its own tab takes the palette from the host window', async () => {
-  const srv = await startUi({ args: [] });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
+  await withHost({}, async (page, srv, ctx) => {
     await menu(page, 'Mapa importu GIS');
     await page.waitForSelector('#palette:not([hidden])');
     const url = await page.getAttribute('#paletteFrame', 'src');
@@ -163,24 +151,14 @@ test('a map page opened in its own tab takes the palette from the host window', 
     await page.waitForSelector('#palette[hidden]', { state: 'attached', timeout: 5000 });
     await shot(tab, 'host_palette_in_own_tab');
     await page.waitForFunction(() => !document.querySelector('#menuItems li.checked'));
-    await tab.close();
-    await page.close();
-  } finally {
-    await ctx.close();
-    await srv.stop();
-  }
+  });
 });
 
 test('a web folder that cannot be written: diagnostic lines, both report texts, empty palette', async () => {
-  const srv = await startUi({
-    args: [],
-    // map.html as a folder: the first write of the palette fails.
-    prepare: (home) => fs.mkdirSync(path.join(home, 'tmp', `veldra-${process.getuid()}`, 'web', 'map.html'),
-      { recursive: true, mode: 0o700 }),
-  });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
+  // map.html as a folder: the first write of the palette fails.
+  const prepare = (home) => fs.mkdirSync(path.join(home, 'tmp', `veldra-${process.getuid()}`, 'web', 'map.html'),
+    { recursive: true, mode: 0o700 });
+  await withHost({ prepare }, async (page, srv) => {
     await menu(page, 'Mapa importu GIS');
     await page.waitForFunction(() => document.querySelectorAll('#reportLines li').length >= 2);
     assert.deepEqual(await page.locator('#reportLines li').allTextContents(), [
@@ -193,21 +171,14 @@ test('a web folder that cannot be written: diagnostic lines, both report texts, 
     assert.doesNotMatch(diag, /LoadURL=/);
     assert.equal(await page.getAttribute('#paletteFrame', 'src'), null, 'nothing loaded');
     await shot(page, 'host_extract_failed');
-    await page.close();
-  } finally {
-    await ctx.close();
-    await srv.stop();
-  }
+  });
 });
 
 test('an alert waits for its answer: a window that takes over shows it again, a closed one releases it', async () => {
-  const srv = await startUi({ args: [] });
-  const ctx = await newContext(browser);
   const modalText = (page) => page.waitForSelector('#modal:not([hidden])', { timeout: 10000 })
     .then(() => page.textContent('#modalText'));
-  try {
+  await withHost({}, async (first, srv, ctx) => {
     // A second window opened while the alert waits takes over and is shown the same alert.
-    const first = await openHost(ctx, srv);
     await menu(first, 'Chmura punktow');
     assert.match(await modalText(first), /^Paleta "Chmura punktow" nie jest dostepne/);
     await shot(first, 'host_alert_waiting');
@@ -237,23 +208,16 @@ test('an alert waits for its answer: a window that takes over shows it again, a 
     await menu(third, 'Chmura punktow');
     await third.waitForSelector('#modal:not([hidden])');
     assert.equal(await srv.stop(), 0);
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-  }
+  });
 });
 
 test('an import through the palette lands in the project; undo takes the whole command back', async () => {
   const fx = await startPlaceFixture();
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_'));
-  const project = path.join(dir, 'import.json');
-  const srv = await startUi({ args: [], project, endpoints: fx.endpoints });
-  const ctx = await newContext(browser);
+  const project = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_')), 'import.json');
   const gisCounts = (page) => page.evaluate(() => Object.fromEntries([...document.querySelectorAll('#layerTable tbody tr')]
     .map((tr) => [tr.children[0].textContent, Number(tr.children[tr.children.length - 1].textContent)])
     .filter(([name]) => name.startsWith('GIS_'))));
-  try {
-    const page = await openHost(ctx, srv);
+  await withHost({ project, endpoints: fx.endpoints }, async (page) => {
     await menu(page, 'Mapa importu GIS');
     await page.waitForSelector('#palette:not([hidden])');
     await page.frameLocator('#paletteFrame').locator('#buildTag', { hasText: 'v1.8.0' }).waitFor({ timeout: 10000 });
@@ -299,13 +263,7 @@ test('an import through the palette lands in the project; undo takes the whole c
     // The layers the import created went with it; what is left to undo is the origin set before it.
     assert.deepEqual(await page.locator('#layerTable tbody td:first-child').allTextContents(), ['Domyslna']);
     assert.match(await page.textContent('#btnUndo'), /^Cofnij: (Lokalizacja projektu wg mapy|Wysokosc lokalizacji projektu)/);
-    assert.deepEqual(page.__errors, []);
-    await page.close();
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-    await fx.stop();
-  }
+  }).finally(() => fx.stop());
   // What was saved on the way out is the project after the undo: no imported element.
   const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
   const gisLayers = new Set(saved.attributes.layers.filter((l) => l.name.startsWith('GIS_')).map((l) => l.index));
