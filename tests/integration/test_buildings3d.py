@@ -11,10 +11,9 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
-from bridge_cli import veldra_bin  # noqa: E402
-from fixture import MockServices, write_manifest  # noqa: E402
+from fixture import VELDRA_BIN, read_dxf, serve, veldra  # noqa: E402
 import test_fetch_pipeline as fp  # noqa: E402
-from test_place_pipeline import LAT, LON, Session  # noqa: E402
+from test_place_pipeline import session  # noqa: E402
 
 LOD1 = "/opendata/InneDane/Budynki3D/LOD1/2024/06/0663.zip"
 LOD2 = "/opendata/InneDane/Budynki3D/LOD2/0663_gml.zip"
@@ -69,41 +68,21 @@ def glb_z_ranges(path):
     return out
 
 
-DXF_Z = r"""
-import sys, ezdxf
-d = ezdxf.readfile(sys.argv[1])
-assert not d.audit().has_errors
-z = {}
-for e in d.modelspace().query("POLYLINE"):
-    zs = [v.dxf.location.z for v in e.vertices if not v.is_face_record]
-    lo, hi = z.get(e.dxf.layer, (1e18, -1e18))
-    z[e.dxf.layer] = (round(min([lo] + zs), 2), round(max([hi] + zs), 2))
-print(repr(z))
-"""
-
-
 def test_lod1_and_lod2_packages_fetched_placed_and_exported(tmp_path):
     shared = box(X0, Y0, 10, 10, 100.0, 112.0)
     lod1 = sheet({"b1": [shared[0], shared[1]], "b2": [f for f in box(X0 + 30, Y0, 12, 8, 100.0, 110.0)[:2]]})
-    nmt_routes, files = fp.nmt(fp.nmt_index(fp.SHEET_URL), fp.asc_ramp())
-    files.update({"lod1.zip": package(lod1), "lod2.zip": package(sheet({"b1": shared}))})
+    nmt = fp.nmt(fp.asc_ramp())
+    files = {**nmt["files"], "lod1.zip": package(lod1), "lod2.zip": package(sheet({"b1": shared}))}
     # The LOD1 package answers late, so the origin's height (looked up in the NMT sheet) is written first.
     routes = [fp.route(fp.PRG, fp.prg("0663011")), fp.route(LOD1, body_file="lod1.zip", delay_ms=400),
-              fp.route(LOD2, body_file="lod2.zip")] + nmt_routes
-    root = write_manifest(tmp_path / "fx", routes, files)
+              fp.route(LOD2, body_file="lod2.zip")] + nmt["routes"]
     project, home = tmp_path / "projekt.json", tmp_path / "home"
-    with MockServices(root, tmp_path) as fx:
-        s = Session(project, fx.env(), home)
-        s.send({"type": "setOrigin", "lat": LAT, "lon": LON}, until={"originSet", "error"})
-        done = s.send({"type": "fetch", "bboxWgs84": [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH],
-                       "layers": ["budynki3d", "budynkilod2"]}, until={"fetchDone"})
-        placed = s.send({"type": "place"}, until={"placeDone", "error"})
-        code, err = s.close()
-    assert code == 0, err
+    with serve(tmp_path, routes, files) as fx:
+        (_, done, placed), seen, err = session(project, fx, home, layers=["budynki3d", "budynkilod2"])
     assert done["counts"] == {"budynki3d": 2, "budynkilod2": 1}, done
     assert done["warning"] == ("Modele 3D: LOD1 2024, powiat 0663, budynkow w kadrze: 2 "
                                "Budynki LOD2: powiat 0663, budynkow w kadrze: 1"), done
-    labels = {m["label"] for m in s.seen if m.get("type") == "progress"}
+    labels = {m["label"] for m in seen if m.get("type") == "progress"}
     assert {"Modele 3D: arkusze", "Budynki LOD2: arkusze"} <= labels, labels
     assert placed["type"] == "placeDone", placed
     assert placed["counts"] == {"budynki3d": 1, "budynkilod2": 1}, placed   # b1 only once: as LOD2
@@ -117,15 +96,17 @@ def test_lod1_and_lod2_packages_fetched_placed_and_exported(tmp_path):
     expected = {"GIS_BUDYNKI_3D": (round(100 - h, 2), round(110 - h, 2)),
                 "GIS_BUDYNKI_LOD2": (round(100 - h, 2), round(112 - h, 2))}
     dxf, glb = tmp_path / "out.dxf", tmp_path / "out.glb"
-    subprocess.run([veldra_bin(), "export", "--project", str(project), "--dxf", str(dxf), "--gltf", str(glb)],
-                   check=True, timeout=120)
-    check = subprocess.run(["/usr/bin/python3", "-c", DXF_Z, str(dxf)], capture_output=True, text=True, timeout=120)
-    assert check.returncode == 0, check.stderr
-    assert eval(check.stdout) == expected  # noqa: S307 - our own script's repr
+    assert veldra("export", "--project", project, "--dxf", dxf, "--gltf", glb).returncode == 0
+    drawing, _ = read_dxf(dxf)
+    z = {}
+    for e in drawing.modelspace().query("POLYLINE"):
+        zs = [round(v.dxf.location.z, 2) for v in e.vertices if not v.is_face_record]
+        z[e.dxf.layer] = (min(zs + [z.get(e.dxf.layer, (1e18,))[0]]), max(zs + [z.get(e.dxf.layer, (0, -1e18))[1]]))
+    assert z == expected
     z = glb_z_ranges(glb)
     assert (z["b2"], z["b1"]) == (expected["GIS_BUDYNKI_3D"], expected["GIS_BUDYNKI_LOD2"]), z
 
-    checker = Path(veldra_bin()).resolve().parent.parent / "tests" / "solid_check"
+    checker = Path(VELDRA_BIN).resolve().parent.parent / "tests" / "solid_check"
     if checker.exists():
         bodies = [json.loads(l) for l in subprocess.run([str(checker), str(glb)], capture_output=True, text=True,
                                                         timeout=120).stdout.splitlines()]
