@@ -31,17 +31,16 @@ std::string formatKeyNumber(double v) {
 namespace {
 
 // Angle of segment i: the first arc running from point i to point i+1.
-std::vector<double> segmentAngles(const PolylineRecord& record) {
+void segmentAngles(const PolylineRecord& record, std::vector<double>& angles, std::vector<char>& taken) {
   const std::size_t n = record.points.size();
-  std::vector<double> angles(n > 1 ? n - 1 : 0, 0.0);
-  std::vector<bool> taken(angles.size(), false);
+  angles.assign(n > 1 ? n - 1 : 0, 0.0);
+  taken.assign(angles.size(), 0);
   for (const ArcRecord& a : record.arcs) {
     if (a.begin < 0 || static_cast<std::size_t>(a.begin) >= angles.size() || a.end != a.begin + 1) continue;
     if (taken[a.begin]) continue;
-    taken[a.begin] = true;
+    taken[a.begin] = 1;
     angles[a.begin] = a.angle;
   }
-  return angles;
 }
 
 // One direction of a polyline as key tokens: point i ("x|y|") and the angle of
@@ -56,6 +55,11 @@ struct Walk {
   std::size_t segments() const { return angle.size(); }
 
   // The serialisation of the segment list rotated to start at segment k.
+  void clear() {
+    point.clear();
+    angle.clear();
+  }
+
   void appendRotation(std::size_t k, std::string& out) const {
     const std::size_t m = segments();
     out.append(point[k]);
@@ -125,51 +129,66 @@ std::size_t smallestRotation(const Walk& w) {
 
 }  // namespace
 
+struct KeyWriter::Buffers {
+  std::vector<double> angles;
+  std::vector<char> taken;
+  std::string arena;   // every token once: point i, then the angle of segment i forwards and backwards
+  std::vector<std::size_t> pointAt, angleAt;   // token starts, each list closed by the end of its last token
+  Walk forward, backward;
+  std::string a, b;   // the two candidates, each after the prefix
+};
+
+KeyWriter::KeyWriter() : buffers_(std::make_unique<Buffers>()) {}
+KeyWriter::~KeyWriter() = default;
+
 std::vector<Segment> polylineSegments(const PolylineRecord& record) {
-  const std::vector<double> angles = segmentAngles(record);
+  std::vector<double> angles;
+  std::vector<char> taken;
+  segmentAngles(record, angles, taken);
   std::vector<Segment> out;
   out.reserve(angles.size());
   for (std::size_t i = 0; i < angles.size(); ++i) out.push_back(Segment{record.points[i], record.points[i + 1], angles[i]});
   return out;
 }
 
-std::string polylineKey(const PolylineRecord& record) {
-  const std::string prefix = record.closed ? "closed:" : "open:";
+std::string_view KeyWriter::polyline(const PolylineRecord& record) {
+  Buffers& buf = *buffers_;
+  const std::string_view prefix = record.closed ? "closed:" : "open:";
+  std::string& a = buf.a;
+  std::string& b = buf.b;
+  a.assign(prefix);
   const std::size_t n = record.points.size();
-  if (n < 2) return prefix + "empty";
+  if (n < 2) return a.append("empty");
   const std::size_t m = n - 1;
-  const std::vector<double> angles = segmentAngles(record);
+  segmentAngles(record, buf.angles, buf.taken);
 
-  // All tokens in one buffer: point i, then the angle of segment i forwards
-  // and backwards (negated).
-  std::string arena;
+  std::string& arena = buf.arena;
+  arena.clear();
   arena.reserve(n * 48);
-  // Start offsets, each list closed by the end of its last token.
-  std::vector<std::size_t> pointAt, angleAt;
-  pointAt.reserve(n + 1);
-  angleAt.reserve(2 * m + 1);
+  buf.pointAt.clear();
+  buf.angleAt.clear();
   for (const Point2& p : record.points) {
-    pointAt.push_back(arena.size());
+    buf.pointAt.push_back(arena.size());
     appendKeyNumber(arena, p.x);
     appendKeyNumber(arena, p.y);
   }
-  pointAt.push_back(arena.size());
-  for (const double a : angles) {
-    angleAt.push_back(arena.size());
-    appendKeyNumber(arena, a);
-    angleAt.push_back(arena.size());
-    appendKeyNumber(arena, -a);
+  buf.pointAt.push_back(arena.size());
+  for (const double angle : buf.angles) {
+    buf.angleAt.push_back(arena.size());
+    appendKeyNumber(arena, angle);
+    buf.angleAt.push_back(arena.size());
+    appendKeyNumber(arena, -angle);
   }
-  angleAt.push_back(arena.size());
+  buf.angleAt.push_back(arena.size());
   const std::string_view all(arena);
-  const auto pointTok = [&](std::size_t i) { return all.substr(pointAt[i], pointAt[i + 1] - pointAt[i]); };
-  const auto angleTok = [&](std::size_t k) { return all.substr(angleAt[k], angleAt[k + 1] - angleAt[k]); };
+  const auto pointTok = [&](std::size_t i) { return all.substr(buf.pointAt[i], buf.pointAt[i + 1] - buf.pointAt[i]); };
+  const auto angleTok = [&](std::size_t k) { return all.substr(buf.angleAt[k], buf.angleAt[k + 1] - buf.angleAt[k]); };
   const auto fwdTok = [&](std::size_t i) { return angleTok(2 * i); };
   const auto revTok = [&](std::size_t i) { return angleTok(2 * i + 1); };
 
-  std::string a, b;
-  a.reserve(arena.size());
-  b.reserve(arena.size());
+  b.assign(prefix);
+  a.reserve(prefix.size() + arena.size());
+  b.reserve(prefix.size() + arena.size());
   if (!record.closed) {
     a.append(pointTok(0));
     b.append(pointTok(m));
@@ -177,12 +196,13 @@ std::string polylineKey(const PolylineRecord& record) {
       a.append(fwdTok(i)).append(pointTok(i + 1));
       b.append(revTok(m - 1 - i)).append(pointTok(m - 1 - i));
     }
-    return prefix + std::min(a, b);
+    return std::min<std::string_view>(a, b);
   }
 
-  Walk forward, backward;
-  forward.point.reserve(n), backward.point.reserve(n);
-  forward.angle.reserve(m), backward.angle.reserve(m);
+  Walk& forward = buf.forward;
+  Walk& backward = buf.backward;
+  forward.clear();
+  backward.clear();
   for (std::size_t i = 0; i < n; ++i) {
     forward.point.push_back(pointTok(i));
     backward.point.push_back(pointTok(n - 1 - i));
@@ -191,18 +211,22 @@ std::string polylineKey(const PolylineRecord& record) {
     forward.angle.push_back(fwdTok(i));
     backward.angle.push_back(revTok(m - 1 - i));
   }
-
   forward.appendRotation(smallestRotation(forward), a);
   backward.appendRotation(smallestRotation(backward), b);
-  return prefix + std::min(a, b);
+  return std::min<std::string_view>(a, b);
 }
 
-std::string textKey(const TextRecord& record) {
-  std::string out;
+std::string_view KeyWriter::text(const TextRecord& record) {
+  std::string& out = buffers_->a;
+  out.clear();
   appendKeyNumber(out, record.position.x);
   appendKeyNumber(out, record.position.y);
   out += record.content;
   return out;
 }
+
+std::string polylineKey(const PolylineRecord& record) { return std::string(KeyWriter().polyline(record)); }
+
+std::string textKey(const TextRecord& record) { return std::string(KeyWriter().text(record)); }
 
 }  // namespace veldra::cleanup
