@@ -46,9 +46,15 @@ void appendFixed17(std::string& out, double a) {
     q = kLow;
     ++decimalExp;
   }
-  std::uint64_t digits = static_cast<std::uint64_t>(q);
+  // Two halves of 9 and 8 digits, written side by side in 32-bit steps.
+  auto high = static_cast<std::uint32_t>(static_cast<std::uint64_t>(q) / 100000000);
+  auto low = static_cast<std::uint32_t>(static_cast<std::uint64_t>(q) % 100000000);
   char d[17];
-  for (int i = 16; i >= 0; --i, digits /= 10) d[i] = static_cast<char>('0' + digits % 10);
+  for (int i = 16; i >= 9; --i, high /= 10, low /= 10) {
+    d[i] = static_cast<char>('0' + low % 10);
+    d[i - 8] = static_cast<char>('0' + high % 10);
+  }
+  d[0] = static_cast<char>('0' + high);
   int last = 16;   // trailing zeros of the fraction are dropped
   const int intDigits = decimalExp >= 0 ? decimalExp + 1 : 0;
   while (last >= intDigits && d[last] == '0') --last;
