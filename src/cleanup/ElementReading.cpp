@@ -11,6 +11,21 @@ namespace {
 
 bool finite(const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
+// Empties a memo but keeps its arrays' room, so that a host filling only some
+// parts cannot leave the previous element's data in the others.
+void empty(Memo& m) {
+  m.coords.clear();
+  m.ringEnds.clear();
+  m.arcs.clear();
+  m.z.clear();
+  m.levelLines.clear();
+  m.text.clear();
+  m.pixels.clear();
+  m.body.vertices.clear();
+  m.body.edges.clear();
+  m.body.polygons.clear();
+}
+
 }  // namespace
 
 std::vector<std::string> collectElements(Host& host, ElementType type, ElementSource source) {
@@ -32,6 +47,8 @@ std::vector<std::string> collectElements(Host& host, ElementType type, ElementSo
 }
 
 const PolylineRecord* ElementReader::polyline(const std::string& guid, std::size_t index) {
+  header_ = ElementHeader{};
+  empty(memo_);
   if (host_.getElementHeader(guid, header_) != kHostOk || header_.typeCode != static_cast<int>(ElementType::Polyline))
     return nullptr;
   if (host_.getElementMemo(guid, memo_) != kHostOk) return nullptr;
@@ -56,6 +73,8 @@ const PolylineRecord* ElementReader::polyline(const std::string& guid, std::size
 
 const TextRecord* ElementReader::text(const std::string& guid, std::size_t index) {
   // The record holds type, layer and position: no separate header needed.
+  element_ = Element{};
+  empty(memo_);
   if (host_.getElement(guid, element_) != kHostOk || element_.typeCode != static_cast<int>(ElementType::Text) ||
       !finite(element_.location))
     return nullptr;
