@@ -1,11 +1,75 @@
 #include "cleanup/DuplicateKeys.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <string_view>
 
 namespace veldra::cleanup {
+
+namespace {
+
+__extension__ typedef unsigned __int128 Wide;   // GCC and Clang on 64-bit targets
+
+// "%.17g" of a in [1e-3, 1e16), which is always written without an exponent.
+// The 17 significant digits come from exact integer arithmetic: a = m * 2^e,
+// so a * 10^s = m * 10^s / 2^-e with m < 2^53 and 10^s < 2^64, which fits in
+// 128 bits; the remainder rounds half to even as printf does. Several times
+// faster than to_chars with a precision, and a key writes millions of numbers.
+void appendFixed17(std::string& out, double a) {
+  static constexpr std::uint64_t kPow10[] = {
+      1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull, 100000000ull, 1000000000ull,
+      10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
+      1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
+      10000000000000000000ull};
+  // 10^-3 to 10^15 as doubles: each is the smallest double not below the
+  // power, so a >= kFloor[x + 3] exactly when a >= 10^x.
+  static constexpr double kFloor[] = {1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,  1e3,  1e4,  1e5, 1e6,
+                                      1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const auto bits = std::bit_cast<std::uint64_t>(a);
+  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int e = static_cast<int>((bits >> 52) & 0x7ff) - 1075;   // a = m * 2^e, -63 <= e <= 1 in this range
+  constexpr std::uint64_t kLow = kPow10[16], kHigh = kPow10[17];
+  int decimalExp = 15;   // a = d.ddd * 10^decimalExp
+  while (decimalExp > -3 && a < kFloor[decimalExp + 3]) --decimalExp;
+  const int s = 16 - decimalExp;   // 1 to 19
+  const Wide n = static_cast<Wide>(m) * kPow10[s];
+  Wide q = e >= 0 ? n << e : n >> -e;
+  if (e < 0) {
+    const Wide rest = n - (q << -e);
+    const Wide half = static_cast<Wide>(1) << (-e - 1);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  }
+  if (q == kHigh) {   // rounded up to the next power of ten
+    q = kLow;
+    ++decimalExp;
+  }
+  // Two halves of 9 and 8 digits, written side by side in 32-bit steps.
+  auto high = static_cast<std::uint32_t>(static_cast<std::uint64_t>(q) / 100000000);
+  auto low = static_cast<std::uint32_t>(static_cast<std::uint64_t>(q) % 100000000);
+  char d[17];
+  for (int i = 16; i >= 9; --i, high /= 10, low /= 10) {
+    d[i] = static_cast<char>('0' + low % 10);
+    d[i - 8] = static_cast<char>('0' + high % 10);
+  }
+  d[0] = static_cast<char>('0' + high);
+  int last = 16;   // trailing zeros of the fraction are dropped
+  const int intDigits = decimalExp >= 0 ? decimalExp + 1 : 0;
+  while (last >= intDigits && d[last] == '0') --last;
+  if (decimalExp >= 0) {
+    out.append(d, static_cast<std::size_t>(intDigits));
+    if (last >= intDigits) out.push_back('.');
+    out.append(d + intDigits, static_cast<std::size_t>(last + 1 - intDigits));
+  } else {
+    out.append("0.");
+    out.append(static_cast<std::size_t>(-decimalExp - 1), '0');
+    out.append(d, static_cast<std::size_t>(last + 1));
+  }
+}
+
+}  // namespace
 
 void appendKeyNumber(std::string& out, double v) {
   if (v == 0.0) {   // most arc angles: straight segments
@@ -14,11 +78,17 @@ void appendKeyNumber(std::string& out, double v) {
   }
   double r = std::floor(v * 1000.0 + 0.5) / 1000.0;
   if (r == 0.0) r = 0.0;   // -0 prints as "-0"
-  char buf[40];
-  // Same text as "%.17g" (to_chars with a precision is printf's %g), without
-  // printf's locale lookup: a big drawing formats millions of numbers.
-  const auto res = std::to_chars(buf, buf + sizeof buf, r, std::chars_format::general, 17);
-  out.append(buf, res.ptr);
+  const double a = std::fabs(r);
+  if (a >= 1e-3 && a < 1e16) {
+    if (r < 0) out.push_back('-');
+    appendFixed17(out, a);
+  } else {
+    char buf[40];
+    // Same text as "%.17g" (to_chars with a precision is printf's %g), without
+    // printf's locale lookup.
+    const auto res = std::to_chars(buf, buf + sizeof buf, r, std::chars_format::general, 17);
+    out.append(buf, res.ptr);
+  }
   out.push_back('|');
 }
 
@@ -31,17 +101,16 @@ std::string formatKeyNumber(double v) {
 namespace {
 
 // Angle of segment i: the first arc running from point i to point i+1.
-std::vector<double> segmentAngles(const PolylineRecord& record) {
+void segmentAngles(const PolylineRecord& record, std::vector<double>& angles, std::vector<char>& taken) {
   const std::size_t n = record.points.size();
-  std::vector<double> angles(n > 1 ? n - 1 : 0, 0.0);
-  std::vector<bool> taken(angles.size(), false);
+  angles.assign(n > 1 ? n - 1 : 0, 0.0);
+  taken.assign(angles.size(), 0);
   for (const ArcRecord& a : record.arcs) {
     if (a.begin < 0 || static_cast<std::size_t>(a.begin) >= angles.size() || a.end != a.begin + 1) continue;
     if (taken[a.begin]) continue;
-    taken[a.begin] = true;
+    taken[a.begin] = 1;
     angles[a.begin] = a.angle;
   }
-  return angles;
 }
 
 // One direction of a polyline as key tokens: point i ("x|y|") and the angle of
@@ -56,6 +125,11 @@ struct Walk {
   std::size_t segments() const { return angle.size(); }
 
   // The serialisation of the segment list rotated to start at segment k.
+  void clear() {
+    point.clear();
+    angle.clear();
+  }
+
   void appendRotation(std::size_t k, std::string& out) const {
     const std::size_t m = segments();
     out.append(point[k]);
@@ -125,51 +199,66 @@ std::size_t smallestRotation(const Walk& w) {
 
 }  // namespace
 
+struct KeyWriter::Buffers {
+  std::vector<double> angles;
+  std::vector<char> taken;
+  std::string arena;   // every token once: point i, then the angle of segment i forwards and backwards
+  std::vector<std::size_t> pointAt, angleAt;   // token starts, each list closed by the end of its last token
+  Walk forward, backward;
+  std::string a, b;   // the two candidates, each after the prefix
+};
+
+KeyWriter::KeyWriter() : buffers_(std::make_unique<Buffers>()) {}
+KeyWriter::~KeyWriter() = default;
+
 std::vector<Segment> polylineSegments(const PolylineRecord& record) {
-  const std::vector<double> angles = segmentAngles(record);
+  std::vector<double> angles;
+  std::vector<char> taken;
+  segmentAngles(record, angles, taken);
   std::vector<Segment> out;
   out.reserve(angles.size());
   for (std::size_t i = 0; i < angles.size(); ++i) out.push_back(Segment{record.points[i], record.points[i + 1], angles[i]});
   return out;
 }
 
-std::string polylineKey(const PolylineRecord& record) {
-  const std::string prefix = record.closed ? "closed:" : "open:";
+std::string_view KeyWriter::polyline(const PolylineRecord& record) {
+  Buffers& buf = *buffers_;
+  const std::string_view prefix = record.closed ? "closed:" : "open:";
+  std::string& a = buf.a;
+  std::string& b = buf.b;
+  a.assign(prefix);
   const std::size_t n = record.points.size();
-  if (n < 2) return prefix + "empty";
+  if (n < 2) return a.append("empty");
   const std::size_t m = n - 1;
-  const std::vector<double> angles = segmentAngles(record);
+  segmentAngles(record, buf.angles, buf.taken);
 
-  // All tokens in one buffer: point i, then the angle of segment i forwards
-  // and backwards (negated).
-  std::string arena;
+  std::string& arena = buf.arena;
+  arena.clear();
   arena.reserve(n * 48);
-  // Start offsets, each list closed by the end of its last token.
-  std::vector<std::size_t> pointAt, angleAt;
-  pointAt.reserve(n + 1);
-  angleAt.reserve(2 * m + 1);
+  buf.pointAt.clear();
+  buf.angleAt.clear();
   for (const Point2& p : record.points) {
-    pointAt.push_back(arena.size());
+    buf.pointAt.push_back(arena.size());
     appendKeyNumber(arena, p.x);
     appendKeyNumber(arena, p.y);
   }
-  pointAt.push_back(arena.size());
-  for (const double a : angles) {
-    angleAt.push_back(arena.size());
-    appendKeyNumber(arena, a);
-    angleAt.push_back(arena.size());
-    appendKeyNumber(arena, -a);
+  buf.pointAt.push_back(arena.size());
+  for (const double angle : buf.angles) {
+    buf.angleAt.push_back(arena.size());
+    appendKeyNumber(arena, angle);
+    buf.angleAt.push_back(arena.size());
+    appendKeyNumber(arena, -angle);
   }
-  angleAt.push_back(arena.size());
+  buf.angleAt.push_back(arena.size());
   const std::string_view all(arena);
-  const auto pointTok = [&](std::size_t i) { return all.substr(pointAt[i], pointAt[i + 1] - pointAt[i]); };
-  const auto angleTok = [&](std::size_t k) { return all.substr(angleAt[k], angleAt[k + 1] - angleAt[k]); };
+  const auto pointTok = [&](std::size_t i) { return all.substr(buf.pointAt[i], buf.pointAt[i + 1] - buf.pointAt[i]); };
+  const auto angleTok = [&](std::size_t k) { return all.substr(buf.angleAt[k], buf.angleAt[k + 1] - buf.angleAt[k]); };
   const auto fwdTok = [&](std::size_t i) { return angleTok(2 * i); };
   const auto revTok = [&](std::size_t i) { return angleTok(2 * i + 1); };
 
-  std::string a, b;
-  a.reserve(arena.size());
-  b.reserve(arena.size());
+  b.assign(prefix);
+  a.reserve(prefix.size() + arena.size());
+  b.reserve(prefix.size() + arena.size());
   if (!record.closed) {
     a.append(pointTok(0));
     b.append(pointTok(m));
@@ -177,12 +266,13 @@ std::string polylineKey(const PolylineRecord& record) {
       a.append(fwdTok(i)).append(pointTok(i + 1));
       b.append(revTok(m - 1 - i)).append(pointTok(m - 1 - i));
     }
-    return prefix + std::min(a, b);
+    return std::min<std::string_view>(a, b);
   }
 
-  Walk forward, backward;
-  forward.point.reserve(n), backward.point.reserve(n);
-  forward.angle.reserve(m), backward.angle.reserve(m);
+  Walk& forward = buf.forward;
+  Walk& backward = buf.backward;
+  forward.clear();
+  backward.clear();
   for (std::size_t i = 0; i < n; ++i) {
     forward.point.push_back(pointTok(i));
     backward.point.push_back(pointTok(n - 1 - i));
@@ -191,18 +281,22 @@ std::string polylineKey(const PolylineRecord& record) {
     forward.angle.push_back(fwdTok(i));
     backward.angle.push_back(revTok(m - 1 - i));
   }
-
   forward.appendRotation(smallestRotation(forward), a);
   backward.appendRotation(smallestRotation(backward), b);
-  return prefix + std::min(a, b);
+  return std::min<std::string_view>(a, b);
 }
 
-std::string textKey(const TextRecord& record) {
-  std::string out;
+std::string_view KeyWriter::text(const TextRecord& record) {
+  std::string& out = buffers_->a;
+  out.clear();
   appendKeyNumber(out, record.position.x);
   appendKeyNumber(out, record.position.y);
   out += record.content;
   return out;
 }
+
+std::string polylineKey(const PolylineRecord& record) { return std::string(KeyWriter().polyline(record)); }
+
+std::string textKey(const TextRecord& record) { return std::string(KeyWriter().text(record)); }
 
 }  // namespace veldra::cleanup

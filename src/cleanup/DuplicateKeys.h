@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "geo/Point.h"
@@ -54,5 +56,23 @@ std::vector<Segment> polylineSegments(const PolylineRecord& record);
 std::string polylineKey(const PolylineRecord& record);
 
 std::string textKey(const TextRecord& record);
+
+// The same keys, written into buffers kept from one call to the next: keying
+// a whole drawing allocates only while the buffers grow.
+class KeyWriter {
+ public:
+  KeyWriter();
+  ~KeyWriter();
+  KeyWriter(const KeyWriter&) = delete;
+  KeyWriter& operator=(const KeyWriter&) = delete;
+
+  // Each valid until the next call.
+  std::string_view polyline(const PolylineRecord& record);
+  std::string_view text(const TextRecord& record);
+
+ private:
+  struct Buffers;
+  std::unique_ptr<Buffers> buffers_;
+};
 
 }  // namespace veldra::cleanup

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,11 +16,27 @@ enum class ElementSource { Selection, ActiveFloor };
 // Active floor: all elements of `type` there, in the host's order.
 std::vector<std::string> collectElements(Host& host, ElementType type, ElementSource source);
 
-// Nothing when the element is no polyline, cannot be read, has fewer than two
-// points or a coordinate or arc angle that is not a finite number.
-std::optional<PolylineRecord> readPolyline(Host& host, const std::string& guid, std::size_t index);
-// Nothing when the element is no text, cannot be read, its content is not
-// valid UTF-16 or its position is not finite.
-std::optional<TextRecord> readText(Host& host, const std::string& guid, std::size_t index);
+// Reads elements one after another into records it keeps, reusing their
+// buffers: reading a whole drawing allocates only while they grow.
+class ElementReader {
+ public:
+  explicit ElementReader(Host& host) : host_(host) {}
+
+  // Null when the element is no polyline, cannot be read, has fewer than two
+  // points or a coordinate or arc angle that is not a finite number. Valid
+  // until the next call.
+  const PolylineRecord* polyline(const std::string& guid, std::size_t index);
+  // Null when the element is no text, cannot be read, its content is not valid
+  // UTF-16 or its position is not finite. Valid until the next call.
+  const TextRecord* text(const std::string& guid, std::size_t index);
+
+ private:
+  Host& host_;
+  ElementHeader header_;
+  Element element_;
+  Memo memo_;
+  PolylineRecord polyline_;
+  TextRecord text_;
+};
 
 }  // namespace veldra::cleanup

@@ -329,17 +329,12 @@ HostErr MemoryHost::runUndoableCommand(const std::string& title, const std::func
   if (!body) return kHostErrBadParameters;
   State before = state_;
   const std::uint64_t deletionsBefore = deletions_;
-  // Without deletions the command only appended elements or replaced them in
-  // place, so dropping the appended ones from the index restores it.
+  // Without deletions nor new elements the command at most replaced elements
+  // in place, which leaves every position as it was.
   const auto rollBack = [&] {
-    if (deletions_ == deletionsBefore) {
-      for (std::size_t i = before.elements.size(); i < state_.elements.size(); ++i)
-        byGuid_.erase(state_.elements[i]->element.guid);
-      state_ = std::move(before);
-    } else {
-      state_ = std::move(before);
-      reindex();
-    }
+    const bool sameElements = deletions_ == deletionsBefore && state_.elements.size() == before.elements.size();
+    state_ = std::move(before);
+    if (!sameElements) reindex();
   };
   struct Depth {
     int& d;
@@ -437,14 +432,18 @@ std::string MemoryHost::freshGuid() {
   for (;;) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "E%07llu", static_cast<unsigned long long>(nextGuid_++));
-    if (!byGuid_.count(buf)) return buf;
+    if (!findPosition(buf)) return buf;
   }
 }
 
+const std::string& MemoryHost::guidAt(std::size_t position) const { return state_.elements[position]->element.guid; }
+
+std::optional<std::size_t> MemoryHost::findPosition(std::string_view guid) const {
+  return index_.find(guid, [this](std::size_t i) -> const std::string& { return guidAt(i); });
+}
+
 void MemoryHost::reindex() {
-  byGuid_.clear();
-  byGuid_.reserve(state_.elements.size());
-  for (std::size_t i = 0; i < state_.elements.size(); ++i) byGuid_.emplace(state_.elements[i]->element.guid, i);
+  index_.rebuild(state_.elements.size(), [this](std::size_t i) -> const std::string& { return guidAt(i); });
 }
 
 HostErr MemoryHost::createElement(Element& element, const Memo& memo) {
@@ -453,6 +452,7 @@ HostErr MemoryHost::createElement(Element& element, const Memo& memo) {
   element.guid.clear();
   const std::string* lname = layerName(element.layer);
   if (RefusalRule* r = refusalFor(HostOperation::CreateElement, element.typeCode, element.layer, lname, 0)) return r->code;
+  if (state_.elements.size() >= PositionIndex::kMaxPositions) return kHostErrMemFull;
   auto stored = std::make_shared<StoredElement>();
   stored->element = element;
   stored->memo = memo;
@@ -461,8 +461,8 @@ HostErr MemoryHost::createElement(Element& element, const Memo& memo) {
   if (HostErr rc = checkAndNormalise(stored->element, stored->memo, t, why); rc != kHostOk) return rc;
   stored->element.guid = freshGuid();
   element.guid = stored->element.guid;
-  byGuid_.emplace(stored->element.guid, state_.elements.size());
   state_.elements.push_back(std::move(stored));
+  index_.insert(element.guid, state_.elements.size() - 1, [this](std::size_t i) -> const std::string& { return guidAt(i); });
   changed();
   noteSuccess(HostOperation::CreateElement, element.typeCode, element.layer, lname, 0);
   return kHostOk;
@@ -474,10 +474,10 @@ void MemoryHost::disposeMemo(Memo& memo) {
 }
 
 HostErr MemoryHost::setElementInfoString(const std::string& guid, const std::string& info) {
-  auto it = byGuid_.find(guid);
-  if (it == byGuid_.end()) return kHostErrBadId;
+  const auto at = findPosition(guid);
+  if (!at) return kHostErrBadId;
   if (!isValidUtf8(info)) return kHostErrBadParameters;
-  auto& slot = state_.elements[it->second];
+  auto& slot = state_.elements[*at];
   if (slot.use_count() == 1) {
     // No snapshot shares it (typically an element just created): change in place.
     const_cast<StoredElement&>(*slot).info = info;
@@ -493,7 +493,7 @@ HostErr MemoryHost::setElementInfoString(const std::string& guid, const std::str
 HostErr MemoryHost::getSelection(std::vector<std::string>& guids) {
   guids.clear();
   for (const auto& g : selection_)
-    if (byGuid_.count(g)) guids.push_back(g);
+    if (findPosition(g)) guids.push_back(g);
   return kHostOk;
 }
 
@@ -532,9 +532,9 @@ HostErr MemoryHost::deleteElements(const std::vector<std::string>& guids) {
   std::vector<std::size_t> doomed;
   doomed.reserve(guids.size());
   for (const auto& g : guids) {
-    auto it = byGuid_.find(g);
-    if (it == byGuid_.end()) return kHostErrBadId;
-    doomed.push_back(it->second);
+    const auto at = findPosition(g);
+    if (!at) return kHostErrBadId;
+    doomed.push_back(*at);
   }
   std::sort(doomed.begin(), doomed.end());
   doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
@@ -583,8 +583,8 @@ std::size_t MemoryHost::elementCount(int typeCode) const {
 const StoredElement& MemoryHost::elementAt(std::size_t i) const { return *state_.elements.at(i); }
 
 const StoredElement* MemoryHost::findElement(const std::string& guid) const {
-  auto it = byGuid_.find(guid);
-  return it == byGuid_.end() ? nullptr : state_.elements[it->second].get();
+  const auto at = findPosition(guid);
+  return at ? state_.elements[*at].get() : nullptr;
 }
 
 // ---- attributes -------------------------------------------------------------
@@ -750,13 +750,14 @@ std::string MemoryHost::importProject(ProjectData data) {
   const Tables t{&s.layers, &s.fillTypes, &s.surfaceMaterials, &s.buildingMaterials};
   std::uint64_t next = std::max<std::uint64_t>(data.nextGuid, 1);
   s.elements.reserve(data.elements.size());
-  std::unordered_map<std::string, std::size_t> seen;
+  PositionIndex seen;
+  const auto seenGuidAt = [&s](std::size_t i) -> const std::string& { return s.elements[i]->element.guid; };
   for (std::size_t i = 0; i < data.elements.size(); ++i) {
     auto stored = std::make_shared<StoredElement>(std::move(data.elements[i]));
     const std::string& guid = stored->element.guid;
     const std::string where = "element " + std::to_string(i + 1) + " (" + guid + "): ";
     if (guid.empty() || guid.size() > 64 || !isValidUtf8(guid)) return where + "bledny identyfikator";
-    if (!seen.emplace(guid, s.elements.size()).second) return where + "powtorzony identyfikator";
+    if (!seen.insert(guid, s.elements.size(), seenGuidAt).added) return where + "powtorzony identyfikator";
     if (!isValidUtf8(stored->info)) return where + "tekst identyfikujacy nie jest UTF-8";
     std::string why;
     if (checkAndNormalise(stored->element, stored->memo, t, why) != kHostOk) return where + why;
@@ -764,7 +765,7 @@ std::string MemoryHost::importProject(ProjectData data) {
     s.elements.push_back(std::move(stored));
   }
   state_ = std::move(s);
-  byGuid_ = std::move(seen);
+  index_ = std::move(seen);
   undo_.clear();
   selection_.clear();
   activeFloor_ = data.activeFloor;

@@ -9,11 +9,13 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "hostapi/Host.h"
+#include "platform/PositionIndex.h"
 
 namespace veldra {
 
@@ -164,10 +166,12 @@ class MemoryHost : public Host {
   // command would silently drop it, so it ends the undo history.
   void changed();
   std::string freshGuid();
+  const std::string& guidAt(std::size_t position) const;
+  std::optional<std::size_t> findPosition(std::string_view guid) const;
   void reindex();
 
   State state_;
-  std::unordered_map<std::string, std::size_t> byGuid_;   // position in state_.elements
+  PositionIndex index_;   // positions in state_.elements
   std::deque<UndoEntry> undo_;
   int depth_ = 0;
   std::uint64_t deletions_ = 0;

@@ -1,7 +1,9 @@
 // The fast polyline key against the literal construction on random polylines.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
+#include <vector>
 
 #include "LiteralKey.h"
 #include "cleanup/DuplicateKeys.h"
@@ -46,6 +48,25 @@ TEST(PolylineKey, EqualsTheLiteralConstructionOnRandomPolylines) {
   for (int i = 0; i < 6000; ++i) {
     const PolylineRecord r = randomPolyline(rng);
     ASSERT_EQ(polylineKey(r), literal::key(r)) << "case " << i << ", " << r.points.size() << " points";
+  }
+}
+
+TEST(KeyNumber, EqualsPrintfOnEveryMagnitude) {
+  // Around powers of ten, halves of the last millimetre and the ends of the
+  // range written without an exponent.
+  std::vector<double> values = {5e-4, 4.999e-4, 1e-3, 9.9949e-3, 9.9951e-3, 0.1, 0.9995, 0.99949, 1.0, 9.9995,
+                                1.37, 1e15 - 0.0005, 9999999999999999.0, 1e16, 1e16 + 2, 1.234e17, 1e300, 1e-300};
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(0.5, 1.0);
+  for (int i = 0; i < 200000; ++i) {
+    const double v = std::ldexp(unit(rng), static_cast<int>(rng() % 70) - 12);
+    const double millimetres = std::floor(v * 1000);
+    // Raw values, millimetre multiples and values at half a millimetre.
+    values.insert(values.end(), {v, millimetres / 1000, (millimetres + 0.5) / 1000});
+  }
+  for (const double v : values) {
+    ASSERT_EQ(formatKeyNumber(v), literal::number(v)) << v;
+    ASSERT_EQ(formatKeyNumber(-v), literal::number(-v)) << -v;
   }
 }
 
