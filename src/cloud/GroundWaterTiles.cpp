@@ -1,6 +1,7 @@
 #include "cloud/GroundWaterTiles.h"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -9,22 +10,21 @@
 namespace veldra {
 namespace {
 
+// Reserving the tile's point count (capped) costs address space only: pages are touched as
+// points arrive, and the list never regrows and copies itself on the way.
+constexpr int64_t kReservedPointsPerTile = 16'000'000;
+
 GroundWaterContext loadTile(const Bbox& frame, const LidarTile& tile, LazTileReader reader) {
   GroundWaterContext ctx;
   ctx.frame = frame;
   ctx.tile = tile;
+  try {
+    ctx.ground.reserve(static_cast<std::size_t>(std::min(reader.pointCount(), kReservedPointsPerTile)));
+  } catch (const std::bad_alloc&) {
+    // no address space to spare: the list grows as it goes
+  }
   loadGroundAndWater(reader, ctx);
   return ctx;
-}
-
-template <typename T>
-void append(std::vector<T>& to, std::vector<T>&& from) {
-  if (to.empty()) {
-    to = std::move(from);
-    return;
-  }
-  to.insert(to.end(), from.begin(), from.end());
-  from = std::vector<T>{};
 }
 
 }  // namespace
@@ -76,12 +76,30 @@ void GroundWaterLoader::mergeOldest() {
 void GroundWaterLoader::merge(GroundWaterContext one) {
   merged_.total += one.total;
   merged_.groundTotal += one.groundTotal;
-  append(merged_.ground, std::move(one.ground));
-  append(merged_.water, std::move(one.water));
+  parts_.push_back(std::move(one));
 }
 
+// Concatenated once, to their exact size; each part is freed as soon as it is copied.
 GroundWaterContext GroundWaterLoader::finish() {
   while (!inFlight_.empty()) mergeOldest();
+  std::size_t ground = 0, water = 0;
+  for (const auto& p : parts_) {
+    ground += p.ground.size();
+    water += p.water.size();
+  }
+  if (parts_.size() == 1) {
+    merged_.ground = std::move(parts_.front().ground);
+    merged_.water = std::move(parts_.front().water);
+  } else {
+    merged_.ground.reserve(ground);
+    merged_.water.reserve(water);
+    for (auto& p : parts_) {
+      merged_.ground.insert(merged_.ground.end(), p.ground.begin(), p.ground.end());
+      merged_.water.insert(merged_.water.end(), p.water.begin(), p.water.end());
+      p = GroundWaterContext{};
+    }
+  }
+  parts_.clear();
   return std::move(merged_);
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <future>
 #include <string>
+#include <vector>
 
 #include "cloud/LazTileReader.h"
 
@@ -38,7 +39,8 @@ class GroundWaterLoader {
   void mergeOldest();
   void merge(GroundWaterContext one);
 
-  GroundWaterContext merged_;
+  GroundWaterContext merged_;              // counters until finish()
+  std::vector<GroundWaterContext> parts_;  // loaded tiles, in the order they were added
   int workers_ = 1;
   int decodeThreadsPerTile_ = 1;
   std::deque<std::future<GroundWaterContext>> inFlight_;
