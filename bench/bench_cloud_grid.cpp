@@ -1,12 +1,12 @@
 // Terrain from the cloud over four LiDAR tiles: loading their ground (class 2) and water (class 9)
 // points and building the height grid, as the fetch's LiDAR step does. Reports points read per
-// second (elapsed time) and the process's peak memory.
+// second (elapsed time), the CPU time of all threads and the process's peak memory.
 //
 //   bash scripts/build.sh release --target bench_cloud_grid
-//   build/release/bench/bench_cloud_grid --benchmark_filter='/0/2'    (one case per run: the peak
-//                                                                       memory is the process's)
-// Cases: /F/T with F = 0 a 1 km frame on the corner the four tiles share (a quarter of each),
-// F = 1 the four whole tiles; T = worker threads (VELDRA_THREADS).
+//   for c in 0/1 0/2 1/1 1/2; do uptime; build/release/bench/bench_cloud_grid --benchmark_filter="/$c/"; done
+// (one case per process: the peak memory is the process's). Cases /F/T: F = 0 a 1 km frame on the
+// corner the four tiles share (a quarter of each), F = 1 the four whole tiles; T threads, as
+// VELDRA_THREADS=T gives them.
 // The tiles (PL-1992 LAS 1.4, point format 6, 1 km x 1 km, 10 million points each by default,
 // VELDRA_BENCH_TILE_POINTS to change) are written once into a temporary folder and reused.
 #include <benchmark/benchmark.h>
@@ -37,6 +37,13 @@ constexpr double kWestEdge = 636000, kSouthEdge = 486000;  // PL-1992, near Wars
 constexpr uint16_t kRecordLength = 30;                       // point format 6
 constexpr uint16_t kHeaderSize = 375;                        // LAS 1.4
 constexpr double kScale = 0.01;
+
+double processCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 double peakRssMb() {
   rusage u{};
@@ -179,6 +186,7 @@ void BM_GroundWaterAndGrid(benchmark::State& state) {
   std::size_t ground = 0, water = 0;
   uint64_t cells = 0;
   double loadSeconds = 0, gridSeconds = 0;
+  const double cpu0 = processCpuSeconds();
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
     GroundWaterLoader loader(frame, threads);
@@ -200,6 +208,9 @@ void BM_GroundWaterAndGrid(benchmark::State& state) {
   state.counters["cells"] = static_cast<double>(cells);
   state.counters["step_m"] = step;
   state.counters["peak_MB"] = peakRssMb();
+  // CPU of every thread: what the work costs, whatever else the machine runs.
+  state.counters["cpu_ms_all_threads"] =
+      benchmark::Counter(1e3 * (processCpuSeconds() - cpu0), benchmark::Counter::kAvgIterations);
   state.counters["load_ms"] = benchmark::Counter(1e3 * loadSeconds, benchmark::Counter::kAvgIterations);
   state.counters["grid_ms"] = benchmark::Counter(1e3 * gridSeconds, benchmark::Counter::kAvgIterations);
 }
