@@ -1,7 +1,7 @@
 // Ground and water points of several tiles, each tile loaded on a worker thread and the results
 // merged in the order the tiles were added: the lists are the same, point for point, as when the
-// tiles are loaded one after another on one thread. At most one tile per worker is in flight, so
-// memory stays bounded by the workers' tiles, not by the number of tiles.
+// tiles are loaded one after another on one thread. At most one tile per worker is being read:
+// besides the points kept, memory holds the readers of those tiles only, however many tiles come.
 #pragma once
 
 #include <cstddef>
