@@ -2,6 +2,7 @@
 // the files' own coordinates, as an ESRI ASCII grid; optionally the contour levels drawn from it.
 #include "app/Commands.h"
 #include "cloud/CloudGrid.h"
+#include "cloud/GroundWaterTiles.h"
 #include "cloud/LazTileReader.h"
 #include "platform/AtomicFile.h"
 #include "terrain/ContourRecipe.h"
@@ -102,16 +103,17 @@ int run(const std::vector<std::string>& args) {
   }
   if (inputs.empty() || out.empty() || !frame || !step) return usage();
 
-  GroundWaterContext gathered;
-  gathered.frame = *frame;  // the tile's system is left as it is (no index entry names one)
+  // Every input is checked before any is loaded: a bad one ends the command with its reason.
   for (const std::string& in : inputs) {
-    LazTileReader tile = LazTileReader::open(in);
+    const LazTileReader tile = LazTileReader::open(in);
     if (!tile.ok()) {
       std::cerr << "cloud-grid: " << in << ": " << (tile.error().empty() ? "no points" : tile.error()) << "\n";
       return 1;
     }
-    loadGroundAndWater(tile, gathered);
   }
+  GroundWaterLoader loader(*frame, defaultGroundWaterThreads(inputs.size()));
+  for (const std::string& in : inputs) loader.add(LidarTile{}, in);  // no index entry names a system
+  const GroundWaterContext gathered = loader.finish();
   const CloudGrid grid = buildCloudGrid(*frame, gathered.ground, *step, gathered.water,
                                         water ? WaterFlattening::On : WaterFlattening::Off);
   if (grid.empty()) {

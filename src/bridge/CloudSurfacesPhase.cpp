@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "cloud/CloudGrid.h"
-#include "cloud/LazTileReader.h"
+#include "cloud/GroundWaterTiles.h"
 
 namespace veldra {
 namespace {
@@ -67,21 +67,18 @@ CloudSurfaces buildCloudSurfaces(const CloudSurfacesRequest& req, const LidarRes
     notice("Teren z chmury: brak kafli LiDAR dla tego obszaru w skorowidzu.");
     return out;
   }
-  // Ground and water of every tile, in resolver order; tiles in a PL-2000 zone are converted
-  // point by point. A tile that cannot be downloaded or read is skipped.
-  GroundWaterContext gathered;
-  gathered.frame = req.frame;
+  // Ground and water of every tile, merged in resolver order; tiles in a PL-2000 zone are
+  // converted point by point. Downloads stay on this thread, in order; the tiles already here
+  // are loaded on the workers meanwhile. A tile that cannot be downloaded or read is skipped.
+  GroundWaterLoader loader(req.frame, defaultGroundWaterThreads(tiles.size()));
   const int n = static_cast<int>(tiles.size());
   for (int i = 0; i < n; ++i) {
     if (hooks.progress) hooks.progress(i, n, "Teren z chmury: LiDAR");
-    const std::string path = resolver.download(tiles[static_cast<std::size_t>(i)]);
-    if (path.empty()) continue;
-    LazTileReader reader = LazTileReader::open(path);
-    if (!reader.ok()) continue;
-    gathered.tile = tiles[static_cast<std::size_t>(i)];
-    loadGroundAndWater(reader, gathered);
-    reader.close();
+    const LidarTile& tile = tiles[static_cast<std::size_t>(i)];
+    const std::string path = resolver.download(tile);
+    if (!path.empty()) loader.add(tile, path);
   }
+  GroundWaterContext gathered = loader.finish();
   if (gathered.ground.empty()) {
     notice("Teren z chmury: brak punktow gruntu (klasa 2) w kadrze.");
     return out;

@@ -36,7 +36,9 @@ struct Bins {
 
 Bins binPoints(const CloudGrid& g, const std::vector<CloudPoint>& points) {
   const std::size_t cells = g.heights.size();
-  std::vector<std::int64_t> cellOfPoint(points.size(), -1);
+  // Cells number at most 801 x 801, so 32 bits hold a cell index.
+  constexpr std::uint32_t kOutside = std::numeric_limits<std::uint32_t>::max();
+  std::vector<std::uint32_t> cellOfPoint(points.size(), kOutside);
   Bins b;
   b.start.assign(cells + 1, 0);
   for (std::size_t k = 0; k < points.size(); ++k) {
@@ -44,14 +46,14 @@ Bins binPoints(const CloudGrid& g, const std::vector<CloudPoint>& points) {
     const std::int32_t j = cellOf(points[k].y, g.originY, g.step, g.ny);
     if (i < 0 || j < 0 || !std::isfinite(points[k].z)) continue;
     const std::size_t c = static_cast<std::size_t>(j) * static_cast<std::size_t>(g.nx) + static_cast<std::size_t>(i);
-    cellOfPoint[k] = static_cast<std::int64_t>(c);
+    cellOfPoint[k] = static_cast<std::uint32_t>(c);
     ++b.start[c + 1];
   }
   for (std::size_t c = 0; c < cells; ++c) b.start[c + 1] += b.start[c];
   b.values.resize(b.start[cells]);
   std::vector<std::uint32_t> fill(b.start.begin(), b.start.end() - 1);
   for (std::size_t k = 0; k < points.size(); ++k)
-    if (cellOfPoint[k] >= 0) b.values[fill[static_cast<std::size_t>(cellOfPoint[k])]++] = static_cast<float>(points[k].z);
+    if (cellOfPoint[k] != kOutside) b.values[fill[cellOfPoint[k]]++] = static_cast<float>(points[k].z);
   return b;
 }
 

@@ -103,6 +103,10 @@ LazTileReader LazTileReader::open(const std::string& path) {
   return r;
 }
 
+void LazTileReader::setDecodeThreads(int threads) {
+  if (reader_) reader_->setDecodeThreads(threads);
+}
+
 void LazTileReader::close() {
   reader_.reset();
   buffer_.clear();

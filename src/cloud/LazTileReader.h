@@ -43,6 +43,9 @@ class LazTileReader {
   LazTileReader& operator=(LazTileReader&&) noexcept;
 
   void close();
+  // Threads that decode the chunks of a compressed tile (default: las::decodeThreads()); before
+  // the first point only.
+  void setDecodeThreads(int threads);
 
   // True when the file opened, its records are at least 20 bytes and it announces points.
   bool ok() const { return ok_; }

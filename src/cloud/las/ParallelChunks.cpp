@@ -5,7 +5,6 @@
 #include <cstring>
 #include <exception>
 #include <system_error>
-#include <thread>
 
 #include "cloud/las/LazDecoder.h"
 
@@ -14,6 +13,9 @@ namespace {
 
 constexpr int kMaxThreads = 64;
 constexpr int kMaxDefaultThreads = 8;
+// Chunks decoded ahead per worker: with one, a worker that finishes first idles until the
+// reader has copied out the chunk before its own.
+constexpr std::size_t kSlotsPerWorker = 2;
 
 }  // namespace
 
@@ -37,57 +39,96 @@ ParallelChunks::ParallelChunks(std::vector<std::unique_ptr<LazDecoder>> decoders
     limits_.push_back(n);
     left -= n;
   }
-  for (std::size_t i = 0; i < decoders_.size(); ++i) launch();
+  slots_.resize(kSlotsPerWorker * decoders_.size());
+  try {
+    for (auto& d : decoders_) workers_.emplace_back([this, decoder = d.get()] { work(*decoder); });
+  } catch (const std::system_error&) {
+    // No more threads to be had: those started do the work; with none the reader decodes.
+  }
 }
 
 ParallelChunks::~ParallelChunks() {
-  for (auto& f : ahead_)
-    if (f.valid()) f.wait();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  room_.notify_all();
+  for (auto& t : workers_) t.join();
 }
 
-// Chunk k always goes to decoder k % threads: it is launched only once chunk k - threads has
-// been taken, so that decoder is idle by then.
-void ParallelChunks::launch() {
-  if (launched_ >= limits_.size()) return;
-  const std::size_t chunk = launched_++;
-  LazDecoder* decoder = decoders_[chunk % decoders_.size()].get();
-  auto work = [decoder, chunk, limit = limits_[chunk], len = recordLength_] {
-    Decoded d;
-    try {
-      d.records.resize(static_cast<std::size_t>(limit) * len);
-      d.good = decoder->decodeChunk(chunk, limit, d.records.data(), &d.error);
-      if (d.good < limit && d.error.empty()) d.error = "chunk " + std::to_string(chunk) + " ended early";
-    } catch (const std::exception& e) {
-      d.good = 0;
-      d.error = std::string("read failed: ") + e.what();
-    }
-    return d;
-  };
+void ParallelChunks::decode(LazDecoder& decoder, std::size_t chunk, Decoded& d) const {
+  const uint64_t limit = limits_[chunk];
+  d.limit = limit;
+  d.good = 0;
+  d.error.clear();
   try {
-    ahead_.push_back(std::async(std::launch::async, work));
-  } catch (const std::system_error&) {
-    ahead_.push_back(std::async(std::launch::deferred, work));  // no thread to be had: decode when taken
+    d.records.resize(static_cast<std::size_t>(limit) * recordLength_);
+    d.good = decoder.decodeChunk(chunk, limit, d.records.data(), &d.error);
+    if (d.good < limit && d.error.empty()) d.error = "chunk " + std::to_string(chunk) + " ended early";
+  } catch (const std::exception& e) {
+    d.good = 0;
+    d.error = std::string("read failed: ") + e.what();
   }
+}
+
+void ParallelChunks::work(LazDecoder& decoder) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    room_.wait(lock, [this] {
+      return stopping_ || claimed_ >= limits_.size() || claimed_ < taken_ + slots_.size();
+    });
+    if (stopping_ || claimed_ >= limits_.size()) return;
+    const std::size_t chunk = claimed_++;
+    Decoded& slot = slots_[chunk % slots_.size()];
+    Decoded d;
+    d.records = std::move(slot.records);  // the buffer the reader gave back
+    lock.unlock();
+    decode(decoder, chunk, d);
+    lock.lock();
+    d.ready = true;
+    slot = std::move(d);
+    ready_.notify_one();
+  }
+}
+
+// Swaps the reader's used buffer into the slot it takes the next chunk from, so buffers are
+// allocated once per slot, not once per chunk.
+bool ParallelChunks::takeNext() {
+  if (taken_ >= limits_.size()) return false;
+  if (workers_.empty()) {
+    decode(*decoders_.front(), taken_++, current_);
+    return true;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  Decoded& slot = slots_[taken_ % slots_.size()];
+  ready_.wait(lock, [&slot] { return slot.ready; });
+  std::swap(current_.records, slot.records);
+  current_.limit = slot.limit;
+  current_.good = slot.good;
+  current_.error = std::move(slot.error);
+  slot.ready = false;
+  ++taken_;
+  lock.unlock();
+  room_.notify_all();
+  return true;
 }
 
 bool ParallelChunks::next(uint8_t* record, std::string* error) {
+  while (!failed_ && at_ >= current_.good) {
+    // A chunk cut short (or whose buffer could not be had) ends the points: never skip to the next.
+    if (at_ < current_.limit) {
+      failed_ = true;
+      error_ = current_.error;
+    } else if (!takeNext()) {
+      failed_ = true;
+      error_ = "chunk table holds fewer points than the header";
+    } else {
+      at_ = 0;
+    }
+  }
   if (failed_) {
     if (error) *error = error_;
     return false;
-  }
-  if (at_ >= current_.good) {
-    const bool chunkCut = at_ < current_.records.size() / recordLength_;
-    if (chunkCut || ahead_.empty()) {
-      failed_ = true;
-      error_ = chunkCut ? current_.error : "chunk table holds fewer points than the header";
-      if (error) *error = error_;
-      return false;
-    }
-    current_ = ahead_.front().get();
-    ahead_.pop_front();
-    at_ = 0;
-    launch();
-    if (current_.good == 0) return next(record, error);
   }
   std::memcpy(record, current_.records.data() + at_ * recordLength_, recordLength_);
   ++at_;

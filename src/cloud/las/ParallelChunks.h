@@ -1,14 +1,17 @@
 // Chunks of a LAZ file decoded ahead on several threads and handed out in file order, so the
-// reader sees exactly the records one thread would produce, in the same order. At most one
-// chunk per thread is decoded ahead of the one being read: memory stays a few chunks.
+// reader sees exactly the records one thread would produce, in the same order. A fixed set of
+// workers, one decoder each, takes the chunks in file order; at most two chunks per worker are
+// decoded ahead of the one being read, so memory stays a few chunks and a worker never waits
+// for the reader to finish a chunk before starting the next one.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace veldra::las {
@@ -33,17 +36,30 @@ class ParallelChunks {
 
  private:
   struct Decoded {
-    std::vector<uint8_t> records;
+    std::vector<uint8_t> records;  // keeps its capacity from chunk to chunk
+    uint64_t limit = 0;  // records asked for
     uint64_t good = 0;
     std::string error;
+    bool ready = false;
   };
-  void launch();
+  void work(LazDecoder& decoder);
+  void decode(LazDecoder& decoder, std::size_t chunk, Decoded& into) const;
+  bool takeNext();
 
   std::vector<std::unique_ptr<LazDecoder>> decoders_;
   uint16_t recordLength_;
   std::vector<uint64_t> limits_;  // records to decode per chunk
-  std::size_t launched_ = 0;
-  std::deque<std::future<Decoded>> ahead_;
+
+  // Chunk k is decoded into slot k % slots_.size(); a worker starts it only once the reader has
+  // taken chunk k - slots_.size() out of that slot.
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::vector<Decoded> slots_;
+  std::size_t claimed_ = 0;  // chunks handed to workers
+  std::size_t taken_ = 0;    // chunks handed to the reader
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+
   Decoded current_;
   uint64_t at_ = 0;
   bool failed_ = false;
