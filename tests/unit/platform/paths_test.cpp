@@ -185,10 +185,5 @@ TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
   EXPECT_NE(AtomicFile(dir / "out.txt" / "x").commit(), "");
 }
 
-TEST(Paths, ReadingAMissingFileFails) {
-  std::string text;
-  EXPECT_FALSE(readWholeFile("/nonexistent/veldra/x", text));
-}
-
 }  // namespace
 }  // namespace veldra::platform
