@@ -87,12 +87,7 @@ TEST_F(ControllerFixture, ANewFetchClearsTheCancelFlag) {
 
 TEST_F(ControllerFixture, MalformedFetchMembersChangeNoState) {
   const int zoneBefore = ctl->epsg();
-  send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, 52.1}}, {"layers", "dzialki"}});
-  EXPECT_EQ(page.back()["type"], "error");
-  EXPECT_NE(page.back()["msg"].get<std::string>().find("type must be array, but is string"), std::string::npos);
-  send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, "x"}}});
-  EXPECT_EQ(page.back()["type"], "error");
-  // Numbers beyond an int are refused rather than converted (that conversion is undefined).
+  // Members of the wrong kind are the black-box bridge test's. Numbers beyond an int are refused rather than converted (that conversion is undefined).
   for (const json& n : {json(1e300), json(-3e9), json(18446744073709551615ull)}) {
     send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, 52.1}}, {"terrainStep", n}});
     EXPECT_EQ(page.back()["msg"], "Blad wewnetrzny: liczba poza zakresem") << n.dump();

@@ -215,11 +215,10 @@ TEST(E57Writer, PagingAtAnExactMultipleOfThePagePayload) {
   for (std::size_t i = 1; i < 1020; ++i) ASSERT_EQ(c.lastPagePayload[i], 0) << i;
 }
 
+// No points and a target in a missing folder: the black-box laz2e57 tests.
 TEST(E57Writer, RefusedPointsLeaveNoFile) {
   TempDir dir;
   std::string err;
-  EXPECT_FALSE(writeE57(dir.file("a.e57"), {}, err));
-  EXPECT_EQ(err, "Brak punktow do zapisu.");
   for (double bad : {1e39, std::nan("")}) {
     err.clear();
     EXPECT_FALSE(writeE57(dir.file("x.e57"), {CloudPoint{bad, 0, 0, 0, 0, 0, 0}}, err));
@@ -231,10 +230,6 @@ TEST(E57Writer, RefusedPointsLeaveNoFile) {
 TEST(E57Writer, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
   TempDir dir;
   std::string err;
-  EXPECT_FALSE(writeE57(dir.file("missing/sub/a.e57"), lcgPoints(3, 1), err));
-  EXPECT_EQ(err, "Nie mozna zapisac pliku e57.");
-  EXPECT_TRUE(fs::is_empty(dir.path()));
-
   // A failed write in the first output block, a later block, and the last few pages.
   const auto pts = lcgPoints(600000, 3);  // about 9 MB
   for (rlim_t limit : {rlim_t(200000), rlim_t(4000000), rlim_t(9000000)}) {

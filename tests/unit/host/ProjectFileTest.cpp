@@ -239,6 +239,7 @@ TEST_F(ProjectFileTest, CorruptFileIsRefusedHostUnchangedAndNeverOverwritten) {
   EXPECT_NE(checkProjectFile(file), "");
 }
 
+// Empty, non-JSON, non-project and deeply nested files are the black-box bad-input test's.
 TEST_F(ProjectFileTest, WellFormedFileWithUnsoundContentIsRefused) {
   fillProject();
   std::string text = projectToJson(host);
@@ -267,10 +268,6 @@ TEST_F(ProjectFileTest, WellFormedFileWithUnsoundContentIsRefused) {
   badLayer.replace(badLayer.find("\"layer\":2"), 9, "\"layer\":9");
   check(badLayer, "warstwa 9");
 
-  check("{\"hello\":1}", "nie jest plikiem projektu");
-  check("[1,2,3]", "nie jest plikiem projektu");
-  check("", "pusty");
-  check(std::string("\x00\xff\x10garbage", 10), "JSON");
   check("{\"format\":\"veldra-project\",\"version\":1,\"attributes\":{\"layers\":[]}}", "warstwy");
   check("{\"format\":\"veldra-project\",\"version\":1,\"attributes\":{\"layers\":[{\"index\":1,\"name\":\"a\"}]},"
         "\"elements\":[{\"type\":20,\"guid\":\"x\",\"layer\":1,\"memo\":{\"points\":[0,0,1]}}]}",
@@ -280,10 +277,9 @@ TEST_F(ProjectFileTest, WellFormedFileWithUnsoundContentIsRefused) {
         "base64");
 }
 
-TEST_F(ProjectFileTest, MissingFileIsReportedAndDirectoryIsNotAFile) {
+TEST_F(ProjectFileTest, MissingFileIsReported) {
   MemoryHost h;
   EXPECT_NE(loadProject(dir / "brak.json", h).find("nie istnieje"), std::string::npos);
-  EXPECT_NE(loadProject(dir, h), "");
   EXPECT_EQ(h.elementCount(), 0u);
 }
 

@@ -48,23 +48,11 @@ TEST(AsciiGridHeader, CentreRegistrationMovesTheOriginByHalfACell) {
   EXPECT_DOUBLE_EQ(late.y0, 20.0);
 }
 
-TEST(AsciiGridHeader, BadHeadersAndValuesFailOthersAreRead) {
-  const struct {
-    std::string text;
-    bool ok;
-  } cases[] = {
-      {header("2.9", "1.2") + "5 6", false},   // a count is a whole number, never truncated
-      {"ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n5\n", false},   // five lines
-      {header("1", "1", "xllcorner 0", "yllcorner 0", "cellsize 1", "nodata -9999") + "5", false},
-      {header("1", "1", "xllcorner abc") + "5", false},
-      {header("0", "1") + "5", false},
-      {header("1", "1", "xllcorner 0", "yllcorner 0", "cellsize 0") + "5", false},
-      {"", false},
-      {header("2", "2") + "1 2 3", false},
-      {header("2", "2") + "1 2 x 4", false},   // numbers themselves: against operator>> below
-      {header("2", "1") + "1 2 trailing text is never read", true},
-  };
-  for (const auto& c : cases) EXPECT_EQ(parses(c.text), c.ok) << c.text;
+// Empty and short headers, unknown keywords, zero or fractional counts, zero cell sizes, short
+// bodies and unreadable values are refused in the black-box bad-input test.
+TEST(AsciiGridHeader, UnreadableOriginFailsAndTextAfterTheValuesIsNotRead) {
+  EXPECT_FALSE(parses(header("1", "1", "xllcorner abc") + "5"));
+  EXPECT_TRUE(parses(header("2", "1") + "1 2 trailing text is never read"));
 }
 
 TEST(AsciiGridHeader, OversizedOrShortSheetsFailWithoutAllocating) {
