@@ -113,19 +113,6 @@ TEST(ZipPackageRead, BadArchivesAndEntries) {
   EXPECT_FALSE(ZipPackage::open((dir.path() / "cut.zip").string(), why));
 }
 
-  }
-  StreamResult performStreamingGet(const std::string& url, long, long, const std::string&,
-                                   const ChunkSink& sink) override {
-    asked.push_back(url);
-    StreamResult r;
-    const auto it = files.find(url);
-    r.status = it == files.end() ? 404 : 200;
-    if (it != files.end()) sink(it->second.data(), it->second.size(), it->second.size());
-    r.ok = it != files.end();
-    return r;
-  }
-};
-
 class PackageFetch : public veldra::testing::ScriptedNetTest {
  protected:
   TempDir home;

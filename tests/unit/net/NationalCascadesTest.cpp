@@ -19,15 +19,6 @@ using Strings = std::vector<std::string>;
 using testing::readSample;
 using testing::param;
 
-    auto a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
-    return {};
-  }
-};
-
 // Process-wide: this is the only test that asks for the cadastral cascade.
 TEST(NationalCascades, CapabilitiesAreKeptOnceTheyAnsweredAsWms) {
   testing::ScriptedTransport t;
