@@ -25,7 +25,10 @@ struct NetScript : testing::ScriptedNetTest {
     transport.answer = [](const std::string&) { return TransportResponse{0, "", "Brak polaczenia z test", false}; };
     setRegistryRetryScale(0.0);
   }
-  void TearDown() override { setRegistryRetryScale(1.0); }
+  void TearDown() override {
+    setRegistryRetryScale(1.0);
+    ScriptedNetTest::TearDown();
+  }
 };
 
 TEST(UrbanRegistry, ActIdsAsNumbersOrTextAndSkippedElements) {
