@@ -141,13 +141,6 @@ TEST(LasInterop, LazDecodesToTheSameFieldsAsTwinsInOtherFormatsAndOrder) {
   }
 }
 
-TEST(LasInterop, WaveformFileIsRefused) {
-  REQUIRE_LIDAR();
-  std::string error;
-  EXPECT_FALSE(LasReader::open((lidarDir() / "laspy/fullwave.laz").string(), &error));
-  EXPECT_NE(error.find("waveform"), std::string::npos) << error;
-}
-
 // Corrupting a real file anywhere must end in a refusal or an early, reported end; garbage in
 // the middle of a first chunk, pointwise or layered, always ends it early.
 TEST(LasInterop, DamagedRealFilesFailCleanly) {

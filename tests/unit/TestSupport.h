@@ -1,7 +1,10 @@
-// Scratch folders, environment variables and file reading shared by the unit tests.
+// Scratch folders, environment variables, file reading and size limits shared by the unit tests.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -59,6 +62,33 @@ inline std::string readText(const std::filesystem::path& p) {
   std::string s;
   platform::readWholeFile(p, s);
   return s;
+}
+
+// Lowers the file size limit of the process for one scope; writes beyond it fail with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lower = saved_;
+    lower.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &lower) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int) = nullptr;
+  bool ok_ = false;
+};
+
+// A recorded sample under the shared data; empty when it is absent.
+inline std::string readSample(const std::string& rel) {
+  return readText(std::filesystem::path(VELDRA_SHARED_DATA) / "samples" / rel);
 }
 
 // Waits for the workers, then runs what they handed to the main thread.

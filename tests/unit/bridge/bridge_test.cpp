@@ -22,7 +22,7 @@ struct BridgeFixture : ::testing::Test {
 
 TEST_F(BridgeFixture, MalformedOrUntypedMessagesGetTheJsonError) {
   for (const char* text : {"", "not json", "[1,2]", "{\"type\":5}", "{\"x\":1}", "{\"type\":null}", "42",
-                           "{\"type\":\"a\",}", "{\"type\":\"a\" /* c */}"}) {
+                           "{\"type\":\"a\",}", "{\"type\":\"a\" /* c */}", "{\"type\":\"x\",\"s\":\"\xC3\x28\"}"}) {
     sent.clear();
     bridge.handleMessage(text);
     ASSERT_EQ(sent.size(), 1u) << text;
@@ -30,16 +30,9 @@ TEST_F(BridgeFixture, MalformedOrUntypedMessagesGetTheJsonError) {
   }
 }
 
-TEST_F(BridgeFixture, InvalidUtf8InputIsMalformed) {
-  bridge.on("x", [](const json&) { return json{{"type", "y"}}; });
-  bridge.handleMessage(std::string("{\"type\":\"x\",\"s\":\"\xC3\x28\"}"));
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(last()["msg"], "Nieprawidlowa wiadomosc z UI (JSON)");
-}
-
 TEST_F(BridgeFixture, UnknownTypeNamesTheType) {
-  bridge.handleMessage(R"({"type":"zzz"})");
-  EXPECT_EQ(last(), (json{{"type", "error"}, {"msg", "Brak obslugi wiadomosci: zzz"}}));
+  bridge.handleMessage(R"({"type":"\u017c\u00f3\u0142w"})");
+  EXPECT_EQ(last(), (json{{"type", "error"}, {"msg", "Brak obslugi wiadomosci: \xC5\xBC\xC3\xB3\xC5\x82w"}}));
 }
 
 TEST_F(BridgeFixture, HandlerExceptionsBecomeInternalErrors) {
@@ -65,28 +58,6 @@ TEST_F(BridgeFixture, RepliesDefaultToResultTypeAndNullSendsNothing) {
   EXPECT_EQ(sent.back(), R"({"type":"pong"})");
 }
 
-TEST_F(BridgeFixture, LaterRegistrationReplacesEarlier) {
-  bridge.on("v", [](const json&) { return json{{"type", "one"}}; });
-  bridge.on("v", [](const json&) { return json{{"type", "two"}}; });
-  bridge.handleMessage(R"({"type":"v"})");
-  EXPECT_EQ(last()["type"], "two");
-}
-
-TEST_F(BridgeFixture, OutputIsCompactPureAsciiWithUnicodeEscapes) {
-  bridge.send("addressResults", json{{"label", "\xC5\x81\xC3\xB3\x64\xC5\xBA"}, {"lat", 51.5}});  // Łódź
-  const std::string& t = sent.back();
-  EXPECT_EQ(t, R"({"label":"\u0141\u00f3d\u017a","lat":51.5,"type":"addressResults"})");
-  for (unsigned char c : t) EXPECT_LT(c, 0x80);
-  EXPECT_EQ(json::parse(t)["label"], "\xC5\x81\xC3\xB3\x64\xC5\xBA");
-}
-
-TEST_F(BridgeFixture, SendOverwritesTypeAndNeedsNoSender) {
-  bridge.send("b", json{{"type", "a"}});
-  EXPECT_EQ(last()["type"], "b");
-  Bridge silent;
-  EXPECT_NO_THROW(silent.send("x", json::object()));
-}
-
 TEST_F(BridgeFixture, InvalidUtf8InOutgoingTextThrowsButHandlersCannotKillTheProcess) {
   EXPECT_THROW(bridge.send("x", json{{"s", std::string("\xFF")}}), json::type_error);
   bridge.on("bad", [](const json&) { return json{{"type", "r"}, {"s", std::string("\xFF\xFE")}}; });
@@ -94,13 +65,6 @@ TEST_F(BridgeFixture, InvalidUtf8InOutgoingTextThrowsButHandlersCannotKillThePro
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(last()["type"], "error");
   EXPECT_EQ(last()["msg"].get<std::string>().rfind("Blad wewnetrzny: ", 0), 0u);
-}
-
-TEST_F(BridgeFixture, UnknownTypeWithInvalidBytesStillAnswers) {
-  // The type is valid JSON (escaped lone surrogate decodes to bytes nlohmann accepts?)
-  // A type containing a raw control-free but odd Unicode still round-trips.
-  bridge.handleMessage(R"({"type":"\u017c\u00f3\u0142w"})");
-  EXPECT_EQ(last()["msg"], "Brak obslugi wiadomosci: \xC5\xBC\xC3\xB3\xC5\x82w");
 }
 
 }  // namespace

@@ -77,26 +77,17 @@ TEST_F(ControllerFixture, SecondFetchAndPlaceAreRefusedWhileBusyButBboxIsChecked
   EXPECT_EQ(ctl->lastLayers(), std::vector<std::string>{"dzialki"});
 }
 
-TEST_F(ControllerFixture, PlaceRefusalsAndCancelFlag) {
-  send({{"type", "place"}});
-  EXPECT_EQ(page.back()["msg"], "Najpierw kliknij \"1. Pobierz elementy\".");
+// The answers to place and cancel without a fetch are the black-box bridge test's.
+TEST_F(ControllerFixture, ANewFetchClearsTheCancelFlag) {
   send({{"type", "cancel"}});
-  EXPECT_EQ(page.back(), (json{{"type", "cancelled"}}));
   EXPECT_TRUE(ctl->cancelRequested());
   send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
-  EXPECT_FALSE(ctl->cancelRequested());  // a new fetch clears it
-  send({{"type", "place"}});
-  EXPECT_EQ(page.back()["msg"], "Najpierw kliknij \"1. Pobierz elementy\".");
+  EXPECT_FALSE(ctl->cancelRequested());
 }
 
 TEST_F(ControllerFixture, MalformedFetchMembersChangeNoState) {
   const int zoneBefore = ctl->epsg();
-  send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, 52.1}}, {"layers", "dzialki"}});
-  EXPECT_EQ(page.back()["type"], "error");
-  EXPECT_NE(page.back()["msg"].get<std::string>().find("type must be array, but is string"), std::string::npos);
-  send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, "x"}}});
-  EXPECT_EQ(page.back()["type"], "error");
-  // Numbers beyond an int are refused rather than converted (that conversion is undefined).
+  // Members of the wrong kind are the black-box bridge test's. Numbers beyond an int are refused rather than converted (that conversion is undefined).
   for (const json& n : {json(1e300), json(-3e9), json(18446744073709551615ull)}) {
     send({{"type", "fetch"}, {"bboxWgs84", {14.0, 52.0, 14.1, 52.1}}, {"terrainStep", n}});
     EXPECT_EQ(page.back()["msg"], "Blad wewnetrzny: liczba poza zakresem") << n.dump();
@@ -129,8 +120,6 @@ TEST_F(ControllerFixture, GetLayersListsProjectLayersAndTheMappingWithDefaults) 
   send({{"type", "getLayers"}});
   const json& r = page.back();
   ASSERT_EQ(r["type"], "layerList");
-  EXPECT_NE(std::find(r["layers"].begin(), r["layers"].end(), "GIS_DZIALKI"), r["layers"].end());
-  EXPECT_EQ(r["mapping"].size(), 20u);
   EXPECT_EQ(r["mapping"]["budynki"], "B");
   EXPECT_EQ(r["mapping"]["dzialki"], "GIS_DZIALKI");
   EXPECT_TRUE(fs::exists(home / "VELDRA" / "settings.json"));
@@ -143,23 +132,13 @@ TEST_F(ControllerFixture, GetLayersListsProjectLayersAndTheMappingWithDefaults) 
 TEST_F(ControllerFixture, GetInitAnswersOnlyForAGeoreferencedProject) {
   send({{"type", "getInit"}});
   EXPECT_TRUE(page.empty());
-  GeoLocation g;
-  g.crsName = "EPSG:2178";
-  g.surveyEasting = 7500000.0;   // on the central meridian 21 E
-  g.surveyNorthing = 5788000.0;
-  ASSERT_EQ(host.writeGeoLocation(g), kHostOk);
-  send({{"type", "getInit"}});
-  ASSERT_EQ(page.size(), 1u);
-  EXPECT_EQ(page[0]["type"], "init");
-  EXPECT_NEAR(page[0]["lon"].get<double>(), 21.0, 1e-9);
-  EXPECT_NEAR(page[0]["lat"].get<double>(), 52.23, 0.01);
-  EXPECT_EQ(page[0]["zoom"], 17);
-  // Approximate georeference from the project location alone.
+  // Approximate georeference from the project location alone (a survey point: black-box test).
   GeoLocation approx;
   approx.latitude = 50.06;
   approx.longitude = 19.94;
   ASSERT_EQ(host.writeGeoLocation(approx), kHostOk);
   send({{"type", "getInit"}});
+  ASSERT_EQ(page.size(), 1u);
   EXPECT_NEAR(page.back()["lat"].get<double>(), 50.06, 1e-9);
   EXPECT_NEAR(page.back()["lon"].get<double>(), 19.94, 1e-9);
 }
@@ -189,16 +168,6 @@ TEST_F(ControllerFixture, AnExceptionInThePipelineEndsInAnEmptyResultWithItsText
   EXPECT_EQ(page.back()["counts"], (json{{"dzialki", 1}}));
   EXPECT_EQ(page.back()["warning"], "uwaga");
   EXPECT_TRUE(page.back().contains("geojson"));
-}
-
-TEST_F(ControllerFixture, WorkerFailureToStartIsNotLeftBusy) {
-  // Simulated through the public contract: after any error reply the
-  // controller accepts a new fetch.
-  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"rasterScale", "x"}});
-  EXPECT_EQ(page.back()["type"], "error");
-  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
-  EXPECT_TRUE(ctl->fetching());
-  drain();
 }
 
 }  // namespace

@@ -1,20 +1,17 @@
 // The E57 writer: pages, XML and bounds of what it writes (the points are read back by an
 // independent reader in the interop test), paging edge cases, refusals and failed writes.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
-#include <vector>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -51,6 +48,7 @@ std::vector<CloudPoint> lcgPoints(std::size_t n, uint64_t seed) {
 struct E57Contents {
   std::string xml;
   std::vector<uint8_t> lastPagePayload;  // the 1020 logical bytes of the last page
+  uint64_t logicalLength = 0;   // of the whole file, from its header
   int64_t recordCount = -1, rowMaximum = -1;
   double boundsMin[3] = {}, boundsMax[3] = {};
 };
@@ -71,6 +69,7 @@ std::string readE57(const std::string& path, E57Contents& out) {
   std::memcpy(&xmlAt, logical.data() + 24, 8);
   std::memcpy(&xmlLength, logical.data() + 32, 8);
   out.xml = logical.substr(xmlAt - xmlAt / 1024 * 4, xmlLength);
+  out.logicalLength = xmlAt - xmlAt / 1024 * 4 + xmlLength;
   pugi::xml_document doc;
   if (!doc.load_string(out.xml.c_str())) return "XML does not parse";
   const pugi::xml_node scan = doc.child("e57Root").child("data3D").child("vectorChild");
@@ -170,20 +169,6 @@ TEST(E57Writer, ZeroBoundsInTheFileKeepTheirSign) {
   EXPECT_FALSE(std::signbit(c.boundsMax[1]));
 }
 
-// Logical length of a file, from its header.
-uint64_t logicalLength(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  uint8_t h[48];
-  in.read(reinterpret_cast<char*>(h), 48);
-  auto u64 = [&](int off) {
-    uint64_t r = 0;
-    for (int i = 7; i >= 0; --i) r = (r << 8) | h[off + i];
-    return r;
-  };
-  const uint64_t xmlPhys = u64(24);
-  return xmlPhys - (xmlPhys / 1024) * 4 + u64(32);
-}
-
 TEST(E57Writer, PagingAtAnExactMultipleOfThePagePayload) {
   TempDir dir;
   // With n between 1001 and 9999 the XML length does not depend on n, so the logical length is
@@ -198,7 +183,9 @@ TEST(E57Writer, PagingAtAnExactMultipleOfThePagePayload) {
     std::vector<CloudPoint> pts(1001, CloudPoint{v, 0, 0, 1, 2, 3, 0});
     std::string err;
     ASSERT_TRUE(writeE57(dir.file("probe.e57"), pts, err));
-    const uint64_t base = logicalLength(dir.file("probe.e57")) - packetBytes(1001);
+    E57Contents probe;
+    ASSERT_EQ(readE57(dir.file("probe.e57"), probe), "");
+    const uint64_t base = probe.logicalLength - packetBytes(1001);
     for (std::size_t n = 1001; n < 9999 && (!exact.n || !plusOne.n); ++n) {
       const uint64_t len = base + packetBytes(n);
       if (len % 1020 == 0 && !exact.n) exact = {n, v};
@@ -213,7 +200,7 @@ TEST(E57Writer, PagingAtAnExactMultipleOfThePagePayload) {
   ASSERT_TRUE(writeE57(dir.file("exact.e57"), pts, err));
   E57Contents c;
   ASSERT_EQ(readE57(dir.file("exact.e57"), c), "");
-  const uint64_t len = logicalLength(dir.file("exact.e57"));
+  const uint64_t len = c.logicalLength;
   ASSERT_EQ(len % 1020, 0u);
   EXPECT_EQ(fs::file_size(dir.file("exact.e57")), len / 1020 * 1024);
   EXPECT_EQ(c.lastPagePayload.back(), '>');
@@ -221,18 +208,17 @@ TEST(E57Writer, PagingAtAnExactMultipleOfThePagePayload) {
   pts.assign(plusOne.n, CloudPoint{plusOne.v, 0, 0, 1, 2, 3, 0});
   ASSERT_TRUE(writeE57(dir.file("plus.e57"), pts, err));
   ASSERT_EQ(readE57(dir.file("plus.e57"), c), "");
-  const uint64_t len2 = logicalLength(dir.file("plus.e57"));
+  const uint64_t len2 = c.logicalLength;
   ASSERT_EQ(len2 % 1020, 1u);
   EXPECT_EQ(fs::file_size(dir.file("plus.e57")), (len2 / 1020 + 1) * 1024);
   EXPECT_EQ(c.lastPagePayload[0], '>');
   for (std::size_t i = 1; i < 1020; ++i) ASSERT_EQ(c.lastPagePayload[i], 0) << i;
 }
 
+// No points and a target in a missing folder: the black-box laz2e57 tests.
 TEST(E57Writer, RefusedPointsLeaveNoFile) {
   TempDir dir;
   std::string err;
-  EXPECT_FALSE(writeE57(dir.file("a.e57"), {}, err));
-  EXPECT_EQ(err, "Brak punktow do zapisu.");
   for (double bad : {1e39, std::nan("")}) {
     err.clear();
     EXPECT_FALSE(writeE57(dir.file("x.e57"), {CloudPoint{bad, 0, 0, 0, 0, 0, 0}}, err));
@@ -241,35 +227,9 @@ TEST(E57Writer, RefusedPointsLeaveNoFile) {
   EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-// Lowers the file size limit of the process for one scope; writes beyond it fail with EFBIG.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lower = saved_;
-    lower.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &lower) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  rlimit saved_{};
-  void (*oldHandler_)(int) = nullptr;
-  bool ok_ = false;
-};
-
 TEST(E57Writer, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
   TempDir dir;
   std::string err;
-  EXPECT_FALSE(writeE57(dir.file("missing/sub/a.e57"), lcgPoints(3, 1), err));
-  EXPECT_EQ(err, "Nie mozna zapisac pliku e57.");
-  EXPECT_TRUE(fs::is_empty(dir.path()));
-
   // A failed write in the first output block, a later block, and the last few pages.
   const auto pts = lcgPoints(600000, 3);  // about 9 MB
   for (rlim_t limit : {rlim_t(200000), rlim_t(4000000), rlim_t(9000000)}) {
@@ -277,7 +237,7 @@ TEST(E57Writer, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
     err.clear();
     bool written;
     {
-      FileSizeLimit cap(limit);
+      testing::FileSizeLimit cap(limit);
       ASSERT_TRUE(cap.ok());
       written = writeE57(dir.file("big.e57"), pts, err);
     }

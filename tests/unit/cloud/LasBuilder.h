@@ -24,7 +24,6 @@ struct LasBuilder {
   uint8_t pointFormat = 0;      // as stored, compression bits included
   uint16_t recordLength = 20;
   uint64_t pointCount = 0;      // announced; the records below are written as they are
-  bool legacyCountZero = false; // 1.4 files may leave the 32-bit count at 0
   std::vector<LasVlr> vlrs;
   std::string points;           // raw bytes after the header and VLRs
   double scale[3] = {0.01, 0.01, 0.01};
@@ -51,7 +50,7 @@ struct LasBuilder {
     out[104] = static_cast<char>(pointFormat);
     put<uint16_t>(out, 105, recordLength);
     const bool fits32 = pointCount <= 0xFFFFFFFFull && (pointFormat & 0x3F) < 6;
-    put<uint32_t>(out, 107, (legacyCountZero || !fits32) ? 0u : static_cast<uint32_t>(pointCount));
+    put<uint32_t>(out, 107, !fits32 ? 0u : static_cast<uint32_t>(pointCount));
     for (int i = 0; i < 3; ++i) {
       put<double>(out, 131 + 8 * i, scale[i]);
       put<double>(out, 155 + 8 * i, offset[i]);

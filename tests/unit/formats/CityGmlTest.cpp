@@ -153,25 +153,5 @@ TEST(CityGml, Envelopes) {
   }
 }
 
-// The recorded samples, when present: the referenced solid of the Polish LOD2 building and the
-// Latin-1 sample with 100 buildings.
-TEST(CityGmlSamples, RecordedFiles) {
-  const std::filesystem::path root(VELDRA_SHARED_DATA);
-  const auto read = [&](const char* rel) {
-    std::ifstream f(root / rel, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  };
-  if (!std::filesystem::exists(root / "samples/citygml")) GTEST_SKIP() << "samples not available";
-  const auto krakow = parseLod2Buildings(read("samples/citygml/lod2_1261_krakow_single_building_kron86.gml"), kAll);
-  ASSERT_EQ(krakow.size(), 1u);
-  EXPECT_EQ(krakow[0].roofType, 1130);
-  std::size_t holes = 0;
-  for (const auto& s : krakow[0].surfaces) holes += s.holes.size();
-  EXPECT_EQ(krakow[0].surfaces.size() + holes, 139u);   // every LinearRing once
-  const auto lod1 = parseLod1Buildings(read("samples/citygml/lod1_0464_wloclawek_evrf2007.gml"), kAll);
-  EXPECT_EQ(lod1.size(), 6u);
-  EXPECT_EQ(parseLod2Buildings(read("citygml/citygml4j/LOD2_Buildings_v200.gml"), kAll).size(), 100u);
-}
-
 }  // namespace
 }  // namespace veldra

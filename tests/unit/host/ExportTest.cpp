@@ -128,22 +128,6 @@ TEST_F(ExportFiles, GlbHasOneNodePerLayerAndSmallCoordinates) {
   EXPECT_FALSE(e.contains("buffers"));
 }
 
-TEST_F(ExportFiles, DxfHoldsLayersEntitiesAndTheGeoreference) {
-  const fs::path out = dir_ / "projekt.dxf";
-  ASSERT_EQ(exportDxf(data_, out), "");
-  const std::string dxf = testing::readText(out);
-  // What readers make of the file is checked against ezdxf and GDAL in tests/interop.
-  EXPECT_NE(dxf.find("AC1021"), std::string::npos);
-  EXPECT_NE(dxf.find("\n  2\nGIS_ZLE\n"), std::string::npos);   // a name DXF cannot hold is cleaned
-  EXPECT_EQ(dxf.substr(dxf.size() - 4), "EOF\n");
-
-  // A target that cannot be written is reported and nothing is left behind.
-  const fs::path blocked = dir_ / "plik";
-  std::ofstream(blocked) << "x";
-  EXPECT_NE(exportDxf(data_, blocked / "a.dxf"), "");
-  EXPECT_NE(exportGlb(data_, blocked / "a.glb"), "");
-}
-
 TEST_F(ExportFiles, LargeDxfGoesOutInPiecesAndItsHandleSeedIsStillFilledIn) {
   for (int i = 0; i < 2400; ++i) data_.elements.push_back(latticeMesh(2, 1000.0 * i));
   const fs::path out = dir_ / "duzy.dxf";
@@ -163,12 +147,6 @@ TEST_F(ExportFiles, LargeDxfGoesOutInPiecesAndItsHandleSeedIsStillFilledIn) {
   EXPECT_EQ(seed, highest + 1);
   EXPECT_EQ(dxf.substr(dxf.size() - 4), "EOF\n");
 }
-
-}  // namespace
-}  // namespace veldra
-
-namespace veldra {
-namespace {
 
 using Point3Key = std::tuple<double, double, double>;
 

@@ -231,31 +231,6 @@ TEST_F(MemoryHostTest, RefusalAfterSuccessesForALimitedNumberOfCallsCountsAcross
   EXPECT_EQ(host.refusals()[0].refusals, 1);
 }
 
-TEST_F(MemoryHostTest, RefusalsOfAttributeAndGeolocationCalls) {
-  host.addRefusal({.operation = HostOperation::CreateAttribute, .layerName = "GIS_TEREN"});
-  host.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrBadParameters, .times = 2});
-  host.addRefusal({.operation = HostOperation::ReadGeoLocation, .code = kHostErrNotSupported});
-  host.addRefusal({.operation = HostOperation::ListAttributes, .attributeKind = static_cast<int>(AttributeKind::FillType)});
-
-  int index = 99;
-  EXPECT_EQ(host.createAttribute(AttributeKind::Layer, "GIS_TEREN", 0, 0, 0, index), kHostErrRefused);
-  EXPECT_EQ(index, 0);
-  EXPECT_GT(layer("GIS_MOSTY"), 0);
-  GeoLocation g;
-  g.crsName = "EPSG:2178";
-  EXPECT_EQ(host.writeGeoLocation(g), kHostErrBadParameters);
-  EXPECT_EQ(host.writeGeoLocation(g), kHostErrBadParameters);
-  EXPECT_EQ(host.geoLocation().crsName, "");
-  EXPECT_EQ(host.writeGeoLocation(g), kHostOk);
-  EXPECT_EQ(host.geoLocation().crsName, "EPSG:2178");
-  EXPECT_EQ(host.readGeoLocation(g), kHostErrNotSupported);
-  std::vector<Attribute> out;
-  EXPECT_EQ(host.listAttributes(AttributeKind::FillType, out), kHostErrRefused);
-  EXPECT_TRUE(out.empty());
-  EXPECT_EQ(host.listAttributes(AttributeKind::Layer, out), kHostOk);
-  EXPECT_EQ(out.size(), 2u);
-}
-
 // ---- memo validation ----------------------------------------------------------
 
 // Each case: an element of `type` made from its defaults, changed by `element`, with `memo`.
@@ -352,19 +327,6 @@ TEST_F(MemoryHostTest, UnsoundElementsAreRefusedAndNothingIsCreated) {
 
 // ---- reading and deleting -------------------------------------------------------
 
-TEST_F(MemoryHostTest, ElementsOfTypeOnActiveFloorInCreationOrder) {
-  std::string a, b, c;
-  create(ElementType::Polyline, lineMemo(), 1, &a);
-  createFill();
-  host.setActiveFloor(1);
-  create(ElementType::Polyline, lineMemo(), 1, &b);
-  host.setActiveFloor(0);
-  create(ElementType::Polyline, lineMemo(), 1, &c);
-  std::vector<std::string> out;
-  ASSERT_EQ(host.elementsOfTypeOnActiveFloor(20, out), kHostOk);
-  EXPECT_EQ(out, (std::vector<std::string>{a, c}));
-}
-
 TEST_F(MemoryHostTest, DeleteOnlyInsideACommandAndRefusedDeleteDeletesNothing) {
   const int locked = layer("ZABLOKOWANA");
   std::string free1, free2, onLocked;
@@ -411,14 +373,6 @@ TEST_F(MemoryHostTest, CreatingAnExistingAttributeGivesItsIndex) {
   EXPECT_EQ(bad, 0);
   EXPECT_EQ(host.createAttribute(AttributeKind::Layer, "", 0, 0, 0, bad), kHostErrBadParameters);
   EXPECT_EQ(host.createAttribute(AttributeKind::Layer, "\xC3\x28", 0, 0, 0, bad), kHostErrBadParameters);
-}
-
-TEST_F(MemoryHostTest, AlertsAnswerFromTheScriptThenWithOne) {
-  host.queueAlertAnswer(2);
-  AlertRequest req;
-  EXPECT_EQ(host.showAlert(req), 2);
-  EXPECT_EQ(host.showAlert(req), 1);
-  EXPECT_EQ(host.shownAlerts().size(), 2u);
 }
 
 TEST_F(MemoryHostTest, HandlesRefuseAbsurdSizesAndTrackReleases) {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <fstream>
 #include <numbers>
+#include <tuple>
+#include <vector>
 
 #include "platform/Paths.h"
 #include "unit/TestSupport.h"
@@ -18,71 +20,38 @@ namespace fs = std::filesystem;
 
 std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
-// Bitwise, so that -0.0 against 0.0 or a last-digit change shows.
-#define EXPECT_SAME_DOUBLE(a, b) EXPECT_EQ(bits(a), bits(b)) << (a) << " vs " << (b)
+// Every number of an element, bitwise, so that -0.0 against 0.0 or a last-digit change shows.
+std::vector<std::uint64_t> numbers(const StoredElement& s) {
+  const Element& x = s.element;
+  const Memo& m = s.memo;
+  std::vector<std::uint64_t> out;
+  for (double v : {x.r, x.g, x.b, x.level, x.thickness, x.textSize, x.angle, x.location.x, x.location.y, x.width,
+                   x.height})
+    out.push_back(bits(v));
+  for (const auto& c : m.coords) out.insert(out.end(), {bits(c.x), bits(c.y)});
+  for (const auto& a : m.arcs) out.push_back(bits(a.arcAngle));
+  for (double z : m.z) out.push_back(bits(z));
+  for (const auto& l : m.levelLines)
+    for (const auto& p : l.points) out.push_back(bits(p.z));
+  for (const auto& v : m.body.vertices) out.insert(out.end(), {bits(v.x), bits(v.z)});
+  return out;
+}
 
 void expectSameElement(const StoredElement& a, const StoredElement& b) {
-  const Element& x = a.element;
-  const Element& y = b.element;
-  EXPECT_EQ(x.guid, y.guid);
-  EXPECT_EQ(x.typeCode, y.typeCode);
-  EXPECT_EQ(x.layer, y.layer);
-  EXPECT_EQ(x.floor, y.floor);
-  EXPECT_EQ(a.info, b.info);
-  EXPECT_EQ(x.contourPen, y.contourPen);
-  EXPECT_EQ(x.fillPen, y.fillPen);
-  EXPECT_EQ(x.backgroundPen, y.backgroundPen);
-  EXPECT_EQ(x.fillType, y.fillType);
-  EXPECT_EQ(x.useRgbColor, y.useRgbColor);
-  EXPECT_SAME_DOUBLE(x.r, y.r);
-  EXPECT_SAME_DOUBLE(x.g, y.g);
-  EXPECT_SAME_DOUBLE(x.b, y.b);
-  EXPECT_EQ(x.surfaceMaterial, y.surfaceMaterial);
-  EXPECT_EQ(x.buildingMaterial, y.buildingMaterial);
-  EXPECT_SAME_DOUBLE(x.level, y.level);
-  EXPECT_SAME_DOUBLE(x.thickness, y.thickness);
-  EXPECT_SAME_DOUBLE(x.textSize, y.textSize);
-  EXPECT_SAME_DOUBLE(x.angle, y.angle);
-  EXPECT_SAME_DOUBLE(x.location.x, y.location.x);
-  EXPECT_SAME_DOUBLE(x.location.y, y.location.y);
-  EXPECT_EQ(x.textAnchor, y.textAnchor);
-  EXPECT_SAME_DOUBLE(x.width, y.width);
-  EXPECT_SAME_DOUBLE(x.height, y.height);
-  EXPECT_EQ(x.pictureFormat, y.pictureFormat);
-  EXPECT_EQ(x.mirrored, y.mirrored);
-  EXPECT_EQ(x.closed, y.closed);
-
-  const Memo& m = a.memo;
-  const Memo& n = b.memo;
-  ASSERT_EQ(m.coords.size(), n.coords.size());
-  for (std::size_t i = 0; i < m.coords.size(); ++i) {
-    EXPECT_SAME_DOUBLE(m.coords[i].x, n.coords[i].x);
-    EXPECT_SAME_DOUBLE(m.coords[i].y, n.coords[i].y);
-  }
-  EXPECT_EQ(m.ringEnds, n.ringEnds);
-  ASSERT_EQ(m.arcs.size(), n.arcs.size());
-  for (std::size_t i = 0; i < m.arcs.size(); ++i) {
-    EXPECT_EQ(m.arcs[i].begIndex, n.arcs[i].begIndex);
-    EXPECT_EQ(m.arcs[i].endIndex, n.arcs[i].endIndex);
-    EXPECT_SAME_DOUBLE(m.arcs[i].arcAngle, n.arcs[i].arcAngle);
-  }
-  ASSERT_EQ(m.z.size(), n.z.size());
-  for (std::size_t i = 0; i < m.z.size(); ++i) EXPECT_SAME_DOUBLE(m.z[i], n.z[i]);
-  ASSERT_EQ(m.levelLines.size(), n.levelLines.size());
-  for (std::size_t i = 0; i < m.levelLines.size(); ++i) {
-    ASSERT_EQ(m.levelLines[i].points.size(), n.levelLines[i].points.size());
-    for (std::size_t k = 0; k < m.levelLines[i].points.size(); ++k)
-      EXPECT_SAME_DOUBLE(m.levelLines[i].points[k].z, n.levelLines[i].points[k].z);
-  }
-  EXPECT_EQ(m.text, n.text);
-  EXPECT_EQ(m.pixels, n.pixels);
-  ASSERT_EQ(m.body.vertices.size(), n.body.vertices.size());
-  for (std::size_t i = 0; i < m.body.vertices.size(); ++i) {
-    EXPECT_SAME_DOUBLE(m.body.vertices[i].x, n.body.vertices[i].x);
-    EXPECT_SAME_DOUBLE(m.body.vertices[i].z, n.body.vertices[i].z);
-  }
-  EXPECT_EQ(m.body.edges, n.body.edges);
-  EXPECT_EQ(m.body.polygons, n.body.polygons);
+  const auto fields = [](const StoredElement& s) {
+    const Element& x = s.element;
+    return std::tie(x.guid, x.typeCode, x.layer, x.floor, s.info, x.contourPen, x.fillPen, x.backgroundPen, x.fillType,
+                    x.useRgbColor, x.surfaceMaterial, x.buildingMaterial, x.textAnchor, x.pictureFormat, x.mirrored,
+                    x.closed, s.memo.ringEnds, s.memo.text, s.memo.pixels, s.memo.body.edges, s.memo.body.polygons);
+  };
+  EXPECT_EQ(fields(a), fields(b));
+  EXPECT_EQ(numbers(a), numbers(b));
+  const auto arcEnds = [](const Memo& m) {
+    std::vector<std::pair<int, int>> out;
+    for (const auto& arc : m.arcs) out.emplace_back(arc.begIndex, arc.endIndex);
+    return out;
+  };
+  EXPECT_EQ(arcEnds(a.memo), arcEnds(b.memo));
 }
 
 class ProjectFileTest : public ::testing::Test {
@@ -198,27 +167,16 @@ TEST_F(ProjectFileTest, SaveAndLoadGiveTheSameProjectBitForBit) {
     const auto& x = host.attributes(k);
     const auto& y = loaded.attributes(k);
     ASSERT_EQ(x.size(), y.size());
-    for (std::size_t i = 0; i < x.size(); ++i) {
-      EXPECT_EQ(x[i].index, y[i].index);
-      EXPECT_EQ(x[i].name, y[i].name);
-      EXPECT_EQ(x[i].solid, y[i].solid);
-      EXPECT_EQ(x[i].hatch, y[i].hatch);
-      EXPECT_EQ(x[i].usableForFills, y[i].usableForFills);
-      EXPECT_SAME_DOUBLE(x[i].r, y[i].r);
-      EXPECT_SAME_DOUBLE(x[i].g, y[i].g);
-    }
+    const auto attr = [](const Attribute& t) {
+      return std::tuple(t.index, t.name, t.solid, t.hatch, t.usableForFills, bits(t.r), bits(t.g));
+    };
+    for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(attr(x[i]), attr(y[i]));
   }
-  const GeoLocation& g = host.geoLocation();
-  const GeoLocation& h = loaded.geoLocation();
-  EXPECT_SAME_DOUBLE(g.surveyEasting, h.surveyEasting);
-  EXPECT_SAME_DOUBLE(g.surveyNorthing, h.surveyNorthing);
-  EXPECT_SAME_DOUBLE(g.surveyHeight, h.surveyHeight);
-  EXPECT_SAME_DOUBLE(g.xAxisAbscissa, h.xAxisAbscissa);
-  EXPECT_SAME_DOUBLE(g.xAxisOrdinate, h.xAxisOrdinate);
-  EXPECT_SAME_DOUBLE(g.northDirection, h.northDirection);
-  EXPECT_EQ(g.crsName, h.crsName);
-  EXPECT_EQ(g.geodeticDatum, h.geodeticDatum);
-  EXPECT_EQ(g.mapZone, h.mapZone);
+  const auto geo = [](const GeoLocation& g) {
+    return std::tuple(bits(g.surveyEasting), bits(g.surveyNorthing), bits(g.surveyHeight), bits(g.xAxisAbscissa),
+                      bits(g.xAxisOrdinate), bits(g.northDirection), g.crsName, g.geodeticDatum, g.mapZone);
+  };
+  EXPECT_EQ(geo(host.geoLocation()), geo(loaded.geoLocation()));
 
   // Saving the loaded project again gives the same bytes.
   const fs::path again = dir / "again.json";
@@ -281,6 +239,7 @@ TEST_F(ProjectFileTest, CorruptFileIsRefusedHostUnchangedAndNeverOverwritten) {
   EXPECT_NE(checkProjectFile(file), "");
 }
 
+// Empty, non-JSON, non-project and deeply nested files are the black-box bad-input test's.
 TEST_F(ProjectFileTest, WellFormedFileWithUnsoundContentIsRefused) {
   fillProject();
   std::string text = projectToJson(host);
@@ -309,10 +268,6 @@ TEST_F(ProjectFileTest, WellFormedFileWithUnsoundContentIsRefused) {
   badLayer.replace(badLayer.find("\"layer\":2"), 9, "\"layer\":9");
   check(badLayer, "warstwa 9");
 
-  check("{\"hello\":1}", "nie jest plikiem projektu");
-  check("[1,2,3]", "nie jest plikiem projektu");
-  check("", "pusty");
-  check(std::string("\x00\xff\x10garbage", 10), "JSON");
   check("{\"format\":\"veldra-project\",\"version\":1,\"attributes\":{\"layers\":[]}}", "warstwy");
   check("{\"format\":\"veldra-project\",\"version\":1,\"attributes\":{\"layers\":[{\"index\":1,\"name\":\"a\"}]},"
         "\"elements\":[{\"type\":20,\"guid\":\"x\",\"layer\":1,\"memo\":{\"points\":[0,0,1]}}]}",
@@ -322,10 +277,9 @@ TEST_F(ProjectFileTest, WellFormedFileWithUnsoundContentIsRefused) {
         "base64");
 }
 
-TEST_F(ProjectFileTest, MissingFileIsReportedAndDirectoryIsNotAFile) {
+TEST_F(ProjectFileTest, MissingFileIsReported) {
   MemoryHost h;
   EXPECT_NE(loadProject(dir / "brak.json", h).find("nie istnieje"), std::string::npos);
-  EXPECT_NE(loadProject(dir, h), "");
   EXPECT_EQ(h.elementCount(), 0u);
 }
 

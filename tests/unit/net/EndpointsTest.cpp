@@ -28,24 +28,6 @@ TEST(Endpoints, FirstMatchingPrefixWins) {
   EXPECT_EQ(applyRewrite(t, "https://b.example/z").url, "https://b.example/z");  // not strict: untouched
 }
 
-TEST(Endpoints, StrictTableRefusesUncoveredAddresses) {
-  auto t = loopbackRewrites("http://127.0.0.1:9");
-  EXPECT_TRUE(t.strict);
-  auto r = applyRewrite(t, "https://powiat.example.pl/wfs");
-  EXPECT_EQ(r.url, "");
-  EXPECT_EQ(r.error, "Brak polaczenia z powiat.example.pl");
-  EXPECT_EQ(applyRewrite(t, url(Service::LidarIndexWfs)).url.rfind("http://127.0.0.1:9/", 0), 0u);
-}
-
-TEST(Endpoints, TableSurvivesItsOwnJson) {
-  auto t = loopbackRewrites("http://127.0.0.1:9");
-  auto back = parseRewriteTable(rewriteTableJson(t));
-  ASSERT_EQ(back.error, "");
-  EXPECT_TRUE(back.strict);
-  ASSERT_EQ(back.rules.size(), t.rules.size());
-  EXPECT_EQ(back.rules[0].to, t.rules[0].to);
-}
-
 TEST(Endpoints, BadFilesAreErrorsNeverIgnored) {
   for (const char* text : {"", "[]", "{\"rewrite\": {}}", "{\"rewrite\": [[\"a\", 1]]}",
                            "{\"rewrite\": [[\"\", \"http://x\"]]}", "{\"rewrite\": [[\"a\",\"b\",\"c\"]]}",
@@ -57,16 +39,6 @@ TEST(Endpoints, BadFilesAreErrorsNeverIgnored) {
   auto missing = loadRewriteTable("/nonexistent/endpoints.json");
   EXPECT_NE(missing.error.find("/nonexistent/endpoints.json"), std::string::npos);
   EXPECT_EQ(parseRewriteTable("{}").error, "");
-}
-
-TEST(Endpoints, ProcessTableFromAFile) {
-  veldra::testing::TempDir tmp;
-  auto file = tmp.path() / "ep.json";
-  std::ofstream(file) << R"({"rewrite": [["https://a.example", "http://127.0.0.1:5"]], "strict": true})";
-  setProcessRewriteTable(loadRewriteTable(file.string()));
-  EXPECT_EQ(route("https://a.example/p").url, "http://127.0.0.1:5/p");
-  EXPECT_NE(route("https://b.example/p").error, "");
-  setProcessRewriteTable(std::nullopt);
 }
 
 }  // namespace

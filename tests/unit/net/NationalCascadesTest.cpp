@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -9,7 +8,7 @@
 #include "net/Capabilities.h"
 #include "net/NationalCascades.h"
 #include "net/WfsClient.h"
-#include "unit/TestSupport.h"
+#include "unit/net/NetTestSupport.h"
 
 namespace veldra {
 namespace {
@@ -17,46 +16,21 @@ namespace {
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-std::string readSample(const std::string& rel) {
-  return testing::readText(fs::path(VELDRA_SHARED_DATA) / "samples" / rel);
-}
-
-std::string param(const std::string& url, const std::string& key) {
-  const std::size_t at = url.find("&" + key + "=");
-  if (at == std::string::npos) return {};
-  const std::size_t start = at + key.size() + 2;
-  return url.substr(start, url.find('&', start) - start);
-}
-
-class Script : public HttpTransport {
- public:
-  std::deque<TransportResponse> answers;
-  int requests = 0;
-  TransportResponse performRequest(const std::string&, const std::string&, const std::string&, const std::string&,
-                                   long, long, const std::string&) override {
-    ++requests;
-    if (answers.empty()) return {404, "", "", false};
-    auto a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
-    return {};
-  }
-};
+using testing::readSample;
+using testing::param;
 
 // Process-wide: this is the only test that asks for the cadastral cascade.
 TEST(NationalCascades, CapabilitiesAreKeptOnceTheyAnsweredAsWms) {
-  Script t;
+  testing::ScriptedTransport t;
   WfsClient client(&t);
   client.setHostSpacingMs(0);
   const std::string caps = R"(<WMS_Capabilities version="1.3.0"><Capability><Layer><Name>dzialki</Name></Layer>
                               </Capability></WMS_Capabilities>)";
-  t.answers = {{200, "<ServiceExceptionReport/>", "", true}, {200, caps, "", true}};
+  t.script = {{200, "<ServiceExceptionReport/>", "", true}, {200, caps, "", true}};
   EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), "");     // an exception report is not kept
   EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), caps);
   EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), caps);
-  EXPECT_EQ(t.requests, 2);
+  EXPECT_EQ(t.calls.size(), 2u);
 }
 
 TEST(NationalCascades, RecordedUtilitiesCapabilitiesGiveTheNetworkLayersAtLargeScale) {
@@ -76,21 +50,6 @@ TEST(NationalCascades, RecordedUtilitiesCapabilitiesGiveTheNetworkLayersAtLargeS
   EXPECT_EQ(planCascadeRequest(NationalCascade::Kiut, text, 0.14, 2178).layers, cascaded);
   EXPECT_TRUE(planCascadeRequest(NationalCascade::Kiut, text, 0.56, 2178).layers.empty());
   EXPECT_EQ(planCascadeRequest(NationalCascade::Kiut, text, 28.0, 2178).layers, Strings{"gesut"});
-}
-
-TEST(NationalCascades, RecordedLocalPlanCapabilitiesGiveTheDrawingLayers) {
-  const std::string text = readSample("wms_caps/kimpzp_getcapabilities_trimmed_2026-07-22.xml");
-  if (text.empty()) GTEST_SKIP() << "recorded capabilities missing under " << VELDRA_SHARED_DATA;
-  const CascadeRequest req = planCascadeRequest(NationalCascade::Kimpzp, text, 0.28, 2178);
-  EXPECT_EQ(req.layers, (Strings{"raster", "wektor-str", "wektor-lzb", "wektor-lin", "wektor-pow", "wektor-pkt"}));
-  EXPECT_EQ(req.version, WmsVersion::V111);
-  EXPECT_EQ(req.epsg, 2180);
-}
-
-TEST(NationalCascades, WithoutCapabilitiesOnlyTheBaseMapHasKnownLayers) {
-  EXPECT_EQ(planCascadeRequest(NationalCascade::Kibdot, "", 0.28, 2178).layers, Strings{"bdot"});
-  EXPECT_TRUE(planCascadeRequest(NationalCascade::Kiut, "", 0.28, 2178).layers.empty());
-  EXPECT_TRUE(planCascadeRequest(NationalCascade::Kimpzp, "", 0.28, 2178).layers.empty());
 }
 
 TEST(NationalCascades, ScaleLimitsAreInheritedFromEnclosingLayers) {

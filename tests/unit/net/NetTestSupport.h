@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "net/Endpoints.h"
 #include "net/FixtureServer.h"
 #include "net/HttpTransport.h"
+#include "net/WfsClient.h"
 #include "unit/TestSupport.h"
 
 namespace veldra::testing {
@@ -46,6 +48,7 @@ class ScriptedTransport : public HttpTransport {
   };
   std::vector<Call> calls;
   std::vector<std::string> urls;
+  std::map<std::string, std::string> files;   // streamed downloads by address; others are a 404
 
   TransportResponse performRequest(const std::string& method, const std::string& url, const std::string& headers,
                                    const std::string& body, long connectTimeoutMs, long receiveTimeoutMs,
@@ -58,8 +61,13 @@ class ScriptedTransport : public HttpTransport {
     script.pop_front();
     return r;
   }
-  StreamResult performStreamingGet(const std::string&, long, long, const std::string&, const ChunkSink&) override {
-    return {};
+  StreamResult performStreamingGet(const std::string& url, long, long, const std::string&,
+                                   const ChunkSink& sink) override {
+    urls.push_back(url);
+    const auto it = files.find(url);
+    if (it == files.end()) return {404, "", false};
+    sink(it->second.data(), it->second.size(), it->second.size());
+    return {200, "", true};
   }
 };
 
@@ -67,11 +75,32 @@ inline TransportResponse ok(std::string body) { return {200, std::move(body), ""
 
 inline nlohmann::json stats(const fixture::FixtureServer& s) { return nlohmann::json::parse(s.statsJson()); }
 
+inline bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+// Value of one query parameter of an address.
+inline std::string param(const std::string& url, const std::string& key) {
+  const std::size_t at = url.find("&" + key + "=");
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + key.size() + 2;
+  return url.substr(start, url.find('&', start) - start);
+}
+
 // Every test starts without rewrites and ends without them.
 class NetTest : public ::testing::Test {
  protected:
   void SetUp() override { endpoints::setProcessRewriteTable(endpoints::RewriteTable{}); }
   void TearDown() override { endpoints::setProcessRewriteTable(std::nullopt); }
+};
+
+// A client on a scripted transport, without host spacing.
+class ScriptedNetTest : public NetTest {
+ protected:
+  void SetUp() override {
+    NetTest::SetUp();
+    client.setHostSpacingMs(0);
+  }
+  ScriptedTransport transport;
+  WfsClient client{&transport};
 };
 
 }  // namespace veldra::testing

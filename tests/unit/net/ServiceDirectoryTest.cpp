@@ -13,9 +13,8 @@ namespace {
 
 using testing::collection;
 using testing::ok;
-using testing::ScriptedTransport;
 
-bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+using testing::has;
 
 // ---------------------------------------------------------------------------
 // Directories
@@ -81,20 +80,14 @@ std::string municipalityAnswer(const std::string& key, const std::string& value)
 
 class Municipality : public testing::OgcTest {
  protected:
-  void SetUp() override {
-    OgcTest::SetUp();
-    http.setHostSpacingMs(0);
-  }
   static bool isCapabilities(const std::string& url) { return has(url, "request=GetCapabilities"); }
-  ScriptedTransport transport;
-  WfsClient http{&transport};
   MunicipalityCache cache;
   const std::string prg = endpoints::url(endpoints::Service::PrgBoundariesWfs);
 };
 
 TEST_F(Municipality, SevenDigitCodeGivesTheMunicipalityAndTheRequestIsA2MetreFrame) {
   transport.answer = [](const std::string&) { return ok(municipalityAnswer("JPT_KOD_JE", "0201011")); };
-  EXPECT_EQ(resolveMunicipality(http, cache, {205000, 305000, 205400, 305200}), "020101");
+  EXPECT_EQ(resolveMunicipality(client, cache, {205000, 305000, 205400, 305200}), "020101");
   ASSERT_EQ(transport.urls.size(), 1u);
   EXPECT_EQ(transport.urls[0], prg +
                                    "?service=WFS&version=2.0.0&request=GetFeature&typenames=ms%3AA03_Granice_gmin"
@@ -117,17 +110,17 @@ TEST_F(Municipality, OnlySixOrSevenDigitValuesUnderTerytOrKodKeysCount) {
     MunicipalityCache fresh;
     fresh.capabilitiesProbed = true;  // no probe here
     transport.answer = [&](const std::string&) { return ok(municipalityAnswer(c.key, c.value)); };
-    EXPECT_EQ(resolveMunicipality(http, fresh, {0, 0, 10, 10}), c.code) << c.key << "=" << c.value;
+    EXPECT_EQ(resolveMunicipality(client, fresh, {0, 0, 10, 10}), c.code) << c.key << "=" << c.value;
   }
 }
 
 TEST_F(Municipality, CentresWithin10KmShareOneRequest) {
   transport.answer = [](const std::string&) { return ok(municipalityAnswer("JPT_KOD_JE", "0201011")); };
-  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "020101");
-  EXPECT_EQ(resolveMunicipality(http, cache, {209000, 300000, 209100, 300100}), "020101");  // 9 km east
+  EXPECT_EQ(resolveMunicipality(client, cache, {200000, 300000, 200100, 300100}), "020101");
+  EXPECT_EQ(resolveMunicipality(client, cache, {209000, 300000, 209100, 300100}), "020101");  // 9 km east
   EXPECT_EQ(transport.urls.size(), 1u);
   EXPECT_EQ(cache.centre.x, 200050);  // the cached centre stays where it was found
-  resolveMunicipality(http, cache, {211000, 300000, 211100, 300100});  // 11 km from it
+  resolveMunicipality(client, cache, {211000, 300000, 211100, 300100});  // 11 km from it
   EXPECT_EQ(transport.urls.size(), 2u);
   EXPECT_EQ(cache.centre.x, 211050);
 }
@@ -145,12 +138,12 @@ TEST_F(Municipality, CapabilitiesSuggestTheLayerOnceAndItStays) {
     if (has(url, "typenames=ms%3AGranice_Gmin_2026")) return ok(municipalityAnswer("JPT_KOD_JE", "0201011"));
     return ok(testing::emptyCollection());
   };
-  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "020101");
+  EXPECT_EQ(resolveMunicipality(client, cache, {200000, 300000, 200100, 300100}), "020101");
   EXPECT_EQ(transport.urls.size(), 3u);
   EXPECT_EQ(cache.layer, "ms:Granice_Gmin_2026");
   EXPECT_TRUE(cache.capabilitiesProbed);
 
-  resolveMunicipality(http, cache, {400000, 500000, 400100, 500100});
+  resolveMunicipality(client, cache, {400000, 500000, 400100, 500100});
   EXPECT_EQ(transport.urls.size(), 4u);
   EXPECT_TRUE(has(transport.urls.back(), "typenames=ms%3AGranice_Gmin_2026"));
 }
@@ -166,23 +159,13 @@ TEST_F(Municipality, NothingFoundLeavesTheCacheAndProbesOnlyOnce) {
     }
     return TransportResponse{404, "", "", false};
   };
-  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "");
-  EXPECT_EQ(resolveMunicipality(http, cache, {200000, 300000, 200100, 300100}), "");
+  EXPECT_EQ(resolveMunicipality(client, cache, {200000, 300000, 200100, 300100}), "");
+  EXPECT_EQ(resolveMunicipality(client, cache, {200000, 300000, 200100, 300100}), "");
   EXPECT_EQ(capabilities, 1);
   // The suggested layer equals the current one: no second query.
   EXPECT_EQ(transport.urls.size(), 3u);
   EXPECT_EQ(cache.code, "020101");
   EXPECT_EQ(cache.centre.x, 0);
-}
-
-TEST(ChooseBoundariesLayer, ScoresGminGraniceAndObrony) {
-  EXPECT_EQ(chooseBoundariesLayer("<Name>A01_Granice_wojewodztw</Name><Name>gminy_obrony</Name>"
-                                  "<Name>A03_Granice_gmin</Name>"),
-            "A03_Granice_gmin");
-  EXPECT_EQ(chooseBoundariesLayer("<Name>gminy_a</Name><Name>GMINY_b</Name>"), "gminy_a");
-  EXPECT_EQ(chooseBoundariesLayer("<Name>A01_Granice_wojewodztw</Name><Name>obrony_gmin</Name>"), "");
-  EXPECT_EQ(chooseBoundariesLayer("<Name>gminy"), "");
-  EXPECT_EQ(chooseBoundariesLayer("<ows:Name>gminy</ows:Name>"), "");  // only the literal <Name>
 }
 
 }  // namespace

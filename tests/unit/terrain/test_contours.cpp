@@ -37,9 +37,6 @@ ContourLattice cellOf(double a, double b, double c, double d) {
 TEST(ContourRules, AllowedIntervals) {
   for (double ok : {0.25, 0.5, 1.0, 2.0, 0.25000001, 1.9999995}) EXPECT_TRUE(isAllowedContourInterval(ok)) << ok;
   for (double bad : {0.3, 0.0, -1.0, 5.0, 0.2500011, std::nan("")}) EXPECT_FALSE(isAllowedContourInterval(bad)) << bad;
-  EXPECT_EQ(contourIntervalNotice(0.3),
-            "Poziomice: ciecie 0,30 m nie jest dozwolona wartoscia (dozwolone: 0,25 / 0,5 / 1,0 / 2,0 m) - poziomice "
-            "pominiete.");
   EXPECT_EQ(formatContourNumber(-12.5), "-12,50");
   EXPECT_EQ(formatContourNumber(1234567.0), "1,235e+06");
 }
@@ -51,9 +48,7 @@ TEST(ContourRules, GridStepIsCoarsenedBelow3000Cells) {
   EXPECT_DOUBLE_EQ(contourGridStep({0, 0, 100, 100}, -3.0, msg), 1.0);
   const double step = contourGridStep({0, 0, 1000, 5998}, 1.0, msg);
   EXPECT_DOUBLE_EQ(step, 2.0);
-  EXPECT_EQ(msg,
-            "Poziomice: kadr za duzy dla kroku 1,00 m - siatka NMT ograniczona do 3000 wezlow na os. Uzyto kroku 2,00 "
-            "m, aby zmiescic caly obszar.");
+  EXPECT_NE(msg.find("Uzyto kroku 2,00 m"), std::string::npos) << msg;
   msg.clear();
   EXPECT_DOUBLE_EQ(contourGridStep({0, 0, 3000, 10}, 5.0, msg), 5.0);  // already coarse enough
   const double s2 = contourGridStep({0, 0, 10000, 10000}, 1.0, msg);
@@ -112,25 +107,26 @@ TEST(ContourBuilder, LevelsExactlyOnAFlatLatticeGiveNothing) {
 }
 
 TEST(ContourBuilder, SaddleIsResolvedByTheMeanOfTheCorners) {
-  std::string msg;
-  // a = 1, b = 0, c = 1, d = 0 at 0.5: south-east and north-west.
-  auto cs = ContourBuilder::build(cellOf(1, 0, 1, 0), 0.5, msg);
-  ASSERT_EQ(cs.size(), 2u);
-  std::map<std::pair<double, double>, std::pair<double, double>> ends;
-  for (const auto& c : cs) {
-    EXPECT_DOUBLE_EQ(c.level, 0.5);
-    ASSERT_EQ(c.points.size(), 2u);
-    ends[{c.points[0].x, c.points[0].y}] = {c.points[1].x, c.points[1].y};
+  using End = std::pair<double, double>;
+  const struct {
+    ContourLattice cell;
+    std::map<End, End> ends;   // first point -> second point of each piece
+  } cases[] = {
+      {cellOf(1, 0, 1, 0), {{{0.5, 0.0}, {1.0, 0.5}}, {{0.5, 1.0}, {0.0, 0.5}}}},   // south-east, north-west
+      {cellOf(0, 1, 0, 1), {{{0.5, 0.0}, {0.0, 0.5}}, {{1.0, 0.5}, {0.5, 1.0}}}},   // south-west, east-north
+  };
+  for (const auto& c : cases) {
+    std::string msg;
+    const auto pieces = ContourBuilder::build(c.cell, 0.5, msg);
+    ASSERT_EQ(pieces.size(), 2u);
+    std::map<End, End> ends;
+    for (const auto& piece : pieces) {
+      EXPECT_DOUBLE_EQ(piece.level, 0.5);
+      ASSERT_EQ(piece.points.size(), 2u);
+      ends[{piece.points[0].x, piece.points[0].y}] = {piece.points[1].x, piece.points[1].y};
+    }
+    EXPECT_EQ(ends, c.ends);
   }
-  EXPECT_EQ(ends.at({0.5, 0.0}), std::make_pair(1.0, 0.5));  // south -> east
-  EXPECT_EQ(ends.at({0.5, 1.0}), std::make_pair(0.0, 0.5));  // north -> west
-  // a = 0, b = 1, c = 0, d = 1: south-west and east-north.
-  cs = ContourBuilder::build(cellOf(0, 1, 0, 1), 0.5, msg);
-  ASSERT_EQ(cs.size(), 2u);
-  ends.clear();
-  for (const auto& c : cs) ends[{c.points[0].x, c.points[0].y}] = {c.points[1].x, c.points[1].y};
-  EXPECT_EQ(ends.at({0.5, 0.0}), std::make_pair(0.0, 0.5));  // south -> west
-  EXPECT_EQ(ends.at({1.0, 0.5}), std::make_pair(0.5, 1.0));  // east -> north
 }
 
 TEST(ContourBuilder, LimitsTruncateWithMessage) {
@@ -142,17 +138,7 @@ TEST(ContourBuilder, LimitsTruncateWithMessage) {
   EXPECT_EQ(cs.size(), 7u);
   EXPECT_EQ(msg, std::string("Wczesniej. ") + ContourBuilder::kTruncatedMessage);
 
-  msg.clear();
-  lim = {};
-  lim.maxPoints = 100;
-  cs = ContourBuilder::build(bumps, 1.0, msg, lim);
-  std::size_t pts = 0;
-  for (const auto& c : cs) pts += c.points.size();
-  EXPECT_GT(pts, 100u);
-  EXPECT_LT(pts - cs.back().points.size(), 101u);
-  EXPECT_EQ(msg, ContourBuilder::kTruncatedMessage);
-
-  msg.clear();
+  msg.clear();   // (the point budget has its own test below)
   lim = {};
   lim.maxLevels = 3;
   cs = ContourBuilder::build(bumps, 1.0, msg, lim);

@@ -38,53 +38,21 @@ bool parses(const std::string& text) {
   return parseAsciiGrid(text, g);
 }
 
-TEST(AsciiGridHeader, ReadsKeywordsInAnyCaseAndKeepsRowsAsStored) {
-  const auto g = mustParse("NCOLS 3\nNRows 2\nXLLCORNER 500000.5\nyllCorner 300000\nCellSize 0.5\nNODATA_VALUE -1\n"
-                           "1 2 3\n4 5 6\n");
-  EXPECT_EQ(g.ncols, 3);
-  EXPECT_EQ(g.nrows, 2);
-  EXPECT_DOUBLE_EQ(g.x0, 500000.5);
-  EXPECT_DOUBLE_EQ(g.y0, 300000.0);
-  EXPECT_DOUBLE_EQ(g.cellSize, 0.5);
-  EXPECT_DOUBLE_EQ(g.nodata, -1.0);
-  EXPECT_EQ(g.values, (std::vector<double>{1, 2, 3, 4, 5, 6}));
-  EXPECT_DOUBLE_EQ(g.atFromSouth(0, 0), 4.0);  // the last row stored is the southernmost
-}
-
 TEST(AsciiGridHeader, CentreRegistrationMovesTheOriginByHalfACell) {
   const auto centre = mustParse(header("2", "1", "xllcenter 1001", "yllcenter 2001") + "1 2");
   EXPECT_DOUBLE_EQ(centre.x0, 1000.0);
   EXPECT_DOUBLE_EQ(centre.y0, 2000.0);
   // Cell size after the origin: the shift is applied once the header is complete.
-  const auto late = mustParse("ncols 1\nnrows 1\nxllcenter 10\nyllcorner 20\nnodata_value 0\ncellsize 4\n7");
+  const auto late = mustParse("NCOLS 1\nNRows 1\nXllCenter 10\nyllcorner 20\nNODATA_value 0\nCellSize 4\n7");
   EXPECT_DOUBLE_EQ(late.x0, 8.0);
   EXPECT_DOUBLE_EQ(late.y0, 20.0);
 }
 
-TEST(AsciiGridHeader, BadHeadersAndValuesFailOthersAreRead) {
-  const struct {
-    std::string text;
-    bool ok;
-  } cases[] = {
-      {header("2.9", "1.2") + "5 6", false},   // a count is a whole number, never truncated
-      {"ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n5\n", false},   // five lines
-      {header("1", "1", "xllcorner 0", "yllcorner 0", "cellsize 1", "nodata -9999") + "5", false},
-      {header("1", "1", "xllcorner abc") + "5", false},
-      {header("0", "1") + "5", false},
-      {header("0.9", "1") + "5", false},
-      {header("-3", "1") + "5", false},
-      {header("1", "1", "xllcorner 0", "yllcorner 0", "cellsize 0") + "5", false},
-      {header("1", "1", "xllcorner 0", "yllcorner 0", "cellsize -1") + "5", false},
-      {"", false},
-      {header("2", "2") + "1 2 3", false},
-      {header("2", "2") + "1 2 x 4", false},
-      {header("2", "1") + "1 nan", false},
-      {header("2", "1") + "1 inf", false},
-      {header("2", "1") + "1 1e400", false},   // overflow fails extraction
-      {header("2", "1") + "1 2e", false},
-      {header("2", "1") + "1 2 trailing text is never read", true},
-  };
-  for (const auto& c : cases) EXPECT_EQ(parses(c.text), c.ok) << c.text;
+// Empty and short headers, unknown keywords, zero or fractional counts, zero cell sizes, short
+// bodies and unreadable values are refused in the black-box bad-input test.
+TEST(AsciiGridHeader, UnreadableOriginFailsAndTextAfterTheValuesIsNotRead) {
+  EXPECT_FALSE(parses(header("1", "1", "xllcorner abc") + "5"));
+  EXPECT_TRUE(parses(header("2", "1") + "1 2 trailing text is never read"));
 }
 
 TEST(AsciiGridHeader, OversizedOrShortSheetsFailWithoutAllocating) {

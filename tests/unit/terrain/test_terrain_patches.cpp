@@ -21,13 +21,9 @@ TEST(TerrainPatches, WideFrameSplitsIntoTwoPatchesSharingAColumn) {
   EXPECT_DOUBLE_EQ(w.maxX, 1151);
   EXPECT_DOUBLE_EQ(e.minX, 1151);
   EXPECT_DOUBLE_EQ(e.maxX, 1300);
-  EXPECT_DOUBLE_EQ(w.minY, 2000);
-  EXPECT_DOUBLE_EQ(w.maxY, 2100);
   EXPECT_EQ(w.points.size(), 152u * 101u);
   EXPECT_EQ(e.points.size(), 150u * 101u);
   // Lattice order: rows from the south, west to east.
-  EXPECT_DOUBLE_EQ(w.points[0].x, 1000);
-  EXPECT_DOUBLE_EQ(w.points[1].x, 1001);
   EXPECT_DOUBLE_EQ(w.points[152].y, 2001);
   EXPECT_DOUBLE_EQ(e.points.back().x, 1300);
   EXPECT_DOUBLE_EQ(e.points.back().y, 2100);
@@ -35,9 +31,7 @@ TEST(TerrainPatches, WideFrameSplitsIntoTwoPatchesSharingAColumn) {
 
 TEST(TerrainPatches, LargeFrameIsClampedToFourByFourWithMessage) {
   const auto set = buildTerrainPatches({0, 0, 1000, 1000}, 1.0, flat());
-  EXPECT_EQ(set.message,
-            "Kadr za duzy dla kroku 1 m - teren ograniczony do 4x4 platek. Zwieksz krok do >= 2 m, aby pokryc caly "
-            "kadr.");
+  EXPECT_NE(set.message.find(">= 2 m"), std::string::npos) << set.message;
   ASSERT_EQ(set.patches.size(), 16u);
   double maxX = 0, maxY = 0;
   std::size_t points = 0;
@@ -60,12 +54,7 @@ TEST(TerrainPatches, HugeOrBrokenFramesStayBounded) {
   EXPECT_FALSE(huge.message.empty());
   EXPECT_TRUE(buildTerrainPatches({0, 0, std::nan(""), 10}, 1.0, flat()).patches.empty());
   EXPECT_TRUE(buildTerrainPatches({10, 0, 0, 10}, 1.0, flat()).patches.empty());
-}
-
-TEST(TerrainPatches, NonPositiveStepMeansOneMetre) {
-  const auto set = buildTerrainPatches({0, 0, 10, 10}, 0.0, flat());
-  ASSERT_EQ(set.patches.size(), 1u);
-  EXPECT_EQ(set.patches[0].points.size(), 121u);
+  EXPECT_EQ(buildTerrainPatches({0, 0, 10, 10}, 0.0, flat()).patches.at(0).points.size(), 121u);   // 1 m step
 }
 
 TEST(TerrainPatches, NodesWithoutHeightAreLeftOutAndEmptyPatchesDropped) {
@@ -79,20 +68,6 @@ TEST(TerrainPatches, NodesWithoutHeightAreLeftOutAndEmptyPatchesDropped) {
   EXPECT_EQ(set.patches[0].points.size(), 101u * 11u);
   EXPECT_DOUBLE_EQ(set.patches[0].maxX, 151);  // the box still spans the whole patch
   EXPECT_DOUBLE_EQ(set.patches[0].points[100].z, 100.0);
-}
-
-TEST(TerrainPatches, OverlappingGridsFirstReadWins) {
-  std::vector<ElevationGrid> grids(2);
-  for (int i = 0; i < 2; ++i) {
-    auto& g = grids[static_cast<std::size_t>(i)];
-    g.ncols = g.nrows = 10;
-    g.cellSize = 1;
-    g.x0 = i * 5.0;
-    g.values.assign(100, i + 1.0);
-  }
-  const auto set = buildTerrainPatches({0.5, 0.5, 14.5, 9.5}, 1.0, makeGridSampler(grids));
-  ASSERT_EQ(set.patches.size(), 1u);
-  for (const auto& p : set.patches[0].points) EXPECT_EQ(p.z, p.x < 10 ? 1.0 : 2.0) << p.x;
 }
 
 }  // namespace
