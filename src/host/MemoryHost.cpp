@@ -339,6 +339,7 @@ HostErr MemoryHost::runUndoableCommand(const std::string& title, const std::func
     } else {
       state_ = std::move(before);
       reindex();
+      ++revision_;
     }
   };
   struct Depth {
@@ -378,10 +379,12 @@ bool MemoryHost::undoLast() {
   state_ = std::move(undo_.back().before);
   undo_.pop_back();
   reindex();
+  ++revision_;
   return true;
 }
 
 void MemoryHost::changed() {
+  ++revision_;
   if (depth_ == 0) undo_.clear();
 }
 
@@ -764,6 +767,7 @@ std::string MemoryHost::importProject(ProjectData data) {
     s.elements.push_back(std::move(stored));
   }
   state_ = std::move(s);
+  ++revision_;
   byGuid_ = std::move(seen);
   undo_.clear();
   selection_.clear();

@@ -1,0 +1,228 @@
+// The host window's plan and 3D views: an import through the fixture server
+// seen in both, a hidden layer, a box selection, undo; and a large project's
+// time to first draw and frame time while panning (printed, not asserted).
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { startUi, startPlaceFixture, launchBrowser, newContext, recordReceived, shot, shotDir } from './harness.mjs';
+
+let browser;
+before(async () => { browser = await launchBrowser(); });
+after(async () => { await browser?.close(); });
+
+async function openHost(ctx, srv) {
+  const page = await ctx.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await page.goto(srv.host);
+  await page.waitForFunction(() => window.VeldraPlan && window.VeldraView3D, null, { timeout: 15000 });
+  page.__errors = errors;
+  return page;
+}
+
+// Both views show the project's current revision.
+async function viewsCurrent(page, timeout = 30000) {
+  await page.waitForFunction(() => {
+    const f = window.VeldraViews.files;
+    return f && window.VeldraPlan.stats.revision === f.revision && window.VeldraView3D.stats.revision === f.revision;
+  }, null, { timeout });
+}
+
+// RGB of screenshot pixels at CSS positions, decoded by the browser itself.
+async function pixels(page, png, points) {
+  return page.evaluate(async ([b64, pts]) => {
+    const bmp = await createImageBitmap(await (await fetch('data:image/png;base64,' + b64)).blob());
+    const c = new OffscreenCanvas(bmp.width, bmp.height).getContext('2d');
+    c.drawImage(bmp, 0, 0);
+    return pts.map(([x, y]) => Array.from(c.getImageData(Math.round(x), Math.round(y), 1, 1).data.slice(0, 3)));
+  }, [png.toString('base64'), points]);
+}
+const dark = ([r, g, b]) => r + g + b < 600;
+
+test('an import shows in the plan and the 3D view; layers hide, a box selects, undo clears both', async () => {
+  const fx = await startPlaceFixture({ script: 'views_fixture.py' });
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_'));
+  const srv = await startUi({ args: ['--show-map'], project: path.join(dir, 'views.json'), endpoints: fx.endpoints });
+  const ctx = await newContext(browser);
+  try {
+    const page = await openHost(ctx, srv);
+    await page.waitForSelector('#palette:not([hidden])');
+    await page.frameLocator('#paletteFrame').locator('#buildTag', { hasText: 'v' }).waitFor({ timeout: 10000 });
+    const map = page.frames().find((f) => f.url().includes('/map/map.html'));
+    await map.waitForFunction(() => window.GIS && window.GISBridge);
+    await recordReceived(map);
+    const ask = async (msg, types) => {
+      const from = await map.evaluate(() => window.__recv.length);
+      await map.evaluate((m) => window.GIS.postMessage(JSON.stringify(m)), msg);
+      return (await map.waitForFunction(([i, ts]) => window.__recv.slice(i).find((m) => ts.includes(m.type)),
+        [from, types], { timeout: 60000 })).jsonValue();
+    };
+    assert.equal((await ask({ type: 'setOrigin', lat: fx.lat, lon: fx.lon }, ['originSet', 'error'])).type, 'originSet');
+    const done = await ask({ type: 'fetch', bboxWgs84: fx.bbox, layers: ['dzialki', 'budynki', 'teren', 'budynki3d'],
+      terrainStep: 5 }, ['fetchDone']);
+    assert.equal(done.counts.budynki3d, 2, JSON.stringify(done));
+    const placed = await ask({ type: 'place' }, ['placeDone', 'error']);
+    assert.equal(placed.type, 'placeDone', JSON.stringify(placed));
+    await page.click('#paletteClose');
+    await page.waitForSelector('#palette[hidden]', { state: 'attached' });
+    await viewsCurrent(page);
+
+    // The fixture's parcels are 10 m squares side by side; the left one is d1.
+    const doc = await page.evaluate(async () => (await fetch(window.VeldraViews.files.plan)).json());
+    const layerOf = Object.fromEntries(doc.layers.map((l) => [l.name, l.index]));
+    const parcels = doc.elements.filter((e) => e.layer === layerOf.GIS_DZIALKI && e.type === 'polyline')
+      .map((e) => ({ id: e.id, ring: e.parts[0], xs: e.parts[0].filter((_, i) => i % 2 === 0), ys: e.parts[0].filter((_, i) => i % 2 === 1) }))
+      .sort((a, b) => Math.min(...a.xs) - Math.min(...b.xs));
+    assert.equal(parcels.length, 2, JSON.stringify(doc.elements.map((e) => [e.layer, e.type, e.info])));
+    for (const p of parcels) assert.ok(Math.abs(Math.max(...p.xs) - Math.min(...p.xs) - 10) < 0.05, JSON.stringify(p.xs));
+    const [d1, d2] = parcels;
+    const left = { x: Math.min(...d1.xs), y: (Math.min(...d1.ys) + Math.max(...d1.ys)) / 2 };
+    await page.locator('#planCanvas').scrollIntoViewIfNeeded();
+    const edge = await page.evaluate(([x, y]) => {
+      const r = document.getElementById('planCanvas').getBoundingClientRect();
+      const p = window.VeldraPlan.worldToScreen(x, y);
+      return [r.left + p.x, r.top + p.y];
+    }, [left.x, left.y]);
+    const beside = [edge[0] - 6, edge[1]];   // outside the parcel, nothing drawn there
+
+    let png = fs.readFileSync(await shot(page, 'views_imported'));
+    let [onEdge, off] = await pixels(page, png, [edge, beside]);
+    assert.ok(dark(onEdge) && !dark(off), JSON.stringify({ onEdge, off }));
+    await page.check('[data-view-layer="GIS_DZIALKI"]');
+    await page.uncheck('[data-view-layer="GIS_DZIALKI"]');
+    await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+    png = fs.readFileSync(await shot(page, 'views_parcels_hidden'));
+    [onEdge] = await pixels(page, png, [edge]);
+    assert.ok(!dark(onEdge), JSON.stringify(onEdge));
+    await page.check('[data-view-layer="GIS_DZIALKI"]');
+
+    // 3D: the terrain and both LOD1 blocks, drawn (the view is not just its background).
+    const names = await page.evaluate(() => window.VeldraView3D.meshNames());
+    assert.ok(names.includes('b1') && names.includes('b2') && names.includes('GIS_TEREN'), JSON.stringify(names));
+    const view = await page.locator('#view3d').boundingBox();
+    png = await page.locator('#view3d').screenshot({ path: path.join(shotDir, 'views_3d.png') });
+    const grid = [];
+    for (let i = 1; i < 10; i++) for (let j = 1; j < 10; j++) grid.push([view.width * i / 10, view.height * j / 10]);
+    const bg = (await pixels(page, png, [[2, 2]]))[0];
+    const drawn = (await pixels(page, png, grid)).filter((c) => c.some((v, k) => Math.abs(v - bg[k]) > 12)).length;
+    assert.ok(drawn > 5, `only ${drawn} of ${grid.length} samples differ from the background`);
+
+    // A box around d1 only picks d1's elements; the host's selection follows.
+    const corner = (x, y) => page.evaluate(([a, b]) => {
+      const r = document.getElementById('planCanvas').getBoundingClientRect();
+      const p = window.VeldraPlan.worldToScreen(a, b);
+      return [r.left + p.x, r.top + p.y];
+    }, [x, y]);
+    const a = await corner(Math.min(...d1.xs) - 1, Math.max(...d1.ys) + 1);
+    const b = await corner(Math.max(...d1.xs) + 1, Math.min(...d1.ys) - 1);
+    await page.keyboard.down('Control');
+    await page.mouse.move(a[0], a[1]);
+    await page.mouse.down();
+    await page.mouse.move(b[0], b[1], { steps: 4 });
+    await page.mouse.up();
+    await page.keyboard.up('Control');
+    const picked = await page.evaluate(() => window.VeldraPlan.selected());
+    assert.ok(picked.includes(d1.id) && !picked.includes(d2.id), JSON.stringify(picked));
+    await page.waitForFunction((n) => document.getElementById('selCount').textContent === 'Zaznaczone elementy: ' + n,
+      picked.length, { timeout: 5000 });
+    assert.match(await page.textContent('#planSelection'), /GIS_DZIALKI \| Linia/);
+    await shot(page, 'views_selected');
+
+    // Undo takes the import out of both views without a reload.
+    const before = await page.evaluate(() => window.VeldraViews.files.revision);
+    await page.click('#btnUndo');
+    await page.waitForFunction((r) => window.VeldraViews.files.revision !== r, before, { timeout: 10000 });
+    await viewsCurrent(page);
+    assert.equal(await page.evaluate(() => window.VeldraView3D.sceneObjectCount()), 0);
+    assert.equal(await page.evaluate(() => window.VeldraPlan.stats.elements), 0);
+    assert.deepEqual(await page.evaluate(() => window.VeldraPlan.selected()), []);
+    await shot(page, 'views_undone');
+    assert.deepEqual(page.__errors, []);
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0);
+    await fx.stop();
+  }
+});
+
+// 20 000 parcels and 5 000 buildings (outline and block each) in a project file.
+function largeProject(file) {
+  const elements = [];
+  let n = 0;
+  const guid = () => 'E' + String(++n).padStart(7, '0');
+  const rect = (x, y, w, h) => [x, y, x + w, y, x + w, y + h, x, y + h];
+  for (let i = 0; i < 200; i++) {
+    for (let j = 0; j < 100; j++) {
+      const x = i * 20, y = j * 30;
+      elements.push({ guid: guid(), type: 20, layer: 2, floor: 0, info: `dz ${i}/${j}`, contourPen: 3, closed: true,
+        memo: { points: rect(x, y, 20, 30), ringEnds: [4] } });
+      if ((i + j) % 4 !== 0) continue;
+      const outline = rect(x + 5, y + 8, 10, 12);
+      elements.push({ guid: guid(), type: 20, layer: 3, floor: 0, info: `bud ${i}/${j}`, contourPen: 1, closed: true,
+        memo: { points: outline, ringEnds: [4] } });
+      elements.push({ guid: guid(), type: 8, layer: 4, floor: 0, info: `b ${i}/${j}`, contourPen: 1, level: 0,
+        thickness: 6 + (i % 5), memo: { points: [...outline, outline[0], outline[1]], ringEnds: [5] } });
+    }
+  }
+  fs.writeFileSync(file, JSON.stringify({
+    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid: n + 1,
+    attributes: {
+      layers: [{ index: 1, name: 'Domyslna' }, { index: 2, name: 'GIS_DZIALKI' }, { index: 3, name: 'GIS_BUDYNKI' },
+        { index: 4, name: 'GIS_BUDYNKI_3D' }],
+      fillTypes: [], surfaceMaterials: [], buildingMaterials: [],
+    },
+    elements,
+  }));
+  return elements.length;
+}
+
+test('a large project: time to first draw and frame time while panning', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_'));
+  const file = path.join(dir, 'large.json');
+  const count = largeProject(file);
+  const srv = await startUi({ args: [], project: file });
+  const ctx = await newContext(browser);
+  try {
+    const page = await openHost(ctx, srv);
+    await page.waitForFunction(() => window.VeldraPlan.stats.firstDrawAt !== null, null, { timeout: 60000 });
+    const first = await page.evaluate(() => window.VeldraPlan.stats);
+    assert.equal(first.elements, 25000);
+    // Zoomed in to street scale, as one works, then panned in 40 steps; each frame is flushed to pixels.
+    await page.evaluate(() => { window.VeldraPlan.stats.flush = true; window.VeldraPlan.zoom(8); });
+    const box = await page.locator('#planCanvas').boundingBox();
+    const frames = {};
+    for (const [label, zoom] of [['street', 1], ['whole', 1 / 8]]) {
+      await page.evaluate((z) => window.VeldraPlan.zoom(z), zoom);
+      await page.evaluate(() => { window.VeldraPlan.stats.frameMs.length = 0; });
+      await page.mouse.move(box.x + box.width * 0.8, box.y + box.height / 2);
+      await page.mouse.down();
+      for (let i = 1; i <= 40; i++) {
+        await page.mouse.move(box.x + box.width * (0.8 - 0.015 * i), box.y + box.height / 2 + (i % 7));
+        await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => r())));
+      }
+      await page.mouse.up();
+      const ms = (await page.evaluate(() => window.VeldraPlan.stats.frameMs.slice())).sort((x, y) => x - y);
+      frames[label] = { frames: ms.length, median: ms[ms.length >> 1], p95: ms[Math.floor(ms.length * 0.95)], max: ms[ms.length - 1] };
+    }
+    await shot(page, 'views_large');
+    await page.waitForFunction(() => window.VeldraView3D.stats.revision !== null || window.VeldraView3D.stats.error,
+      null, { timeout: 120000 });
+    const load3d = await page.evaluate(() => window.VeldraView3D.stats);
+    const report = {
+      elements: count,
+      firstDrawSinceNavigationMs: Math.round(first.firstDrawAt),
+      planLoadParseBuildDrawMs: Math.round(first.firstDrawMs),
+      panFrameMs: frames,
+      view3d: { meshes: load3d.meshes, loadMs: Math.round(load3d.loadMs), error: load3d.error },
+    };
+    fs.writeFileSync(path.join(shotDir, 'views_large.json'), JSON.stringify(report, null, 1));
+    console.log('# plan view, large project: ' + JSON.stringify(report));
+    assert.ok(frames.street.frames >= 20, JSON.stringify(frames));
+    assert.deepEqual(page.__errors, []);
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0);
+  }
+});
