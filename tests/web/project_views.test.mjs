@@ -39,7 +39,12 @@ async function pixels(page, png, points) {
     return pts.map(([x, y]) => Array.from(c.getImageData(Math.round(x), Math.round(y), 1, 1).data.slice(0, 3)));
   }, [png.toString('base64'), points]);
 }
-const dark = ([r, g, b]) => r + g + b < 600;
+// Something drawn within a pixel of a point (lines are one antialiased pixel wide).
+async function inked(page, png, [x, y]) {
+  const around = [];
+  for (let dx = -1; dx <= 1; dx++) for (let dy = -1; dy <= 1; dy++) around.push([x + dx, y + dy]);
+  return Math.min(...(await pixels(page, png, around)).flat()) < 200;
+}
 
 test('an import shows in the plan and the 3D view; layers hide, a box selects, undo clears both', async () => {
   const fx = await startPlaceFixture({ script: 'views_fixture.py' });
@@ -76,26 +81,28 @@ test('an import shows in the plan and the 3D view; layers hide, a box selects, u
       .map((e) => ({ id: e.id, ring: e.parts[0], xs: e.parts[0].filter((_, i) => i % 2 === 0), ys: e.parts[0].filter((_, i) => i % 2 === 1) }))
       .sort((a, b) => Math.min(...a.xs) - Math.min(...b.xs));
     assert.equal(parcels.length, 2, JSON.stringify(doc.elements.map((e) => [e.layer, e.type, e.info])));
-    for (const p of parcels) assert.ok(Math.abs(Math.max(...p.xs) - Math.min(...p.xs) - 10) < 0.05, JSON.stringify(p.xs));
+    const side = (r, i) => Math.hypot(r[i + 2] - r[i], r[i + 3] - r[i + 1]);
+    for (const p of parcels) assert.ok(Math.abs(side(p.ring, 0) - 10) < 0.05, JSON.stringify(p.ring));
     const [d1, d2] = parcels;
-    const left = { x: Math.min(...d1.xs), y: (Math.min(...d1.ys) + Math.max(...d1.ys)) / 2 };
+    // The middle of d1's first edge, and a point 6 px outside it.
+    const mid = [(d1.ring[0] + d1.ring[2]) / 2, (d1.ring[1] + d1.ring[3]) / 2];
+    const centre = [d1.xs.slice(0, 4).reduce((a, b) => a + b) / 4, d1.ys.slice(0, 4).reduce((a, b) => a + b) / 4];
     await page.locator('#planCanvas').scrollIntoViewIfNeeded();
-    const edge = await page.evaluate(([x, y]) => {
+    const toPage = (pts) => page.evaluate((ps) => {
       const r = document.getElementById('planCanvas').getBoundingClientRect();
-      const p = window.VeldraPlan.worldToScreen(x, y);
-      return [r.left + p.x, r.top + p.y];
-    }, [left.x, left.y]);
-    const beside = [edge[0] - 6, edge[1]];   // outside the parcel, nothing drawn there
+      return ps.map(([x, y]) => { const p = window.VeldraPlan.worldToScreen(x, y); return [r.left + p.x, r.top + p.y]; });
+    }, pts);
+    const [edge, c] = await toPage([mid, centre]);
+    const len = Math.hypot(edge[0] - c[0], edge[1] - c[1]);
+    const beside = [edge[0] + (edge[0] - c[0]) / len * 6, edge[1] + (edge[1] - c[1]) / len * 6];
 
     let png = fs.readFileSync(await shot(page, 'views_imported'));
-    let [onEdge, off] = await pixels(page, png, [edge, beside]);
-    assert.ok(dark(onEdge) && !dark(off), JSON.stringify({ onEdge, off }));
+    assert.ok(await inked(page, png, edge) && !(await inked(page, png, beside)), 'parcel edge not drawn alone');
     await page.check('[data-view-layer="GIS_DZIALKI"]');
     await page.uncheck('[data-view-layer="GIS_DZIALKI"]');
     await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
     png = fs.readFileSync(await shot(page, 'views_parcels_hidden'));
-    [onEdge] = await pixels(page, png, [edge]);
-    assert.ok(!dark(onEdge), JSON.stringify(onEdge));
+    assert.ok(!(await inked(page, png, edge)), 'hidden parcel edge still drawn');
     await page.check('[data-view-layer="GIS_DZIALKI"]');
 
     // 3D: the terrain and both LOD1 blocks, drawn (the view is not just its background).
@@ -110,13 +117,7 @@ test('an import shows in the plan and the 3D view; layers hide, a box selects, u
     assert.ok(drawn > 5, `only ${drawn} of ${grid.length} samples differ from the background`);
 
     // A box around d1 only picks d1's elements; the host's selection follows.
-    const corner = (x, y) => page.evaluate(([a, b]) => {
-      const r = document.getElementById('planCanvas').getBoundingClientRect();
-      const p = window.VeldraPlan.worldToScreen(a, b);
-      return [r.left + p.x, r.top + p.y];
-    }, [x, y]);
-    const a = await corner(Math.min(...d1.xs) - 1, Math.max(...d1.ys) + 1);
-    const b = await corner(Math.max(...d1.xs) + 1, Math.min(...d1.ys) - 1);
+    const [a, b] = await toPage([[Math.min(...d1.xs) - 1, Math.max(...d1.ys) + 1], [Math.max(...d1.xs) + 1, Math.min(...d1.ys) - 1]]);
     await page.keyboard.down('Control');
     await page.mouse.move(a[0], a[1]);
     await page.mouse.down();
