@@ -36,8 +36,9 @@ function awaitOutput(proc, pattern, timeoutMs, what) {
 
 // Starts `veldra ui --no-browser` and resolves once it printed its addresses.
 // `prepare(home)` runs before the start (e.g. to spoil the web folder).
-// `endpoints` names a fixture server's endpoints file to use instead.
-export async function startUi({ args = ['--show-map'], prepare, project, endpoints } = {}) {
+// `endpoints` names a fixture server's endpoints file to use instead;
+// `startMs` allows a large project more time to load.
+export async function startUi({ args = ['--show-map'], prepare, project, endpoints, startMs = 15000 } = {}) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_web_'));
   for (const d of ['tmp', 'config', 'cache', 'diag']) fs.mkdirSync(path.join(home, d));
   // Every public service is refused inside the transport.
@@ -63,7 +64,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
     const host = /host: (\S+)/.exec(out);
     const map = /map: (\S+)/.exec(out);
     return host && (map || !args.includes('--show-map')) ? { host: host[1], map: map ? map[1] : null } : null;
-  }, 15000, 'veldra ui').catch((e) => { throw new Error(`${e.message}: ${stderr}`); });
+  }, startMs, 'veldra ui').catch((e) => { throw new Error(`${e.message}: ${stderr}`); });
   const u = new URL(urls.host);
   const token = u.pathname.split('/')[1];
   return {

@@ -193,7 +193,7 @@ TEST_F(MemoryHostTest, RevisionMovesWithEveryChangeOfTheContents) {
       {"undo", [&] { ASSERT_TRUE(host.undoLast()); }},
       {"failed command", [&] { host.runUndoableCommand("x", [&] { createFill(); return kHostErrRefused; }); }},
       {"info", [&] { host.setElementInfoString(guid, "dzialka"); }},
-      {"delete", [&] { host.deleteElements({guid}); }},
+      {"cleanup", [&] { host.runUndoableCommand("Usun", [&] { return host.deleteElements({guid}); }); }},
       {"load", [&] { ASSERT_EQ(host.importProject(host.exportProject()), ""); }},
   };
   for (const auto& [what, step] : steps) {
