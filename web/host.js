@@ -6,14 +6,16 @@
   function $(id) { return document.getElementById(id); }
 
   // What the plan and 3D views share: hidden layers and the current project
-  // files. A view subscribes with fn({files}) for new files, fn({}) for new ticks.
+  // files, {plan: {name, revision}, model: {name, revision}}. A view subscribes
+  // with fn({plan}) or fn({model}) for a new file, fn({}) for new ticks.
   var Views = window.VeldraViews = {
     hidden: new Set(),
-    files: null,
+    files: {},
     _subscribers: [],
     subscribe: function (fn) {
       Views._subscribers.push(fn);
-      if (Views.files) fn({ files: Views.files });
+      if (Views.files.plan) fn({ plan: Views.files.plan });
+      if (Views.files.model) fn({ model: Views.files.model });
     },
     _publish: function (change) { Views._subscribers.forEach(function (fn) { fn(change); }); },
     setHidden: function (layer, hidden) {
@@ -94,7 +96,8 @@
     // Any change of the project (import, undo, cleanup) gives a new revision.
     if (s.revision !== undefined && s.revision !== askedRevision) {
       askedRevision = s.revision;
-      GISBridge.send('views');
+      GISBridge.send('views', { file: 'plan' });
+      GISBridge.send('views', { file: 'model' });
     }
   }
 
@@ -135,8 +138,9 @@
   };
   H.views = function (m) {
     if (m.error) { console.warn('Widoki projektu:', m.error); return; }
-    Views.files = { plan: m.plan, model: m.model, revision: m.revision };
-    Views._publish({ files: Views.files });
+    var change = {};
+    change[m.file] = Views.files[m.file] = { name: m.name, revision: m.revision };
+    Views._publish(change);
   };
   H.paletteLoad = function (m) { if ($('paletteFrame').getAttribute('src') !== m.url) $('paletteFrame').src = m.url; };
   H.paletteVisible = function (m) { $('palette').hidden = !m.visible; };

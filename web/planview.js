@@ -450,10 +450,10 @@
   // ---- loading ------------------------------------------------------------
 
   var loading = 0;
-  function load(files) {
+  function load(file) {
     var mine = ++loading;
     stats.loadStart = performance.now();
-    fetch(files.plan + '?r=' + files.revision).then(function (r) {
+    fetch(file.name + '?r=' + file.revision).then(function (r) {
       if (!r.ok) throw new Error('HTTP ' + r.status);
       return r.json();
     }).then(function (doc) {
@@ -474,8 +474,8 @@
   }
 
   Views.subscribe(function (change) {
-    if (change.files) load(change.files);
-    else requestDraw();
+    if (change.plan) load(change.plan);
+    else if (!change.model) requestDraw();
   });
 
   window.VeldraPlan = {

@@ -99,11 +99,11 @@ function dispose(object) {
 
 let loading = 0;
 let framed = false;
-function load(files) {
+function load(file) {
   if (!renderer) return;
   const mine = ++loading;
   const t0 = performance.now();
-  new GLTFLoader().load(files.model + '?r=' + files.revision, (gltf) => {
+  new GLTFLoader().load(file.name + '?r=' + file.revision, (gltf) => {
     if (mine !== loading) { dispose(gltf.scene); return; }
     if (model) { scene.remove(model); dispose(model); }
     model = gltf.scene;
@@ -117,7 +117,7 @@ function load(files) {
       }
     });
     stats.meshes = meshes;
-    stats.revision = files.revision;
+    stats.revision = file.revision;
     stats.loadMs = performance.now() - t0;
     note.textContent = meshes ? '' : 'Projekt nie ma elementow 3D.';
     if (!framed) framed = frame(model);
@@ -129,8 +129,8 @@ function load(files) {
 }
 
 Views.subscribe((change) => {
-  if (change.files) load(change.files);
-  else applyVisibility();
+  if (change.model) load(change.model);
+  else if (!change.plan) applyVisibility();
 });
 
 window.VeldraView3D = {

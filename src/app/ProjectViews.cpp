@@ -11,14 +11,14 @@ constexpr const char* kPlanFile = "widok-plan.json";
 constexpr const char* kModelFile = "widok-model.glb";
 }  // namespace
 
-ProjectViewFiles ProjectViews::refresh(const MemoryHost& host) {
-  ProjectViewFiles out{host.revision(), kPlanFile, kModelFile, {}};
-  if (written_ && revision_ == host.revision()) return out;
+ProjectViewFile ProjectViews::refresh(const MemoryHost& host, ViewFile which) {
+  const bool isPlan = which == ViewFile::Plan;
+  Written& w = isPlan ? plan_ : model_;
+  ProjectViewFile out{host.revision(), isPlan ? kPlanFile : kModelFile, {}};
+  if (w.valid && w.revision == out.revision) return out;
   const ProjectData data = host.exportProject();
-  out.error = platform::writeFileAtomically(dir_ / kPlanFile, planJson(data, out.revision));
-  if (out.error.empty()) out.error = platform::writeFileAtomically(dir_ / kModelFile, glbBytes(data));
-  written_ = out.error.empty();
-  revision_ = out.revision;
+  out.error = platform::writeFileAtomically(dir_ / out.name, isPlan ? planJson(data, out.revision) : glbBytes(data));
+  w = Written{out.error.empty(), out.revision};
   return out;
 }
 

@@ -12,23 +12,28 @@
 
 namespace veldra::app {
 
-struct ProjectViewFiles {
+// The plan is asked for apart from the model, so a large model does not delay the plan.
+enum class ViewFile { Plan, Model };
+
+struct ProjectViewFile {
   std::uint64_t revision = 0;
-  std::string plan;    // file names inside the folder
-  std::string model;
-  std::string error;   // empty when both files are current
+  std::string name;    // inside the folder
+  std::string error;   // empty when the file is current
 };
 
 class ProjectViews {
  public:
   explicit ProjectViews(std::filesystem::path dir) : dir_(std::move(dir)) {}
   // Main thread (reads the project).
-  ProjectViewFiles refresh(const MemoryHost& host);
+  ProjectViewFile refresh(const MemoryHost& host, ViewFile which);
 
  private:
+  struct Written {
+    bool valid = false;
+    std::uint64_t revision = 0;
+  };
   std::filesystem::path dir_;
-  bool written_ = false;
-  std::uint64_t revision_ = 0;
+  Written plan_, model_;
 };
 
 }  // namespace veldra::app

@@ -285,10 +285,13 @@ int runUi(const std::vector<std::string>& args) {
   });
   // The plan and 3D views ask for the project's files when hostState shows a new revision.
   ProjectViews views(webDir);
-  hostBridge.on("views", [&](const json&) {
-    const ProjectViewFiles f = views.refresh(host);
-    if (!f.error.empty()) return json{{"type", "views"}, {"revision", f.revision}, {"error", f.error}};
-    return json{{"type", "views"}, {"revision", f.revision}, {"plan", f.plan}, {"model", f.model}};
+  hostBridge.on("views", [&](const json& m) {
+    const bool model = m.is_object() && m.contains("file") && m["file"] == "model";
+    const ProjectViewFile f = views.refresh(host, model ? ViewFile::Model : ViewFile::Plan);
+    json reply{{"type", "views"}, {"revision", f.revision}, {"file", model ? "model" : "plan"}};
+    if (f.error.empty()) reply["name"] = f.name;
+    else reply["error"] = f.error;
+    return reply;
   });
   hostBridge.on("select", [&](const json& m) {
     int unknown = 0;

@@ -26,7 +26,8 @@ async function openHost(ctx, srv) {
 async function viewsCurrent(page, timeout = 30000) {
   await page.waitForFunction(() => {
     const f = window.VeldraViews.files;
-    return f && window.VeldraPlan.stats.revision === f.revision && window.VeldraView3D.stats.revision === f.revision;
+    return f.plan && f.model && f.plan.revision === f.model.revision &&
+      window.VeldraPlan.stats.revision === f.plan.revision && window.VeldraView3D.stats.revision === f.model.revision;
   }, null, { timeout });
 }
 
@@ -75,7 +76,7 @@ test('an import shows in the plan and the 3D view; layers hide, a box selects, u
     await viewsCurrent(page);
 
     // The fixture's parcels are 10 m squares side by side; the left one is d1.
-    const doc = await page.evaluate(async () => (await fetch(window.VeldraViews.files.plan)).json());
+    const doc = await page.evaluate(async () => (await fetch(window.VeldraViews.files.plan.name)).json());
     const layerOf = Object.fromEntries(doc.layers.map((l) => [l.name, l.index]));
     const parcels = doc.elements.filter((e) => e.layer === layerOf.GIS_DZIALKI && e.type === 'polyline')
       .map((e) => ({ id: e.id, ring: e.parts[0], xs: e.parts[0].filter((_, i) => i % 2 === 0), ys: e.parts[0].filter((_, i) => i % 2 === 1) }))
@@ -132,9 +133,9 @@ test('an import shows in the plan and the 3D view; layers hide, a box selects, u
     await shot(page, 'views_selected');
 
     // Undo takes the import out of both views without a reload.
-    const before = await page.evaluate(() => window.VeldraViews.files.revision);
+    const before = await page.evaluate(() => window.VeldraViews.files.model.revision);
     await page.click('#btnUndo');
-    await page.waitForFunction((r) => window.VeldraViews.files.revision !== r, before, { timeout: 10000 });
+    await page.waitForFunction((r) => window.VeldraViews.files.model.revision !== r, before, { timeout: 10000 });
     await viewsCurrent(page);
     assert.equal(await page.evaluate(() => window.VeldraView3D.sceneObjectCount()), 0);
     assert.equal(await page.evaluate(() => window.VeldraPlan.stats.elements), 0);
