@@ -1,5 +1,5 @@
 # Page files and map libraries embedded into the veldra executable as numbered
-# resources (id, file name, source). The map libraries come from npm (web/).
+# resources (id, file name, source). The map libraries and three come from npm (web/).
 set(VELDRA_WEB_DIR ${PROJECT_SOURCE_DIR}/web)
 set(VELDRA_WEB_NODE ${VELDRA_WEB_DIR}/node_modules)
 set(VELDRA_WEB_RESOURCES
@@ -12,11 +12,19 @@ set(VELDRA_WEB_RESOURCES
   112 maplibre-gl.js        ${VELDRA_WEB_NODE}/maplibre-gl/dist/maplibre-gl.js
   113 maplibre-gl.css       ${VELDRA_WEB_NODE}/maplibre-gl/dist/maplibre-gl.css
   114 leaflet-maplibre-gl.js ${VELDRA_WEB_NODE}/@maplibre/maplibre-gl-leaflet/leaflet-maplibre-gl.js
+  120 three/build/three.module.js ${VELDRA_WEB_NODE}/three/build/three.module.js
+  121 three/build/three.core.js ${VELDRA_WEB_NODE}/three/build/three.core.js
+  122 three/examples/jsm/loaders/GLTFLoader.js ${VELDRA_WEB_NODE}/three/examples/jsm/loaders/GLTFLoader.js
+  123 three/examples/jsm/utils/BufferGeometryUtils.js ${VELDRA_WEB_NODE}/three/examples/jsm/utils/BufferGeometryUtils.js
+  124 three/examples/jsm/utils/SkeletonUtils.js ${VELDRA_WEB_NODE}/three/examples/jsm/utils/SkeletonUtils.js
+  125 three/examples/jsm/controls/OrbitControls.js ${VELDRA_WEB_NODE}/three/examples/jsm/controls/OrbitControls.js
   190 transport.js          ${VELDRA_WEB_DIR}/transport.js
   200 host.html             ${VELDRA_WEB_DIR}/host.html
   201 host.js               ${VELDRA_WEB_DIR}/host.js
   202 host.css              ${VELDRA_WEB_DIR}/host.css
   203 selection.js          ${VELDRA_WEB_DIR}/selection.js
+  204 planview.js           ${VELDRA_WEB_DIR}/planview.js
+  205 view3d.js             ${VELDRA_WEB_DIR}/view3d.js
 )
 
 add_executable(veldra_embedgen ${PROJECT_SOURCE_DIR}/tools/embedgen.cpp)

@@ -5,6 +5,26 @@
 
   function $(id) { return document.getElementById(id); }
 
+  // What the plan and 3D views share: hidden layers and the current project
+  // files, {plan: {name, revision}, model: {name, revision}}. A view subscribes
+  // with fn({plan}) or fn({model}) for a new file, fn({}) for new ticks.
+  var Views = window.VeldraViews = {
+    hidden: new Set(),
+    files: {},
+    _subscribers: [],
+    subscribe: function (fn) {
+      Views._subscribers.push(fn);
+      if (Views.files.plan) fn({ plan: Views.files.plan });
+      if (Views.files.model) fn({ model: Views.files.model });
+    },
+    _publish: function (change) { Views._subscribers.forEach(function (fn) { fn(change); }); },
+    setHidden: function (layer, hidden) {
+      if (hidden) Views.hidden.add(layer); else Views.hidden.delete(layer);
+      Views._publish({});
+    }
+  };
+  var askedRevision = null;
+
   var modalQueue = [];
   function showModal(title, text, buttons, onAnswer) {
     modalQueue.push({ title: title, text: text, buttons: buttons, onAnswer: onAnswer });
@@ -50,17 +70,7 @@
       });
       ul.appendChild(li);
     });
-    var tb = $('layerTable').querySelector('tbody');
-    tb.innerHTML = '';
-    (s.layers || []).forEach(function (l) {
-      var tr = document.createElement('tr');
-      var a = document.createElement('td'), b = document.createElement('td');
-      a.textContent = l.name;
-      b.textContent = l.count;
-      tr.appendChild(a);
-      tr.appendChild(b);
-      tb.appendChild(tr);
-    });
+    renderLayers(s.layers || []);
     $('elementTotal').textContent = 'Elementy w projekcie: ' + (s.elements || 0);
     var undo = s.undo || {};
     $('btnUndo').disabled = !undo.available;
@@ -83,6 +93,39 @@
       $('palette').hidden = !s.palette.visible;
     }
     if (window.VeldraSelection) window.VeldraSelection.render(s);
+    // Any change of the project (import, undo, cleanup) gives a new revision.
+    if (s.revision !== undefined && s.revision !== askedRevision) {
+      askedRevision = s.revision;
+      GISBridge.send('views', { file: 'plan' });
+      GISBridge.send('views', { file: 'model' });
+    }
+  }
+
+  // Rebuilt only when it changes, so a tick being clicked is not replaced under the pointer.
+  var shownLayers = '';
+  function renderLayers(layers) {
+    var signature = JSON.stringify(layers);
+    if (signature === shownLayers) return;
+    shownLayers = signature;
+    var tb = $('layerTable').querySelector('tbody');
+    tb.innerHTML = '';
+    layers.forEach(function (l) {
+      var tr = document.createElement('tr');
+      var a = document.createElement('td'), b = document.createElement('td');
+      // The tick shows or hides the layer in the plan and 3D views.
+      var cb = document.createElement('input');
+      cb.type = 'checkbox';
+      cb.title = 'Widoczna w widokach';
+      cb.checked = !Views.hidden.has(l.index);
+      cb.setAttribute('data-view-layer', l.name);
+      cb.addEventListener('change', function () { Views.setHidden(l.index, !cb.checked); });
+      a.appendChild(cb);
+      a.appendChild(document.createTextNode(l.name));
+      b.textContent = l.count;
+      tr.appendChild(a);
+      tr.appendChild(b);
+      tb.appendChild(tr);
+    });
   }
 
   var H = GISBridge.handlers;
@@ -92,6 +135,12 @@
     showModal(m.title || 'GIS Import', m.text, m.buttons && m.buttons.length ? m.buttons : ['OK'], function (answer) {
       GISBridge.send('alertAnswer', { id: m.id, answer: answer });
     });
+  };
+  H.views = function (m) {
+    if (m.error) { console.warn('Widoki projektu:', m.error); return; }
+    var change = {};
+    change[m.file] = Views.files[m.file] = { name: m.name, revision: m.revision };
+    Views._publish(change);
   };
   H.paletteLoad = function (m) { if ($('paletteFrame').getAttribute('src') !== m.url) $('paletteFrame').src = m.url; };
   H.paletteVisible = function (m) { $('palette').hidden = !m.visible; };

@@ -24,6 +24,7 @@
 #include "app/HostSelection.h"
 #include "app/MapPalette.h"
 #include "app/PaletteServer.h"
+#include "app/ProjectViews.h"
 #include "app/WebResources.h"
 #include "app/ProjectOpen.h"
 #include "bridge/Bridge.h"
@@ -133,7 +134,11 @@ class UiHost : public MemoryHost {
 
 const std::vector<WebResourceEntry>& hostResources() {
   static const std::vector<WebResourceEntry> table = {
-      {103, "gisbridge.js"}, {200, "host.html"}, {201, "host.js"}, {202, "host.css"}, {203, "selection.js"}};
+      {103, "gisbridge.js"}, {200, "host.html"}, {201, "host.js"}, {202, "host.css"}, {203, "selection.js"},
+      {204, "planview.js"}, {205, "view3d.js"},
+      {120, "three/build/three.module.js"}, {121, "three/build/three.core.js"},
+      {122, "three/examples/jsm/loaders/GLTFLoader.js"}, {123, "three/examples/jsm/utils/BufferGeometryUtils.js"},
+      {124, "three/examples/jsm/utils/SkeletonUtils.js"}, {125, "three/examples/jsm/controls/OrbitControls.js"}};
   return table;
 }
 
@@ -162,6 +167,7 @@ json hostState(const UiHost& host, const UiState& ui) {
               {"report", report},
               {"layers", layers},
               {"elements", host.elementCount()},
+              {"revision", host.revision()},
               {"selection", selected},
               {"undo", {{"available", !titles.empty()}, {"title", titles.empty() ? "" : titles.back()}}},
               {"exports", {{"dxf", kHaveExporters}, {"gltf", kHaveExporters}}},
@@ -276,6 +282,16 @@ int runUi(const std::vector<std::string>& args) {
   hostBridge.on("menu", [&](const json& m) {
     MenuCommandHandler(kMenuStringTable, messageInt(m.at("item")));
     return hostState(host, ui);
+  });
+  // The plan and 3D views ask for the project's files when hostState shows a new revision.
+  ProjectViews views(webDir);
+  hostBridge.on("views", [&](const json& m) {
+    const bool model = m.is_object() && m.contains("file") && m["file"] == "model";
+    const ProjectViewFile f = views.refresh(host, model ? ViewFile::Model : ViewFile::Plan);
+    json reply{{"type", "views"}, {"revision", f.revision}, {"file", model ? "model" : "plan"}};
+    if (f.error.empty()) reply["name"] = f.name;
+    else reply["error"] = f.error;
+    return reply;
   });
   hostBridge.on("select", [&](const json& m) {
     int unknown = 0;

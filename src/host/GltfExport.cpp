@@ -35,6 +35,7 @@ std::string glbBytes(const ProjectData& project) {
     std::string name;
     TriangleSoup soup;
     int material = 0;   // surface material index, 0: none
+    int layer = 0;      // for viewers that show or hide layers
   };
   std::map<int, Group> byLayer;
   std::vector<Group> solids;
@@ -49,11 +50,12 @@ std::string glbBytes(const ProjectData& project) {
     Group* g = nullptr;
     if (type == static_cast<int>(ElementType::Slab) || type == static_cast<int>(ElementType::Morph)) {
       solids.push_back(Group{se.info.empty() ? layerNameOf(project, se.element.layer) : se.info, {},
-                             se.element.surfaceMaterial});
+                             se.element.surfaceMaterial, se.element.layer});
       g = &solids.back();
     } else {
       g = &byLayer[se.element.layer];
       g->name = layerNameOf(project, se.element.layer);
+      g->layer = se.element.layer;
     }
     TriangleSoup& dst = g->soup;
     const std::uint32_t base = static_cast<std::uint32_t>(dst.vertices.size());
@@ -160,7 +162,9 @@ std::string glbBytes(const ProjectData& project) {
       if (it != materialOf.end()) primitive["material"] = it->second;
     }
     meshes.push_back(json{{"name", group->name}, {"primitives", json::array({primitive})}});
-    nodes.push_back(json{{"name", group->name}, {"mesh", meshes.size() - 1}});
+    nodes.push_back(json{{"name", group->name},
+                         {"mesh", meshes.size() - 1},
+                         {"extras", {{"layer", group->layer}, {"layerName", layerNameOf(project, group->layer)}}}});
     children.push_back(nodes.size() - 1);
   }
   if (!children.empty()) nodes[0]["children"] = children;

@@ -335,6 +335,7 @@ HostErr MemoryHost::runUndoableCommand(const std::string& title, const std::func
     const bool sameElements = deletions_ == deletionsBefore && state_.elements.size() == before.elements.size();
     state_ = std::move(before);
     if (!sameElements) reindex();
+    ++revision_;
   };
   struct Depth {
     int& d;
@@ -373,10 +374,12 @@ bool MemoryHost::undoLast() {
   state_ = std::move(undo_.back().before);
   undo_.pop_back();
   reindex();
+  ++revision_;
   return true;
 }
 
 void MemoryHost::changed() {
+  ++revision_;
   if (depth_ == 0) undo_.clear();
 }
 
@@ -765,6 +768,7 @@ std::string MemoryHost::importProject(ProjectData data) {
     s.elements.push_back(std::move(stored));
   }
   state_ = std::move(s);
+  ++revision_;
   index_ = std::move(seen);
   undo_.clear();
   selection_.clear();

@@ -103,6 +103,9 @@ class MemoryHost : public Host {
   // when there is nothing to undo or a command is running.
   bool undoLast();
   bool inCommand() const { return depth_ > 0; }
+  // Changes whenever the project's contents may have changed (a change, an
+  // undo, a rolled-back command, a load), so views know when to refresh.
+  std::uint64_t revision() const { return revision_; }
 
   // Failure injection.
   void addRefusal(const RefusalRule& rule) { rules_.push_back(rule); }
@@ -175,6 +178,7 @@ class MemoryHost : public Host {
   std::deque<UndoEntry> undo_;
   int depth_ = 0;
   std::uint64_t deletions_ = 0;
+  std::uint64_t revision_ = 0;
   std::uint64_t nextGuid_ = 1;
   std::map<int, Element> defaults_;
 

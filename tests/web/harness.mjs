@@ -46,8 +46,9 @@ async function stopProcess(proc, end) {
 
 // Starts `veldra ui --no-browser` and resolves once it printed its addresses.
 // `prepare(home)` runs before the start (e.g. to spoil the web folder).
-// `endpoints` names a fixture server's endpoints file to use instead.
-export async function startUi({ args = ['--show-map'], prepare, project, endpoints } = {}) {
+// `endpoints` names a fixture server's endpoints file to use instead;
+// `startMs` allows a large project more time to load.
+export async function startUi({ args = ['--show-map'], prepare, project, endpoints, startMs = 15000 } = {}) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_web_'));
   for (const d of ['tmp', 'config', 'cache', 'diag']) fs.mkdirSync(path.join(home, d));
   // Every public service is refused inside the transport.
@@ -73,7 +74,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
     const host = /host: (\S+)/.exec(out);
     const map = /map: (\S+)/.exec(out);
     return host && (map || !args.includes('--show-map')) ? { host: host[1], map: map ? map[1] : null } : null;
-  }, 15000, 'veldra ui').catch((e) => { throw new Error(`${e.message}: ${stderr}`); });
+  }, startMs, 'veldra ui').catch((e) => { throw new Error(`${e.message}: ${stderr}`); });
   const u = new URL(urls.host);
   const token = u.pathname.split('/')[1];
   return {
@@ -88,10 +89,11 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
 // The fixture server with the place scenario's data (tests/web/place_fixture.py
 // writes it from the command-line tests' own fixtures). Resolves with the
 // frame, the centre and a strict endpoints file sending every service to it;
-// the server ends when `stop()` closes its standard input.
-export async function startPlaceFixture() {
+// the server ends when `stop()` closes its standard input. `script` names
+// another writer of the same kind in this folder.
+export async function startPlaceFixture({ script = 'place_fixture.py' } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_fx_'));
-  const facts = JSON.parse(execFileSync('/usr/bin/python3', [path.join(here, 'place_fixture.py'), path.join(dir, 'root')],
+  const facts = JSON.parse(execFileSync('/usr/bin/python3', [path.join(here, script), path.join(dir, 'root')],
     { encoding: 'utf8' }));
   const endpoints = path.join(dir, 'endpoints.json');
   const proc = spawn(veldraBin, ['mock-services', '--root', path.join(dir, 'root'), '--port', '0',

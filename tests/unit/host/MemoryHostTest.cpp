@@ -184,6 +184,30 @@ TEST_F(MemoryHostTest, UndoLastStepsBackOneCommandAtATimeButNotWhileOneRuns) {
   EXPECT_FALSE(host.undoLast());
 }
 
+// Views refresh on a new revision: every way the contents change gives one, reading gives none.
+TEST_F(MemoryHostTest, RevisionMovesWithEveryChangeOfTheContents) {
+  std::string guid;
+  const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+      {"create", [&] { createFill(1, &guid); }},
+      {"command", [&] { host.runUndoableCommand("Import GIS", [&] { return createFill(); }); }},
+      {"undo", [&] { ASSERT_TRUE(host.undoLast()); }},
+      {"failed command", [&] { host.runUndoableCommand("x", [&] { createFill(); return kHostErrRefused; }); }},
+      {"info", [&] { host.setElementInfoString(guid, "dzialka"); }},
+      {"cleanup", [&] { host.runUndoableCommand("Usun", [&] { return host.deleteElements({guid}); }); }},
+      {"load", [&] { ASSERT_EQ(host.importProject(host.exportProject()), ""); }},
+  };
+  for (const auto& [what, step] : steps) {
+    const auto before = host.revision();
+    step();
+    EXPECT_NE(host.revision(), before) << what;
+  }
+  const auto before = host.revision();
+  host.exportProject();
+  std::vector<std::string> guids;
+  host.getSelection(guids);
+  EXPECT_EQ(host.revision(), before);
+}
+
 TEST_F(MemoryHostTest, ChangeOutsideACommandEndsTheUndoHistory) {
   host.runUndoableCommand("Import GIS", [&] { return createFill(); });
   GeoLocation g;
