@@ -6,19 +6,15 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, recordReceived, shot, shotDir } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, recordReceived, shot, shotDir } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
 
 async function openHost(ctx, srv) {
-  const page = await ctx.newPage();
-  const errors = [];
-  page.on('pageerror', (e) => errors.push(String(e)));
-  await page.goto(srv.host);
+  const page = await openPage(ctx, srv.host);
   await page.waitForFunction(() => window.VeldraPlan && window.VeldraView3D, null, { timeout: 15000 });
-  page.__errors = errors;
   return page;
 }
 
