@@ -9,7 +9,7 @@ PKGS=(
   nlohmann-json3-dev libpugixml-dev libcurl4-openssl-dev libssl-dev
   libzip-dev zipcmp zipmerge ziptool libpng-dev libcgal-dev
   libboost-dev libtinygltf-dev
-  gdal-bin proj-bin python3-ezdxf python3-pytest assimp-utils
+  gdal-bin python3-gdal python3-numpy proj-bin python3-ezdxf python3-pytest assimp-utils
   chromium clang-16 libclang-rt-16-dev nodejs xdg-utils
 )
 
