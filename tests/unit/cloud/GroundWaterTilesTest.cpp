@@ -66,15 +66,11 @@ bool samePoints(const std::vector<CloudPoint>& a, const std::vector<CloudPoint>&
 TEST(GroundWaterLoader, FourTilesGiveTheSamePointsAndGridOnOneAndFourThreads) {
   testing::TempDir dir;
   const Bbox frame{636000, 486000, 636200, 486200};
-  Loaded one, four;
-  {
-    testing::ScopedEnv env("VELDRA_THREADS", "1");
-    one = loadFourTiles(dir, frame);
-  }
-  {
-    testing::ScopedEnv env("VELDRA_THREADS", "4");
-    four = loadFourTiles(dir, frame);
-  }
+  const auto loadOn = [&](const char* threads) {
+    testing::ScopedEnv env("VELDRA_THREADS", threads);
+    return loadFourTiles(dir, frame);
+  };
+  const Loaded one = loadOn("1"), four = loadOn("4");
   ASSERT_GT(one.points.ground.size(), 8000u);
   EXPECT_EQ(four.points.total, one.points.total);
   EXPECT_TRUE(samePoints(four.points.ground, one.points.ground));

@@ -28,6 +28,9 @@ std::uint32_t le32(const std::string& s, std::size_t i) {
   return v;
 }
 
+// The JSON chunk of a GLB container.
+nlohmann::json glbJson(const std::string& glb) { return nlohmann::json::parse(glb.substr(20, le32(glb, 12))); }
+
 // A mesh like terrain placement makes: two lattice rows as level lines.
 StoredElement latticeMesh(int layer, double x0) {
   StoredElement se;
@@ -41,6 +44,15 @@ StoredElement latticeMesh(int layer, double x0) {
   return se;
 }
 
+StoredElement slabOf(std::vector<Point2> coords, std::vector<int> ringEnds, double thickness) {
+  StoredElement se;
+  se.element.typeCode = 8;
+  se.element.thickness = thickness;
+  se.memo.coords = std::move(coords);
+  se.memo.ringEnds = std::move(ringEnds);
+  return se;
+}
+
 TEST(ExportGeometry, MeshBandsSlabsAndMorphs) {
   const auto mesh = elementTriangles(latticeMesh(1, 0));
   EXPECT_EQ(mesh.triangles.size(), 4u);
@@ -51,12 +63,8 @@ TEST(ExportGeometry, MeshBandsSlabsAndMorphs) {
   flat.memo.levelLines.clear();
   EXPECT_EQ(elementTriangles(flat).triangles.size(), 2u);
 
-  StoredElement slab;
-  slab.element.typeCode = 8;
-  slab.element.thickness = 0.3;
-  slab.memo.coords = {{}, {0, 0}, {4, 0}, {4, 4}, {2, 2}, {0, 4}, {0, 0}};   // concave
-  slab.memo.ringEnds = {0, 6};
-  EXPECT_EQ(elementTriangles(slab).triangles.size(), 3u * 2 + 5u * 2);
+  const auto concave = slabOf({{}, {0, 0}, {4, 0}, {4, 4}, {2, 2}, {0, 4}, {0, 0}}, {0, 6}, 0.3);
+  EXPECT_EQ(elementTriangles(concave).triangles.size(), 3u * 2 + 5u * 2);
 
   StoredElement morph;
   morph.element.typeCode = 45;
@@ -111,8 +119,7 @@ class ExportFiles : public ::testing::Test {
 TEST_F(ExportFiles, GlbHasOneNodePerLayerAndSmallCoordinates) {
   const std::string glb = glbBytes(data_);
   ASSERT_GE(glb.size(), 20u);   // the container itself is checked by the Khronos validator
-  const std::uint32_t jsonLen = le32(glb, 12);
-  const auto j = nlohmann::json::parse(glb.substr(20, jsonLen));
+  const auto j = glbJson(glb);
   ASSERT_EQ(j["meshes"].size(), 1u);   // only GIS_TEREN holds 3D elements
   EXPECT_EQ(j["nodes"][1]["name"], "GIS_TEREN");
   EXPECT_EQ(j["asset"]["extras"]["crsName"], "EPSG:2178");
@@ -123,8 +130,7 @@ TEST_F(ExportFiles, GlbHasOneNodePerLayerAndSmallCoordinates) {
   EXPECT_EQ(j["accessors"][1]["count"], 8 * 3);
 
   // An empty project is still a loadable file.
-  const std::string empty = glbBytes(ProjectData{});
-  const auto e = nlohmann::json::parse(empty.substr(20, le32(empty, 12)));
+  const auto e = glbJson(glbBytes(ProjectData{}));
   EXPECT_FALSE(e.contains("buffers"));
 }
 
@@ -162,12 +168,9 @@ bool closedOutward(const TriangleSoup& s) {
 }
 
 TEST(ExportGeometry, CourtyardSlabIsClosedAroundItsHole) {
-  StoredElement slab;
-  slab.element.typeCode = 8;
+  StoredElement slab = slabOf(
+      {{}, {0, 0}, {30, 0}, {30, 30}, {0, 30}, {0, 0}, {10, 10}, {20, 10}, {20, 20}, {10, 20}, {10, 10}}, {0, 5, 10}, 12);
   slab.element.level = 12;
-  slab.element.thickness = 12;
-  slab.memo.coords = {{}, {0, 0}, {30, 0}, {30, 30}, {0, 30}, {0, 0}, {10, 10}, {20, 10}, {20, 20}, {10, 20}, {10, 10}};
-  slab.memo.ringEnds = {0, 5, 10};
   const TriangleSoup s = elementTriangles(slab);
   EXPECT_TRUE(closedOutward(s));
   double top = 0;   // area of the upward triangles: the ring less the courtyard
@@ -186,18 +189,13 @@ TEST(ExportGlb, OneNodePerSolidNamedAndColoured) {
   m.r = 0.3, m.g = 0.3, m.b = 0.32;
   p.surfaceMaterials = {m};
   for (const char* id : {"BLD-1", "BLD-2"}) {
-    StoredElement e;
-    e.element.typeCode = 8;
+    StoredElement e = slabOf({{}, {0, 0}, {4, 0}, {4, 4}, {0, 0}}, {0, 4}, 3);
     e.element.layer = 1;
     e.element.surfaceMaterial = 7;
-    e.element.thickness = 3;
-    e.memo.coords = {{}, {0, 0}, {4, 0}, {4, 4}, {0, 0}};
-    e.memo.ringEnds = {0, 4};
     e.info = id;
     p.elements.push_back(e);
   }
-  const std::string glb = glbBytes(p);
-  const auto j = nlohmann::json::parse(glb.substr(20, le32(glb, 12)));
+  const auto j = glbJson(glbBytes(p));
   ASSERT_EQ(j["nodes"].size(), 3u);
   EXPECT_EQ(j["nodes"][2]["name"], "BLD-2");
   ASSERT_EQ(j["materials"].size(), 1u);

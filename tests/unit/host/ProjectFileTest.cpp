@@ -5,6 +5,7 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <numbers>
 #include <tuple>
@@ -61,6 +62,14 @@ class ProjectFileTest : public ::testing::Test {
     e.typeCode = static_cast<int>(t);
     EXPECT_EQ(host.getElementDefaults(e), kHostOk);
     return e;
+  }
+  // A two-point polyline in `h`; its guid.
+  std::string addLine(MemoryHost& h, double to) {
+    Element e = defaults(ElementType::Polyline);
+    Memo m;
+    m.coords = {{}, {0, 0}, {to, to}};
+    EXPECT_EQ(h.createElement(e, m), kHostOk);
+    return e.guid;
   }
 
   // One element of every type, with numbers that lose bits when printed carelessly.
@@ -188,12 +197,7 @@ TEST_F(ProjectFileTest, SaveAndLoadGiveTheSameProjectBitForBit) {
 
 TEST_F(ProjectFileTest, LoadedProjectContinuesGuidsAndHasNoUndoHistory) {
   fillProject();
-  host.runUndoableCommand("Import GIS", [&] {
-    Element e = defaults(ElementType::Polyline);
-    Memo m;
-    m.coords = {{}, {0, 0}, {1, 1}};
-    return host.createElement(e, m);
-  });
+  host.runUndoableCommand("Import GIS", [&] { return addLine(host, 1).empty() ? kHostErrRefused : kHostOk; });
   ASSERT_EQ(saveProject(host, file), "");
   MemoryHost loaded;
   loaded.runUndoableCommand("earlier", [] { return kHostOk; });
@@ -201,11 +205,8 @@ TEST_F(ProjectFileTest, LoadedProjectContinuesGuidsAndHasNoUndoHistory) {
   EXPECT_TRUE(loaded.commandTitles().empty());
   EXPECT_FALSE(loaded.undoLast());
 
-  Element e = defaults(ElementType::Polyline);
-  Memo m;
-  m.coords = {{}, {0, 0}, {2, 2}};
-  ASSERT_EQ(loaded.createElement(e, m), kHostOk);
-  for (std::size_t i = 0; i + 1 < loaded.elementCount(); ++i) EXPECT_NE(loaded.elementAt(i).element.guid, e.guid);
+  const std::string added = addLine(loaded, 2);
+  for (std::size_t i = 0; i + 1 < loaded.elementCount(); ++i) EXPECT_NE(loaded.elementAt(i).element.guid, added);
 }
 
 TEST_F(ProjectFileTest, CorruptFileIsRefusedHostUnchangedAndNeverOverwritten) {
@@ -219,14 +220,7 @@ TEST_F(ProjectFileTest, CorruptFileIsRefusedHostUnchangedAndNeverOverwritten) {
   }
 
   MemoryHost other;
-  std::string otherGuid;
-  {
-    Element e = defaults(ElementType::Polyline);
-    Memo m;
-    m.coords = {{}, {0, 0}, {1, 1}};
-    ASSERT_EQ(other.createElement(e, m), kHostOk);
-    otherGuid = e.guid;
-  }
+  const std::string otherGuid = addLine(other, 1);
   const std::string err = loadProject(file, other);
   EXPECT_NE(err.find("Nie mozna wczytac projektu"), std::string::npos) << err;
   EXPECT_NE(err.find("JSON"), std::string::npos) << err;
@@ -249,25 +243,20 @@ TEST_F(ProjectFileTest, WellFormedFileWithUnsoundContentIsRefused) {
     EXPECT_NE(err.find(expected), std::string::npos) << err;
     EXPECT_EQ(h.elementCount(), 0u);
   };
-  // The fill's outline no longer ends where it starts.
-  std::string open = text;
-  const auto pos = open.find("\"ringEnds\":[4,8]");
-  ASSERT_NE(pos, std::string::npos);
-  open.replace(pos, 16, "\"ringEnds\":[3,8]");
-  check(open, "element 1");
-
-  std::string newer = text;
-  newer.replace(newer.find("\"version\":1"), 11, "\"version\":9");
-  check(newer, "nowszej wersji");
-
-  std::string dupGuid = text;
-  dupGuid.replace(dupGuid.find("E0000002"), 8, "E0000001");
-  check(dupGuid, "powtorzony identyfikator");
-
-  std::string badLayer = text;
-  badLayer.replace(badLayer.find("\"layer\":2"), 9, "\"layer\":9");
-  check(badLayer, "warstwa 9");
-
+  const struct {
+    const char *from, *to, *expected;
+  } edits[] = {
+      {"\"ringEnds\":[4,8]", "\"ringEnds\":[3,8]", "element 1"},   // the fill's outline no longer closes
+      {"\"version\":1", "\"version\":9", "nowszej wersji"},
+      {"E0000002", "E0000001", "powtorzony identyfikator"},
+      {"\"layer\":2", "\"layer\":9", "warstwa 9"},
+  };
+  for (const auto& e : edits) {
+    std::string bad = text;
+    const auto pos = bad.find(e.from);
+    ASSERT_NE(pos, std::string::npos) << e.from;
+    check(bad.replace(pos, std::strlen(e.from), e.to), e.expected);
+  }
   check("{\"format\":\"veldra-project\",\"version\":1,\"attributes\":{\"layers\":[]}}", "warstwy");
   check("{\"format\":\"veldra-project\",\"version\":1,\"attributes\":{\"layers\":[{\"index\":1,\"name\":\"a\"}]},"
         "\"elements\":[{\"type\":20,\"guid\":\"x\",\"layer\":1,\"memo\":{\"points\":[0,0,1]}}]}",

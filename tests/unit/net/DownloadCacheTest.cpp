@@ -58,13 +58,17 @@ TEST_F(Cache, KeysAreTheExactUrl) {
   EXPECT_TRUE(fs::is_directory(dir()));
 }
 
-TEST_F(Cache, CancelAtFirstReportLeavesNothing) {
+// Cancelling at the first report or throwing from it: no partial file either way.
+TEST_F(Cache, ProgressThatCancelsOrThrowsLeavesNothing) {
   auto s = startServer(R"({"routes":[{"path":"/big","body_size":4194304}]})");
   std::vector<Report> reports;
   std::string error;
   EXPECT_EQ(client.getCachedFile(s->baseUrl() + "/big", recorder(reports, false), 3000, error), "");
   EXPECT_EQ(error, "Pobieranie anulowane.");
   EXPECT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(cacheFiles().empty());
+  auto thrower = [](std::int64_t, std::int64_t) -> bool { throw std::runtime_error("stop"); };
+  EXPECT_THROW(client.getCachedFile(s->baseUrl() + "/big", thrower, 3000, error), std::runtime_error);
   EXPECT_TRUE(cacheFiles().empty());
 }
 
@@ -97,14 +101,6 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{R"({"routes":[{"path":"/f","body_size":5000,"content_length":false,
                                    "stall_after":100,"stall_ms":4000}]})",
                     "Brak odpowiedzi serwera"}));
-
-TEST_F(Cache, ThrowingProgressLeavesNoPartialFile) {
-  auto s = startServer(R"({"routes":[{"path":"/f","body_size":100000}]})");
-  std::string error;
-  auto thrower = [](std::int64_t, std::int64_t) -> bool { throw std::runtime_error("stop"); };
-  EXPECT_THROW(client.getCachedFile(s->baseUrl() + "/f", thrower, 3000, error), std::runtime_error);
-  EXPECT_TRUE(cacheFiles().empty());
-}
 
 TEST_F(Cache, ReportsWithLengthComeEveryPercent) {
   auto s = startServer(R"({"routes":[{"path":"/f","body_size":1000000,"chunk_size":1000}]})");

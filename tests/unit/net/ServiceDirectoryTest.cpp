@@ -19,16 +19,14 @@ using testing::has;
 // ---------------------------------------------------------------------------
 // Directories
 
-TEST(LookupService, ShortOrUnknownCodesGiveNothing) {
+TEST(LookupService, ShortOrUnknownCodesGiveNothingFirstEqualRowWins) {
   for (const char* code : {"", "02", "020", "9999", "abcd", "2099", "0299"}) {
     ServiceAddresses a = lookupService(countyEgibServices, code, 4);
     EXPECT_EQ(a.wms, "") << code;
     EXPECT_EQ(a.wfs, "") << code;
   }
   EXPECT_EQ(lookupService(municipalPlanServices, "12010", 6).wfs, "");
-}
-
-TEST(LookupService, FirstEqualRowWins) {
+  // The first equal row wins.
   const ServiceRecord rows[] = {{"0201", "a", ""}, {"0201", "b", "x"}, {"020", "c", "y"}};
   EXPECT_EQ(lookupService(rows, "020155", 4).wms, "a");
   EXPECT_EQ(lookupService(rows, "0205", 3).wms, "c");
