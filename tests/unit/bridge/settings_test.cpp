@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 
@@ -52,12 +53,12 @@ TEST_F(SettingsFile, PartialFileKeepsOtherDefaultsAndIgnoresWrongKinds) {
 }
 
 TEST_F(SettingsFile, ZeroAnchorCountsAsSet) {
-  write(R"({"zAnchor":0})");
-  Settings s = Settings::loadFrom(file);
-  EXPECT_TRUE(s.hasZAnchor);
-  EXPECT_EQ(s.zAnchor, 0.0);
-  write(R"({"zAnchor":123.25})");
-  EXPECT_DOUBLE_EQ(Settings::loadFrom(file).zAnchor, 123.25);
+  for (const auto& [text, z] : {std::pair{R"({"zAnchor":0})", 0.0}, std::pair{R"({"zAnchor":123.25})", 123.25}}) {
+    write(text);
+    const Settings s = Settings::loadFrom(file);
+    EXPECT_TRUE(s.hasZAnchor) << text;
+    EXPECT_EQ(s.zAnchor, z);
+  }
 }
 
 TEST_F(SettingsFile, SaveWritesSortedIndentedUtf8AndAnchorOnlyWhenSet) {
@@ -76,9 +77,7 @@ TEST_F(SettingsFile, SaveWritesSortedIndentedUtf8AndAnchorOnlyWhenSet) {
   EXPECT_EQ(back.zAnchor, 101.5);
   EXPECT_EQ(back.layerFor(DataType::Pog), s.layers[DataType::Pog]);
   // Nothing but the file itself is left in the folder.
-  int entries = 0;
-  for (auto& e : fs::directory_iterator(dir)) { (void)e; ++entries; }
-  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
 TEST_F(SettingsFile, FailedSaveIsReportedAndReplacesNothing) {
@@ -90,9 +89,7 @@ TEST_F(SettingsFile, FailedSaveIsReportedAndReplacesNothing) {
   // A folder in the way of the final name: the rename fails, the temporary goes.
   fs::create_directories(dir / "taken" / "settings.json" / "x");
   EXPECT_NE(s.saveTo(dir / "taken" / "settings.json"), "");
-  int entries = 0;
-  for (auto& e : fs::directory_iterator(dir / "taken")) { (void)e; ++entries; }
-  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "taken"), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "geo/Projections.h"
 
@@ -41,14 +42,12 @@ TEST(ReadCoordinatePair, AxisRules) {
 
   // PL-2000: the zone digit finds the easting whatever the declared order.
   const auto [e92, n92] = pl2000ToPl1992(6500000, 5800000, 2177);
-  for (bool nf : {true, false}) {
-    const Point2 p = GmlParser::readCoordinatePair(5800000, 6500000, {2177, nf});
-    EXPECT_NEAR(p.x, e92, 1e-6);
-    EXPECT_NEAR(p.y, n92, 1e-6);
-    const Point2 q = GmlParser::readCoordinatePair(6500000, 5800000, {2177, nf});
-    EXPECT_NEAR(q.x, e92, 1e-6);
-    EXPECT_NEAR(q.y, n92, 1e-6);
-  }
+  for (bool nf : {true, false})
+    for (const auto& [a, b] : {std::pair{5800000.0, 6500000.0}, std::pair{6500000.0, 5800000.0}}) {
+      const Point2 p = GmlParser::readCoordinatePair(a, b, {2177, nf});
+      EXPECT_NEAR(p.x, e92, 1e-6) << a << (nf ? " northing first" : "");
+      EXPECT_NEAR(p.y, n92, 1e-6);
+    }
   // Both carry the digit (northing in the 6-million band in zone 6): the flag decides.
   const Point2 both = GmlParser::readCoordinatePair(6100000, 6500000, {2177, true});
   const auto ref = pl2000ToPl1992(6500000, 6100000, 2177);

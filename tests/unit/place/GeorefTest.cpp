@@ -22,13 +22,7 @@ class GeorefTest : public ::testing::Test {
  protected:
   // A frame of 200 m around a PL-1992 point.
   static PlacementGeorefInput frameAround(double e, double n, int zone) {
-    PlacementGeorefInput in;
-    in.currentZone = zone;
-    in.frameMinX = e - 100;
-    in.frameMaxX = e + 100;
-    in.frameMinY = n - 100;
-    in.frameMaxY = n + 100;
-    return in;
+    return {.currentZone = zone, .frameMinX = e - 100, .frameMinY = n - 100, .frameMaxX = e + 100, .frameMaxY = n + 100};
   }
 
   void setFullGeoref(double E2000, double N2000, int zone, double height = 0.0) {
@@ -99,44 +93,29 @@ TEST_F(GeorefTest, ZAnchorRules) {
   const auto [E, N] = pl1992ToPl2000(e, n, 2178);
 
   // Height 0, no anchor, no terrain: offset 0 and nothing written.
-  setFullGeoref(E, N, 2178, 0.0);
   auto in = frameAround(e, n, 2178);
-  auto r = checkPlacementGeoref(host_, in);
-  EXPECT_EQ(r.terrainZOffset, 0.0);
-  EXPECT_FALSE(r.zAnchorChanged);
-  EXPECT_TRUE(r.notices.empty());
-  EXPECT_EQ(host_.geoLocation().surveyHeight, 0.0);
-
-  // A stored anchor is used as it is.
-  in.hasZAnchor = true;
+  const auto offset = [&](double projectHeight, double expected, bool changed) {
+    setFullGeoref(E, N, 2178, projectHeight);
+    const auto r = checkPlacementGeoref(host_, in);
+    EXPECT_EQ(r.terrainZOffset, expected);
+    EXPECT_EQ(r.zAnchorChanged, changed);
+    EXPECT_EQ(r.notices.size(), changed ? 1u : 0u);
+    EXPECT_EQ(host_.geoLocation().surveyHeight, changed ? expected : projectHeight);
+    if (changed) { EXPECT_EQ(r.newZAnchor, expected); }
+  };
+  offset(0.0, 0.0, false);   // no anchor, no terrain: nothing written
+  in.hasZAnchor = true;      // a stored anchor is used as it is
   in.zAnchor = 87.25;
-  r = checkPlacementGeoref(host_, in);
-  EXPECT_EQ(r.terrainZOffset, 87.25);
-  EXPECT_FALSE(r.zAnchorChanged);
-
+  offset(0.0, 87.25, false);
   // Terrain without any finite height does not become the anchor.
   in.hasZAnchor = false;
   in.zAnchor = 0;
   in.gridTerrainSets = 1;
   in.terrainMinZ = lowestTerrainZ({{0, 0, std::nan("")}, {0, 0, INFINITY}});
-  r = checkPlacementGeoref(host_, in);
-  EXPECT_EQ(r.terrainZOffset, 0.0);
-  EXPECT_FALSE(r.zAnchorChanged);
-
-  // Without an anchor the lowest terrain point becomes it and is written back.
-  in.terrainMinZ = 103.9;
-  r = checkPlacementGeoref(host_, in);
-  EXPECT_EQ(r.terrainZOffset, 103.9);
-  EXPECT_TRUE(r.zAnchorChanged);
-  EXPECT_EQ(r.newZAnchor, 103.9);
-  EXPECT_EQ(host_.geoLocation().surveyHeight, 103.9);
-  EXPECT_EQ(r.notices.size(), 1u);
-
-  // A project height of 0.001 is kept unchanged.
-  setFullGeoref(E, N, 2178, 0.001);
-  r = checkPlacementGeoref(host_, in);
-  EXPECT_EQ(r.terrainZOffset, 0.001);
-  EXPECT_FALSE(r.zAnchorChanged);
+  offset(0.0, 0.0, false);
+  in.terrainMinZ = 103.9;     // without an anchor the lowest terrain point becomes it, written back
+  offset(0.0, 103.9, true);
+  offset(0.001, 0.001, false);   // a project height of 0.001 is kept unchanged
 }
 
 TEST_F(GeorefTest, WriteOriginSetsTheZoneOfTheLongitudeAndReportsSixDecimals) {
@@ -163,24 +142,23 @@ TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
   before.longitude = 20.0;
   ASSERT_EQ(host_.writeGeoLocation(before), kHostOk);
 
-  host_.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrNotSupported, .times = 1});
-  auto r = writeProjectOrigin(host_, 52.2, 21.0);
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.level, 1);
-  EXPECT_EQ(host_.geoLocation().crsName, "EPSG:2178");
-  EXPECT_EQ(host_.geoLocation().crsDescription, "");
-  EXPECT_EQ(host_.geoLocation().mapZone, "");
-  EXPECT_EQ(host_.geoLocation().longitude, 20.0);   // fields not named keep what was read
-
-  host_.clearRefusals();
-  host_.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrNotSupported, .times = 2});
-  r = writeProjectOrigin(host_, 52.2, 21.0);
-  EXPECT_EQ(r.level, 2);
-  EXPECT_EQ(host_.geoLocation().crsName, "");
+  // Each refused write falls back one level: fewer texts, fields not named keep what was read.
+  const struct { int refusals; const char* crsName; } levels[] = {{1, "EPSG:2178"}, {2, ""}};
+  for (const auto& l : levels) {
+    host_.clearRefusals();
+    host_.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrNotSupported, .times = l.refusals});
+    const auto r = writeProjectOrigin(host_, 52.2, 21.0);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.level, l.refusals);
+    EXPECT_EQ(host_.geoLocation().crsName, l.crsName);
+    EXPECT_EQ(host_.geoLocation().crsDescription, "");
+    EXPECT_EQ(host_.geoLocation().mapZone, "");
+    EXPECT_EQ(host_.geoLocation().longitude, 20.0);
+  }
 
   host_.clearRefusals();
   host_.addRefusal({.operation = HostOperation::WriteGeoLocation, .code = kHostErrBadParameters});
-  r = writeProjectOrigin(host_, 52.2, 21.0);
+  const auto r = writeProjectOrigin(host_, 52.2, 21.0);
   ASSERT_FALSE(r.ok);
   EXPECT_EQ(r.error,
             "Nie udalo sie zapisac georeferencji projektu (kod -2130313). Szczegoly: " +

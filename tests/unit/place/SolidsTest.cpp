@@ -25,6 +25,12 @@ double shoelace(const std::vector<Point2>& p) {
   return std::fabs(s) / 2;
 }
 
+double coveredArea(const std::vector<Point2>& p, const std::vector<Triangle>& tris) {
+  double sum = 0;
+  for (const auto& t : tris) sum += triArea(p, t);
+  return sum;
+}
+
 std::vector<Point2> comb(int teeth) {   // a concave ring
   std::vector<Point2> r = {{0, 0}, {2.0 * teeth, 0}};
   for (int i = teeth; i > 0; --i) r.insert(r.end(), {{2.0 * i, 3}, {2.0 * i - 1, 3}, {2.0 * i - 1, 1}});
@@ -59,10 +65,7 @@ TEST(EarClip, HolesBridgedAndCovered) {
   // 10 x 10 square with two 2 x 2 holes.
   std::vector<Point2> p = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {2, 2}, {4, 2}, {4, 4}, {2, 4}, {6, 6}, {8, 6}, {8, 8}, {6, 8}};
   const auto loop = bridgeHoles(p, {4, 8});
-  const auto tris = earClip(p, loop);
-  double sum = 0;
-  for (const auto& t : tris) sum += triArea(p, t);
-  EXPECT_NEAR(sum, 100 - 8, 1e-9);
+  EXPECT_NEAR(coveredArea(p, earClip(p, loop)), 100 - 8, 1e-9);
 }
 
 TEST(FaceShape, PlanarConvexConcaveNonPlanar) {
@@ -90,9 +93,7 @@ TEST(FlipEdges, FanOfAConvexRingImprovesAndEnds) {
     EXPECT_GT(flips, 0);
     EXPECT_LE(flips, 4 * static_cast<int>(tris.size()) + 8);
     EXPECT_FALSE(checkQuasiFan(tris).quasiFan) << n;
-    double sum = 0;
-    for (const auto& t : tris) sum += triArea(p, t);
-    EXPECT_NEAR(sum, shoelace(p), 1e-9);
+    EXPECT_NEAR(coveredArea(p, tris), shoelace(p), 1e-9);
   }
   // Cocircular points: no flip qualifies forever (the in-circle margin ends it).
   std::vector<Point2> sq = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
@@ -149,11 +150,7 @@ TEST_F(SolidsHost, FallbackOrder) {
   } cases[] = {{0, MorphAttempt::Clean}, {1, MorphAttempt::Triangulated}, {2, MorphAttempt::Soup}, {3, MorphAttempt::Failed}};
   for (const auto& c : cases) {
     host.clearRefusals();
-    RefusalRule r;
-    r.typeCode = 45;
-    r.code = kHostErrBadIndex;
-    r.times = c.refusals;
-    if (c.refusals) host.addRefusal(r);
+    if (c.refusals) host.addRefusal({.code = kHostErrBadIndex, .typeCode = 45, .times = c.refusals});
     MorphStats stats;
     const auto o = createMorphWithFallback(host, box(2, 3, 4), layer, 0, stats, "B1");
     EXPECT_EQ(o.attempt, c.expected) << c.refusals;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <map>
@@ -185,33 +186,28 @@ TEST(ContourBuilder, CancellationStopsBeforeTheNextLevel) {
 }
 
 TEST(ContourLabels, PositionsAnglesAndText) {
-  Contour c;
-  c.level = 12.5;
-  c.index = true;
-  c.points = {{40, 0}, {0, 0}};  // pointing west
-  auto ls = labelContour(c);
-  ASSERT_EQ(ls.size(), 1u);
-  EXPECT_DOUBLE_EQ(ls[0].x, 20.0);
-  EXPECT_DOUBLE_EQ(ls[0].angle, 0.0);
-  EXPECT_EQ(ls[0].text, "12,50");
-
-  c.points = {{0, 0}, {0, 0}, {0, 60}, {0, 100}};  // pointing north after a zero-length segment
-  ls = labelContour(c);
-  ASSERT_EQ(ls.size(), 2u);
-  EXPECT_DOUBLE_EQ(ls[0].y, 25.0);
-  EXPECT_DOUBLE_EQ(ls[1].y, 75.0);
-  EXPECT_DOUBLE_EQ(ls[1].angle, kPi / 2);
-
-  c.points = {{0, 100}, {0, 0}};  // pointing south: -pi/2 is brought to +pi/2
-  EXPECT_DOUBLE_EQ(labelContour(c)[0].angle, kPi / 2);
-  c.points = {{0, 0}, {-10, -10}};
-  EXPECT_NEAR(labelContour(c)[0].angle, kPi / 4, 1e-12);
-
-  c.index = false;
-  EXPECT_TRUE(labelContour(c).empty());
-  c.index = true;
-  c.points = {{5, 5}, {5, 5}};
-  EXPECT_TRUE(labelContour(c).empty());
+  const struct {
+    std::vector<Point2> points;
+    bool index;
+    std::vector<std::array<double, 3>> labels;   // x, y, angle
+  } cases[] = {
+      {{{40, 0}, {0, 0}}, true, {{20, 0, 0}}},                                              // pointing west
+      {{{0, 0}, {0, 0}, {0, 60}, {0, 100}}, true, {{0, 25, kPi / 2}, {0, 75, kPi / 2}}},     // after a zero-length segment
+      {{{0, 100}, {0, 0}}, true, {{0, 75, kPi / 2}, {0, 25, kPi / 2}}},                                     // south: -pi/2 brought to +pi/2
+      {{{0, 0}, {-10, -10}}, true, {{-5, -5, kPi / 4}}},
+      {{{0, 0}, {-10, -10}}, false, {}},                                                     // not an index contour
+      {{{5, 5}, {5, 5}}, true, {}},
+  };
+  for (const auto& c : cases) {
+    const auto ls = labelContour(Contour{12.5, c.index, c.points});
+    ASSERT_EQ(ls.size(), c.labels.size());
+    for (std::size_t i = 0; i < ls.size(); ++i) {
+      EXPECT_NEAR(ls[i].x, c.labels[i][0], 1e-9);
+      EXPECT_NEAR(ls[i].y, c.labels[i][1], 1e-9);
+      EXPECT_NEAR(ls[i].angle, c.labels[i][2], 1e-12);
+      EXPECT_EQ(ls[i].text, "12,50");
+    }
+  }
 }
 
 }  // namespace
