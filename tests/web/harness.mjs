@@ -182,3 +182,20 @@ export async function shot(page, name) {
   await page.screenshot({ path: file });
   return file;
 }
+
+// The map palette shown in the host window, ready (its build tag begins with `tag`), and
+// ask(msg, types): sends one message as the page does and gives the first answer of those types.
+export async function paletteMap(page, tag = 'v') {
+  await page.waitForSelector('#palette:not([hidden])');
+  await page.frameLocator('#paletteFrame').locator('#buildTag', { hasText: tag }).waitFor({ timeout: 10000 });
+  const map = page.frames().find((f) => f.url().includes('/map/map.html'));
+  await map.waitForFunction(() => window.GIS && window.GISBridge);
+  await recordReceived(map);
+  const ask = async (msg, types) => {
+    const from = await map.evaluate(() => window.__recv.length);
+    await map.evaluate((m) => window.GIS.postMessage(JSON.stringify(m)), msg);
+    return (await map.waitForFunction(([i, ts]) => window.__recv.slice(i).find((m) => ts.includes(m.type)),
+      [from, types], { timeout: 60000 })).jsonValue();
+  };
+  return { map, ask };
+}

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, recordReceived, shot, sleep } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, paletteMap, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -219,19 +219,7 @@ test('an import through the palette lands in the project; undo takes the whole c
     .filter(([name]) => name.startsWith('GIS_'))));
   await withHost({ project, endpoints: fx.endpoints }, async (page) => {
     await menu(page, 'Mapa importu GIS');
-    await page.waitForSelector('#palette:not([hidden])');
-    await page.frameLocator('#paletteFrame').locator('#buildTag', { hasText: 'v1.8.0' }).waitFor({ timeout: 10000 });
-    const map = page.frames().find((f) => f.url().includes('/map/map.html'));
-    await map.waitForFunction(() => window.GIS && window.GISBridge);
-    await recordReceived(map);
-    // Sends one message as the page does and waits for the first answer of the given types.
-    const ask = async (msg, types) => {
-      const from = await map.evaluate(() => window.__recv.length);
-      await map.evaluate((m) => window.GIS.postMessage(JSON.stringify(m)), msg);
-      const h = await map.waitForFunction(([i, ts]) => window.__recv.slice(i).find((m) => ts.includes(m.type)),
-        [from, types], { timeout: 60000 });
-      return h.jsonValue();
-    };
+    const { ask } = await paletteMap(page, 'v1.8.0');
 
     const origin = await ask({ type: 'setOrigin', lat: fx.lat, lon: fx.lon }, ['originSet', 'error']);
     assert.equal(origin.type, 'originSet', JSON.stringify(origin));

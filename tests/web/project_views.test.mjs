@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, recordReceived, shot, shotDir } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, paletteMap, shot, shotDir } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -50,17 +50,7 @@ test('an import shows in the plan and the 3D view; layers hide, a box selects, u
   const ctx = await newContext(browser);
   try {
     const page = await openHost(ctx, srv);
-    await page.waitForSelector('#palette:not([hidden])');
-    await page.frameLocator('#paletteFrame').locator('#buildTag', { hasText: 'v' }).waitFor({ timeout: 10000 });
-    const map = page.frames().find((f) => f.url().includes('/map/map.html'));
-    await map.waitForFunction(() => window.GIS && window.GISBridge);
-    await recordReceived(map);
-    const ask = async (msg, types) => {
-      const from = await map.evaluate(() => window.__recv.length);
-      await map.evaluate((m) => window.GIS.postMessage(JSON.stringify(m)), msg);
-      return (await map.waitForFunction(([i, ts]) => window.__recv.slice(i).find((m) => ts.includes(m.type)),
-        [from, types], { timeout: 60000 })).jsonValue();
-    };
+    const { ask } = await paletteMap(page);
     assert.equal((await ask({ type: 'setOrigin', lat: fx.lat, lon: fx.lon }, ['originSet', 'error'])).type, 'originSet');
     const done = await ask({ type: 'fetch', bboxWgs84: fx.bbox, layers: ['dzialki', 'budynki', 'teren', 'budynki3d'],
       terrainStep: 5 }, ['fetchDone']);
