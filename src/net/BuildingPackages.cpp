@@ -303,6 +303,34 @@ std::string countyProblem(const char* prefix, const std::string& county) {
   return {};
 }
 
+// The buildings of the package's sheets in the frame, appended to `out`. A
+// failure empties them and becomes the notice; otherwise the sheets' own notes
+// come back for the summary.
+struct BuildingSheets {
+  bool cancelled = false;
+  std::string failure, notes;
+};
+
+template <class Building>
+BuildingSheets readBuildings(const std::string& path, const Bbox& frame, const PackageLimits& limits,
+                             const PackageProgress& progress, const char* prefix,
+                             std::vector<Building> (*parse)(std::string_view, const Bbox&),
+                             std::vector<Building>& out) {
+  const SheetsOutcome o = readPackageSheets(path, frame, limits, progress, [&](std::string_view gml) {
+    auto part = parse(gml, frame);
+    std::move(part.begin(), part.end(), std::back_inserter(out));
+  });
+  BuildingSheets r;
+  r.cancelled = o.cancelled;
+  if (!o.error.empty()) {
+    out.clear();
+    r.failure = failureNote(prefix, o, path);
+  } else {
+    r.notes = joinNotes(prefix, o.notes);
+  }
+  return r;
+}
+
 }  // namespace
 
 Buildings3dFetch fetchBuildings3d(WfsClient& client, const std::string& county, const Bbox& frame,
@@ -328,18 +356,11 @@ Buildings3dFetch fetchBuildings3d(WfsClient& client, const std::string& county, 
     out.note = std::string(kPrefixLod1) + "brak paczki dla powiatu " + county;
     return out;
   }
-  const SheetsOutcome o = readPackageSheets(path, frame, limits, progress, [&](std::string_view gml) {
-    auto part = parseLod1Buildings(gml, frame);
-    std::move(part.begin(), part.end(), std::back_inserter(out.buildings));
-  });
-  out.cancelled = o.cancelled;
-  if (!o.error.empty()) {
-    out.buildings.clear();
-    out.note = failureNote(kPrefixLod1, o, path);
-    return out;
-  }
-  out.note = "Modele 3D: LOD1 " + std::to_string(out.year) + ", powiat " + county +
-             ", budynkow w kadrze: " + std::to_string(out.buildings.size()) + joinNotes(kPrefixLod1, o.notes);
+  const BuildingSheets s = readBuildings(path, frame, limits, progress, kPrefixLod1, &parseLod1Buildings, out.buildings);
+  out.cancelled = s.cancelled;
+  out.note = !s.failure.empty() ? s.failure
+                                : "Modele 3D: LOD1 " + std::to_string(out.year) + ", powiat " + county +
+                                      ", budynkow w kadrze: " + std::to_string(out.buildings.size()) + s.notes;
   return out;
 }
 
@@ -355,18 +376,11 @@ BuildingsLod2Fetch fetchBuildingsLod2(WfsClient& client, const std::string& coun
     out.note = std::string(kPrefixLod2) + (out.cancelled ? error : "brak paczki dla powiatu " + county);
     return out;
   }
-  const SheetsOutcome o = readPackageSheets(path, frame, limits, progress, [&](std::string_view gml) {
-    auto part = parseLod2Buildings(gml, frame);
-    std::move(part.begin(), part.end(), std::back_inserter(out.buildings));
-  });
-  out.cancelled = o.cancelled;
-  if (!o.error.empty()) {
-    out.buildings.clear();
-    out.note = failureNote(kPrefixLod2, o, path);
-    return out;
-  }
-  out.note = "Budynki LOD2: powiat " + county + ", budynkow w kadrze: " + std::to_string(out.buildings.size()) +
-             joinNotes(kPrefixLod2, o.notes);
+  const BuildingSheets s = readBuildings(path, frame, limits, progress, kPrefixLod2, &parseLod2Buildings, out.buildings);
+  out.cancelled = s.cancelled;
+  out.note = !s.failure.empty() ? s.failure
+                                : "Budynki LOD2: powiat " + county + ", budynkow w kadrze: " +
+                                      std::to_string(out.buildings.size()) + s.notes;
   return out;
 }
 
