@@ -10,8 +10,8 @@ dir="build/$flavour"
 gen=(-G Ninja)
 case "$flavour" in
   release) opts=(-DCMAKE_BUILD_TYPE=Release -DVELDRA_TESTS=OFF -DVELDRA_BENCH=ON) ;;
-  check)   opts=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" -DVELDRA_SANITIZE=ON -DVELDRA_BENCH=OFF) ;;
-  fuzz)    opts=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" -DCMAKE_CXX_COMPILER=clang++-16
+  check)   opts=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1 -O1" -DVELDRA_SANITIZE=ON -DVELDRA_BENCH=OFF) ;;
+  fuzz)    opts=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1 -O1" -DCMAKE_CXX_COMPILER=clang++-16
                  -DVELDRA_FUZZ=ON -DVELDRA_TESTS=OFF -DVELDRA_BENCH=OFF -DVELDRA_WERROR=OFF) ;;
   *) echo "unknown flavour: $flavour" >&2; exit 2 ;;
 esac
