@@ -7,7 +7,8 @@
 
   // What the plan and 3D views share: hidden layers and the current project
   // files, {plan: {name, revision}, model: {name, revision}}. A view subscribes
-  // with fn({plan}) or fn({model}) for a new file, fn({}) for new ticks.
+  // with fn({plan}) or fn({model}) for a new file, fn({selection: ids}) for the
+  // host's selection, fn({}) for new ticks.
   var Views = window.VeldraViews = {
     hidden: new Set(),
     files: {},
@@ -94,12 +95,24 @@
     }
     if (window.VeldraSelection) window.VeldraSelection.render(s);
     // Any change of the project (import, undo, cleanup) gives a new revision.
+    // The model is asked for once the plan is drawn: building the GLB of a
+    // large project would otherwise hold up the plan's first picture.
     if (s.revision !== undefined && s.revision !== askedRevision) {
       askedRevision = s.revision;
+      modelWanted = true;
       GISBridge.send('views', { file: 'plan' });
-      GISBridge.send('views', { file: 'model' });
+    }
+    if (s.selectionStamp !== undefined && s.selectionStamp !== seenSelection) {
+      seenSelection = s.selectionStamp;
+      GISBridge.send('selection');
     }
   }
+  var modelWanted = false, seenSelection = null;
+  Views.planDrawn = function () {
+    if (!modelWanted) return;
+    modelWanted = false;
+    GISBridge.send('views', { file: 'model' });
+  };
 
   // Rebuilt only when it changes, so a tick being clicked is not replaced under the pointer.
   var shownLayers = '';
@@ -137,11 +150,17 @@
     });
   };
   H.views = function (m) {
-    if (m.error) { console.warn('Widoki projektu:', m.error); return; }
+    if (m.error) {
+      console.warn('Widoki projektu:', m.error);
+      if (m.file === 'plan') Views.planDrawn();
+      return;
+    }
     var change = {};
     change[m.file] = Views.files[m.file] = { name: m.name, revision: m.revision };
     Views._publish(change);
   };
+  // The host's selection, whoever set it (plan, selection pane, a command).
+  H.selection = function (m) { Views._publish({ selection: m.ids || [] }); };
   H.paletteLoad = function (m) { if ($('paletteFrame').getAttribute('src') !== m.url) $('paletteFrame').src = m.url; };
   H.paletteVisible = function (m) { $('palette').hidden = !m.visible; };
   H.error = function (m) { showModal('Blad', m.msg, ['OK']); };

@@ -468,13 +468,16 @@
       stats.firstDrawMs = performance.now() - stats.loadStart;
       if (stats.firstDrawAt === null) stats.firstDrawAt = performance.now();
       stats.revision = doc.revision;
+      Views.planDrawn();
     }).catch(function (e) {
       info.textContent = 'Plan: nie udalo sie wczytac (' + e.message + ')';
+      Views.planDrawn();
     });
   }
 
   Views.subscribe(function (change) {
     if (change.plan) load(change.plan);
+    else if (change.selection) { selected = new Set(change.selection); refreshSelection(); }
     else if (!change.model) requestDraw();
   });
 

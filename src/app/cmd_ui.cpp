@@ -169,6 +169,9 @@ json hostState(const UiHost& host, const UiState& ui) {
               {"elements", host.elementCount()},
               {"revision", host.revision()},
               {"selection", selected},
+              // Both only grow, so their sum changes when either does: the views
+              // then ask for the selected identifiers.
+              {"selectionStamp", host.selectionRevision() + host.revision()},
               {"undo", {{"available", !titles.empty()}, {"title", titles.empty() ? "" : titles.back()}}},
               {"exports", {{"dxf", kHaveExporters}, {"gltf", kHaveExporters}}},
               {"project", ui.projectPath},
@@ -298,6 +301,12 @@ int runUi(const std::vector<std::string>& args) {
     host.setSelection(resolveSelection(host, selectionRequestFrom(m), unknown));
     if (unknown > 0) notice("Nie ma w projekcie " + std::to_string(unknown) + " z podanych elementow.");
     return hostState(host, ui);
+  });
+  hostBridge.on("selection", [&](const json&) {
+    json ids = json::array();
+    for (const auto& g : host.selection())
+      if (host.findElement(g) != nullptr) ids.push_back(g);
+    return json{{"type", "selection"}, {"ids", std::move(ids)}};
   });
   hostBridge.on("paletteClose", [&](const json&) {
     MapPalette::ControlCallback(1);

@@ -772,6 +772,7 @@ std::string MemoryHost::importProject(ProjectData data) {
   index_ = std::move(seen);
   undo_.clear();
   selection_.clear();
+  ++selectionRevision_;
   activeFloor_ = data.activeFloor;
   nextGuid_ = next;
   return {};

@@ -115,9 +115,11 @@ class MemoryHost : public Host {
   // Report window, selection, floor, alerts.
   const std::vector<std::string>& reportLines() const { return reportLines_; }
   void clearReportLines() { reportLines_.clear(); }
-  void setSelection(std::vector<std::string> guids) { selection_ = std::move(guids); }
+  void setSelection(std::vector<std::string> guids) { selection_ = std::move(guids); ++selectionRevision_; }
   // As set, deleted elements included (getSelection leaves them out).
   const std::vector<std::string>& selection() const { return selection_; }
+  // Changes whenever the selection is set or cleared.
+  std::uint64_t selectionRevision() const { return selectionRevision_; }
   void setActiveFloor(int floor) { activeFloor_ = floor; }
   int activeFloor() const { return activeFloor_; }
   // Answers for the next alerts, in order; when none is queued the answer is 1.
@@ -185,6 +187,7 @@ class MemoryHost : public Host {
   std::vector<RefusalRule> rules_;
   std::vector<std::string> reportLines_;
   std::vector<std::string> selection_;
+  std::uint64_t selectionRevision_ = 0;
   int activeFloor_ = 0;
   std::deque<int> alertAnswers_;
   std::vector<AlertRequest> shownAlerts_;

@@ -27,6 +27,16 @@ struct Bounds {
   }
 };
 
+// Plan coordinates to the millimetre: the shortest form of a rounded number is
+// a third shorter, which the page downloads and parses on every change.
+void addPoint(json& pts, Bounds& box, double x, double y) {
+  x = std::round(x * 1000) / 1000;
+  y = std::round(y * 1000) / 1000;
+  pts.push_back(x);
+  pts.push_back(y);
+  box.add(x, y);
+}
+
 // Points of the arc from a to b turning by `angle` (positive: counter-clockwise),
 // excluding a, including b; the chord alone when the arc is degenerate.
 void appendArc(Point2 a, Point2 b, double angle, json& pts, Bounds& box) {
@@ -41,14 +51,10 @@ void appendArc(Point2 a, Point2 b, double angle, json& pts, Bounds& box) {
     const int steps = std::clamp(static_cast<int>(std::abs(angle) / (M_PI / 18)), 2, 72);
     for (int i = 1; i < steps; ++i) {
       const double t = start + angle * i / steps;
-      pts.push_back(cx + r * std::cos(t));
-      pts.push_back(cy + r * std::sin(t));
-      box.add(pts[pts.size() - 2].get<double>(), pts.back().get<double>());
+      addPoint(pts, box, cx + r * std::cos(t), cy + r * std::sin(t));
     }
   }
-  pts.push_back(b.x);
-  pts.push_back(b.y);
-  box.add(b.x, b.y);
+  addPoint(pts, box, b.x, b.y);
 }
 
 // Parts of a polyline (its ring ends split it), arcs replaced by chords.
@@ -67,9 +73,7 @@ json polylineParts(const Memo& m, Bounds& box) {
       if (arc != m.arcs.end()) {
         appendArc(m.coords[static_cast<std::size_t>(i - 1)], p, arc->arcAngle, pts, box);
       } else {
-        pts.push_back(p.x);
-        pts.push_back(p.y);
-        box.add(p.x, p.y);
+        addPoint(pts, box, p.x, p.y);
       }
     }
     parts.push_back(std::move(pts));
@@ -85,9 +89,7 @@ json rings(const Memo& m, Bounds& box) {
     // Rings repeat their first point at the end; the page closes them itself.
     for (int i = m.ringEnds[static_cast<std::size_t>(r - 1)] + 1; i < m.ringEnds[static_cast<std::size_t>(r)]; ++i) {
       const Point2 p = m.coords[static_cast<std::size_t>(i)];
-      ring.push_back(p.x);
-      ring.push_back(p.y);
-      box.add(p.x, p.y);
+      addPoint(ring, box, p.x, p.y);
     }
     out.push_back(std::move(ring));
   }

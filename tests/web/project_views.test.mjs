@@ -117,6 +117,10 @@ test('an import shows in the plan and the 3D view; layers hide, a box selects, u
       picked.length, { timeout: 5000 });
     assert.match(await page.textContent('#planSelection'), /GIS_DZIALKI \| Linia/);
     await shot(page, 'views_selected');
+    // A selection made elsewhere (the selection pane) shows in the plan too.
+    await page.fill('#selElements', d2.id);
+    await page.click('#btnSelect');
+    await page.waitForFunction((id) => window.VeldraPlan.selected().join() === id, d2.id, { timeout: 5000 });
 
     // Undo takes the import out of both views without a reload.
     const before = await page.evaluate(() => window.VeldraViews.files.model.revision);
