@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -95,7 +97,13 @@ void webDiagLog(const std::string& line);
 // Writes resources by number into a folder, logging as ExtractWebResources does.
 // The folder and the private working folder above it are made private first;
 // a folder that is not (a link, another user's, open to others) is refused.
+// The report lines begin with `reportPrefix`, the palette's name in the report window.
+// Folders between the private working folder and `dir` are made private too.
 bool extractResources(const std::vector<WebResourceEntry>& table, const std::string& dir,
-                      const std::function<void(const std::string&)>& report);
+                      const std::function<void(const std::string&)>& report,
+                      std::string_view reportPrefix = "VELDRA: ");
+
+// "ping" and "openExternal", which every palette answers alike.
+void registerPaletteHandlers(Bridge& bridge);
 
 }  // namespace veldra::app
