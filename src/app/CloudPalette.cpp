@@ -4,6 +4,7 @@
 
 #include "app/PaletteControl.h"
 #include "app/Version.h"
+#include "cloud_ui/CloudController.h"
 #include "platform/Paths.h"
 
 namespace veldra::app {
@@ -28,9 +29,14 @@ void report(const std::string& line) {
 
 }  // namespace
 
-CloudPalette::CloudPalette() { registerPaletteHandlers(bridge_); }
+CloudPalette::CloudPalette() {
+  registerPaletteHandlers(bridge_);
+  CloudController::instance().registerHandlers(bridge_);
+  CloudController::instance().page().attach(&bridge_);
+}
 
 CloudPalette::~CloudPalette() {
+  CloudController::instance().page().detach();
   if (built_ && hooks().disconnectBridge) hooks().disconnectBridge();
   bridge_.clearSender();
 }

@@ -32,6 +32,7 @@
 #include "bridge/ImportController.h"
 #include "bridge/MessageNumbers.h"
 #include "cleanup/PolylineCleaner.h"
+#include "cloud_ui/CloudController.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "platform/MainLoop.h"
@@ -218,6 +219,7 @@ int runUi(const std::vector<std::string>& args) {
   UiHost host;
   if (!openProjectInto(projectPath, host)) return 1;
   ImportController::setProcessHost(&host);
+  CloudController::setProcessHost(&host);
 
   const EmbeddedResource* transport = findResource(190);
   if (!transport) {
@@ -391,11 +393,12 @@ int runUi(const std::vector<std::string>& args) {
   }
   std::cerr << "veldra: stopped (signal " << caught.load() << ")\n";
 
-  // A fetch still running is asked to stop. If it does not end soon, the
+  // A fetch or cloud download still running is asked to stop. If it does not end soon, the
   // process leaves without the static tear-down the worker may still rely on
   // (HTTP library, controller), instead of crashing in it.
   ImportController& controller = ImportController::instance();
   if (controller.fetching()) controller.onCancel(json::object());
+  if (CloudController::instance().busy()) CloudController::instance().onCancel(json::object());
   for (int i = 0; i < 60 && loop.outstandingWork() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   if (loop.outstandingWork() > 0) {
     std::cout.flush();
