@@ -148,6 +148,8 @@
   }, true);
 
   document.addEventListener('mousemove', function (ev) {
+    // The button was let go outside the page.
+    if (gesture && ev.buttons === 0) { endGesture(); return; }
     var pt = pointOf(ev);
     if (!gesture) {
       if (drawing) return;
@@ -169,7 +171,7 @@
     frameChanged();
   });
 
-  document.addEventListener('mouseup', function () {
+  function endGesture() {
     if (!gesture) return;
     var g = gesture;
     gesture = null;
@@ -178,7 +180,8 @@
       if (frame === g.before) return;   // a click draws nothing
     }
     frameChanged();
-  });
+  }
+  document.addEventListener('mouseup', endGesture);
 
   document.addEventListener('keydown', function (ev) {
     if (ev.key === 'Escape' && drawing) setDrawing(false);
@@ -186,7 +189,6 @@
 
   // While the view is the frame, moving the map moves the frame.
   map.on('move', function () { if (!frame) { describeFrame(); requestEstimate(); } });
-  map.on('zoomend', function () { if (frame) showFrame(); });
 
   // ---- quality and estimate ---------------------------------------------------
   function detail() {
@@ -264,7 +266,8 @@
     $('estimate').classList.toggle('over', m.overLimit === true);
   };
   H.progress = function (m) {
-    if (!downloading) return;
+    // Also a download this page did not start itself (before a reload, in another tab).
+    if (!downloading) setDownloading(true);
     progressSeen = true;
     status(m.label || 'Pobieranie…');
     progressOn(m.pct, m.cancellable);

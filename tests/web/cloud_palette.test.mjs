@@ -7,16 +7,11 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, recordReceived, sent, shot, sleep } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, openHost, menu, recordReceived, sent, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
-
-async function menu(page, label) {
-  await page.click('#menuTop');
-  await page.locator('#menuItems li', { hasText: label }).click();
-}
 
 // A project located (roughly) at the fixture, so the palette's map opens there.
 function projectAt(lat, lon) {
@@ -43,8 +38,7 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
   const srv = await startUi({ args: [], endpoints: fx.endpoints, project: projectAt(fx.lat, fx.lon) });
   const ctx = await newContext(browser);
   try {
-    const page = await openPage(ctx, srv.host);
-    await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
+    const page = await openHost(ctx, srv);
     await menu(page, 'Chmura punktow');
     await page.waitForSelector('#cloudPalette:not([hidden])');
     const ui = page.frameLocator('#cloudFrame');
@@ -151,8 +145,7 @@ test('a cloud web folder that cannot be written: the palette stays empty with bo
   const srv = await startUi({ args: [], prepare });
   const ctx = await newContext(browser);
   try {
-    const page = await openPage(ctx, srv.host);
-    await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
+    const page = await openHost(ctx, srv);
     await menu(page, 'Chmura punktow');
     await page.waitForFunction(() => document.querySelectorAll('#reportLines li').length >= 2);
     assert.deepEqual(await page.locator('#reportLines li').allTextContents(), [

@@ -156,6 +156,19 @@ export async function openPage(ctx, url) {
   return page;
 }
 
+// The host window, its menu built.
+export async function openHost(ctx, srv) {
+  const page = await openPage(ctx, srv.host);
+  await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
+  return page;
+}
+
+// Picks the host window's menu item whose text holds `label`.
+export async function menu(page, label) {
+  await page.click('#menuTop');
+  await page.locator('#menuItems li', { hasText: label }).click();
+}
+
 export async function openMap(ctx, srv) {
   const page = await openPage(ctx, srv.map);
   await page.waitForFunction(() => document.getElementById('buildTag').textContent.startsWith('v'), null, { timeout: 10000 });

@@ -5,22 +5,11 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, paletteMap, shot, sleep } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, openHost, menu, paletteMap, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
-
-async function openHost(ctx, srv) {
-  const page = await openPage(ctx, srv.host);
-  await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
-  return page;
-}
-
-async function menu(page, label) {
-  await page.click('#menuTop');
-  await page.locator('#menuItems li', { hasText: label }).click();
-}
 
 // A project file with two layers and the given elements.
 function projectFile(elements = [], nextGuid = 1) {
