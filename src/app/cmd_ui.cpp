@@ -29,6 +29,7 @@
 #include "app/ProjectOpen.h"
 #include "bridge/Bridge.h"
 #include "bridge/ImportController.h"
+#include "cloud_ui/CloudController.h"
 #include "bridge/MessageNumbers.h"
 #include "cleanup/PolylineCleaner.h"
 #include "host/MemoryHost.h"
@@ -209,6 +210,7 @@ int runUi(const std::vector<std::string>& args) {
   UiHost host;
   if (!openProjectInto(projectPath, host)) return 1;
   ImportController::setProcessHost(&host);
+  CloudController::setProcessHost(&host);
 
   const EmbeddedResource* transport = findResource(190);
   if (!transport) {
