@@ -2,6 +2,7 @@
 // progress and the result; the E57 file goes straight to --out.
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -60,7 +61,8 @@ int run(const std::vector<std::string>& args) {
   WfsClient client;
   // As the palette's late estimate: the densest sheet, else the palette's starting density.
   double density = 0;
-  for (const LidarTile& t : LidarResolver(client).queryLidarIndex(job.frame)) density = std::max(density, t.density);
+  for (const LidarTile& t : LidarResolver(client).queryLidarIndex(job.frame))
+    if (std::isfinite(t.density)) density = std::max(density, t.density);
   if (!(density > 0)) density = 12.0;
   const double area = (job.frame.maxX - job.frame.minX) * (job.frame.maxY - job.frame.minY);
   const CloudEstimate e = estimateCloud(area, density, detail);

@@ -1,5 +1,6 @@
 #include "cloud_ui/CloudController.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -151,7 +152,8 @@ json CloudController::onFrameEstimate(const json& msg) {
       return;   // the page keeps the immediate estimate
     }
     double best = 0;
-    for (const LidarTile& t : tiles) best = std::max(best, t.density);
+    for (const LidarTile& t : tiles)
+      if (std::isfinite(t.density)) best = std::max(best, t.density);
     if (!(best > 0) || estimateGeneration_.load() != generation) return;
     cachedDensity_.store(best);
     if (std::fabs(best - density) < 0.01) return;
