@@ -30,6 +30,7 @@
 #include "app/ProjectOpen.h"
 #include "bridge/Bridge.h"
 #include "bridge/ImportController.h"
+#include "cloud_ui/CloudController.h"
 #include "bridge/MessageNumbers.h"
 #include "cleanup/PolylineCleaner.h"
 #include "cloud_ui/CloudController.h"

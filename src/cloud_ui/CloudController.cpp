@@ -1,5 +1,6 @@
 #include "cloud_ui/CloudController.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -33,20 +34,15 @@ const char* const kTitle = "Orvane Cloud";
 
 json errorReply(const std::string& msg) { return json{{"type", "error"}, {"msg", msg}}; }
 
-// The page's frame: exactly four finite numbers, west < east and south < north not required
-// (the projection takes the extremes), else nothing.
-bool readFrame(const json& msg, double (&wsen)[4]) {
+// The page's frame: exactly four numbers that usableFrame accepts.
+bool readFrame(const json& msg, Wgs84Frame& frame) {
   if (!msg.is_object() || !msg.contains("bboxWgs84")) return false;
   const json& b = msg["bboxWgs84"];
   if (!b.is_array() || b.size() != 4) return false;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 4; ++i)
     if (!b[i].is_number()) return false;
-    wsen[i] = b[i].get<double>();
-    if (!std::isfinite(wsen[i])) return false;
-  }
-  // Beyond these a projection gives nothing meaningful; the frame would be empty or absurd.
-  return std::fabs(wsen[1]) <= 90 && std::fabs(wsen[3]) <= 90 && std::fabs(wsen[0]) <= 180 &&
-         std::fabs(wsen[2]) <= 180;
+  frame = {b[0].get<double>(), b[1].get<double>(), b[2].get<double>(), b[3].get<double>()};
+  return usableFrame(frame);
 }
 
 cloudui::Detail readDetail(const json& msg) {
@@ -83,6 +79,33 @@ std::string copyFile(const std::filesystem::path& from, const std::filesystem::p
 
 }  // namespace
 
+bool usableFrame(const Wgs84Frame& f) {
+  for (double v : {f.west, f.south, f.east, f.north})
+    if (!std::isfinite(v)) return false;
+  // Beyond these the projections give nothing meaningful.
+  return std::fabs(f.south) <= 90 && std::fabs(f.north) <= 90 && std::fabs(f.west) <= 180 && std::fabs(f.east) <= 180;
+}
+
+CloudDownloadJob cloudDownloadJob(Host& host, const Wgs84Frame& f, cloudui::Detail detail) {
+  CloudDownloadJob job;
+  job.frame = bboxFromWgs84(f.west, f.south, f.east, f.north);
+  job.detail = detail;
+  job.zoneEpsg = pl2000ZoneForLongitude((f.west + f.east) / 2.0);
+  GeoLocation loc;
+  if (host.readGeoLocation(loc) == kHostOk) {
+    const int named = findPlEpsgInText(loc.crsName);
+    if (named >= 2176 && named <= 2179) job.zoneEpsg = named;
+  }
+  const GeorefReading georef = readProjectGeoref(host);
+  if (georef.quality != GeorefQuality::None && georef.recordRead && georef.epsg == job.zoneEpsg) {
+    job.originX = georef.record.surveyEasting;
+    job.originY = georef.record.surveyNorthing;
+    job.originZ = georef.record.surveyHeight;
+    job.hasOrigin = true;
+  }
+  return job;
+}
+
 void CloudController::setProcessHost(Host* host) { g_processHost = host; }
 
 CloudController& CloudController::instance() {
@@ -109,9 +132,9 @@ std::string CloudController::targetPath() {
 }
 
 json CloudController::onFrameEstimate(const json& msg) {
-  double f[4];
+  Wgs84Frame f;
   if (!readFrame(msg, f)) return errorReply("Nieprawidlowy bbox");
-  const Bbox frame = bboxFromWgs84(f[0], f[1], f[2], f[3]);
+  const Bbox frame = bboxFromWgs84(f.west, f.south, f.east, f.north);
   const double area = (frame.maxX - frame.minX) * (frame.maxY - frame.minY);
   const cloudui::Detail detail = readDetail(msg);
   const double density = cachedDensity_.load();
@@ -129,7 +152,8 @@ json CloudController::onFrameEstimate(const json& msg) {
       return;   // the page keeps the immediate estimate
     }
     double best = 0;
-    for (const LidarTile& t : tiles) best = std::max(best, t.density);
+    for (const LidarTile& t : tiles)
+      if (std::isfinite(t.density)) best = std::max(best, t.density);
     if (!(best > 0) || estimateGeneration_.load() != generation) return;
     cachedDensity_.store(best);
     if (std::fabs(best - density) < 0.01) return;
@@ -145,26 +169,10 @@ json CloudController::onFrameEstimate(const json& msg) {
 }
 
 json CloudController::onDownload(const json& msg) {
-  double f[4];
+  Wgs84Frame f;
   if (!readFrame(msg, f)) return errorReply("Nieprawidlowy bbox");
   if (busy_) return errorReply("Trwa pobieranie danych - sprobuj za chwile");
-
-  CloudDownloadJob job;
-  job.frame = bboxFromWgs84(f[0], f[1], f[2], f[3]);
-  job.detail = readDetail(msg);
-  job.zoneEpsg = pl2000ZoneForLongitude((f[0] + f[2]) / 2.0);
-  GeoLocation loc;
-  if (host_.readGeoLocation(loc) == kHostOk) {
-    const int named = findPlEpsgInText(loc.crsName);
-    if (named >= 2176 && named <= 2179) job.zoneEpsg = named;
-  }
-  const GeorefReading georef = readProjectGeoref(host_);
-  if (georef.quality != GeorefQuality::None && georef.epsg == job.zoneEpsg && georef.recordRead) {
-    job.originX = georef.record.surveyEasting;
-    job.originY = georef.record.surveyNorthing;
-    job.originZ = georef.record.surveyHeight;
-    job.hasOrigin = true;
-  }
+  const CloudDownloadJob job = cloudDownloadJob(host_, f, readDetail(msg));
   startDownload(job);
   return nullptr;
 }

@@ -18,6 +18,18 @@ namespace veldra {
 
 class Bridge;
 
+// WGS84 degrees as the page frames them.
+struct Wgs84Frame {
+  double west = 0, south = 0, east = 0, north = 0;
+};
+
+// True when all four are finite degrees inside their ranges.
+bool usableFrame(const Wgs84Frame& f);
+
+// The download of a frame: the zone of the project's named system, else of the frame's centre;
+// the origin at the project's survey point when the project's georeference is in that zone.
+CloudDownloadJob cloudDownloadJob(Host& host, const Wgs84Frame& frame, cloudui::Detail detail);
+
 class CloudController {
  public:
   // The process-wide controller, created on first use with the process host (setProcessHost);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <system_error>
 #include <filesystem>
 #include <limits>
 #include <vector>
@@ -86,7 +87,12 @@ CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& cli
   if (processed == 0) return failure("Nie udalo sie pobrac zadnego kafla LiDAR dla tego obszaru.");
   if (acc.points().empty()) return failure("Brak punktow w wybranym obszarze (po przycieciu do kadru).");
 
-  const std::string out = options.outputPath.empty() ? cloudTemporaryPath() : options.outputPath;
+  std::string out = options.outputPath;
+  if (out.empty()) {
+    out = cloudTemporaryPath();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(out).parent_path(), ec);   // the writer says why not
+  }
   std::string error;
   if (!writeE57(out, acc.points(), error)) return failure("Blad zapisu E57: " + error);
 
