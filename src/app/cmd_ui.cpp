@@ -33,7 +33,6 @@
 #include "cloud_ui/CloudController.h"
 #include "bridge/MessageNumbers.h"
 #include "cleanup/PolylineCleaner.h"
-#include "cloud_ui/CloudController.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "platform/MainLoop.h"
