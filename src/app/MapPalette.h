@@ -95,10 +95,9 @@ class MapPalette {
 void webDiagLog(const std::string& line);
 
 // Writes resources by number into a folder, logging as ExtractWebResources does.
-// The folder and the private working folder above it are made private first;
-// a folder that is not (a link, another user's, open to others) is refused.
-// The report lines begin with `reportPrefix`, the palette's name in the report window.
-// Folders between the private working folder and `dir` are made private too.
+// The private working folder and every folder from it down to `dir` are made
+// private first; one that is not (a link, another user's, open to others) is
+// refused. Report lines begin with `reportPrefix`, the palette's name there.
 bool extractResources(const std::vector<WebResourceEntry>& table, const std::string& dir,
                       const std::function<void(const std::string&)>& report,
                       std::string_view reportPrefix = "VELDRA: ");
