@@ -70,6 +70,23 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
     const expected = areaPl1992(last.bboxWgs84) * fx.density;
     assert.ok(Math.abs(points - expected) < expected * 0.01, `${points} vs ${expected}`);
     assert.equal(await ui.locator('#estWarning').isHidden(), true);
+
+    // Dragged by its inside the frame moves whole; dragged by a corner, the opposite one stays.
+    const drag = async ([x0, y0], [x1, y1]) => {
+      await page.mouse.move(box.x + x0 * box.width, box.y + y0 * box.height);
+      await page.mouse.down();
+      await page.mouse.move(box.x + x1 * box.width, box.y + y1 * box.height, { steps: 5 });
+      await page.mouse.up();
+      await sleep(500);
+      return (await sent(cloud, 'frameEstimate')).at(-1).bboxWgs84;
+    };
+    const near = (a, b) => Math.abs(a - b) < 1e-7;
+    const moved = await drag([0.5, 0.5], [0.6, 0.5]);
+    assert.ok(near(moved[1], last.bboxWgs84[1]) && near(moved[3], last.bboxWgs84[3]) && moved[0] > last.bboxWgs84[0] &&
+      near(moved[2] - moved[0], last.bboxWgs84[2] - last.bboxWgs84[0]), JSON.stringify([last.bboxWgs84, moved]));
+    const resized = await drag([0.8, 0.7], [0.85, 0.8]);
+    assert.ok(near(resized[0], moved[0]) && near(resized[3], moved[3]) && resized[2] > moved[2] && resized[1] < moved[1],
+      JSON.stringify([moved, resized]));
     await ui.locator('#detail label', { hasText: 'Pełna' }).click();
     await cloud.waitForFunction(() => window.__sent.some((t) => t.includes('"detail":"full"')));
     await shot(page, 'cloud_frame_estimate');
