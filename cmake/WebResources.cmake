@@ -19,12 +19,16 @@ set(VELDRA_WEB_RESOURCES
   124 three/examples/jsm/utils/SkeletonUtils.js ${VELDRA_WEB_NODE}/three/examples/jsm/utils/SkeletonUtils.js
   125 three/examples/jsm/controls/OrbitControls.js ${VELDRA_WEB_NODE}/three/examples/jsm/controls/OrbitControls.js
   190 transport.js          ${VELDRA_WEB_DIR}/transport.js
-  200 host.html             ${VELDRA_WEB_DIR}/host.html
-  201 host.js               ${VELDRA_WEB_DIR}/host.js
-  202 host.css              ${VELDRA_WEB_DIR}/host.css
-  203 selection.js          ${VELDRA_WEB_DIR}/selection.js
-  204 planview.js           ${VELDRA_WEB_DIR}/planview.js
-  205 view3d.js             ${VELDRA_WEB_DIR}/view3d.js
+  200 cloud.html            ${VELDRA_WEB_DIR}/cloud.html
+  201 cloud.js              ${VELDRA_WEB_DIR}/cloud.js
+  202 cloud.css             ${VELDRA_WEB_DIR}/cloud.css
+  # The stand-in host window has no numbers of its own in the add-on; 300 up keeps it clear of the palettes'.
+  300 host.html             ${VELDRA_WEB_DIR}/host.html
+  301 host.js               ${VELDRA_WEB_DIR}/host.js
+  302 host.css              ${VELDRA_WEB_DIR}/host.css
+  303 selection.js          ${VELDRA_WEB_DIR}/selection.js
+  304 planview.js           ${VELDRA_WEB_DIR}/planview.js
+  305 view3d.js             ${VELDRA_WEB_DIR}/view3d.js
 )
 
 add_executable(veldra_embedgen ${PROJECT_SOURCE_DIR}/tools/embedgen.cpp)

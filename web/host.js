@@ -89,10 +89,8 @@
         ol.appendChild(li);
       });
     }
-    if (s.palette) {
-      if (s.palette.url && $('paletteFrame').getAttribute('src') !== s.palette.url) $('paletteFrame').src = s.palette.url;
-      $('palette').hidden = !s.palette.visible;
-    }
+    if (s.palette) showPalette('map', s.palette);
+    if (s.cloudPalette) showPalette('cloud', s.cloudPalette);
     if (window.VeldraSelection) window.VeldraSelection.render(s);
     // Any change of the project (import, undo, cleanup) gives a new revision.
     // The model is asked for once the plan is drawn: building the GLB of a
@@ -141,6 +139,15 @@
     });
   }
 
+  // The palettes in this window, by the name the native side gives them.
+  var PALETTES = { map: { box: 'palette', frame: 'paletteFrame' }, cloud: { box: 'cloudPalette', frame: 'cloudFrame' } };
+  function showPalette(name, p) {
+    var ids = PALETTES[name];
+    if (!ids) return;
+    if (p.url && $(ids.frame).getAttribute('src') !== p.url) $(ids.frame).src = p.url;
+    if (p.visible !== undefined) $(ids.box).hidden = !p.visible;
+  }
+
   var H = GISBridge.handlers;
   H.hostState = render;
   H.notice = function (m) { showModal('GIS Import', m.text, ['OK']); };
@@ -161,17 +168,25 @@
   };
   // The host's selection, whoever set it (plan, selection pane, a command).
   H.selection = function (m) { Views._publish({ selection: m.ids || [] }); };
-  H.paletteLoad = function (m) { if ($('paletteFrame').getAttribute('src') !== m.url) $('paletteFrame').src = m.url; };
-  H.paletteVisible = function (m) { $('palette').hidden = !m.visible; };
+  H.paletteLoad = function (m) { showPalette(m.palette || 'map', { url: m.url }); };
+  H.paletteVisible = function (m) { showPalette(m.palette || 'map', { visible: m.visible }); };
   H.error = function (m) { showModal('Blad', m.msg, ['OK']); };
 
   $('paletteClose').addEventListener('click', function () { GISBridge.send('paletteClose'); });
+  $('cloudPaletteClose').addEventListener('click', function () { GISBridge.send('paletteClose', { palette: 'cloud' }); });
+  $('btnShowCloud').addEventListener('click', function () {
+    $('cloudOffer').hidden = true;
+    GISBridge.send('showCloud');
+  });
   $('btnUndo').addEventListener('click', function () { GISBridge.send('undo'); });
   $('btnExportDxf').addEventListener('click', function () { GISBridge.send('export', { format: 'DXF' }); });
   $('btnExportGltf').addEventListener('click', function () { GISBridge.send('export', { format: 'glTF' }); });
-  // The palette page was opened in another tab: this window no longer shows it.
   window.addEventListener('message', function (ev) {
-    if (ev.origin === location.origin && ev.data && ev.data.veldraPaletteReplaced) GISBridge.send('paletteClose');
+    if (ev.origin !== location.origin || !ev.data) return;
+    // A palette page was opened in another tab: this window no longer shows it.
+    if (ev.data.veldraPaletteReplaced) GISBridge.send('paletteClose', { palette: ev.data.veldraPaletteReplaced });
+    // A cloud was downloaded: offer to show it.
+    if (ev.data.veldraCloudReady) $('cloudOffer').hidden = false;
   });
 
   GISBridge.start();

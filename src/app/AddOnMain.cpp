@@ -70,7 +70,7 @@ int MenuCommandHandler(int menuId, int item) {
       if (s.toggleMapPalette) s.toggleMapPalette(); else notAvailable("Mapa importu GIS");
       break;
     case 2:
-      if (s.toggleCloudPalette) s.toggleCloudPalette(); else notAvailable("Paleta \"Chmura punktow\"");
+      if (s.toggleCloudPalette) s.toggleCloudPalette();
       break;
     case 3:
       if (s.removeDuplicates) s.removeDuplicates(); else notAvailable("Czyszczenie duplikatow");

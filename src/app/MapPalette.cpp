@@ -6,6 +6,7 @@
 #include <fstream>
 #include <utility>
 
+#include "app/PaletteControl.h"
 #include "app/Version.h"
 #include "app/WebResources.h"
 #include "bridge/ImportController.h"
@@ -52,11 +53,11 @@ MapPalette::~MapPalette() {
   bridge_.clearSender();
 }
 
-void MapPalette::RegisterBridgeHandlers() {
-  bridge_.on("ping", [](const json&) {
+void registerPaletteHandlers(Bridge& bridge) {
+  bridge.on("ping", [](const json&) {
     return json{{"type", "pong"}, {"wersja", kVersion}, {"build", buildDateText()}};
   });
-  bridge_.on("openExternal", [](const json& msg) {
+  bridge.on("openExternal", [](const json& msg) {
     if (msg.is_object() && msg.contains("url")) {
       const std::string url = msg["url"].get<std::string>();
       if (url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0) platform::openExternal(url);
@@ -64,6 +65,8 @@ void MapPalette::RegisterBridgeHandlers() {
     return json{{"type", "noop"}};
   });
 }
+
+void MapPalette::RegisterBridgeHandlers() { registerPaletteHandlers(bridge_); }
 
 void MapPalette::postToPage(const std::string& type, const json& payload) {
   ImportController::instance().page().post(type, payload);
@@ -113,44 +116,9 @@ MapPalette& MapPalette::Build() {
   return *slot();
 }
 
-bool MapPalette::ControlCallback(int message) {
-  MapPalette* p = Get();
-  switch (message) {
-    case 1:
-      if (p) p->Hide();
-      break;
-    case 2:
-      g_visibleBeforeHide = p && p->IsVisible();
-      if (g_visibleBeforeHide) p->Hide();
-      break;
-    case 3:
-      if (p && g_visibleBeforeHide && !p->IsVisible()) p->Show();
-      break;
-    case 4:
-    case 5:
-      // The page stays interactive in a browser; there are no dialog items to toggle.
-      break;
-    case 6:
-      if (!p) p = &Build();
-      p->Show();
-      break;
-    case 7:
-      return p && p->IsVisible();
-    default:
-      break;
-  }
-  return false;
-}
+bool MapPalette::ControlCallback(int message) { return paletteControl<MapPalette>(message, g_visibleBeforeHide); }
 
-void MapPalette::ToggleFromMenu() {
-  MapPalette* p = Get();
-  if (p && p->IsVisible()) {
-    p->Hide();
-    return;
-  }
-  if (!p) p = &Build();
-  p->Show();
-}
+void MapPalette::ToggleFromMenu() { paletteToggle<MapPalette>(); }
 
 void MapPalette::OnQuit() { slot().reset(); }
 
@@ -178,13 +146,36 @@ const std::vector<WebResourceEntry>& MapPalette::WebResourceTable() {
 
 std::string MapPalette::WebDir() { return (platform::privateWorkDir() / "web").string(); }
 
+namespace {
+
+// The private working folder and each folder from it down to `dir`, outermost first.
+std::vector<std::filesystem::path> foldersDownTo(const std::filesystem::path& dir) {
+  const std::filesystem::path root = platform::privateWorkDir();
+  std::vector<std::filesystem::path> chain{root};
+  const std::filesystem::path rel = dir.lexically_relative(root);
+  if (rel.empty() || *rel.begin() == "..") {
+    chain.push_back(dir);
+    return chain;
+  }
+  std::filesystem::path at = root;
+  for (const auto& part : rel) {
+    if (part == ".") continue;
+    at /= part;
+    chain.push_back(at);
+  }
+  return chain;
+}
+
+}  // namespace
+
 bool extractResources(const std::vector<WebResourceEntry>& table, const std::string& dir,
-                      const std::function<void(const std::string&)>& reportFn) {
+                      const std::function<void(const std::string&)>& reportFn, std::string_view reportPrefix) {
+  const std::string prefix(reportPrefix);
   // The server hands these files to the page under its token: the folder must be ours alone.
-  for (const std::filesystem::path& d : {platform::privateWorkDir(), std::filesystem::path(dir)}) {
+  for (const std::filesystem::path& d : foldersDownTo(dir)) {
     if (const std::string why = platform::ensurePrivateDir(d); !why.empty()) {
       webDiagLog("FOLDER ODRZUCONY: " + why);
-      if (reportFn) reportFn("VELDRA: folder roboczy nie jest prywatny - zasoby web nie zapisane (" + why + ").");
+      if (reportFn) reportFn(prefix + "folder roboczy nie jest prywatny - zasoby web nie zapisane (" + why + ").");
       return false;
     }
   }
@@ -207,7 +198,7 @@ bool extractResources(const std::vector<WebResourceEntry>& table, const std::str
                "B open=" + std::to_string(opened) + " disk=" + std::to_string(disk) + "B path=" + path);
     if (!opened || disk != static_cast<long long>(res->size)) {
       webDiagLog("ZAPIS NIEUDANY id=" + std::to_string(row.id) + " -> przerywam");
-      if (reportFn) reportFn("VELDRA: nie udalo sie zapisac zasobow web na dysku (paleta bylaby pusta).");
+      if (reportFn) reportFn(prefix + "nie udalo sie zapisac zasobow web na dysku (paleta bylaby pusta).");
       return false;
     }
   }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -93,9 +95,14 @@ class MapPalette {
 void webDiagLog(const std::string& line);
 
 // Writes resources by number into a folder, logging as ExtractWebResources does.
-// The folder and the private working folder above it are made private first;
-// a folder that is not (a link, another user's, open to others) is refused.
+// The private working folder and every folder from it down to `dir` are made
+// private first; one that is not (a link, another user's, open to others) is
+// refused. Report lines begin with `reportPrefix`, the palette's name there.
 bool extractResources(const std::vector<WebResourceEntry>& table, const std::string& dir,
-                      const std::function<void(const std::string&)>& report);
+                      const std::function<void(const std::string&)>& report,
+                      std::string_view reportPrefix = "VELDRA: ");
+
+// "ping" and "openExternal", which every palette answers alike.
+void registerPaletteHandlers(Bridge& bridge);
 
 }  // namespace veldra::app

@@ -1,5 +1,5 @@
-// `veldra bridge map [--project FILE]`: the import palette with standard input
-// and output as the browser control. One JSON text per input line goes to the
+// `veldra bridge map|cloud [--project FILE]`: the import palette or the point-cloud palette with
+// standard input and output as the browser control. One JSON text per input line goes to the
 // palette's Bridge; every message the native side sends is written as one line.
 #include <atomic>
 #include <filesystem>
@@ -14,6 +14,7 @@
 #include "app/PaletteServer.h"
 #include "app/ProjectOpen.h"
 #include "bridge/ImportController.h"
+#include "cloud_ui/CloudController.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
 #include "platform/MainLoop.h"
@@ -45,12 +46,13 @@ LineRead readCappedLine(std::istream& in, std::string& line, std::size_t cap) {
 }
 
 int usage() {
-  std::cerr << "usage: veldra bridge map [--project FILE]\n";
+  std::cerr << "usage: veldra bridge map|cloud [--project FILE]\n";
   return 2;
 }
 
 int runBridge(const std::vector<std::string>& args) {
-  if (args.empty() || args[0] != "map") return usage();
+  if (args.empty() || (args[0] != "map" && args[0] != "cloud")) return usage();
+  const bool cloud = args[0] == "cloud";
   std::string projectPath;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--project" && i + 1 < args.size()) {
@@ -63,10 +65,20 @@ int runBridge(const std::vector<std::string>& args) {
   MemoryHost host;
   if (!openProjectInto(projectPath, host)) return 1;
   ImportController::setProcessHost(&host);
+  CloudController::setProcessHost(&host);
 
   platform::MainLoop& loop = platform::MainLoop::instance();
-  MapPalette palette;
-  palette.bridge().setSender([](const std::string& text) {
+  // The map palette, or the cloud controller's handlers on a Bridge of their own.
+  std::unique_ptr<MapPalette> mapPalette;
+  Bridge cloudBridge;
+  if (cloud) {
+    CloudController::instance().registerHandlers(cloudBridge);
+    CloudController::instance().page().attach(&cloudBridge);
+  } else {
+    mapPalette = std::make_unique<MapPalette>();
+  }
+  Bridge& bridge = cloud ? cloudBridge : mapPalette->bridge();
+  bridge.setSender([](const std::string& text) {
     std::cout << text << '\n';
     std::cout.flush();
   });
@@ -79,18 +91,19 @@ int runBridge(const std::vector<std::string>& args) {
     for (LineRead r; (r = readCappedLine(std::cin, line, kCap)) != LineRead::End;) {
       if (r == LineRead::TooLong || (line.size() == kCap && line.back() != '\r')) {
         // As a WebSocket message over the cap: the empty text, answered as malformed.
-        loop.post([&palette] { palette.bridge().handleMessage(std::string()); });
+        loop.post([&bridge] { bridge.handleMessage(std::string()); });
         continue;
       }
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.empty()) continue;
-      loop.post([&palette, line] { palette.bridge().handleMessage(line); });
+      loop.post([&bridge, line] { bridge.handleMessage(line); });
     }
     loop.post([&inputDone] { inputDone = true; });
   });
   // Ends when input is over, the queue is drained and no worker is running.
   loop.run([&] { return inputDone.load(); });
   reader.join();
+  if (cloud) CloudController::instance().page().detach();
 
   // Report lines of the session go to standard error, as the report window.
   for (const auto& line : host.reportLines()) std::cerr << line << "\n";
@@ -105,7 +118,7 @@ int runBridge(const std::vector<std::string>& args) {
   return status;
 }
 
-const CommandRegistrar reg{"bridge", "map [--project FILE]  the map palette's messages over stdin/stdout", &runBridge};
+const CommandRegistrar reg{"bridge", "map|cloud [--project FILE]  a palette's messages over stdin/stdout", &runBridge};
 
 }  // namespace
 }  // namespace veldra::app

@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/AddOnMain.h"
+#include "app/CloudPalette.h"
 #include "app/Commands.h"
 #include "app/Exporters.h"
 #include "app/HostSelection.h"
@@ -29,6 +30,7 @@
 #include "app/ProjectOpen.h"
 #include "bridge/Bridge.h"
 #include "bridge/ImportController.h"
+#include "cloud_ui/CloudController.h"
 #include "bridge/MessageNumbers.h"
 #include "cleanup/PolylineCleaner.h"
 #include "host/MemoryHost.h"
@@ -126,7 +128,9 @@ class UiHost : public MemoryHost {
     MemoryHost::showAlert(r);   // keeps the record of shown alerts
     // Palettes are hidden for the modal phase, as the host does.
     MapPalette::ControlCallback(2);
+    CloudPalette::ControlCallback(2);
     const int answer = broker ? broker->ask(r) : 0;
+    CloudPalette::ControlCallback(3);
     MapPalette::ControlCallback(3);
     return answer;
   }
@@ -134,18 +138,23 @@ class UiHost : public MemoryHost {
 
 const std::vector<WebResourceEntry>& hostResources() {
   static const std::vector<WebResourceEntry> table = {
-      {103, "gisbridge.js"}, {200, "host.html"}, {201, "host.js"}, {202, "host.css"}, {203, "selection.js"},
-      {204, "planview.js"}, {205, "view3d.js"},
+      {103, "gisbridge.js"}, {300, "host.html"}, {301, "host.js"}, {302, "host.css"}, {303, "selection.js"},
+      {304, "planview.js"}, {305, "view3d.js"},
       {120, "three/build/three.module.js"}, {121, "three/build/three.core.js"},
       {122, "three/examples/jsm/loaders/GLTFLoader.js"}, {123, "three/examples/jsm/utils/BufferGeometryUtils.js"},
       {124, "three/examples/jsm/utils/SkeletonUtils.js"}, {125, "three/examples/jsm/controls/OrbitControls.js"}};
   return table;
 }
 
+struct PaletteView {
+  std::string url;
+  bool visible = false;
+};
+
 struct UiState {
   bool mapChecked = false;
-  std::string paletteUrl;
-  bool paletteVisible = false;
+  PaletteView map;
+  PaletteView cloud;
   std::string projectPath;
 };
 
@@ -175,7 +184,8 @@ json hostState(const UiHost& host, const UiState& ui) {
               {"undo", {{"available", !titles.empty()}, {"title", titles.empty() ? "" : titles.back()}}},
               {"exports", {{"dxf", kHaveExporters}, {"gltf", kHaveExporters}}},
               {"project", ui.projectPath},
-              {"palette", {{"url", ui.paletteUrl}, {"visible", ui.paletteVisible}}}};
+              {"palette", {{"url", ui.map.url}, {"visible", ui.map.visible}}},
+              {"cloudPalette", {{"url", ui.cloud.url}, {"visible", ui.cloud.visible}}}};
 }
 
 int runUi(const std::vector<std::string>& args) {
@@ -212,6 +222,7 @@ int runUi(const std::vector<std::string>& args) {
   UiHost host;
   if (!openProjectInto(projectPath, host)) return 1;
   ImportController::setProcessHost(&host);
+  CloudController::setProcessHost(&host);
 
   const EmbeddedResource* transport = findResource(190);
   if (!transport) {
@@ -231,10 +242,10 @@ int runUi(const std::vector<std::string>& args) {
   }
   server.addMount("host", webDir, [&broker](const std::string& t) { return broker.onNetworkText(t); });
   server.addMount("map", webDir);
-  // The point-cloud palette's folder, for its page once that palette is built.
-  server.addMount("cloud", platform::privateWorkDir() / "cloud" / "web");
+  server.addMount("cloud", CloudPalette::WebDir());
   // The browser control's load-error and loading-state events go to the web diagnostics.
   server.setEventLog("map", [](const std::string& line) { webDiagLog(line); });
+  server.setEventLog("cloud", [](const std::string& line) { webDiagLog(line); });
   if (const std::string err = server.start(static_cast<std::uint16_t>(port)); !err.empty()) {
     std::cerr << "veldra: " << err << "\n";
     return 1;
@@ -252,23 +263,29 @@ int runUi(const std::vector<std::string>& args) {
     host.showAlert(AlertRequest{AlertKind::Information, "GIS Import", text, {"OK"}});
   };
 
-  PaletteHostHooks hooks;
-  hooks.loadUrl = [&](const std::string& url) {
-    ui.paletteUrl = url;
-    hostBridge.send("paletteLoad", json{{"url", url}});
+  // Both palettes live in the host window; "palette" names the one a message is about.
+  auto paletteHooks = [&](const std::string& mount, PaletteView& view) {
+    PaletteHostHooks h;
+    h.loadUrl = [&, mount](const std::string& url) {
+      view.url = url;
+      hostBridge.send("paletteLoad", json{{"url", url}, {"palette", mount}});
+    };
+    h.setVisible = [&, mount](bool visible) {
+      view.visible = visible;
+      hostBridge.send("paletteVisible", json{{"visible", visible}, {"palette", mount}});
+    };
+    h.reportLine = [&](const std::string& line) { host.writeReportLine(line); };
+    h.connectBridge = [&, mount](Bridge& b) { server.attach(mount, b); };
+    h.disconnectBridge = [&, mount] { server.detach(mount); };
+    h.servedAddress = [&, mount](const std::string& page) { return server.pageUrl(mount, page); };
+    return h;
   };
-  hooks.setVisible = [&](bool visible) {
-    ui.paletteVisible = visible;
-    hostBridge.send("paletteVisible", json{{"visible", visible}});
-  };
+  CloudPalette::SetHostHooks(paletteHooks("cloud", ui.cloud));
+  PaletteHostHooks hooks = paletteHooks("map", ui.map);
   hooks.setMenuCheck = [&](bool checked) {
     ui.mapChecked = checked;
     pushState();
   };
-  hooks.reportLine = [&](const std::string& line) { host.writeReportLine(line); };
-  hooks.connectBridge = [&](Bridge& b) { server.attach("map", b); };
-  hooks.disconnectBridge = [&] { server.detach("map"); };
-  hooks.servedAddress = [&](const std::string& page) { return server.pageUrl("map", page); };
   MapPalette::SetHostHooks(hooks);
 
   EnvironmentInfo env;
@@ -276,6 +293,7 @@ int runUi(const std::vector<std::string>& args) {
   RegisterInterface();
   AddOnServices services;
   services.toggleMapPalette = [] { MapPalette::ToggleFromMenu(); };
+  services.toggleCloudPalette = [] { CloudPalette::ToggleFromMenu(); };
   services.openUrl = [](const std::string& url) { platform::openExternal(url); };
   services.notice = inform;
   services.removeDuplicates = [&] { PolylineCleaner::RunRemoveDuplicatesCommand(host); };
@@ -308,10 +326,13 @@ int runUi(const std::vector<std::string>& args) {
       if (host.findElement(g) != nullptr) ids.push_back(g);
     return json{{"type", "selection"}, {"ids", std::move(ids)}};
   });
-  hostBridge.on("paletteClose", [&](const json&) {
-    MapPalette::ControlCallback(1);
+  hostBridge.on("paletteClose", [&](const json& m) {
+    if (m.value("palette", "") == "cloud") CloudPalette::ControlCallback(1);
+    else MapPalette::ControlCallback(1);
     return hostState(host, ui);
   });
+  // Offered by the host window after a cloud download; the 3D view takes the cloud from here.
+  hostBridge.on("showCloud", [](const json&) { return json(nullptr); });
   hostBridge.on("undo", [&](const json&) {
     if (!host.undoLast()) notice("Nie ma czego cofnac.");
     return hostState(host, ui);
@@ -359,6 +380,7 @@ int runUi(const std::vector<std::string>& args) {
   signalWaiter.join();
 
   MapPalette::OnQuit();
+  CloudPalette::OnQuit();
   server.detach("host");
   hostBridge.clearSender();
   server.stop();
@@ -380,11 +402,12 @@ int runUi(const std::vector<std::string>& args) {
   }
   std::cerr << "veldra: stopped (signal " << caught.load() << ")\n";
 
-  // A fetch still running is asked to stop. If it does not end soon, the
+  // A fetch or cloud download still running is asked to stop. If it does not end soon, the
   // process leaves without the static tear-down the worker may still rely on
   // (HTTP library, controller), instead of crashing in it.
   ImportController& controller = ImportController::instance();
   if (controller.fetching()) controller.onCancel(json::object());
+  if (CloudController::instance().busy()) CloudController::instance().onCancel(json::object());
   for (int i = 0; i < 60 && loop.outstandingWork() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   if (loop.outstandingWork() > 0) {
     std::cout.flush();

@@ -29,6 +29,7 @@ fs::path envDir(const char* var, const char* homeSuffix) {
 
 fs::path roamingDataDir() { return envDir("XDG_CONFIG_HOME", ".config"); }
 fs::path localDataDir() { return envDir("XDG_CACHE_HOME", ".cache"); }
+fs::path userDataDir() { return envDir("XDG_DATA_HOME", ".local/share"); }
 
 fs::path tempDir() {
   std::error_code ec;

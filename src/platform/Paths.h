@@ -11,6 +11,9 @@ namespace veldra::platform {
 std::filesystem::path roamingDataDir();
 // Local application data: $XDG_CACHE_HOME, else ~/.cache, else ".".
 std::filesystem::path localDataDir();
+// The user's data folder (files the user opens in other programs): $XDG_DATA_HOME, else
+// ~/.local/share, else ".".
+std::filesystem::path userDataDir();
 // The system temporary folder.
 std::filesystem::path tempDir();
 

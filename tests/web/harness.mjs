@@ -50,7 +50,7 @@ async function stopProcess(proc, end) {
 // `startMs` allows a large project more time to load.
 export async function startUi({ args = ['--show-map'], prepare, project, endpoints, startMs = 15000 } = {}) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_web_'));
-  for (const d of ['tmp', 'config', 'cache', 'diag']) fs.mkdirSync(path.join(home, d));
+  for (const d of ['tmp', 'config', 'cache', 'diag', 'data']) fs.mkdirSync(path.join(home, d));
   // Every public service is refused inside the transport.
   fs.writeFileSync(path.join(home, 'endpoints.json'), JSON.stringify({ rewrite: [], strict: true }));
   if (endpoints) fs.copyFileSync(endpoints, path.join(home, 'endpoints.json'));
@@ -60,6 +60,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
     TMPDIR: path.join(home, 'tmp'),
     XDG_CONFIG_HOME: path.join(home, 'config'),
     XDG_CACHE_HOME: path.join(home, 'cache'),
+    XDG_DATA_HOME: path.join(home, 'data'),
     VELDRA_DIAG_DIR: path.join(home, 'diag'),
     VELDRA_OPEN_LOG: path.join(home, 'opened.txt'),
     VELDRA_ENDPOINTS: path.join(home, 'endpoints.json'),
@@ -153,6 +154,19 @@ export async function openPage(ctx, url) {
   page.on('pageerror', (e) => page.__errors.push(String(e)));
   await page.goto(url, { timeout: 15000 });
   return page;
+}
+
+// The host window, its menu built.
+export async function openHost(ctx, srv) {
+  const page = await openPage(ctx, srv.host);
+  await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
+  return page;
+}
+
+// Picks the host window's menu item whose text holds `label`.
+export async function menu(page, label) {
+  await page.click('#menuTop');
+  await page.locator('#menuItems li', { hasText: label }).click();
 }
 
 export async function openMap(ctx, srv) {

@@ -5,22 +5,11 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, openPage, paletteMap, shot, sleep } from './harness.mjs';
+import { startUi, startPlaceFixture, launchBrowser, newContext, openHost, menu, paletteMap, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
-
-async function openHost(ctx, srv) {
-  const page = await openPage(ctx, srv.host);
-  await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
-  return page;
-}
-
-async function menu(page, label) {
-  await page.click('#menuTop');
-  await page.locator('#menuItems li', { hasText: label }).click();
-}
 
 // A project file with two layers and the given elements.
 function projectFile(elements = [], nextGuid = 1) {
@@ -86,21 +75,17 @@ test('menu: map palette toggles without reloading, check mark follows, other com
     // is open, and the command (and with it the main thread) waits for the answer.
     await menu(page, 'Mapa importu GIS');
     await page.waitForSelector('#palette:not([hidden])');
-    await menu(page, 'Chmura punktow');
+    await menu(page, 'Czyszczenie duplikatow');
     await page.waitForSelector('#modal:not([hidden])');
-    assert.match(await page.textContent('#modalText'), /nie jest dostepne w tej wersji\.$/);
+    assert.match(await page.textContent('#modalText'), /^Usuwa zduplikowane POLILINIE i TEKSTY/);
     await page.waitForSelector('#palette[hidden]', { state: 'attached' });
     await shot(page, 'host_notice');
     await sleep(300);
     assert.equal(await page.isHidden('#palette'), true, 'palette back before the answer');
-    await page.click('#modalButtons button');
+    await page.locator('#modalButtons button', { hasText: 'Anuluj' }).click();
     await page.waitForSelector('#palette:not([hidden])');
     await page.click('#paletteClose');
     await page.waitForSelector('#palette[hidden]', { state: 'attached' });
-    await menu(page, 'Czyszczenie duplikatow');
-    await page.waitForSelector('#modal:not([hidden])');
-    assert.match(await page.textContent('#modalText'), /^Usuwa zduplikowane POLILINIE i TEKSTY/);
-    await page.locator('#modalButtons button', { hasText: 'Anuluj' }).click();
     if (exportable) {
       await page.click('#btnExportDxf');
       await page.waitForSelector('#modal:not([hidden])');
@@ -179,22 +164,22 @@ test('an alert waits for its answer: a window that takes over shows it again, a 
     .then(() => page.textContent('#modalText'));
   await withHost({}, async (first, srv, ctx) => {
     // A second window opened while the alert waits takes over and is shown the same alert.
-    await menu(first, 'Chmura punktow');
-    assert.match(await modalText(first), /^Paleta "Chmura punktow" nie jest dostepne/);
+    await menu(first, 'Czyszczenie duplikatow');
+    assert.match(await modalText(first), /^Usuwa zduplikowane POLILINIE i TEKSTY/);
     await shot(first, 'host_alert_waiting');
     // (Its menu comes only after the answer: the program is inside the command.)
     // Its own script comes late: the alert may arrive before the page can show it.
     const second = await ctx.newPage();
     await second.route('**/host.js', async (route) => { await sleep(1000); await route.continue(); });
     await second.goto(srv.host);
-    assert.match(await modalText(second), /^Paleta "Chmura punktow" nie jest dostepne/);
-    await second.click('#modalButtons button');
+    assert.match(await modalText(second), /^Usuwa zduplikowane POLILINIE i TEKSTY/);
+    await second.locator('#modalButtons button', { hasText: 'Anuluj' }).click();
     await second.waitForSelector('#modal[hidden]', { state: 'attached' });
     await second.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
     await first.close();
 
     // A window closed while the alert waits dismisses it; the next window works.
-    await menu(second, 'Chmura punktow');
+    await menu(second, 'Czyszczenie duplikatow');
     await modalText(second);
     await second.close();
     await sleep(1000);
@@ -205,7 +190,7 @@ test('an alert waits for its answer: a window that takes over shows it again, a 
     await third.waitForSelector('#modal[hidden]', { state: 'attached' });
     assert.deepEqual(third.__errors, []);
     // Stopped while an alert waits, with the window still open: the program ends by itself.
-    await menu(third, 'Chmura punktow');
+    await menu(third, 'Czyszczenie duplikatow');
     await third.waitForSelector('#modal:not([hidden])');
     assert.equal(await srv.stop(), 0);
   });

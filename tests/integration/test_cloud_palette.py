@@ -1,0 +1,336 @@
+"""The point-cloud palette through `veldra bridge cloud` (and `veldra cloud`) against the fixture
+server: estimates, downloads to an E57 file, cancellation, refusals. Tiles are LAS files the test
+writes around a frame of about 210 m x 220 m in PL-2000 zone 7; expectations come from PROJ."""
+
+import json
+import os
+import re
+import select
+import subprocess
+import time
+
+import pytest
+
+from cloudfiles import write_las
+from fixture import VELDRA_BIN, private_env, serve, veldra
+import test_fetch_pipeline as fp
+
+INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
+TILES = "https://opendata.geoportal.gov.pl/lidar/"
+FRAME = [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH]
+AREA = (fp.MAX_X - fp.MIN_X) * (fp.MAX_Y - fp.MIN_Y)   # PL-1992 m², by PROJ
+CANCELLED = "Anulowano."
+
+
+def index(entries, density=12):
+    """entries: (file name, uklad_xy) of the tiles, in index order."""
+    members = "".join(
+        f'<wfs:member><gugik:SkorowidzDanychPomiarowychLIDAR2025><gugik:godlo>N-{n}</gugik:godlo>'
+        f'<gugik:char_przestrz>{density}</gugik:char_przestrz><gugik:uklad_xy>{uklad}</gugik:uklad_xy>'
+        f'<gugik:url_do_pobrania>{TILES}{name}</gugik:url_do_pobrania></gugik:SkorowidzDanychPomiarowychLIDAR2025>'
+        '</wfs:member>' for n, (name, uklad) in enumerate(entries))
+    return f'<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0">{members}</wfs:FeatureCollection>'
+
+
+def grid(step=2.0, margin=9.3):
+    """PL-1992 points every `step` m over the frame and `margin` around it; none within 5 cm of an edge."""
+    pts, y = [], fp.MIN_Y - margin
+    while y < fp.MAX_Y + margin:
+        x = fp.MIN_X - margin
+        while x < fp.MAX_X + margin:
+            if min(abs(x - fp.MIN_X), abs(x - fp.MAX_X), abs(y - fp.MIN_Y), abs(y - fp.MAX_Y)) > 0.05:
+                pts.append((x, y, 100.0 + 0.01 * (x - fp.MIN_X)))
+            x += step
+        y += step
+    return pts
+
+
+def inside(p):
+    return fp.MIN_X <= p[0] <= fp.MAX_X and fp.MIN_Y <= p[1] <= fp.MAX_Y
+
+
+def las_tile(tmp, name, pts, epsg="EPSG:2180"):
+    """The points (PL-1992) written in the tile's own system, with a colour that encodes their order."""
+    coords = [(p[0], p[1]) for p in pts] if epsg == "EPSG:2180" else fp.to_east_north("EPSG:2180", epsg, [(p[1], p[0]) for p in pts])
+    raw = [(round(e * 100), round(n * 100), round(p[2] * 100), 0, 2, (i % 256) << 8, ((i // 256) % 256) << 8, 0)
+           for i, (p, (e, n)) in enumerate(zip(pts, coords))]
+    write_las(tmp / name, 3, raw)
+    return (tmp / name).read_bytes()
+
+
+def routes_for(files, entries, density=12, index_kw=None, tile_kw=None):
+    return ([fp.route(INDEX, index(entries, density), **(index_kw or {}))] +
+            [fp.route("/opendata/lidar/" + name, body_file=name, name=name, **(tile_kw or {}).get(name, {}))
+             for name in files])
+
+
+class Palette:
+    """`veldra bridge cloud` fed one message at a time; its answers are read as they come."""
+
+    def __init__(self, fx, home, project=None, env=None):
+        self.home = home
+        self.env = {**fx.env(), **private_env(home), "XDG_DATA_HOME": str(home / "data"), **(env or {})}
+        args = [VELDRA_BIN, "bridge", "cloud"] + (["--project", str(project)] if project else [])
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=self.env)
+        self.seen = []
+
+    def send(self, msg):
+        self.proc.stdin.write((json.dumps(msg) + "\n").encode())
+        self.proc.stdin.flush()
+
+    def until(self, pred, timeout=60):
+        """Messages read until one satisfies pred (returned)."""
+        end = time.time() + timeout
+        while time.time() < end:
+            ready, _, _ = select.select([self.proc.stdout], [], [], max(0.0, end - time.time()))
+            if not ready:
+                break
+            line = self.proc.stdout.readline()
+            if not line:
+                break
+            m = json.loads(line)
+            self.seen.append(m)
+            if pred(m):
+                return m
+        raise AssertionError(f"no such message; seen {self.seen[-5:]}")
+
+    def close(self):
+        """End of input: the rest of the messages once running work is over."""
+        out, err = self.proc.communicate(timeout=120)
+        self.seen += [json.loads(line) for line in out.decode().splitlines() if line.strip()]
+        self.report = err.decode()
+        assert self.proc.returncode == 0, self.report
+        return self.seen
+
+    def of_type(self, t):
+        return [m for m in self.seen if m.get("type") == t]
+
+
+def is_type(t):
+    return lambda m: m.get("type") == t
+
+
+def diag(home):
+    return (home / "diag" / "orvane_cloud_diag.txt").read_text(encoding="utf-8").splitlines()
+
+
+def target(home):
+    return home / "data" / "Orvane_Cloud" / "ostatnia_chmura.e57"
+
+
+def temp_file(home):
+    return home / "tmp" / "Orvane_Cloud" / "import.e57"
+
+
+def test_immediate_and_late_estimates_only_the_newest_frame_reaches_the_page(tmp_path):
+    # The index is slow, so both requests are made before either worker has its answer.
+    with serve(tmp_path, routes_for({}, [("a.laz", "PL-1992")], density=20, index_kw={"delay_ms": 600})) as fx:
+        p = Palette(fx, tmp_path / "home")
+        p.send({"type": "frameEstimate", "bboxWgs84": FRAME, "detail": "lekki"})
+        p.send({"type": "frameEstimate", "bboxWgs84": FRAME, "detail": "full"})
+        seen = p.close()
+    est = [m for m in seen if m["type"] == "estimateDone"]
+    cases = [  # (detail, density, points per m²)
+        ("lekki", 12, 4), ("full", 12, 12), ("full (late)", 20, 20)]
+    assert len(est) == len(cases), seen
+    for m, (detail, density, per_m2) in zip(est, cases):
+        assert m["density"] == density, detail
+        assert m["points"] == pytest.approx(AREA * per_m2, rel=1e-5), detail
+        assert m["sizeMB"] == pytest.approx(m["points"] * 16 / 1e6), detail
+        assert m["overLimit"] is False
+
+
+def expected_in_frame(pts):
+    return [p for p in pts if inside(p)]
+
+
+def test_download_writes_the_cloud_the_diagnostics_and_the_copy(tmp_path):
+    pts = grid()
+    files = {"a.las": las_tile(tmp_path, "a.las", pts)}
+    home = tmp_path / "home"
+    with serve(tmp_path, routes_for(files, [("a.las", "PL-1992")]), files) as fx:
+        p = Palette(fx, home)
+        p.send({"type": "getInit"})   # a project without georeference: no answer
+        p.send({"type": "download", "bboxWgs84": FRAME, "detail": "standard"})
+        done = p.until(is_type("downloadDone"))
+        p.close()
+    assert not p.of_type("init")
+    labels = [m["label"] for m in p.of_type("progress")]
+    assert labels[0] == "Pobieranie skorowidza LiDAR" and labels[-1] == "Przetwarzanie kafli LiDAR"
+    assert any(re.fullmatch(r"Kafel 1/1: [\d,]+ (B|KB|MB) / [\d,]+ (B|KB|MB)", l) for l in labels), labels
+    path = str(target(home))
+    assert done == {"type": "downloadDone", "ok": True,
+                    "msg": f"Chmura zapisana: {path} - zaimportuj: Plik > Interoperacyjnosc > Chmura punktow."}
+    assert target(home).stat().st_size > 0 and not temp_file(home).exists()
+
+    lines = diag(home)
+    assert lines[0] == "=== Orvane Cloud \u2014 diagnostyka zgrania ==="
+    assert lines[1] == f"punktow={len(expected_in_frame(pts))} placeEpsg=2178"
+    # Without a georeference the origin is the frame's lowest corner in the zone.
+    corners = fp.to_east_north("EPSG:2180", "EPSG:2178", [(y, x) for x in (fp.MIN_X, fp.MAX_X) for y in (fp.MIN_Y, fp.MAX_Y)])
+    off = re.fullmatch(r"\[CHMURA\] offset\(rog kadru PL-2000\) offE=(\S+) offN=(\S+)", lines[2])
+    assert float(off.group(1)) == pytest.approx(min(c[0] for c in corners), abs=0.05)
+    assert float(off.group(2)) == pytest.approx(min(c[1] for c in corners), abs=0.05)
+    assert re.fullmatch(r"\[CHMURA\] Z bezwzgledne\(npm\) z\[100\.\d+\.\.102\.\d+\]", lines[4]), lines[4]
+    assert lines[5].startswith("[PROJEKT] survey point quality=0 ")
+    assert lines[7].startswith("--- oczekiwany rozjazd")
+
+
+def test_origin_from_the_map_becomes_the_clouds_origin(tmp_path):
+    pts = grid(step=5.0)
+    files = {"a.las": las_tile(tmp_path, "a.las", pts)}
+    home, project = tmp_path / "home", tmp_path / "projekt.json"
+    with serve(tmp_path, routes_for(files, [("a.las", "PL-1992")]), files) as fx:
+        p = Palette(fx, home, project=project)
+        p.send({"type": "setOrigin", "lat": 51.501, "lon": 21.5015})
+        origin = p.until(is_type("originSet"))
+        p.send({"type": "getInit"})
+        init = p.until(is_type("init"))
+        p.send({"type": "download", "bboxWgs84": FRAME, "detail": "lekki"})
+        done = p.until(is_type("downloadDone"))
+        p.close()
+    (e, n), = fp.to_east_north("EPSG:4326", "EPSG:2178", [(51.501, 21.5015)])
+    assert (origin["e"], origin["n"]) == (pytest.approx(e, abs=0.01), pytest.approx(n, abs=0.01))
+    assert (init["lat"], init["lon"]) == (pytest.approx(51.501, abs=1e-7), pytest.approx(21.5015, abs=1e-7))
+    assert done["ok"], done
+    lines = diag(home)
+    assert lines[2] == f"[CHMURA] offset(rog kadru PL-2000) offE={origin['e']:.3f} offN={origin['n']:.3f}"
+    assert lines[5].startswith(f"[PROJEKT] survey point quality=2 east={origin['e']:.3f} north={origin['n']:.3f} ")
+    assert lines[5].endswith(" epsg=2178")
+    assert "Orvane Cloud: ustawiono georeferencje projektu: E=" in p.report
+    saved = json.loads(project.read_text())
+    assert "EPSG:2178" in json.dumps(saved)
+
+
+@pytest.mark.parametrize("case,entries,files,msg", [
+    ("no tiles", [], {}, "Brak danych LiDAR dla tego obszaru."),
+    ("every tile failing", [("missing.las", "PL-1992"), ("html.las", "PL-1992")], {"html.las": b"<html>busy</html>"},
+     "Nie udalo sie pobrac zadnego kafla LiDAR dla tego obszaru."),
+    ("no point in the frame", [("far.las", "PL-1992")], "far", "Brak punktow w wybranym obszarze (po przycieciu do kadru)."),
+])
+def test_failed_downloads_end_in_one_message(tmp_path, case, entries, files, msg):
+    if files == "far":
+        files = {"far.las": las_tile(tmp_path, "far.las", [(fp.MIN_X - 500, fp.MIN_Y, 100.0)])}
+    home = tmp_path / "home"
+    with serve(tmp_path, routes_for(files, entries), files) as fx:
+        p = Palette(fx, home)
+        p.send({"type": "download", "bboxWgs84": FRAME})
+        p.close()
+    assert p.of_type("downloadDone") == [{"type": "downloadDone", "ok": False, "msg": msg}], case
+    assert not target(home).exists() and not temp_file(home).exists()
+
+
+def test_tiles_of_another_zone_are_clipped_to_the_frame(tmp_path):
+    pts = grid(step=3.0)
+    files = {"z6.las": las_tile(tmp_path, "z6.las", pts, epsg="EPSG:2177")}
+    home = tmp_path / "home"
+    with serve(tmp_path, routes_for(files, [("z6.las", "PL-2000:S6")]), files) as fx:
+        p = Palette(fx, home)
+        p.send({"type": "download", "bboxWgs84": FRAME, "detail": "full"})
+        p.close()
+    assert p.of_type("downloadDone")[0]["ok"]
+    assert diag(home)[1] == f"punktow={len(expected_in_frame(pts))} placeEpsg=2178"
+
+
+def slow_tile(tmp_path, name="slow.las"):
+    """A tile of about 300 KB served in 2 KB pieces every 50 ms (about 7 s)."""
+    return {name: las_tile(tmp_path, name, grid(step=1.0))}, {name: {"chunk_size": 2048, "chunk_delay_ms": 50}}
+
+
+def test_cancel_during_a_transfer(tmp_path):
+    files, slow = slow_tile(tmp_path)
+    home = tmp_path / "home"
+    with serve(tmp_path, routes_for(files, [("slow.las", "PL-1992")], tile_kw=slow), files) as fx:
+        p = Palette(fx, home)
+        p.send({"type": "download", "bboxWgs84": FRAME})
+        p.until(lambda m: m.get("cancellable") is True)
+        started = time.time()
+        p.send({"type": "cancel"})
+        done = p.until(is_type("downloadDone"), timeout=30)
+        took = time.time() - started
+        p.close()
+    assert p.of_type("cancelled") == [{"type": "cancelled"}]
+    assert done == {"type": "downloadDone", "ok": False, "msg": CANCELLED}
+    assert took < 4, took   # the transfer was abandoned, not waited out
+    assert not temp_file(home).exists() and not target(home).exists()
+
+
+def test_cancel_between_tiles_stops_before_the_next_one(tmp_path):
+    files = {n: las_tile(tmp_path, n, grid(step=4.0)) for n in ("t1.las", "t2.las", "t3.las")}
+    entries = [(n, "PL-1992") for n in files]
+    home = tmp_path / "home"
+    # The second tile's server answers late, so the cancel lands before its first byte.
+    with serve(tmp_path, routes_for(files, entries, tile_kw={"t2.las": {"delay_ms": 3000}}), files) as fx:
+        p = Palette(fx, home)
+        p.send({"type": "download", "bboxWgs84": FRAME})
+        p.until(lambda m: m.get("label") == "Przetwarzanie kafli LiDAR")
+        p.send({"type": "cancel"})
+        done = p.until(is_type("downloadDone"), timeout=30)
+        p.close()
+        routes = fx.stats()["routes"]
+    assert done["msg"] == CANCELLED and not done["ok"]
+    assert routes.get("t1.las") == 1 and routes.get("t3.las", 0) == 0
+
+
+def test_a_second_download_while_one_runs_is_refused(tmp_path):
+    files, slow = slow_tile(tmp_path)
+    slow["slow.las"]["chunk_delay_ms"] = 10
+    home = tmp_path / "home"
+    with serve(tmp_path, routes_for(files, [("slow.las", "PL-1992")], tile_kw=slow), files) as fx:
+        p = Palette(fx, home)
+        p.send({"type": "cancel"})   # while idle: only sets the flag, the next download clears it
+        p.send({"type": "download", "bboxWgs84": FRAME, "detail": "lekki"})
+        p.send({"type": "download", "bboxWgs84": FRAME, "detail": "lekki"})
+        p.until(is_type("error"))
+        p.close()
+    assert p.of_type("error") == [{"type": "error", "msg": "Trwa pobieranie danych - sprobuj za chwile"}]
+    assert [m["ok"] for m in p.of_type("downloadDone")] == [True]
+
+
+def test_an_unwritable_data_folder_fails_the_download(tmp_path):
+    files = {"a.las": las_tile(tmp_path, "a.las", grid(step=5.0))}
+    home = tmp_path / "home"
+    blocker = tmp_path / "not-a-folder"
+    blocker.write_text("x")
+    with serve(tmp_path, routes_for(files, [("a.las", "PL-1992")]), files) as fx:
+        p = Palette(fx, home, env={"XDG_DATA_HOME": str(blocker)})
+        p.send({"type": "download", "bboxWgs84": FRAME})
+        p.close()
+    path = blocker / "Orvane_Cloud" / "ostatnia_chmura.e57"
+    assert p.of_type("downloadDone") == [
+        {"type": "downloadDone", "ok": False, "msg": f"Nie udalo sie zapisac chmury punktow w {path}."}]
+    assert not temp_file(home).exists()
+
+
+@pytest.mark.parametrize("bbox", [[21.5, 51.5, 21.503], ["21.5", "51.5", "21.503", "51.502"], None])
+def test_a_malformed_frame_is_refused(tmp_path, bbox):
+    with serve(tmp_path, []) as fx:
+        p = Palette(fx, tmp_path / "home")
+        for t in ("frameEstimate", "download"):
+            p.send({"type": t, **({"bboxWgs84": bbox} if bbox is not None else {})})
+        p.close()
+        assert fx.stats()["total"] == 0
+    assert p.seen == [{"type": "error", "msg": "Nieprawidlowy bbox"}] * 2
+
+
+@pytest.mark.parametrize("bbox", ["21.5,51.5,21.503", "a,b,c,d", "21.5,51.5,21.503,95"])
+def test_the_command_refuses_a_malformed_bbox(tmp_path, bbox):
+    r = veldra("cloud", "--bbox", bbox, "--detail", "lekki", "--out", tmp_path / "o.e57", env=private_env(tmp_path))
+    assert r.returncode == 2 and "--bbox needs four numbers" in r.stderr
+    assert not (tmp_path / "o.e57").exists()
+
+
+def test_the_command_prints_estimate_progress_and_result(tmp_path):
+    pts = grid(step=5.0)
+    files = {"a.las": las_tile(tmp_path, "a.las", pts)}
+    out = tmp_path / "out.e57"
+    with serve(tmp_path, routes_for(files, [("a.las", "PL-1992")], density=7), files) as fx:
+        r = veldra("cloud", "--bbox", ",".join(map(str, FRAME)), "--detail", "full", "--out", out,
+                   env={**fx.env(), **private_env(tmp_path / "home")})
+    assert r.returncode == 0, r.stderr
+    first, last = r.stdout.splitlines()[0], r.stdout.splitlines()[-1]
+    assert re.fullmatch(r"estimate (\d+) points [\d.]+ MB density 7\.00", first)
+    assert int(first.split()[1]) == pytest.approx(AREA * 7, rel=1e-5)
+    assert last.startswith(f"wrote {len(expected_in_frame(pts))} points to {out} (EPSG:2178")
+    assert "Kafel 1/1" in r.stderr and out.stat().st_size > 0
