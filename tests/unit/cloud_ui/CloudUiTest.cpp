@@ -48,13 +48,6 @@ TEST(CloudEstimate, DensityCappedByTheDetailsVoxel) {
   EXPECT_DOUBLE_EQ(estimateCloud(1e6, 12, Detail::Standard).bytes / 1e6, 192.0);
 }
 
-TEST(CloudEstimate, DetailTexts) {
-  const std::pair<const char*, Detail> cases[] = {
-      {"lekki", Detail::Lekki}, {"full", Detail::Full}, {"standard", Detail::Standard}, {"", Detail::Standard},
-      {"FULL", Detail::Standard}, {"pelny", Detail::Standard}};
-  for (const auto& [text, detail] : cases) EXPECT_EQ(cloudui::parseDetail(text), detail) << text;
-}
-
 // Serves the LiDAR index (density 20, one tile) and the tile; index answers wait for open().
 class FakeLidar : public HttpTransport {
  public:
