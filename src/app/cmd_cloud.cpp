@@ -84,6 +84,8 @@ int run(const std::vector<std::string>& args) {
   }
   std::printf("wrote %lld points to %s (EPSG:%d, origin %.3f %.3f %.3f)\n", static_cast<long long>(r.count),
               out.c_str(), r.epsg, r.offE, r.offN, job.originZ);
+  std::printf("stages: index %.3f s, transfer %.3f s, decode+clip+thin %.3f s, write %.3f s\n", r.stages.index,
+              r.stages.transfer, r.stages.decode, r.stages.write);
   return 0;
 }
 

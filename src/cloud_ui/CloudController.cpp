@@ -117,7 +117,7 @@ CloudController& CloudController::instance() {
   return *controller;
 }
 
-CloudController::CloudController(Host& host) : host_(host) {}
+CloudController::CloudController(Host& host, HttpTransport* transport) : host_(host), transport_(transport) {}
 
 void CloudController::registerHandlers(Bridge& bridge) {
   bridge.on("frameEstimate", [this](const json& m) { return onFrameEstimate(m); });
@@ -144,7 +144,7 @@ json CloudController::onFrameEstimate(const json& msg) {
   // The index may know a better density; only the newest request's answer reaches the page.
   platform::WorkToken token;
   std::thread([this, frame, detail, area, density, generation, token = std::move(token)] {
-    WfsClient client;
+    WfsClient client(transport_);
     std::vector<LidarTile> tiles;
     try {
       tiles = LidarResolver(client).queryLidarIndex(frame);

@@ -12,6 +12,7 @@
 #include "cloud_ui/CloudDownload.h"
 #include "cloud_ui/CloudEstimate.h"
 #include "hostapi/Host.h"
+#include "net/HttpTransport.h"
 #include "net/WfsClient.h"
 
 namespace veldra {
@@ -37,8 +38,8 @@ class CloudController {
   static CloudController& instance();
   static void setProcessHost(Host* host);
 
-  // A controller of its own (tests, batch tools).
-  explicit CloudController(Host& host);
+  // A controller of its own (tests, batch tools); without a transport the process-wide one is used.
+  explicit CloudController(Host& host, HttpTransport* transport = nullptr);
   CloudController(const CloudController&) = delete;
   CloudController& operator=(const CloudController&) = delete;
 
@@ -69,8 +70,9 @@ class CloudController {
   void writeDiagnostics(const CloudDownloadResult& result);
 
   Host& host_;
+  HttpTransport* transport_;
   PageChannel page_;
-  WfsClient client_;
+  WfsClient client_{transport_};
   std::atomic<double> cachedDensity_{12.0};
   std::atomic<std::uint64_t> estimateGeneration_{0};
   std::atomic<bool> cancelRequested_{false};

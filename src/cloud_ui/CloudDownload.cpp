@@ -47,6 +47,10 @@ class TransferProgress {
   std::chrono::steady_clock::time_point lastPost_{};
 };
 
+double secondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
 CloudDownloadResult failure(std::string message) {
   CloudDownloadResult r;
   r.message = std::move(message);
@@ -55,8 +59,11 @@ CloudDownloadResult failure(std::string message) {
 
 CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& client, const std::atomic<bool>& cancel,
                                      const CloudDownloadEvents& events, const CloudDownloadOptions& options) {
+  CloudDownloadStages stages;
   const LidarResolver resolver(client);
+  auto t0 = std::chrono::steady_clock::now();
   const std::vector<LidarTile> tiles = resolver.queryLidarIndex(job.frame);
+  stages.index = secondsSince(t0);
   if (cancel) return failure(kCancelled);
   if (tiles.empty()) return failure("Brak danych LiDAR dla tego obszaru.");
 
@@ -68,19 +75,23 @@ CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& cli
   for (std::size_t i = 0; i < n; ++i) {
     if (cancel) return failure(kCancelled);
     TransferProgress report(i, n, events);
+    t0 = std::chrono::steady_clock::now();
     const std::string path = resolver.download(tiles[i], [&](std::int64_t r, std::int64_t t) {
       report(r, t);
       return !cancel.load();
     });
+    stages.transfer += secondsSince(t0);
     if (path.empty()) {
       if (cancel) return failure(kCancelled);
       continue;
     }
+    t0 = std::chrono::steady_clock::now();
     LazTileReader reader = LazTileReader::open(path);
     if (!reader.ok()) continue;
     // Tiles of the 1992 system (or of none named) are read as they are; PL-2000 ones are clipped
     // to the frame in their own zone first.
     feedAccumulator(reader, isPl2000(tiles[i].epsg) ? tiles[i].epsg : 0, acc, options.pointLimit);
+    stages.decode += secondsSince(t0);
     ++processed;
     if (events.progress) events.progress("Przetwarzanie kafli LiDAR", static_cast<double>(i + 1) * 100.0 / n, false);
   }
@@ -94,7 +105,9 @@ CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& cli
     std::filesystem::create_directories(std::filesystem::path(out).parent_path(), ec);   // the writer says why not
   }
   std::string error;
+  t0 = std::chrono::steady_clock::now();
   if (!writeE57(out, acc.points(), error)) return failure("Blad zapisu E57: " + error);
+  stages.write = secondsSince(t0);
 
   CloudDownloadResult r;
   r.ok = true;
@@ -111,6 +124,7 @@ CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& cli
     r.maxZ = std::max(r.maxZ, p.z);
   }
   r.count = static_cast<std::int64_t>(acc.points().size());
+  r.stages = stages;
   return r;
 }
 

@@ -24,6 +24,11 @@ struct CloudDownloadJob {
   bool hasOrigin = false;
 };
 
+// Seconds spent in each stage of a download (for the benchmark and the command's report).
+struct CloudDownloadStages {
+  double index = 0, transfer = 0, decode = 0, write = 0;
+};
+
 struct CloudDownloadResult {
   bool ok = false;
   std::string message;
@@ -33,6 +38,7 @@ struct CloudDownloadResult {
   double minX = 1e18, minY = 1e18, minZ = 1e18;
   double maxX = -1e18, maxY = -1e18, maxZ = -1e18;
   std::int64_t count = 0;
+  CloudDownloadStages stages;
 };
 
 struct CloudDownloadEvents {

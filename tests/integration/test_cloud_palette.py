@@ -329,7 +329,7 @@ def test_the_command_prints_estimate_progress_and_result(tmp_path):
         r = veldra("cloud", "--bbox", ",".join(map(str, FRAME)), "--detail", "full", "--out", out,
                    env={**fx.env(), **private_env(tmp_path / "home")})
     assert r.returncode == 0, r.stderr
-    first, last = r.stdout.splitlines()[0], r.stdout.splitlines()[-1]
+    first, last = r.stdout.splitlines()[0], r.stdout.splitlines()[-2]
     assert re.fullmatch(r"estimate (\d+) points [\d.]+ MB density 7\.00", first)
     assert int(first.split()[1]) == pytest.approx(AREA * 7, rel=1e-5)
     assert last.startswith(f"wrote {len(expected_in_frame(pts))} points to {out} (EPSG:2178")
