@@ -42,4 +42,10 @@ NdsmModel loadNdsmModel(WfsClient& client, const Bbox& frame, const FetchContext
   return model;
 }
 
+std::string ndsmModelNote(const NdsmModel& model, const std::string& prefix) {
+  if (!model.covered) return prefix + "brak pokrycia nMPT lub NMT dla tego kadru.";
+  if (!model.parsed) return prefix + "nie udalo sie sparsowac kafli nMPT/NMT.";
+  return {};
+}
+
 }  // namespace veldra

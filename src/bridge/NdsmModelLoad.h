@@ -15,4 +15,8 @@ inline constexpr long kNdsmSheetTimeoutMs = 240000;
 // and reading again; a first sheet that did not load there is not retried.
 NdsmModel loadNdsmModel(WfsClient& client, const Bbox& frame, const FetchContext::NmtSheets* nmt);
 
+// The note of a phase (its `prefix`, e.g. "Mosty/drogi: ") about a model it
+// cannot use; empty when the model is usable.
+std::string ndsmModelNote(const NdsmModel& model, const std::string& prefix);
+
 }  // namespace veldra

@@ -33,13 +33,7 @@ NdsmShape buildingFromNdsm(const std::vector<Point2>& outline, const NdsmModel& 
   const std::vector<Point2> ring = openRing(outline);
   if (ring.size() < 3 || !allFinite(ring)) return out;
 
-  double minX = ring[0].x, minY = ring[0].y, maxX = minX, maxY = minY;
-  for (const Point2& p : ring) {
-    minX = std::min(minX, p.x);
-    minY = std::min(minY, p.y);
-    maxX = std::max(maxX, p.x);
-    maxY = std::max(maxY, p.y);
-  }
+  const auto [minX, minY, maxX, maxY] = boundsOf(ring);
   const double step = settings.step;
   const long nx = latticeSteps(maxX - minX, step, true);
   const long ny = latticeSteps(maxY - minY, step, true);

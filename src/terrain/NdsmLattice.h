@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "geo/Bbox.h"
 #include "geo/Point.h"
 #include "terrain/ElevationGrid.h"
 
@@ -32,5 +33,7 @@ long latticeSteps(double length, double step, bool inclusiveEnd);
 // The ring without a closing point equal to its first.
 std::vector<Point2> openRing(const std::vector<Point2>& ring);
 bool allFinite(const std::vector<Point2>& ring);
+// Extremes of a ring of at least one point.
+Bbox boundsOf(const std::vector<Point2>& ring);
 
 }  // namespace veldra

@@ -67,13 +67,7 @@ NdsmShape surfaceOverPolygon(const std::vector<Point2>& polygon, const NdsmModel
   out.needsCorrection = true;
   const std::vector<Point2> ring = openRing(polygon);
   if (ring.size() < 3 || !allFinite(ring)) return out;
-  Bbox box{ring[0].x, ring[0].y, ring[0].x, ring[0].y};
-  for (const Point2& p : ring) {
-    box.minX = std::min(box.minX, p.x);
-    box.minY = std::min(box.minY, p.y);
-    box.maxX = std::max(box.maxX, p.x);
-    box.maxY = std::max(box.maxY, p.y);
-  }
+  Bbox box = boundsOf(ring);
   if (settings.clip) {
     box.minX = std::max(box.minX, settings.clip->minX);
     box.minY = std::max(box.minY, settings.clip->minY);

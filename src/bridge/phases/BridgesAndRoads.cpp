@@ -1,6 +1,7 @@
 // Bridge decks and road ribbons along OpenStreetMap corridors.
 #include "bridge/phases/Phases.h"
 
+#include "bridge/NdsmModelLoad.h"
 #include "net/Geocoding.h"
 #include "terrain/Corridor.h"
 #include "terrain/SurfaceOverPolygon.h"
@@ -17,12 +18,8 @@ void fetchBridgesAndRoads(FetchContext& ctx, FetchedData& data) {
     return;
   }
   const NdsmModel& model = ctx.ndsmModel();
-  if (!model.covered) {
-    ctx.note("Mosty/drogi: brak pokrycia nMPT lub NMT dla tego kadru.");
-    return;
-  }
-  if (!model.parsed) {
-    ctx.note("Mosty/drogi: nie udalo sie sparsowac kafli nMPT/NMT.");
+  if (const std::string note = ndsmModelNote(model, "Mosty/drogi: "); !note.empty()) {
+    ctx.note(note);
     return;
   }
   const SurfaceSettings deck = bridgeSurface();

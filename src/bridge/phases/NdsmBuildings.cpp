@@ -1,6 +1,7 @@
 // Buildings shaped from the normalised surface model over the LOD1 outlines.
 #include "bridge/phases/Phases.h"
 
+#include "bridge/NdsmModelLoad.h"
 #include "terrain/NdsmBuilding.h"
 
 namespace veldra {
@@ -8,12 +9,8 @@ namespace veldra {
 void fetchNdsmBuildings(FetchContext& ctx, FetchedData& data) {
   if (data.buildings3d.empty()) return;
   const NdsmModel& model = ctx.ndsmModel();
-  if (!model.covered) {
-    ctx.note("Budynki (nMPT): brak pokrycia nMPT lub NMT dla tego kadru.");
-    return;
-  }
-  if (!model.parsed) {
-    ctx.note("Budynki (nMPT): nie udalo sie sparsowac kafli nMPT/NMT.");
+  if (const std::string note = ndsmModelNote(model, "Budynki (nMPT): "); !note.empty()) {
+    ctx.note(note);
     return;
   }
   const int n = static_cast<int>(data.buildings3d.size());
