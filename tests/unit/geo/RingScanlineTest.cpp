@@ -7,15 +7,6 @@
 namespace veldra {
 namespace {
 
-TEST(PointInRing, ConcaveRing) {
-  const std::vector<Point2> ell = {{0, 0}, {4, 0}, {4, 1}, {1, 1}, {1, 4}, {0, 4}};
-  const struct {
-    Point2 p;
-    bool inside;
-  } cases[] = {{{0.5, 3}, true}, {{3, 0.5}, true}, {{3, 3}, false}, {{-1, 0.5}, false}, {{0.5, 5}, false}};
-  for (const auto& c : cases) EXPECT_EQ(pointInRing(ell, c.p), c.inside) << c.p.x << " " << c.p.y;
-}
-
 // The runs of every lattice row hold exactly the points the per-point test
 // calls inside, also on random jagged rings whose vertices sit on the lattice.
 TEST(RingScanline, RunsAgreeWithThePointTest) {
