@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "bridge/NdsmModelLoad.h"
 #include "net/HttpTransport.h"
 #include "net/NationalIndexes.h"
 #include "place/FetchedData.h"
@@ -63,16 +64,25 @@ const FetchContext::NmtSheets& FetchContext::nmtSheets(const std::string& progre
   const std::vector<SheetRecord>& records = search.sheets;
   sheets.indexed = !records.empty();
   const int n = static_cast<int>(records.size());
+  sheets.records = records;
+  sheets.gridOfRecord.assign(records.size(), -1);
   for (int i = 0; i < n && !cancelled(); ++i) {
     progress(i, n, progressLabel);
     std::string error;
     const std::string path = client().getCachedFile(records[static_cast<std::size_t>(i)].url, {}, kSheetTimeoutMs, error);
     if (path.empty()) continue;
     ElevationGrid grid;
-    if (readAsciiGrid(path, grid)) sheets.grids.push_back(std::move(grid));
+    if (!readAsciiGrid(path, grid)) continue;
+    sheets.gridOfRecord[static_cast<std::size_t>(i)] = static_cast<int>(sheets.grids.size());
+    sheets.grids.push_back(std::move(grid));
   }
   nmt_ = std::move(sheets);
   return *nmt_;
+}
+
+const NdsmModel& FetchContext::ndsmModel() {
+  if (!ndsm_) ndsm_ = loadNdsmModel(client(), frame(), nmt_ ? &*nmt_ : nullptr);
+  return *ndsm_;
 }
 
 }  // namespace veldra

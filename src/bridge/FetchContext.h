@@ -15,10 +15,12 @@
 
 #include "geo/Bbox.h"
 #include "net/LocalServices.h"
+#include "net/NationalIndexes.h"
 #include "net/OgcClient.h"
 #include "net/ServiceDirectory.h"
 #include "net/WfsClient.h"
 #include "terrain/ElevationGrid.h"
+#include "terrain/NdsmModel.h"
 
 namespace veldra {
 
@@ -88,8 +90,14 @@ class FetchContext {
   struct NmtSheets {
     bool indexed = false;   // the index named at least one sheet
     std::vector<ElevationGrid> grids;
+    std::vector<SheetRecord> records;   // as the index named them
+    std::vector<int> gridOfRecord;      // per record: its grid, or -1 when it did not load
   };
   const NmtSheets& nmtSheets(const std::string& progressLabel);
+
+  // The surface model of the frame, loaded by the first phase that asks
+  // (reusing the NMT sheets read so far); later calls give the same outcome.
+  const NdsmModel& ndsmModel();
 
  private:
   FetchRequest request_;
@@ -101,6 +109,7 @@ class FetchContext {
   std::optional<std::string> municipality_;
   LocalServiceFile localServices_;
   std::optional<NmtSheets> nmt_;
+  std::optional<NdsmModel> ndsm_;
 };
 
 }  // namespace veldra

@@ -99,11 +99,18 @@ std::string overpassQuery(const std::string& bboxText, bool wantBridges, bool wa
 }
 
 std::vector<OsmWay> parseOverpassWays(const std::string& body) {
+  bool readable = false;
+  return parseOverpassWays(body, readable);
+}
+
+std::vector<OsmWay> parseOverpassWays(const std::string& body, bool& readable) {
   std::vector<OsmWay> ways;
+  readable = false;
   json j = json::parse(body, nullptr, false, false);
   if (j.is_discarded() || !j.is_object()) return ways;
   auto elems = j.find("elements");
   if (elems == j.end() || !elems->is_array()) return ways;
+  readable = true;
   for (const auto& e : *elems) {
     if (!e.is_object() || textOf(e, "type") != "way") continue;
     auto geom = e.find("geometry");
@@ -157,7 +164,12 @@ std::vector<OsmWay> fetchOsmWays(WfsClient& client, const Bbox& frame, bool want
     error = "OSM (Overpass): usluga nie odpowiada (status " + std::to_string(r.status) + ").";
     return {};
   }
-  return parseOverpassWays(r.body);
+  // An answer of another shape (a proxy's page, a cut-off body) is a failure
+  // the user must hear of, not a frame without ways.
+  bool readable = false;
+  std::vector<OsmWay> ways = parseOverpassWays(r.body, readable);
+  if (!readable) error = kOverpassUnreadable;
+  return ways;
 }
 
 double estimateWayWidth(const std::string& kind, const std::string& widthTag, const std::string& lanesTag,

@@ -41,8 +41,11 @@ std::string overpassQuery(const std::string& bboxText, bool wantBridges, bool wa
 // Bridges and/or roads of the frame; `error` receives the only message.
 std::vector<OsmWay> fetchOsmWays(WfsClient& client, const Bbox& frame, bool wantBridges, bool wantRoads,
                                  std::string& error);
-// Ways of an Overpass JSON answer.
+// Ways of an Overpass JSON answer; `readable` is false when the answer is not
+// an object with an "elements" array.
 std::vector<OsmWay> parseOverpassWays(const std::string& body);
+std::vector<OsmWay> parseOverpassWays(const std::string& body, bool& readable);
+inline constexpr const char* kOverpassUnreadable = "OSM (Overpass): nieczytelna odpowiedz uslugi.";
 
 double estimateWayWidth(const std::string& kind, const std::string& widthTag, const std::string& lanesTag,
                         bool isBridge);

@@ -312,6 +312,74 @@ HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, P
 }
 }  // namespace lod2
 
+// ---- shapes from the surface model: buildings, bridge decks, road ribbons -----------
+// Decks and ribbons are open surfaces: morphs of their triangles (or their one
+// flat face), as the shape gives them; the host takes a morph that does not
+// close.
+
+constexpr char kNdsmBuildingsLabel[] = "budynkindsm";
+constexpr char kBridgesLabel[] = "mosty";
+constexpr char kRoadsLabel[] = "drogi";
+
+template <auto Fetched, auto Placed, DataType Type, SolidKind Kind, const char* Label>
+struct NdsmKind {
+  static void count(const FetchedData& d, std::map<std::string, int>& c) {
+    if (!(d.*Fetched).empty()) c[Label] = static_cast<int>((d.*Fetched).size());
+  }
+  static bool holds(const FetchedData& d) { return !(d.*Fetched).empty(); }
+  static void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+    for (const NdsmSolid& s : d.*Fetched) {
+      NdsmSolid m{s.id, {{}, s.shape.needsCorrection, s.shape.coverage}};
+      bool finite = true;
+      for (const auto& face : s.shape.faces) {
+        std::vector<Point3> f;
+        f.reserve(face.size());
+        for (const Point3& q : face) {
+          const Point2 p = mv({q.x, q.y});
+          f.push_back({p.x, p.y, q.z});
+          finite = finite && finitePt(q) && finitePt(f.back());
+        }
+        m.shape.faces.push_back(std::move(f));
+      }
+      if (!finite) {
+        ++out.droppedGeometries;
+        continue;
+      }
+      (out.*Placed).push_back(std::move(m));
+    }
+  }
+  static HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+    const std::vector<NdsmSolid>& solids = d.*Placed;
+    if (solids.empty()) return kHostOk;
+    const int layer = p.layerFor(Type);
+    if (layer == 0) return layerError(res, Type);
+    std::vector<SolidInput> inputs;
+    inputs.reserve(solids.size());
+    for (const NdsmSolid& s : solids) {
+      SolidInput in{s.id, {}, s.shape.needsCorrection};
+      for (const auto& face : s.shape.faces) {
+        SolidFace f;
+        f.points.reserve(face.size());
+        for (const Point3& q : face) {
+          const Point2 l = p.local({q.x, q.y});
+          f.points.push_back({l.x, l.y, q.z - options.buildingZOffset});
+        }
+        in.faces.push_back(std::move(f));
+      }
+      inputs.push_back(std::move(in));
+    }
+    const SolidsPlacement r = placeSolids(p.host(), Kind, inputs, layer, static_cast<int>(solids.size()));
+    if (r.created > 0) res.counts[Label] = r.created;
+    res.failures += r.skipped - r.degenerate;
+    return kHostOk;
+  }
+  static DataKind row(const char* name) { return {name, count, holds, move, place}; }
+};
+using NdsmBuildingsKind =
+    NdsmKind<&FetchedData::ndsmBuildings, &PlacementData::ndsmBuildings, DataType::BudynkiNdsm, SolidKind::NdsmBuildings, kNdsmBuildingsLabel>;
+using BridgesKind = NdsmKind<&FetchedData::bridges, &PlacementData::bridges, DataType::Mosty, SolidKind::Bridges, kBridgesLabel>;
+using RoadsKind = NdsmKind<&FetchedData::roads, &PlacementData::roads, DataType::Drogi, SolidKind::Roads, kRoadsLabel>;
+
 // ---- contour lines from NMT: 2D lines with labels, and the contour mesh -----------
 
 namespace contours {
@@ -411,6 +479,9 @@ const std::vector<DataKind>& dataKinds() {
       CloudWaterKind::row("woda z chmury"),
       {"budynki LOD1", lod1::count, lod1::holds, lod1::move, lod1::place},
       {"budynki LOD2", lod2::count, lod2::holds, lod2::move, lod2::place},
+      NdsmBuildingsKind::row("budynki z nMPT"),
+      BridgesKind::row("mosty"),
+      RoadsKind::row("drogi"),
       {"poziomice", contours::count, contours::holds, contours::move, contours::place},
       {"poziomice z chmury", cloud_contours::count, cloud_contours::holds, cloud_contours::move,
        cloud_contours::place},

@@ -12,9 +12,17 @@
 #include "formats/GisFeature.h"
 #include "formats/RasterTile.h"
 #include "terrain/ContourRecipe.h"
+#include "terrain/NdsmModel.h"
 #include "terrain/TerrainPatches.h"
 
 namespace veldra {
+
+// A shape from the surface model and the name its element carries (the
+// outline's building identifier, the way's name).
+struct NdsmSolid {
+  std::string id;
+  NdsmShape shape;
+};
 
 struct FetchedData {
   std::vector<GisFeature> features;       // 2D vector features in phase order
@@ -29,6 +37,10 @@ struct FetchedData {
   std::vector<Building3D> buildings3d;
   bool placeBuildings3d = false;          // "budynki3d" itself was asked for
   std::vector<BuildingLod2> buildingsLod2;
+  // From the surface model: one per LOD1 outline, one per OpenStreetMap way.
+  std::vector<NdsmSolid> ndsmBuildings;
+  std::vector<NdsmSolid> bridges;
+  std::vector<NdsmSolid> roads;
   std::string warning;                    // all notes of the fetch, joined with one blank
 };
 

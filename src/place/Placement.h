@@ -17,6 +17,7 @@
 #include "geo/Bbox.h"
 #include "geo/Projections.h"
 #include "hostapi/Host.h"
+#include "place/FetchedData.h"
 #include "place/ProjectGeoref.h"
 #include "terrain/Contours.h"
 #include "terrain/TerrainPatches.h"
@@ -45,6 +46,9 @@ struct PlacementData {
   std::vector<ContourLabel> cloudContourLabels;
   std::vector<Building3D> buildings3d;   // only when they are to be placed
   std::vector<BuildingLod2> buildingsLod2;
+  std::vector<NdsmSolid> ndsmBuildings;   // faces moved in plan, heights absolute
+  std::vector<NdsmSolid> bridges;
+  std::vector<NdsmSolid> roads;
   std::array<Point2, 4> frameCorners{};
   int droppedGeometries = 0;   // parts left out because a coordinate was not finite
 };

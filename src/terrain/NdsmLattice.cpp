@@ -1,0 +1,48 @@
+#include "terrain/NdsmLattice.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace veldra {
+
+LatticeSpan latticeSpanOver(double min, double step, long count, double gridMin, double gridCells, double cellSize) {
+  const double lo = std::floor((gridMin - min) / step) - 1;
+  const double hi = std::ceil((gridMin + gridCells * cellSize - min) / step) + 1;
+  if (!(lo <= hi) || count < 0) return {};
+  LatticeSpan s;
+  s.first = static_cast<long>(std::clamp(lo, 0.0, static_cast<double>(count) + 1));
+  s.last = static_cast<long>(std::clamp(hi, -1.0, static_cast<double>(count)));
+  return s;
+}
+
+long latticeSteps(double length, double step, bool inclusiveEnd) {
+  if (!(step > 0) || !std::isfinite(length) || length < 0) return -1;
+  // A length that is a whole number of steps but comes out a hair short must
+  // still reach its far end.
+  const double n = std::floor(length / step + (inclusiveEnd ? 1e-9 : 0.0));
+  if (!(n <= kMaxLatticePoints)) return -1;
+  return static_cast<long>(n);
+}
+
+std::vector<Point2> openRing(const std::vector<Point2>& ring) {
+  std::vector<Point2> out = ring;
+  if (out.size() > 1 && out.front().x == out.back().x && out.front().y == out.back().y) out.pop_back();
+  return out;
+}
+
+bool allFinite(const std::vector<Point2>& ring) {
+  return std::all_of(ring.begin(), ring.end(), [](const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+}
+
+Bbox boundsOf(const std::vector<Point2>& ring) {
+  Bbox b{ring.at(0).x, ring[0].y, ring[0].x, ring[0].y};
+  for (const Point2& p : ring) {
+    b.minX = std::min(b.minX, p.x);
+    b.minY = std::min(b.minY, p.y);
+    b.maxX = std::max(b.maxX, p.x);
+    b.maxY = std::max(b.maxY, p.y);
+  }
+  return b;
+}
+
+}  // namespace veldra
