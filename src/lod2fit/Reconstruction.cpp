@@ -1,6 +1,8 @@
 #include "lod2fit/Reconstruction.h"
 
 #include <cmath>
+#include <optional>
+#include <string>
 
 #include "lod2fit/RoofFitting.h"
 #include "lod2fit/RoofPrimitive.h"
@@ -32,6 +34,22 @@ std::size_t longestEdge(const std::vector<Point2>& fp) {
     if (len > bestLen) bestLen = len, best = i;
   }
   return best;
+}
+
+struct Mirror {
+  RoofParams params;
+  std::vector<Point2> footprint;
+};
+std::optional<Mirror> mirrored(const std::string& kind, const RoofParams& params, const std::vector<Point2>& footprint) {
+  if (kind == "Shed") {
+    Mirror m{params, footprint};
+    m.params.axisX = -params.axisX;
+    m.params.axisY = -params.axisY;
+    return m;
+  }
+  if (kind == "AsymGabled" && footprint.size() == 4)
+    return Mirror{params, {footprint[2], footprint[3], footprint[0], footprint[1]}};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -80,8 +98,20 @@ RoofFitResult reconstructBuilding(const ReconstructionInput& input) {
     const double len = std::hypot(b.x - a.x, b.y - a.y);
     if (len >= 1e-9) out.params.axisX = (b.x - a.x) / len, out.params.axisY = (b.y - a.y) / len;
   }
-  out.mesh = roofPrimitiveNamed(out.type).build(out.params, footprint);
+  const RoofPrimitive& primitive = roofPrimitiveNamed(out.type);
+  out.mesh = primitive.build(out.params, footprint);
   out.meanDistance = meanSurfaceDistance(used, out.mesh);
+  // A shed's rise and an asymmetric gable's long side have two ways round that the footprint
+  // alone cannot tell: the way the points lie decides.
+  if (const auto mirror = mirrored(primitive.name(), out.params, footprint)) {
+    RoofMesh other = primitive.build(mirror->params, mirror->footprint);
+    const double d = meanSurfaceDistance(used, other);
+    if (d < out.meanDistance) {
+      out.mesh = std::move(other);
+      out.meanDistance = d;
+      out.params = mirror->params;
+    }
+  }
   out.needsCorrection = !(out.meanDistance < 1.6 && out.confidence >= 0.5);
   for (Point3& v : out.mesh.vertices) v = back.apply(v);
   return out;

@@ -1,6 +1,8 @@
 // One building's roof read from its points and built as a closed solid: turned so
 // that its longest footprint edge runs along x, heights and planes read, the kind
-// classified, the primitive built and scored, and the solid turned back.
+// classified, the primitive built and scored, and the solid turned back. Kinds that can
+// lie two ways round on the same footprint (Shed, AsymGabled) are built both ways and the
+// one nearer the points is kept.
 #pragma once
 
 #include "lod2fit/RoofTypes.h"

@@ -82,7 +82,7 @@ TEST(FitPlane, RecoversAPlaneAndRefusesWhatSpansNone) {
 
 // A building with a known roof: points every 0.29 m over the footprint (about 12 per m²),
 // 5 cm of noise, then turned and moved onto national grid coordinates.
-enum class Roof { Flat, Shed, Gabled, Asym, Hipped };
+enum class Roof { Flat, Shed, ShedBack, Gabled, Asym, AsymBack, Hipped };
 ReconstructionInput sampled(Roof roof, double turnDegrees) {
   const double w = 14, d = 9, ground = 180, eave = 186, rise = 3.5;
   std::mt19937 rng(7);
@@ -100,7 +100,9 @@ ReconstructionInput sampled(Roof roof, double turnDegrees) {
         case Roof::Flat: break;
         case Roof::Shed: z += rise * y / d; break;
         case Roof::Gabled: z += rise * across; break;
+        case Roof::ShedBack: z += rise * (d - y) / d; break;
         case Roof::Asym: z += y < 0.68 * d ? rise * y / (0.68 * d) : rise * (d - y) / (0.32 * d); break;
+        case Roof::AsymBack: z += y > 0.32 * d ? rise * (d - y) / (0.68 * d) : rise * y / (0.32 * d); break;
         case Roof::Hipped: z += rise * std::min({across, x / 2, (w - x) / 2}); break;   // hips 2 m long, as the template's inset
       }
       const Point2 p = place(x, y);
@@ -118,6 +120,8 @@ TEST(ReconstructBuilding, KnownRoofsComeBackTurnedBackAndScored) {
   } rows[] = {
       {Roof::Flat, 0, "Flat", false},
       {Roof::Shed, 25, "Shed", false},
+      {Roof::ShedBack, 25, "Shed", false},   // rising the other way: the points choose the way round
+      {Roof::AsymBack, 150, "AsymGabled", false},
       {Roof::Gabled, 30, "Gabled", false},
       {Roof::Gabled, -113, "Gabled", false},
       {Roof::Asym, 60, "AsymGabled", false},
