@@ -1,7 +1,7 @@
 // Roof reconstruction on synthetic buildings: for every primitive of the catalogue, 24
 // buildings of varied size, heights, footprint (rectangles, skewed quadrilaterals, L plans
 // where the kind takes any footprint) and orientation are built by that primitive and
-// sampled the way a LiDAR survey sees them: 12 points per m² over the footprint, each the
+// listed from any corner either way round, and sampled the way a LiDAR survey sees them: 12 points per m² over the footprint, each the
 // highest surface under it (ground where the solid leaves the footprint), 5 cm of height
 // noise and 1 % outliers. One benchmark per true kind reconstructs its buildings and reports
 //   buildings_per_s   throughput,
@@ -96,12 +96,16 @@ std::vector<ReconstructionInput> buildingsOf(const RoofPrimitive& kind, unsigned
     p.dormerCount = dormers(rng);
     const auto fp = footprintFor(kind.name(), rng);
     const Surface surface(kind.build(p, fp));
+    // Outlines come listed from any corner, either way round.
+    auto listed = fp;
+    std::rotate(listed.begin(), listed.begin() + static_cast<std::ptrdiff_t>(rng() % listed.size()), listed.end());
+    if (rng() % 2) std::reverse(listed.begin(), listed.end());
     const double a = turn(rng) * std::numbers::pi / 180, c = std::cos(a), s = std::sin(a);
     const double e0 = 600000 + 1000 * unit(rng), n0 = 480000 + 1000 * unit(rng);
     const auto place = [&](double x, double y) { return Point2{e0 + x * c - y * s, n0 + x * s + y * c}; };
     ReconstructionInput in;
     in.groundZ = p.groundZ;
-    for (const Point2 q : fp) in.footprint.push_back(place(q.x, q.y));
+    for (const Point2 q : listed) in.footprint.push_back(place(q.x, q.y));
     const Box2 box = boundingBox(fp);
     const auto count = static_cast<int>((box.x1 - box.x0) * (box.y1 - box.y0) * kPointsPerM2);
     for (int i = 0; i < count; ++i) {
