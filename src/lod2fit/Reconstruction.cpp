@@ -1,7 +1,7 @@
 #include "lod2fit/Reconstruction.h"
 
 #include <cmath>
-#include <optional>
+#include <algorithm>
 #include <string>
 
 #include "lod2fit/RoofFitting.h"
@@ -36,20 +36,29 @@ std::size_t longestEdge(const std::vector<Point2>& fp) {
   return best;
 }
 
-struct Mirror {
+// The ways a primitive can be laid on the footprint that the footprint alone cannot tell
+// apart: a four-corner footprint listed from each of its corners (a gable runs its ridge
+// along the first edge, an asymmetric gable leans towards the first edge), a shed rising
+// to either side. The first is the footprint listed from its longest edge.
+struct Placing {
   RoofParams params;
   std::vector<Point2> footprint;
 };
-std::optional<Mirror> mirrored(const std::string& kind, const RoofParams& params, const std::vector<Point2>& footprint) {
-  if (kind == "Shed") {
-    Mirror m{params, footprint};
-    m.params.axisX = -params.axisX;
-    m.params.axisY = -params.axisY;
-    return m;
+std::vector<Placing> placings(const std::string& kind, const RoofParams& params, const std::vector<Point2>& footprint,
+                              std::size_t longest) {
+  std::vector<Placing> out;
+  const std::size_t starts = footprint.size() == 4 ? 4 : 1;
+  for (std::size_t k = 0; k < starts; ++k) {
+    Placing p{params, {}};
+    for (std::size_t i = 0; i < footprint.size(); ++i) p.footprint.push_back(footprint[(longest + k + i) % footprint.size()]);
+    out.push_back(p);
+    if (kind == "Shed") {
+      p.params.axisX = -params.axisX;
+      p.params.axisY = -params.axisY;
+      out.push_back(std::move(p));
+    }
   }
-  if (kind == "AsymGabled" && footprint.size() == 4)
-    return Mirror{params, {footprint[2], footprint[3], footprint[0], footprint[1]}};
-  return std::nullopt;
+  return out;
 }
 
 }  // namespace
@@ -99,17 +108,16 @@ RoofFitResult reconstructBuilding(const ReconstructionInput& input) {
     if (len >= 1e-9) out.params.axisX = (b.x - a.x) / len, out.params.axisY = (b.y - a.y) / len;
   }
   const RoofPrimitive& primitive = roofPrimitiveNamed(out.type);
-  out.mesh = primitive.build(out.params, footprint);
-  out.meanDistance = meanSurfaceDistance(used, out.mesh);
-  // A shed's rise and an asymmetric gable's long side have two ways round that the footprint
-  // alone cannot tell: the way the points lie decides.
-  if (const auto mirror = mirrored(primitive.name(), out.params, footprint)) {
-    RoofMesh other = primitive.build(mirror->params, mirror->footprint);
-    const double d = meanSurfaceDistance(used, other);
-    if (d < out.meanDistance) {
-      out.mesh = std::move(other);
+  out.meanDistance = 1e9;
+  bool first = true;
+  for (Placing& p : placings(primitive.name(), out.params, footprint, footprint.empty() ? 0 : longestEdge(footprint))) {
+    RoofMesh mesh = primitive.build(p.params, p.footprint);
+    const double d = meanSurfaceDistance(used, mesh);
+    if (first || d < out.meanDistance) {
+      out.mesh = std::move(mesh);
       out.meanDistance = d;
-      out.params = mirror->params;
+      out.params = p.params;
+      first = false;
     }
   }
   out.needsCorrection = !(out.meanDistance < 1.6 && out.confidence >= 0.5);

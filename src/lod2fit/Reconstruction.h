@@ -1,8 +1,9 @@
 // One building's roof read from its points and built as a closed solid: turned so
 // that its longest footprint edge runs along x, heights and planes read, the kind
-// classified, the primitive built and scored, and the solid turned back. Kinds that can
-// lie two ways round on the same footprint (Shed, AsymGabled) are built both ways and the
-// one nearer the points is kept.
+// classified, the primitive built and scored, and the solid turned back. The primitive is
+// laid every way the footprint allows (a four-corner footprint from each corner, a shed
+// rising to either side) and the way nearest the points is kept, the longest edge first
+// on ties.
 #pragma once
 
 #include "lod2fit/RoofTypes.h"

@@ -83,14 +83,18 @@ TEST(FitPlane, RecoversAPlaneAndRefusesWhatSpansNone) {
 // A building with a known roof: points every 0.29 m over the footprint (about 12 per m²),
 // 5 cm of noise, then turned and moved onto national grid coordinates.
 enum class Roof { Flat, Shed, ShedBack, Gabled, Asym, AsymBack, Hipped };
-ReconstructionInput sampled(Roof roof, double turnDegrees) {
+ReconstructionInput sampled(Roof roof, double turnDegrees, int firstCorner = 0) {
   const double w = 14, d = 9, ground = 180, eave = 186, rise = 3.5;
   std::mt19937 rng(7);
   std::normal_distribution<double> noise(0, 0.05);
   const double c = std::cos(turnDegrees * kRad), s = std::sin(turnDegrees * kRad);
   const auto place = [&](double x, double y) { return Point2{637000 + x * c - y * s, 486000 + x * s + y * c}; };
   ReconstructionInput in;
-  for (const Point2 p : std::vector<Point2>{{0, 0}, {w, 0}, {w, d}, {0, d}}) in.footprint.push_back(place(p.x, p.y));
+  const std::vector<Point2> corners{{0, 0}, {w, 0}, {w, d}, {0, d}};
+  for (int i = 0; i < 4; ++i) {
+    const Point2 p = corners[(firstCorner + i) % 4];
+    in.footprint.push_back(place(p.x, p.y));
+  }
   in.groundZ = ground;
   for (double x = 0.1; x < w; x += 0.29)
     for (double y = 0.1; y < d; y += 0.29) {
@@ -117,18 +121,21 @@ TEST(ReconstructBuilding, KnownRoofsComeBackTurnedBackAndScored) {
     double turn;
     const char* type;
     bool flagged;
+    int firstCorner = 0;
   } rows[] = {
       {Roof::Flat, 0, "Flat", false},
       {Roof::Shed, 25, "Shed", false},
       {Roof::ShedBack, 25, "Shed", false},   // rising the other way: the points choose the way round
       {Roof::AsymBack, 150, "AsymGabled", false},
+      {Roof::Gabled, 30, "Gabled", false, 1},   // outline listed from a short edge: the ridge still runs along
+      {Roof::Asym, -40, "AsymGabled", false, 3},
       {Roof::Gabled, 30, "Gabled", false},
       {Roof::Gabled, -113, "Gabled", false},
       {Roof::Asym, 60, "AsymGabled", false},
       {Roof::Hipped, 10, "Hipped", true},   // four planes in two opposite pairs: never trusted
   };
   for (const Row& r : rows) {
-    const ReconstructionInput in = sampled(r.roof, r.turn);
+    const ReconstructionInput in = sampled(r.roof, r.turn, r.firstCorner);
     const RoofFitResult res = reconstructBuilding(in);
     SCOPED_TRACE(r.type);
     EXPECT_EQ(res.type, r.type);
