@@ -37,9 +37,20 @@ std::size_t longestEdge(const std::vector<Point2>& fp) {
 }
 
 // The ways a primitive can be laid on the footprint that the footprint alone cannot tell
-// apart: a four-corner footprint listed from each of its corners (a gable runs its ridge
-// along the first edge, an asymmetric gable leans towards the first edge), a shed rising
-// to either side. The first is the footprint listed from its longest edge.
+// apart: a four-corner footprint listed from another corner (a gable runs its ridge along
+// the first edge, an asymmetric gable leans towards it, a dormer stands on it), a shed
+// rising to the other side. The first way is the footprint listed from its longest edge.
+// Starting corners that give the same solid again are not tried: symmetric roofs need two,
+// roofs with a front four; kinds read from the footprint's box or from all its corners alike,
+// one.
+std::size_t startsFor(const std::string& kind) {
+  for (const char* k : {"Gabled", "Hipped", "HalfHipped", "Mansard", "BerlinRoof", "Barrel"})
+    if (kind == k) return 2;
+  for (const char* k : {"AsymGabled", "HippedOneSided", "ShedDormer", "GabledDormer"})
+    if (kind == k) return 4;
+  return 1;
+}
+
 struct Placing {
   RoofParams params;
   std::vector<Point2> footprint;
@@ -47,7 +58,7 @@ struct Placing {
 std::vector<Placing> placings(const std::string& kind, const RoofParams& params, const std::vector<Point2>& footprint,
                               std::size_t longest) {
   std::vector<Placing> out;
-  const std::size_t starts = footprint.size() == 4 ? 4 : 1;
+  const std::size_t starts = footprint.size() == 4 ? startsFor(kind) : 1;
   for (std::size_t k = 0; k < starts; ++k) {
     Placing p{params, {}};
     for (std::size_t i = 0; i < footprint.size(); ++i) p.footprint.push_back(footprint[(longest + k + i) % footprint.size()]);
