@@ -26,7 +26,9 @@ namespace {
 
 using namespace veldra::lod2fit;
 
-constexpr std::uint64_t kMaxInputBytes = 1ull << 30;
+// Plane search costs grow with the points: two million take seconds, more would only wait.
+constexpr std::uint64_t kMaxInputBytes = 256ull << 20;
+constexpr std::size_t kMaxPoints = 2'000'000;
 
 int usageError(const std::string& why) {
   std::cerr << "roof-fit: " << why << "\n";
@@ -39,7 +41,7 @@ bool readXyz(const std::string& path, XyzHeights heights, XyzText& out, std::str
     why = "nie mozna odczytac pliku " + path + ": " + e;
     return false;
   }
-  out = parseXyzText(text, heights);
+  out = parseXyzText(text, heights, kMaxPoints);
   if (!out.error.empty()) why = path + ": " + out.error;
   return out.error.empty();
 }
@@ -156,7 +158,8 @@ int run(const std::vector<std::string>& args) {
        {{"groundZ", p.groundZ}, {"eaveZ", p.eaveZ}, {"ridgeZ", p.ridgeZ}, {"axisX", p.axisX}, {"axisY", p.axisY},
         {"hipInset", p.hipInset}, {"breakHeightFraction", p.breakHeightFraction},
         {"breakInsetFraction", p.breakInsetFraction}, {"halfHipFraction", p.halfHipFraction},
-        {"dormerCount", p.dormerCount}, {"dormerWidth", p.dormerWidth}, {"segments", p.segments}}},
+        {"dormerCount", p.dormerCount}, {"dormerWidth", p.dormerWidth}, {"reserved", p.reserved},
+        {"segments", p.segments}}},
       {"meanDistance", r.meanDistance},
       {"needsCorrection", r.needsCorrection},
       {"faces", r.mesh.faces.size()},

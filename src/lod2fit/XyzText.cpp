@@ -5,7 +5,7 @@
 
 namespace veldra::lod2fit {
 
-XyzText parseXyzText(std::string_view text, XyzHeights heights) {
+XyzText parseXyzText(std::string_view text, XyzHeights heights, std::size_t maxPoints) {
   XyzText out;
   std::size_t lineNo = 0;
   while (!text.empty()) {
@@ -42,6 +42,11 @@ XyzText parseXyzText(std::string_view text, XyzHeights heights) {
     } else if (count != 3) {
       out.error = "wiersz " + std::to_string(lineNo) + ": oczekiwano " +
                   (heights == XyzHeights::Optional ? std::string("2 lub 3 liczb") : std::string("3 liczb (x y z)"));
+      out.points.clear();
+      return out;
+    }
+    if (out.points.size() == maxPoints) {
+      out.error = "wiersz " + std::to_string(lineNo) + ": za duzo punktow (najwyzej " + std::to_string(maxPoints) + ")";
       out.points.clear();
       return out;
     }

@@ -20,7 +20,7 @@ struct XyzText {
 };
 
 // A line with another count of numbers, a word that is no number, or a number that is
-// not finite is an error naming the line.
-XyzText parseXyzText(std::string_view text, XyzHeights heights);
+// not finite is an error naming the line; so is the point past `maxPoints`.
+XyzText parseXyzText(std::string_view text, XyzHeights heights, std::size_t maxPoints = 2'000'000);
 
 }  // namespace veldra::lod2fit

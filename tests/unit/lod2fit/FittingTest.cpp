@@ -284,6 +284,7 @@ TEST(XyzText, ReadsNumbersAndNamesTheBadLine) {
     EXPECT_EQ(t.error.empty(), r.ok) << r.text;
   }
   EXPECT_NE(parseXyzText("1 2 3\n\n1 2 y\n", XyzHeights::Required).error.find("wiersz 3"), std::string::npos);
+  EXPECT_NE(parseXyzText("1 2 3\n1 2 3\n1 2 3\n", XyzHeights::Required, 2).error.find("wiersz 3"), std::string::npos);
 }
 
 }  // namespace
