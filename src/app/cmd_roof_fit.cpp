@@ -2,7 +2,9 @@
 // one building's roof fitted to its points (the reconstruction's own steps), printed as
 // one JSON line; --type builds the named primitive from the fitted parameters instead,
 // --glb writes the solid (each closed part on a layer of its own, so that outside
-// checkers judge every part by itself).
+// checkers judge every part by itself). The ground is --ground, else the footprint's height
+// (its first corner) when every corner has one, else the reconstruction's own rule: a low
+// order statistic (2 %) of the points' heights.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -35,13 +37,13 @@ int usageError(const std::string& why) {
   return 2;
 }
 
-bool readXyz(const std::string& path, XyzHeights heights, XyzText& out, std::string& why) {
+bool readXyz(const std::string& path, XyzHeights heights, std::size_t maxPoints, XyzText& out, std::string& why) {
   std::string text;
   if (std::string e = veldra::platform::readRegularFile(path, kMaxInputBytes, text); !e.empty()) {
     why = "nie mozna odczytac pliku " + path + ": " + e;
     return false;
   }
-  out = parseXyzText(text, heights, kMaxPoints);
+  out = parseXyzText(text, heights, maxPoints);
   if (!out.error.empty()) why = path + ": " + out.error;
   return out.error.empty();
 }
@@ -130,8 +132,8 @@ int run(const std::vector<std::string>& args) {
   }
   XyzText points, footprint;
   std::string why;
-  if (!readXyz(pointsPath, XyzHeights::Required, points, why)) return usageError(why);
-  if (!readXyz(footprintPath, XyzHeights::Optional, footprint, why)) return usageError(why);
+  if (!readXyz(pointsPath, XyzHeights::Required, kMaxPoints, points, why)) return usageError(why);
+  if (!readXyz(footprintPath, XyzHeights::Optional, kMaxFootprintCorners + 1, footprint, why)) return usageError(why);
   ReconstructionInput input;
   input.points = std::move(points.points);
   for (const auto& p : footprint.points) input.footprint.push_back({p.x, p.y});
@@ -141,7 +143,6 @@ int run(const std::vector<std::string>& args) {
   if (groundGiven) input.groundZ = ground;
   else if (footprint.allHaveHeights) input.groundZ = footprint.points.front().z;
   else if (!input.points.empty()) {
-    // As the reconstruction does without a ground model: a low order statistic of the heights.
     std::vector<double> z;
     for (const auto& p : input.points) z.push_back(p.z);
     std::sort(z.begin(), z.end());

@@ -41,6 +41,7 @@ double polygonArea(const std::vector<Point2>& polygon) {
 }
 
 std::optional<std::vector<Point2>> usableFootprint(const std::vector<Point2>& footprint) {
+  if (footprint.size() > kMaxFootprintCorners + 1) return std::nullopt;   // one more: a closing corner
   std::vector<Point2> pts;
   for (const Point2 p : footprint) {
     if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
@@ -61,7 +62,7 @@ std::optional<std::vector<Point2>> usableFootprint(const std::vector<Point2>& fo
     }
   }
   const std::size_t n = pts.size();
-  if (n < 3) return std::nullopt;
+  if (n < 3 || n > kMaxFootprintCorners) return std::nullopt;
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j) {
       if (j == i + 1 || (i == 0 && j == n - 1)) continue;   // neighbours share a corner

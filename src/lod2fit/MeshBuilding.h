@@ -2,6 +2,7 @@
 // planar faces, the reading of a four-corner footprint as a quadrilateral frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -13,8 +14,9 @@ namespace veldra::lod2fit {
 
 // The footprint made fit to build on: non-finite corners refuse it; a closing
 // corner equal to the first, repeated corners and corners on a straight line are
-// dropped; fewer than 3 corners left or crossing edges refuse it. The result runs
-// counter-clockwise and keeps the first corner first.
+// dropped; fewer than 3 corners left, more than kMaxFootprintCorners or crossing edges
+// refuse it. The result runs counter-clockwise and keeps the first corner first.
+inline constexpr std::size_t kMaxFootprintCorners = 10000;   // the crossing test is quadratic
 std::optional<std::vector<Point2>> usableFootprint(const std::vector<Point2>& footprint);
 
 // Parameters a solid can be built from, or nothing when a height is not finite.

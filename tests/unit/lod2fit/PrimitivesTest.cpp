@@ -173,6 +173,7 @@ TEST(RoofFootprint, NoSolidStandsOnADegenerateOutline) {
       {"bow tie", {{0, 0}, {10, 0}, {0, 8}, {10, 8}}},
       {"crossing pentagon", {{0, 0}, {10, 0}, {10, 10}, {12, -2}, {0, 10}}},
       {"not a number", {{0, 0}, {10, 0}, {10, nan}, {0, 8}}},
+      {"more corners than are checked for crossings", regular(static_cast<int>(kMaxFootprintCorners) + 2, 50)},
   };
   for (const auto& [what, corners] : bad)
     for (const RoofPrimitive* p : roofPrimitives())
