@@ -137,7 +137,10 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
     assert.equal(await page.evaluate(() => window.VeldraView3D.cloudPointCount()), reply.points);
     assert.ok(reply.points <= reply.total && reply.points <= 300000, JSON.stringify(reply));
     assert.match(await page.textContent('#cloudCount'), /\d/);
+    // The palette floats over the view: out of the way for the picture only.
+    await page.evaluate(() => { document.getElementById('cloudPalette').style.visibility = 'hidden'; });
     await shot(page, 'cloud_view3d');
+    await page.evaluate(() => { document.getElementById('cloudPalette').style.visibility = ''; });
     await page.uncheck('#cloudToggle');
     assert.equal(await page.evaluate(() => window.VeldraView3D.cloudPointCount()), 0);
     await page.check('#cloudToggle');
