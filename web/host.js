@@ -159,6 +159,8 @@
   H.views = function (m) {
     if (m.error) {
       console.warn('Widoki projektu:', m.error);
+      // The cloud is asked for by the user, who is told why it cannot be shown.
+      if (m.file === 'cloud') { showModal('Chmura punktow', m.error, ['OK']); Views._publish({ cloudError: m.error }); }
       if (m.file === 'plan') Views.planDrawn();
       return;
     }

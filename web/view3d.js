@@ -128,15 +128,104 @@ function load(file) {
   });
 }
 
+// ---- the point cloud the cloud palette wrote (file "cloud" of the views) ----
+const cloudToggle = document.getElementById('cloudToggle');
+const cloudCount = document.getElementById('cloudCount');
+let cloud = null;
+let cloudLoading = 0;
+stats.cloudPoints = 0;
+stats.cloudRevision = null;
+
+// Lowest blue, then green and yellow, highest red: a cloud without colours still shows its shape.
+function heightColours(pos, n) {
+  let lo = Infinity, hi = -Infinity;
+  for (let i = 0; i < n; i++) { const y = pos[3 * i + 1]; if (y < lo) lo = y; if (y > hi) hi = y; }
+  const span = hi > lo ? hi - lo : 1, out = new Uint8Array(3 * n), c = new THREE.Color();
+  for (let i = 0; i < n; i++) {
+    c.setHSL(0.66 * (1 - (pos[3 * i + 1] - lo) / span), 0.85, 0.5);
+    out[3 * i] = c.r * 255; out[3 * i + 1] = c.g * 255; out[3 * i + 2] = c.b * 255;
+  }
+  return out;
+}
+
+// The view file: "VCLD", version, count, flags (1: colours), origin as three doubles (y-up),
+// then float32 positions and, when flagged, colour bytes. A short or foreign file is refused.
+function parseCloud(buf) {
+  const dv = new DataView(buf);
+  if (buf.byteLength < 40 || dv.getUint32(0, true) !== 0x444c4356 || dv.getUint32(4, true) !== 1) return null;
+  const n = dv.getUint32(8, true), colours = (dv.getUint32(12, true) & 1) === 1;
+  if (buf.byteLength !== 40 + 12 * n + (colours ? 3 * n : 0)) return null;
+  const origin = [0, 1, 2].map((i) => dv.getFloat64(16 + 8 * i, true));
+  const pos = new Float32Array(buf, 40, 3 * n);
+  const rgb = colours ? new Uint8Array(buf, 40 + 12 * n, 3 * n) : heightColours(pos, n);
+  return { n, origin, pos, rgb };
+}
+
+function showCloudCount() {
+  cloudCount.textContent = cloud ? '(' + stats.cloudPoints.toLocaleString('pl-PL') + ' pkt)' : '';
+}
+
+function setCloud(points) {
+  if (cloud) { scene.remove(cloud); dispose(cloud); }
+  cloud = points;
+  if (cloud) scene.add(cloud);
+  stats.cloudPoints = cloud ? cloud.geometry.getAttribute('position').count : 0;
+  showCloudCount();
+}
+
+function loadCloud(file) {
+  if (!renderer) return;
+  const mine = ++cloudLoading;
+  note.textContent = 'Wczytywanie chmury punktow...';
+  fetch(file.name + '?r=' + file.revision).then((r) => {
+    if (!r.ok) throw new Error('HTTP ' + r.status);
+    return r.arrayBuffer();
+  }).then((buf) => {
+    if (mine !== cloudLoading) return;
+    const c = parseCloud(buf);
+    if (!c) throw new Error('plik chmury jest uszkodzony');
+    const g = new THREE.BufferGeometry();
+    g.setAttribute('position', new THREE.BufferAttribute(c.pos, 3));
+    g.setAttribute('color', new THREE.BufferAttribute(c.rgb, 3, true));
+    g.computeBoundingSphere();
+    // About the spacing of the thinned points, so the cloud reads as a surface from afar.
+    const r = g.boundingSphere ? g.boundingSphere.radius : 1;
+    const size = Math.min(5, Math.max(0.05, 1.5 * Math.sqrt(Math.PI * r * r / Math.max(1, c.n))));
+    const points = new THREE.Points(g, new THREE.PointsMaterial({ size, sizeAttenuation: true, vertexColors: true }));
+    points.position.set(c.origin[0], c.origin[1], c.origin[2]);
+    points.name = 'cloud';
+    setCloud(points);
+    stats.cloudRevision = file.revision;
+    cloud.visible = cloudToggle.checked = true;
+    note.textContent = '';
+    if (!framed) framed = frame(cloud);
+    requestRender();
+  }).catch((e) => {
+    if (mine !== cloudLoading) return;
+    note.textContent = 'Widok 3D: nie udalo sie wczytac chmury punktow (' + String(e && e.message || e) + ')';
+  });
+}
+
+// The tick asks for the cloud the first time; afterwards it only shows or hides it.
+cloudToggle.addEventListener('change', () => {
+  if (cloudToggle.checked && !cloud) { window.GISBridge.send('showCloud'); return; }
+  if (cloud) cloud.visible = cloudToggle.checked;
+  requestRender();
+});
+
 Views.subscribe((change) => {
   if (change.model) load(change.model);
+  else if (change.cloud) loadCloud(change.cloud);
+  else if (change.cloudError) { if (!cloud) cloudToggle.checked = false; }
   else if (!change.plan) applyVisibility();
 });
 
 window.VeldraView3D = {
   stats,
-  fit: () => { if (model) frame(model); requestRender(); },
+  fit: () => { if (model) frame(model); else if (cloud) frame(cloud); requestRender(); },
   meshNames: () => { const out = []; if (model) model.traverse((o) => { if (o.isMesh) out.push(o.name); }); return out; },
+  // Points of the cloud drawn now (0 when hidden or none).
+  cloudPointCount: () => (cloud && cloud.visible ? stats.cloudPoints : 0),
   sceneObjectCount: () => { let n = 0; if (model) model.traverseVisible((o) => { if (o.isMesh) n++; }); return n; }
 };
 requestRender();

@@ -331,8 +331,20 @@ int runUi(const std::vector<std::string>& args) {
     else MapPalette::ControlCallback(1);
     return hostState(host, ui);
   });
-  // Offered by the host window after a cloud download; the 3D view takes the cloud from here.
-  hostBridge.on("showCloud", [](const json&) { return json(nullptr); });
+  // Offered by the host window after a cloud download: the cloud the palette wrote, thinned,
+  // as a view file like the model.
+  hostBridge.on("showCloud", [&](const json&) {
+    const ProjectViewFile f = views.cloud(host, CloudController::targetPath());
+    json reply{{"type", "views"}, {"revision", f.revision}, {"file", "cloud"}};
+    if (!f.error.empty()) {
+      reply["error"] = f.error;
+      return reply;
+    }
+    reply["name"] = f.name;
+    reply["points"] = f.points;
+    reply["total"] = f.cloudTotal;
+    return reply;
+  });
   hostBridge.on("undo", [&](const json&) {
     if (!host.undoLast()) notice("Nie ma czego cofnac.");
     return hostState(host, ui);

@@ -128,8 +128,23 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
 
     // The host window offers the cloud for its 3D view.
     await page.waitForSelector('#cloudOffer:not([hidden])');
+    await recordReceived(page);
     await page.click('#btnShowCloud');
     await page.waitForFunction(() => window.__sent.some((t) => JSON.parse(t).type === 'showCloud'));
+    // ... and draws it there, thinned to what the view takes; the tick hides and shows it.
+    await page.waitForFunction(() => window.VeldraView3D.cloudPointCount() > 0, null, { timeout: 20000 });
+    const reply = (await page.evaluate(() => window.__recv)).filter((m) => m.type === 'views' && m.file === 'cloud').at(-1);
+    assert.equal(await page.evaluate(() => window.VeldraView3D.cloudPointCount()), reply.points);
+    assert.ok(reply.points <= reply.total && reply.points <= 300000, JSON.stringify(reply));
+    assert.match(await page.textContent('#cloudCount'), /\d/);
+    // The palette floats over the view: out of the way for the picture only.
+    await page.evaluate(() => { document.getElementById('cloudPalette').style.visibility = 'hidden'; });
+    await shot(page, 'cloud_view3d');
+    await page.evaluate(() => { document.getElementById('cloudPalette').style.visibility = ''; });
+    await page.uncheck('#cloudToggle');
+    assert.equal(await page.evaluate(() => window.VeldraView3D.cloudPointCount()), 0);
+    await page.check('#cloudToggle');
+    assert.equal(await page.evaluate(() => window.VeldraView3D.cloudPointCount()), reply.points);
 
     // The project origin from the map's centre, as PROJ places it in PL-2000 zone 7.
     await ui.locator('#btnOrigin').click();
