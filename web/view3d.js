@@ -157,7 +157,9 @@ function parseCloud(buf) {
   if (buf.byteLength !== 40 + 12 * n + (colours ? 3 * n : 0)) return null;
   const origin = [0, 1, 2].map((i) => dv.getFloat64(16 + 8 * i, true));
   const pos = new Float32Array(buf, 40, 3 * n);
-  const rgb = colours ? new Uint8Array(buf, 40 + 12 * n, 3 * n) : heightColours(pos, n);
+  // Scanners without a camera write colour fields of zeros: such a cloud is coloured by height too.
+  const stored = colours ? new Uint8Array(buf, 40 + 12 * n, 3 * n) : null;
+  const rgb = stored && stored.some((v) => v !== 0) ? stored : heightColours(pos, n);
   return { n, origin, pos, rgb };
 }
 
