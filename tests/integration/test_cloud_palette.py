@@ -45,10 +45,6 @@ def grid(step=2.0, margin=9.3):
     return pts
 
 
-def inside(p):
-    return fp.MIN_X <= p[0] <= fp.MAX_X and fp.MIN_Y <= p[1] <= fp.MAX_Y
-
-
 def las_tile(tmp, name, pts, epsg="EPSG:2180"):
     """The points (PL-1992) written in the tile's own system, with a colour that encodes their order."""
     coords = [(p[0], p[1]) for p in pts] if epsg == "EPSG:2180" else fp.to_east_north("EPSG:2180", epsg, [(p[1], p[0]) for p in pts])
@@ -142,7 +138,7 @@ def test_immediate_and_late_estimates_only_the_newest_frame_reaches_the_page(tmp
 
 
 def expected_in_frame(pts):
-    return [p for p in pts if inside(p)]
+    return [p for p in pts if fp.MIN_X <= p[0] <= fp.MAX_X and fp.MIN_Y <= p[1] <= fp.MAX_Y]
 
 
 def test_download_writes_the_cloud_the_diagnostics_and_the_copy(tmp_path):

@@ -11,9 +11,7 @@ GOOD_PTS = "".join(f"{x * 0.5} {y * 0.5} 106\n" for x in range(20) for y in rang
     (None, GOOD_FP, [], "nie mozna odczytac"),
     (GOOD_PTS, "0 0\n10 0\n", [], "mniej niz 3"),
     (GOOD_PTS, "0 0\n10 0\n0 6\n10 6\n", [], "prostym wielokatem"),          # crossing edges
-    (GOOD_PTS, "0 0\n5 0\n10 0\n", [], "prostym wielokatem"),                 # all on one line
     ("1 2 3\n1 2 x\n", GOOD_FP, [], "wiersz 2"),
-    ("1 2 nan\n", GOOD_FP, [], "wiersz 1"),
     (GOOD_PTS, GOOD_FP, ["--ground", "inf"], "--ground"),
     (GOOD_PTS, GOOD_FP, ["--type", "Gable"], "nieznany typ"),
 ])

@@ -1,27 +1,21 @@
-// The cloud palette's estimate, the rule that only the newest estimate reaches the page, and the
-// download worker's point limit, against a transport that serves an index and one tile.
+// The cloud palette's estimate and the download worker's point limit, against a transport that
+// serves an index and one tile. That only the newest estimate reaches the page is a black-box test.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <cstdlib>
+#include <cmath>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "bridge/Bridge.h"
-#include "cloud_ui/CloudController.h"
 #include "cloud_ui/CloudDownload.h"
 #include "cloud_ui/CloudEstimate.h"
-#include "host/MemoryHost.h"
-#include "platform/MainLoop.h"
+#include "net/HttpTransport.h"
+#include "unit/TestSupport.h"
 #include "unit/cloud/LasBuilder.h"
 
 namespace veldra {
 namespace {
 
 using cloudui::Detail;
-using nlohmann::json;
 
 TEST(CloudEstimate, DensityCappedByTheDetailsVoxel) {
   struct Case {
@@ -45,24 +39,15 @@ TEST(CloudEstimate, DensityCappedByTheDetailsVoxel) {
     EXPECT_EQ(e.bytes, c.points * 16);
     EXPECT_EQ(e.overLimit, c.over);
   }
-  EXPECT_DOUBLE_EQ(estimateCloud(1e6, 12, Detail::Standard).bytes / 1e6, 192.0);
 }
 
-// Serves the LiDAR index (density 20, one tile) and the tile; index answers wait for open().
+// Serves the LiDAR index (density 20, one tile) and the tile.
 class FakeLidar : public HttpTransport {
  public:
   std::string tile;
-  bool gated = false;
 
-  void open() {
-    std::lock_guard<std::mutex> lock(m_);
-    opened_ = true;
-    cv_.notify_all();
-  }
   TransportResponse performRequest(const std::string&, const std::string&, const std::string&, const std::string&,
                                    long, long, const std::string&) override {
-    std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [&] { return !gated || opened_; });
     TransportResponse r;
     r.status = 200;
     r.ok = true;
@@ -78,40 +63,28 @@ class FakeLidar : public HttpTransport {
     r.ok = sink(tile.data(), tile.size(), tile.size());
     return r;
   }
-
- private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool opened_ = false;
 };
 
-class CloudWorker : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("cloud_ui_test_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
-    setenv("VELDRA_HOST_SPACING_MS", "0", 1);
-    // Ten points 10 cm apart eastwards near the frame's corner: a few voxels of 0.5 m hold them.
-    test::LasBuilder b;
-    b.pointCount = 10;
-    for (int i = 0; i < 10; ++i) {
-      std::string r(20, '\0');
-      test::LasBuilder::put<int32_t>(r, 0, 10 * i + 50);
-      test::LasBuilder::put<int32_t>(r, 4, 50);
-      test::LasBuilder::put<int32_t>(r, 8, 10000);
-      b.points += r;
-    }
-    net_.tile = b.build();
+// Ten points 10 cm apart eastwards near the frame's corner: a few voxels of 0.5 m hold them.
+std::string tenPointTile() {
+  test::LasBuilder b;
+  b.pointCount = 10;
+  for (int i = 0; i < 10; ++i) {
+    std::string r(20, '\0');
+    test::LasBuilder::put<int32_t>(r, 0, 10 * i + 50);
+    test::LasBuilder::put<int32_t>(r, 4, 50);
+    test::LasBuilder::put<int32_t>(r, 8, 10000);
+    b.points += r;
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  return b.build();
+}
 
-  std::filesystem::path dir_;
-  FakeLidar net_;
-  const Bbox frame_{500000, 600000, 500100, 600100};   // LasBuilder's offset is its corner
-};
-
-TEST_F(CloudWorker, PointLimitEndsTheDownloadWithItsMessage) {
+TEST(CloudWorker, PointLimitEndsTheDownloadWithItsMessage) {
+  const testing::TempDir dir;
+  const testing::ScopedEnv cache("XDG_CACHE_HOME", dir.file("cache")), spacing("VELDRA_HOST_SPACING_MS", "0");
+  FakeLidar net;
+  net.tile = tenPointTile();
+  const Bbox frame{500000, 600000, 500100, 600100};   // LasBuilder's offset is its corner
   struct Case {
     Detail detail;
     std::size_t limit;
@@ -121,13 +94,13 @@ TEST_F(CloudWorker, PointLimitEndsTheDownloadWithItsMessage) {
       {Detail::Full, 9, false, 0}, {Detail::Full, 10, true, 10}, {Detail::Lekki, 9, true, -1},
   };
   for (const Case& c : cases) {
-    WfsClient client(&net_);
+    WfsClient client(&net);
     const std::atomic<bool> cancel{false};
     CloudDownloadOptions options;
     options.pointLimit = c.limit;
-    options.outputPath = (dir_ / "out.e57").string();
+    options.outputPath = dir.file("out.e57");
     const CloudDownloadResult r =
-        runCloudDownload(CloudDownloadJob{frame_, c.detail, 2178, 0, 0, 0, false}, client, cancel, {}, options);
+        runCloudDownload(CloudDownloadJob{frame, c.detail, 2178, 0, 0, 0, false}, client, cancel, {}, options);
     EXPECT_EQ(r.ok, c.ok) << r.message;
     if (c.count >= 0) {
       EXPECT_EQ(r.count, c.count);
@@ -140,31 +113,6 @@ TEST_F(CloudWorker, PointLimitEndsTheDownloadWithItsMessage) {
     EXPECT_EQ(std::filesystem::exists(options.outputPath), c.ok);
     std::filesystem::remove(options.outputPath);
   }
-}
-
-TEST_F(CloudWorker, OnlyTheNewestEstimateIsAnsweredLate) {
-  net_.gated = true;
-  MemoryHost host;
-  CloudController controller(host, &net_);
-  Bridge bridge;
-  std::vector<json> sent;
-  bridge.setSender([&](const std::string& text) { sent.push_back(json::parse(text)); });
-  controller.registerHandlers(bridge);
-  controller.page().attach(&bridge);
-
-  bridge.handleMessage(R"({"type":"frameEstimate","bboxWgs84":[21.5,51.5,21.51,51.51],"detail":"lekki"})");
-  bridge.handleMessage(R"({"type":"frameEstimate","bboxWgs84":[21.5,51.5,21.501,51.501],"detail":"full"})");
-  net_.open();
-  platform::MainLoop& loop = platform::MainLoop::instance();
-  loop.run([] { return true; });   // until both workers are done and their tasks have run
-
-  ASSERT_EQ(sent.size(), 3u);
-  EXPECT_EQ(sent[1]["density"], 12.0);
-  EXPECT_EQ(sent[2]["density"], 20.0);
-  // The late one is the second frame's, at the index's density.
-  EXPECT_NEAR(sent[2]["points"].get<double>() / sent[1]["points"].get<double>(), 20.0 / 12.0, 1e-4);
-  EXPECT_EQ(controller.cachedDensity(), 20.0);
-  controller.page().detach();
 }
 
 }  // namespace

@@ -129,9 +129,7 @@ TEST(ReconstructBuilding, KnownRoofsComeBackTurnedBackAndScored) {
       {Roof::AsymBack, 150, "AsymGabled", false},
       {Roof::Gabled, 30, "Gabled", false, 1},   // outline listed from a short edge: the ridge still runs along
       {Roof::Asym, -40, "AsymGabled", false, 3},
-      {Roof::Gabled, 30, "Gabled", false},
       {Roof::Gabled, -113, "Gabled", false},
-      {Roof::Asym, 60, "AsymGabled", false},
       {Roof::Hipped, 10, "Hipped", true},   // four planes in two opposite pairs: never trusted
   };
   for (const Row& r : rows) {
