@@ -11,10 +11,19 @@
 #include "formats/CityGml.h"
 #include "formats/GisFeature.h"
 #include "formats/RasterTile.h"
+#include "geo/Point.h"
 #include "terrain/ContourRecipe.h"
 #include "terrain/TerrainPatches.h"
 
 namespace veldra {
+
+// A solid built over a LOD1 outline from LiDAR points: faces in PL-1992 with
+// absolute heights, and whether its source marked it for correction.
+struct CloudSolid {
+  std::string id;
+  std::vector<std::vector<Point3>> faces;
+  bool needsCorrection = false;
+};
 
 struct FetchedData {
   std::vector<GisFeature> features;       // 2D vector features in phase order
@@ -29,6 +38,8 @@ struct FetchedData {
   std::vector<Building3D> buildings3d;
   bool placeBuildings3d = false;          // "budynki3d" itself was asked for
   std::vector<BuildingLod2> buildingsLod2;
+  std::vector<CloudSolid> cloudRoofs;      // one per LOD1 outline, "dachychmura"
+  std::vector<CloudSolid> reconstructed;   // one per reconstructed outline, "budynkirekon"
   std::string warning;                    // all notes of the fetch, joined with one blank
 };
 

@@ -17,6 +17,7 @@
 #include "geo/Bbox.h"
 #include "geo/Projections.h"
 #include "hostapi/Host.h"
+#include "place/FetchedData.h"
 #include "place/ProjectGeoref.h"
 #include "terrain/Contours.h"
 #include "terrain/TerrainPatches.h"
@@ -45,6 +46,8 @@ struct PlacementData {
   std::vector<ContourLabel> cloudContourLabels;
   std::vector<Building3D> buildings3d;   // only when they are to be placed
   std::vector<BuildingLod2> buildingsLod2;
+  std::vector<CloudSolid> cloudRoofs;      // faces moved in plan, heights absolute
+  std::vector<CloudSolid> reconstructed;
   std::array<Point2, 4> frameCorners{};
   int droppedGeometries = 0;   // parts left out because a coordinate was not finite
 };
@@ -79,6 +82,8 @@ class Placer {
 
   // Layer index for a type, created when missing; 0 when it cannot be had.
   int layerFor(DataType type);
+  // Layer index for a fixed layer name, created when missing; 0 when it cannot be had.
+  int layerNamed(const std::string& name);
 
   // Element builders: host code; 0 and nothing created for too little geometry.
   HostErr polyline(int layer, int pen, const std::vector<Point2>& localPts, bool closed);
@@ -116,6 +121,7 @@ class Placer {
   int zone_;
   std::function<std::string(DataType)> layerName_;
   std::map<int, int> layerCache_;
+  std::map<std::string, int> namedLayers_;
   std::optional<int> solidFill_;
   std::map<std::string, int> hatchCache_;
   bool lastMeshCreated_ = false;
