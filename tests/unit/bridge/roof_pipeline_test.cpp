@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <tuple>
 #include <utility>
 
 #include "bridge/Lod2Rekon.h"
@@ -39,7 +41,7 @@ TEST(RoofBody, ClosedOutwardBodyWhicheverWayTheOutlineRuns) {
   for (const auto& roof : {ccw, cw}) {
     const auto [closed, volume] = closedVolume(roofBody(roof, 1.0));
     EXPECT_TRUE(closed);
-    EXPECT_NEAR(volume, 14.0 * 8.0, 1e-9);   // area 14 m2, 8 m high
+    EXPECT_NEAR(volume, 16.0 * 8.0, 1e-9);   // area 16 m2, 8 m high
   }
   EXPECT_TRUE(roofBody(ccw, 9.0).empty());
   EXPECT_TRUE(roofBody({{0, 0, 9}, {1, 0, 9}}, 1.0).empty());
@@ -92,7 +94,9 @@ TEST(ReconstructOutlines, FewInsidePointsUseTheHighSurroundingsAndNoneGiveBrak) 
     const RekonOutcome o = reconstructOutlines({b}, cloudWith(r.inside, r.outsideHigh), {});
     const bool skipped = *r.roofPoints == 0;
     ASSERT_EQ(o.solids.size(), skipped ? 0u : 1u) << r.inside << "/" << r.outsideHigh;
-    if (!skipped) EXPECT_NE(o.indexLines[0].find(r.roofPoints), std::string::npos) << o.indexLines[0];
+    if (!skipped) {
+      EXPECT_NE(o.indexLines[0].find(r.roofPoints), std::string::npos) << o.indexLines[0];
+    }
     const std::string s = rekonSummary(1, 5, o);
     EXPECT_EQ(s.ends_with(" (brak)"), skipped) << s;
   }
