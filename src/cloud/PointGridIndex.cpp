@@ -28,6 +28,10 @@ std::vector<std::size_t> PointGridIndex::around(const Bbox& box) const {
   if (cells_.empty() || !std::isfinite(box.minX) || !std::isfinite(box.minY) || !std::isfinite(box.maxX) ||
       !std::isfinite(box.maxY))
     return out;
+  const auto far = [](double lo, double hi, double origin, std::int64_t last) {
+    return std::floor((hi - origin) / kCell) < -1.0 || std::floor((lo - origin) / kCell) > double(last) + 1.0;
+  };
+  if (far(box.minX, box.maxX, originX_, maxColumn_) || far(box.minY, box.maxY, originY_, maxRow_)) return out;
   // Clamped to the filled cells, so a vast or distant box costs no more than the cloud.
   auto clampedIndex = [](double v, double origin, std::int64_t last) {
     const double c = std::floor((v - origin) / kCell);
