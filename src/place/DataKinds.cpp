@@ -379,6 +379,97 @@ using NdsmBuildingsKind =
     NdsmKind<&FetchedData::ndsmBuildings, &PlacementData::ndsmBuildings, DataType::BudynkiNdsm, SolidKind::NdsmBuildings, kNdsmBuildingsLabel>;
 using BridgesKind = NdsmKind<&FetchedData::bridges, &PlacementData::bridges, DataType::Mosty, SolidKind::Bridges, kBridgesLabel>;
 using RoadsKind = NdsmKind<&FetchedData::roads, &PlacementData::roads, DataType::Drogi, SolidKind::Roads, kRoadsLabel>;
+// ---- solids from LiDAR: roofs from the cloud and reconstructed buildings -------------
+
+// Faces move in plan; heights stay absolute until placement takes the height reference off.
+void moveCloudSolids(const std::vector<CloudSolid>& in, const ZoneMove& mv, std::vector<CloudSolid>& out,
+                     int& dropped) {
+  for (const CloudSolid& s : in) {
+    CloudSolid m;
+    m.id = s.id;
+    m.needsCorrection = s.needsCorrection;
+    bool ok = true;
+    for (const auto& face : s.faces) {
+      std::vector<Point3> moved;
+      for (const Point3& q : face) {
+        const Point2 e = mv(Point2{q.x, q.y});
+        if (!finitePt(Point2{q.x, q.y}) || !finitePt(e) || !std::isfinite(q.z)) ok = false;
+        moved.push_back({e.x, e.y, q.z});
+      }
+      m.faces.push_back(std::move(moved));
+    }
+    if (!ok) {
+      ++dropped;
+      continue;
+    }
+    out.push_back(std::move(m));
+  }
+}
+
+std::vector<SolidInput> localSolids(Placer& p, const std::vector<CloudSolid>& solids, double zOffset) {
+  std::vector<SolidInput> out;
+  for (const CloudSolid& s : solids) {
+    SolidInput in;
+    in.id = s.id;
+    in.needsCorrection = s.needsCorrection;
+    for (const auto& face : s.faces) {
+      SolidFace f;
+      for (const Point3& q : face) {
+        const Point2 l = p.local(Point2{q.x, q.y});
+        f.points.push_back({l.x, l.y, q.z - zOffset});
+      }
+      in.faces.push_back(std::move(f));
+    }
+    out.push_back(std::move(in));
+  }
+  return out;
+}
+
+namespace cloud_roofs {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.cloudRoofs.empty()) c["dachychmura"] = static_cast<int>(d.cloudRoofs.size());
+}
+bool holds(const FetchedData& d) { return !d.cloudRoofs.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  moveCloudSolids(d.cloudRoofs, mv, out.cloudRoofs, out.droppedGeometries);
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  if (d.cloudRoofs.empty()) return kHostOk;
+  const std::string name = solidLayerName(SolidKind::CloudRoofs);
+  const int layer = p.layerNamed(name);
+  if (layer == 0) {
+    res.error = "Nie mozna utworzyc/odnalezc warstwy: " + name;
+    return kHostErrRefused;
+  }
+  const SolidsPlacement r = placeSolids(p.host(), SolidKind::CloudRoofs,
+                                        localSolids(p, d.cloudRoofs, options.buildingZOffset), layer,
+                                        static_cast<int>(d.cloudRoofs.size()));
+  if (r.created > 0) res.counts["dachychmura"] = r.created;
+  res.failures += r.skipped - r.degenerate;
+  return kHostOk;
+}
+}  // namespace cloud_roofs
+
+namespace reconstructed {
+void count(const FetchedData& d, std::map<std::string, int>& c) {
+  if (!d.reconstructed.empty()) c["budynkirekon"] = static_cast<int>(d.reconstructed.size());
+}
+bool holds(const FetchedData& d) { return !d.reconstructed.empty(); }
+void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+  moveCloudSolids(d.reconstructed, mv, out.reconstructed, out.droppedGeometries);
+}
+HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+  if (d.reconstructed.empty()) return kHostOk;
+  const int layer = p.layerFor(DataType::BudynkiRekon);
+  if (layer == 0) return layerError(res, DataType::BudynkiRekon);
+  const SolidsPlacement r = placeSolids(p.host(), SolidKind::ReconstructedLod2,
+                                        localSolids(p, d.reconstructed, options.buildingZOffset), layer,
+                                        static_cast<int>(d.reconstructed.size()));
+  if (r.created > 0) res.counts["budynkirekon"] = r.created;
+  res.failures += r.skipped - r.degenerate;
+  return kHostOk;
+}
+}  // namespace reconstructed
 
 // ---- contour lines from NMT: 2D lines with labels, and the contour mesh -----------
 
@@ -482,6 +573,8 @@ const std::vector<DataKind>& dataKinds() {
       NdsmBuildingsKind::row("budynki z nMPT"),
       BridgesKind::row("mosty"),
       RoadsKind::row("drogi"),
+      {"dachy z chmury", cloud_roofs::count, cloud_roofs::holds, cloud_roofs::move, cloud_roofs::place},
+      {"rekonstrukcja LOD2", reconstructed::count, reconstructed::holds, reconstructed::move, reconstructed::place},
       {"poziomice", contours::count, contours::holds, contours::move, contours::place},
       {"poziomice z chmury", cloud_contours::count, cloud_contours::holds, cloud_contours::move,
        cloud_contours::place},

@@ -11,6 +11,7 @@
 #include "formats/CityGml.h"
 #include "formats/GisFeature.h"
 #include "formats/RasterTile.h"
+#include "geo/Point.h"
 #include "terrain/ContourRecipe.h"
 #include "terrain/NdsmModel.h"
 #include "terrain/TerrainPatches.h"
@@ -22,6 +23,14 @@ namespace veldra {
 struct NdsmSolid {
   std::string id;
   NdsmShape shape;
+};
+
+// A solid built over a LOD1 outline from LiDAR points: faces in PL-1992 with
+// absolute heights, and whether its source marked it for correction.
+struct CloudSolid {
+  std::string id;
+  std::vector<std::vector<Point3>> faces;
+  bool needsCorrection = false;
 };
 
 struct FetchedData {
@@ -41,6 +50,8 @@ struct FetchedData {
   std::vector<NdsmSolid> ndsmBuildings;
   std::vector<NdsmSolid> bridges;
   std::vector<NdsmSolid> roads;
+  std::vector<CloudSolid> cloudRoofs;      // one per LOD1 outline, "dachychmura"
+  std::vector<CloudSolid> reconstructed;   // one per reconstructed outline, "budynkirekon"
   std::string warning;                    // all notes of the fetch, joined with one blank
 };
 

@@ -173,6 +173,13 @@ int Placer::layerFor(DataType type) {
   std::string name = layerName_ ? layerName_(type) : std::string();
   if (name.empty()) name = defaultLayerName(type);
   if (name.empty()) name = "GIS_INNE";
+  const int index = layerNamed(name);
+  if (index > 0) layerCache_[key] = index;
+  return index;
+}
+
+int Placer::layerNamed(const std::string& name) {
+  if (auto it = namedLayers_.find(name); it != namedLayers_.end()) return it->second;
   std::vector<Attribute> layers;
   int index = 0;
   if (host_.listAttributes(AttributeKind::Layer, layers) == kHostOk)
@@ -185,7 +192,7 @@ int Placer::layerFor(DataType type) {
     int created = 0;
     if (host_.createAttribute(AttributeKind::Layer, name, 0, 0, 0, created) == kHostOk) index = created;
   }
-  if (index > 0) layerCache_[key] = index;
+  if (index > 0) namedLayers_[name] = index;
   return index;
 }
 

@@ -49,6 +49,8 @@ struct PlacementData {
   std::vector<NdsmSolid> ndsmBuildings;   // faces moved in plan, heights absolute
   std::vector<NdsmSolid> bridges;
   std::vector<NdsmSolid> roads;
+  std::vector<CloudSolid> cloudRoofs;      // faces moved in plan, heights absolute
+  std::vector<CloudSolid> reconstructed;
   std::array<Point2, 4> frameCorners{};
   int droppedGeometries = 0;   // parts left out because a coordinate was not finite
 };
@@ -83,6 +85,8 @@ class Placer {
 
   // Layer index for a type, created when missing; 0 when it cannot be had.
   int layerFor(DataType type);
+  // Layer index for a fixed layer name, created when missing; 0 when it cannot be had.
+  int layerNamed(const std::string& name);
 
   // Element builders: host code; 0 and nothing created for too little geometry.
   HostErr polyline(int layer, int pen, const std::vector<Point2>& localPts, bool closed);
@@ -120,6 +124,7 @@ class Placer {
   int zone_;
   std::function<std::string(DataType)> layerName_;
   std::map<int, int> layerCache_;
+  std::map<std::string, int> namedLayers_;
   std::optional<int> solidFill_;
   std::map<std::string, int> hatchCache_;
   bool lastMeshCreated_ = false;
