@@ -6,14 +6,6 @@
 
 namespace veldra {
 
-std::vector<Point2> openRing(const std::vector<Point2>& ring) {
-  std::vector<Point2> out = ring;
-  if (out.size() >= 2 && std::fabs(out.front().x - out.back().x) < 1e-9 &&
-      std::fabs(out.front().y - out.back().y) < 1e-9)
-    out.pop_back();
-  return out;
-}
-
 std::vector<std::vector<Point3>> roofBody(const std::vector<Point3>& roof, double baseZ) {
   std::vector<std::vector<Point3>> faces;
   if (roof.size() < 3 || !std::isfinite(baseZ) || !(baseZ < roof.front().z)) return faces;

@@ -5,11 +5,9 @@
 #include <vector>
 
 #include "geo/Point.h"
+#include "geo/PointInRing.h"
 
 namespace veldra {
-
-// The ring without a closing point that repeats the first.
-std::vector<Point2> openRing(const std::vector<Point2>& ring);
 
 // `roof` is one horizontal ring (either way round). No faces when it has fewer than
 // 3 points or the base is not below it.

@@ -1,4 +1,5 @@
-// Whether a point lies inside a ring (even-odd rule; the ring may be open or closed).
+// Rings given as point lists: whether a point lies inside one (even-odd rule; the ring may
+// be open or closed), and the ring without its closing point.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,13 @@ inline bool pointInRing(const std::vector<Point2>& ring, double x, double y) {
     if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) in = !in;
   }
   return in;
+}
+
+// The ring without a closing point equal to its first.
+inline std::vector<Point2> openRing(const std::vector<Point2>& ring) {
+  std::vector<Point2> out = ring;
+  if (out.size() > 1 && out.front().x == out.back().x && out.front().y == out.back().y) out.pop_back();
+  return out;
 }
 
 }  // namespace veldra

@@ -24,12 +24,6 @@ long latticeSteps(double length, double step, bool inclusiveEnd) {
   return static_cast<long>(n);
 }
 
-std::vector<Point2> openRing(const std::vector<Point2>& ring) {
-  std::vector<Point2> out = ring;
-  if (out.size() > 1 && out.front().x == out.back().x && out.front().y == out.back().y) out.pop_back();
-  return out;
-}
-
 bool allFinite(const std::vector<Point2>& ring) {
   return std::all_of(ring.begin(), ring.end(), [](const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
 }

@@ -7,6 +7,7 @@
 
 #include "geo/Bbox.h"
 #include "geo/Point.h"
+#include "geo/PointInRing.h"
 #include "terrain/ElevationGrid.h"
 
 namespace veldra {
@@ -30,8 +31,6 @@ LatticeSpan latticeSpanOver(double min, double step, long count, double gridMin,
 // usable (not finite, negative, or more steps than kMaxLatticePoints).
 long latticeSteps(double length, double step, bool inclusiveEnd);
 
-// The ring without a closing point equal to its first.
-std::vector<Point2> openRing(const std::vector<Point2>& ring);
 bool allFinite(const std::vector<Point2>& ring);
 // Extremes of a ring of at least one point.
 Bbox boundsOf(const std::vector<Point2>& ring);
