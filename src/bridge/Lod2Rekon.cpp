@@ -24,10 +24,13 @@ constexpr std::size_t kMaxPointsPerFile = 15000;
 constexpr const char* kLabel = "Rekonstrukcja LOD2: dopasowanie";
 
 std::string format(const char* fmt, auto... args) {
-  const int n = std::snprintf(nullptr, 0, fmt, args...);
-  std::string s(static_cast<std::size_t>(std::max(n, 0)) + 1, '\0');
+  char small[256];
+  const int n = std::snprintf(small, sizeof small, fmt, args...);
+  if (n < 0) return {};
+  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
+  std::string s(static_cast<std::size_t>(n) + 1, '\0');   // a number far out of range
   std::snprintf(s.data(), s.size(), fmt, args...);
-  s.resize(static_cast<std::size_t>(std::max(n, 0)));
+  s.resize(static_cast<std::size_t>(n));
   return s;
 }
 
