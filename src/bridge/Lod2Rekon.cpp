@@ -7,6 +7,7 @@
 
 #include "bridge/RoofBody.h"
 #include "cloud/PointGridIndex.h"
+#include "geo/Bbox.h"
 #include "geo/PointInRing.h"
 #include "lod2fit/Reconstruction.h"
 #include "lod2fit/RoofPrimitive.h"
@@ -47,17 +48,6 @@ void writePointFiles(std::size_t building, const std::vector<Point3>& pts, const
   std::string fp;
   for (const Point2& v : outline) fp += format("%.3f %.3f %.3f\n", v.x, v.y, groundZ);
   platform::rewriteDiagFile(diagName(building, "_fp"), fp);
-}
-
-Bbox boxOf(const std::vector<Point2>& ring) {
-  Bbox b{ring[0].x, ring[0].y, ring[0].x, ring[0].y};
-  for (const Point2& p : ring) {
-    b.minX = std::min(b.minX, p.x);
-    b.minY = std::min(b.minY, p.y);
-    b.maxX = std::max(b.maxX, p.x);
-    b.maxY = std::max(b.maxY, p.y);
-  }
-  return b;
 }
 
 std::size_t findRoot(std::vector<std::size_t>& parent, std::size_t v) {
@@ -128,7 +118,7 @@ RekonOutcome reconstructOutlines(const std::vector<Building3D>& outlines, const 
     const bool finiteOutline = std::all_of(outline.begin(), outline.end(),
                                            [](Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); });
     if (outline.size() < 3 || !finiteOutline) continue;
-    const Bbox box = boxOf(outline);
+    const Bbox box = boundsOf(outline);
 
     std::vector<Point3> candidates;
     for (std::size_t k : index.around(box)) {

@@ -1,9 +1,11 @@
 // The fetch frame in PL-1992 metres (x easting, y northing).
 #pragma once
 
+#include "geo/Point.h"
 #include "geo/Projections.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace veldra {
 
@@ -21,6 +23,18 @@ inline Bbox bboxFromWgs84(double west, double south, double east, double north) 
     b.minY = std::min(b.minY, n);
     b.maxX = std::max(b.maxX, e);
     b.maxY = std::max(b.maxY, n);
+  }
+  return b;
+}
+
+// Extremes of a ring of at least one point.
+inline Bbox boundsOf(const std::vector<Point2>& ring) {
+  Bbox b{ring.at(0).x, ring[0].y, ring[0].x, ring[0].y};
+  for (const Point2& p : ring) {
+    b.minX = std::min(b.minX, p.x);
+    b.minY = std::min(b.minY, p.y);
+    b.maxX = std::max(b.maxX, p.x);
+    b.maxY = std::max(b.maxY, p.y);
   }
   return b;
 }

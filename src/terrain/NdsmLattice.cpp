@@ -28,15 +28,4 @@ bool allFinite(const std::vector<Point2>& ring) {
   return std::all_of(ring.begin(), ring.end(), [](const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
 }
 
-Bbox boundsOf(const std::vector<Point2>& ring) {
-  Bbox b{ring.at(0).x, ring[0].y, ring[0].x, ring[0].y};
-  for (const Point2& p : ring) {
-    b.minX = std::min(b.minX, p.x);
-    b.minY = std::min(b.minY, p.y);
-    b.maxX = std::max(b.maxX, p.x);
-    b.maxY = std::max(b.maxY, p.y);
-  }
-  return b;
-}
-
 }  // namespace veldra

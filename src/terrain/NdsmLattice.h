@@ -32,7 +32,5 @@ LatticeSpan latticeSpanOver(double min, double step, long count, double gridMin,
 long latticeSteps(double length, double step, bool inclusiveEnd);
 
 bool allFinite(const std::vector<Point2>& ring);
-// Extremes of a ring of at least one point.
-Bbox boundsOf(const std::vector<Point2>& ring);
 
 }  // namespace veldra

@@ -11,6 +11,7 @@
 #include "cloud/LidarResolver.h"
 #include "cloud/PointGridIndex.h"
 #include "cloud/RoofFromCloud.h"
+#include "geo/Bbox.h"
 
 namespace veldra {
 
@@ -18,17 +19,6 @@ namespace {
 
 constexpr const char* kPrefix = "Dachy z chmury: ";
 constexpr double kGroundCell = 2.0;
-
-Bbox boxOf(const std::vector<Point2>& ring) {
-  Bbox b{ring[0].x, ring[0].y, ring[0].x, ring[0].y};
-  for (const Point2& p : ring) {
-    b.minX = std::min(b.minX, p.x);
-    b.minY = std::min(b.minY, p.y);
-    b.maxX = std::max(b.maxX, p.x);
-    b.maxY = std::max(b.maxY, p.y);
-  }
-  return b;
-}
 
 // The base of the body: the lowest ground under the outline's corners; without ground
 // points near any corner, the outline's own base from the 3D package.
@@ -76,7 +66,7 @@ void fetchCloudRoofs(FetchContext& ctx, FetchedData& data) {
     solid.needsCorrection = true;
     if (!outline.empty()) {
       std::vector<CloudPoint> near;
-      for (std::size_t k : index.around(boxOf(outline))) near.push_back(cloud.points[k]);
+      for (std::size_t k : index.around(boundsOf(outline))) near.push_back(cloud.points[k]);
       const CloudRoofResult roof = roofFromCloud(outline, near, ground);
       solid.needsCorrection = roof.needsCorrection;
       if (!roof.polygons.empty()) {
