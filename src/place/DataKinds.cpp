@@ -425,51 +425,48 @@ std::vector<SolidInput> localSolids(Placer& p, const std::vector<CloudSolid>& so
   return out;
 }
 
-namespace cloud_roofs {
-void count(const FetchedData& d, std::map<std::string, int>& c) {
-  if (!d.cloudRoofs.empty()) c["dachychmura"] = static_cast<int>(d.cloudRoofs.size());
-}
-bool holds(const FetchedData& d) { return !d.cloudRoofs.empty(); }
-void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
-  moveCloudSolids(d.cloudRoofs, mv, out.cloudRoofs, out.droppedGeometries);
-}
-HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
-  if (d.cloudRoofs.empty()) return kHostOk;
+// The layer of a kind, or 0 with the error set.
+int cloudRoofsLayer(Placer& p, PlacementResult& res) {
   const std::string name = solidLayerName(SolidKind::CloudRoofs);
   const int layer = p.layerNamed(name);
-  if (layer == 0) {
-    res.error = "Nie mozna utworzyc/odnalezc warstwy: " + name;
-    return kHostErrRefused;
-  }
-  const SolidsPlacement r = placeSolids(p.host(), SolidKind::CloudRoofs,
-                                        localSolids(p, d.cloudRoofs, options.buildingZOffset), layer,
-                                        static_cast<int>(d.cloudRoofs.size()));
-  if (r.created > 0) res.counts["dachychmura"] = r.created;
-  res.failures += r.skipped - r.degenerate;
-  return kHostOk;
+  if (layer == 0) res.error = "Nie mozna utworzyc/odnalezc warstwy: " + name;
+  return layer;
 }
-}  // namespace cloud_roofs
-
-namespace reconstructed {
-void count(const FetchedData& d, std::map<std::string, int>& c) {
-  if (!d.reconstructed.empty()) c["budynkirekon"] = static_cast<int>(d.reconstructed.size());
-}
-bool holds(const FetchedData& d) { return !d.reconstructed.empty(); }
-void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
-  moveCloudSolids(d.reconstructed, mv, out.reconstructed, out.droppedGeometries);
-}
-HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
-  if (d.reconstructed.empty()) return kHostOk;
+int reconstructedLayer(Placer& p, PlacementResult& res) {
   const int layer = p.layerFor(DataType::BudynkiRekon);
-  if (layer == 0) return layerError(res, DataType::BudynkiRekon);
-  const SolidsPlacement r = placeSolids(p.host(), SolidKind::ReconstructedLod2,
-                                        localSolids(p, d.reconstructed, options.buildingZOffset), layer,
-                                        static_cast<int>(d.reconstructed.size()));
-  if (r.created > 0) res.counts["budynkirekon"] = r.created;
-  res.failures += r.skipped - r.degenerate;
-  return kHostOk;
+  if (layer == 0) layerError(res, DataType::BudynkiRekon);
+  return layer;
 }
-}  // namespace reconstructed
+
+constexpr char kCloudRoofsLabel[] = "dachychmura";
+constexpr char kReconstructedLabel[] = "budynkirekon";
+
+template <auto Fetched, auto Placed, SolidKind Kind, const char* Label, int (*Layer)(Placer&, PlacementResult&)>
+struct CloudSolidKind {
+  static void count(const FetchedData& d, std::map<std::string, int>& c) {
+    if (!(d.*Fetched).empty()) c[Label] = static_cast<int>((d.*Fetched).size());
+  }
+  static bool holds(const FetchedData& d) { return !(d.*Fetched).empty(); }
+  static void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
+    moveCloudSolids(d.*Fetched, mv, out.*Placed, out.droppedGeometries);
+  }
+  static HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
+    const std::vector<CloudSolid>& solids = d.*Placed;
+    if (solids.empty()) return kHostOk;
+    const int layer = Layer(p, res);
+    if (layer == 0) return kHostErrRefused;
+    const SolidsPlacement r = placeSolids(p.host(), Kind, localSolids(p, solids, options.buildingZOffset), layer,
+                                          static_cast<int>(solids.size()));
+    if (r.created > 0) res.counts[Label] = r.created;
+    res.failures += r.skipped - r.degenerate;
+    return kHostOk;
+  }
+  static DataKind row(const char* name) { return {name, count, holds, move, place}; }
+};
+using CloudRoofsKind = CloudSolidKind<&FetchedData::cloudRoofs, &PlacementData::cloudRoofs, SolidKind::CloudRoofs,
+                                      kCloudRoofsLabel, cloudRoofsLayer>;
+using ReconstructedKind = CloudSolidKind<&FetchedData::reconstructed, &PlacementData::reconstructed,
+                                         SolidKind::ReconstructedLod2, kReconstructedLabel, reconstructedLayer>;
 
 // ---- contour lines from NMT: 2D lines with labels, and the contour mesh -----------
 
@@ -573,8 +570,8 @@ const std::vector<DataKind>& dataKinds() {
       NdsmBuildingsKind::row("budynki z nMPT"),
       BridgesKind::row("mosty"),
       RoadsKind::row("drogi"),
-      {"dachy z chmury", cloud_roofs::count, cloud_roofs::holds, cloud_roofs::move, cloud_roofs::place},
-      {"rekonstrukcja LOD2", reconstructed::count, reconstructed::holds, reconstructed::move, reconstructed::place},
+      CloudRoofsKind::row("dachy z chmury"),
+      ReconstructedKind::row("rekonstrukcja LOD2"),
       {"poziomice", contours::count, contours::holds, contours::move, contours::place},
       {"poziomice z chmury", cloud_contours::count, cloud_contours::holds, cloud_contours::move,
        cloud_contours::place},
