@@ -54,6 +54,8 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     // Every layer the palette offers.
     const boxes = map.locator('#panel label:not([hidden]) input[type=checkbox]');
     for (let i = 0; i < await boxes.count(); i++) await boxes.nth(i).check();
+    // A coarser terrain keeps the exports small enough for ezdxf to read quickly.
+    await map.selectOption('#terrainStep', '5');
     await map.click('#btnSetOrigin');
     await map.waitForFunction(() => window.__recv.some((m) => m.type === 'originSet'), null, { timeout: 30000 });
     await map.click('#btnFetch');
@@ -74,7 +76,7 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     await page.click('#paletteClose');
     await page.waitForFunction(() => {
       const f = window.VeldraViews.files;
-      return f.plan && f.model && f.plan.revision === f.model.revision &&
+      return window.VeldraPlan.stats.elements > 0 && f.plan && f.model && f.plan.revision === f.model.revision &&
         window.VeldraPlan.stats.revision === f.plan.revision && window.VeldraView3D.stats.revision === f.model.revision;
     }, null, { timeout: 120000 });
     const counts = await layerCounts(page);
@@ -83,7 +85,9 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     for (const l of doc.layers) inPlan[l.name] = doc.elements.filter((e) => e.layer === l.index).length;
     console.log('# demo project by layer: ' + JSON.stringify(counts) + ' in plan: ' + JSON.stringify(inPlan));
     for (const layer of ['GIS_DZIALKI', 'GIS_BUDYNKI']) assert.ok(counts[layer] > 0 && inPlan[layer] > 0, layer);
-    assert.ok(await page.evaluate(() => window.VeldraView3D.sceneObjectCount()) > 0);
+    const meshes = await page.evaluate(() => [window.VeldraView3D.meshNames(), window.VeldraView3D.sceneObjectCount()]);
+    console.log('# demo 3D meshes: ' + JSON.stringify(meshes));
+    assert.ok(meshes[0].length > 0);
     await shot(page, 'demo_project');
 
     // Exports beside the project, read by programs of others.
