@@ -116,7 +116,7 @@ def pond_inside(u, v):
 
 
 # The stream and the pond beside it share one level: the valley floor runs along the slope's contour.
-WATER_LEVEL = 179.0
+WATER_LEVEL = 179.15   # off the contour levels: a level on the water would fray into pieces
 
 
 def ground(u, v):
@@ -617,7 +617,7 @@ def zip_of(name, text):
 # ---------------------------------------------------------------------------------------------
 # LiDAR tile: LAS 1.2, point format 2 (colour), PL-1992, centimetre coordinates.
 
-CLOUD_HALF = (FRAME_HALF[0] + 20, FRAME_HALF[1] + 20)
+CLOUD_HALF = (200, 200)   # beyond the suggested frame, so that a frame moved a little still has points
 
 
 def cloud_points():
@@ -632,7 +632,7 @@ def cloud_points():
         return (uu + jit[0]).ravel(), (vv + jit[1]).ravel()
 
     hu, hv = CLOUD_HALF
-    u, v = grid(-hu, hu, -hv, hv, 2.0)
+    u, v = grid(-hu, hu, -hv, hv, 2.5)
     bld = building_at(u, v) >= 0
     water = stream_water(u, v) | pond_inside(u, v)
     deck = on_bridge(u, v)
@@ -651,7 +651,7 @@ def cloud_points():
     # The bridge deck (class 17) and a few trees along the stream (class 5).
     du, dv = grid(-4, 4, BRIDGE_V[0], BRIDGE_V[1], 1.0)
     pts.append((du, dv, np.full(du.shape, BRIDGE_DECK), np.full(du.shape, 17)))
-    for tu in np.arange(-140, 150, 28.0):
+    for tu in np.arange(-182, 190, 28.0):
         tv = float(stream_v(tu)) + (9 if int(tu) % 56 else -9)
         cu, cv = rng.normal(tu, 2.0, 60), rng.normal(tv, 2.0, 60)
         top = float(ground(tu, tv)) + 9 + rng.uniform(0, 3)
@@ -916,8 +916,10 @@ README = """# Offline demo data
 
 A made-up neighbourhood on real coordinates in Lublin (county 0663, municipality 066301): a stream
 valley with a pond, three streets and a bridge, 48 parcels and 16 buildings with flat, gabled,
-hipped and shed roofs. Parcels, buildings, plans, utilities, terrain, the LiDAR cloud and every
-picture are invented; none of it describes the real place.
+hipped and shed roofs (two outbuildings are in the LOD1 package only). Parcels, buildings, plans,
+utilities, terrain, the LiDAR cloud and every picture are invented; none of it describes the real
+place. Vector data and elevation sheets cover 480 m x 480 m, the LiDAR tile 400 m x 400 m; the
+service pictures are drawn for the suggested frame of `demo.json`.
 
 `manifest.json` holds the routes of `veldra mock-services --root data/demo`; `demo.json` tells the
 demo runtime the place, the frame to suggest, the county host to rewrite and the base map tiles.

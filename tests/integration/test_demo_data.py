@@ -68,11 +68,14 @@ def converse(args, fx, home, steps):
 def test_every_layer_of_the_demo_is_fetched_and_placed_without_a_failure(tmp_path):
     lat, lon = SETTINGS["center"]
     with serve_demo(tmp_path) as fx:
-        origin, done, placed = converse(["bridge", "map", "--project", str(tmp_path / "p.json")], fx, tmp_path / "home", [
+        found, origin, done, placed = converse(["bridge", "map", "--project", str(tmp_path / "p.json")], fx, tmp_path / "home", [
+            ({"type": "searchAddress", "query": SETTINGS["name"]}, {"addressResults", "error"}),
             ({"type": "setOrigin", "lat": lat, "lon": lon}, {"originSet", "error"}),
             ({"type": "fetch", "bboxWgs84": SETTINGS["bbox"], "layers": list(LAYERS)}, {"fetchDone"}),
             ({"type": "place"}, {"placeDone", "error"})])
         stats = fx.stats()
+    west, south, east, north = SETTINGS["bbox"]
+    assert west < found.get("lon", 0) < east and south < found.get("lat", 0) < north, found
     assert origin["type"] == "originSet", origin
     assert {LAYERS[k] for k in LAYERS} <= set(done["counts"]) and min(done["counts"].values()) > 0, done["counts"]
     rest = done.get("warning", "")
