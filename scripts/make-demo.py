@@ -194,18 +194,6 @@ def roof_height(b, u, v):
     return b["eave"] + rise * (c + hd) / (2 * hd)
 
 
-def in_poly(u, v, poly):
-    """Even-odd rule for arrays of points."""
-    u, v = np.asarray(u, float), np.asarray(v, float)
-    res = np.zeros(np.broadcast(u, v).shape, bool)
-    for (x1, y1), (x2, y2) in zip(poly, poly[1:] + poly[:1]):
-        if y1 == y2:
-            continue
-        cross = (y1 > v) != (y2 > v)
-        res ^= cross & (u < x1 + (v - y1) * (x2 - x1) / (y2 - y1))
-    return res
-
-
 def seg_dist(u, v, pts, reach=np.inf):
     """Distance from points to a polyline; segments farther than reach from all points are skipped."""
     u, v = np.asarray(u, float), np.asarray(v, float)
@@ -230,11 +218,10 @@ def building_at(u, v):
     return idx
 
 
-def on_road(u, v, bridges=True):
+def on_road(u, v):
     m = np.zeros(np.broadcast(np.asarray(u), np.asarray(v)).shape, bool)
-    for name, _, width, pts in STREETS:
-        if bridges or not name.startswith("Most"):
-            m |= seg_dist(u, v, pts) <= width / 2
+    for _, _, width, pts in STREETS:
+        m |= seg_dist(u, v, pts) <= width / 2
     return m
 
 
@@ -284,15 +271,14 @@ def colour(mask_rgb_pairs, shape, background):
 
 
 def hillshade(u, v):
-    z = ground(u, v)
     dzdu = (ground(u + 1, v) - ground(u - 1, v)) / 2
     dzdv = (ground(u, v + 1) - ground(u, v - 1)) / 2
-    return np.clip(0.85 + 2.5 * (-dzdu + dzdv) / np.sqrt(1 + dzdu ** 2 + dzdv ** 2), 0.55, 1.15), z
+    return np.clip(0.85 + 2.5 * (-dzdu + dzdv) / np.sqrt(1 + dzdu ** 2 + dzdv ** 2), 0.55, 1.15)
 
 
 def ortho_rgb(u, v):
     """A drawn aerial photograph: fields and gardens shaded by the terrain, roofs, streets, water."""
-    shade, _ = hillshade(u, v)
+    shade = hillshade(u, v)
     field = np.where((np.floor((u + 1000) / 30) + np.floor((v + 1000) / 40)) % 2 == 0, 0, 1)
     base = np.stack([96 + 20 * field, 128 + 10 * field, 70 + 0 * field], -1) * shade[..., None]
     img = np.clip(base, 0, 255).astype(np.uint8)
@@ -352,7 +338,8 @@ def utilities_rgba(u, v, px):
     for b in BUILDINGS:
         street_v = 96 if b["cv"] > 60 else (-118 if b["cv"] < -60 else None)
         if street_v is None:
-            conn |= seg_dist(u, v, [(b["cu"] - b["w"] / 2, b["cv"]), (3 if b["cu"] < 0 else 3, b["cv"])]) <= px
+            wall = b["cu"] + (b["w"] / 2 if b["cu"] < 0 else -b["w"] / 2)   # the wall facing Mlynska
+            conn |= seg_dist(u, v, [(wall, b["cv"]), (3, b["cv"])]) <= px
         else:
             conn |= seg_dist(u, v, [(b["cu"], b["cv"]), (b["cu"], street_v + 3)]) <= px
     layers.append((conn, (0, 90, 230, 255)))
@@ -378,7 +365,9 @@ def plan_rgba(u, v, px):
     layers = [(np.ones(shape, bool), PLAN_COLOURS["MN"]), (service, PLAN_COLOURS["U"]), (green, PLAN_COLOURS["ZP"]),
               (on_road(u, v), PLAN_COLOURS["KD"])]
     line = np.zeros(shape, bool)
-    for _, _, w, pts in STREETS:
+    # The street lines of the plan run through: Mlynska is one line over its three ways.
+    mlynska = STREETS[0][3] + STREETS[1][3][1:] + STREETS[2][3][1:]
+    for w, pts in [(STREETS[0][2], mlynska)] + [(s[2], s[3]) for s in STREETS[3:]]:
         line |= np.abs(seg_dist(u, v, pts) - w / 2 - 2) <= px
     line |= np.abs(np.abs(v - stream_v(u)) - 30) <= px
     layers.append((line, (0, 0, 0, 255)))
@@ -392,8 +381,7 @@ def tile_rgb(u, v, px):
     park = (np.abs(v - stream_v(u)) < 22) & inside
     water = (stream_water(u, v) | pond_inside(u, v)) & inside
     road = on_road(u, v) & inside
-    casing = (~road) & inside & on_road(u, v, bridges=True) | \
-        inside & ~road & (np.minimum.reduce([seg_dist(u, v, s[3]) - s[2] / 2 for s in STREETS]) <= max(px, 0.8))
+    casing = inside & ~road & (np.minimum.reduce([seg_dist(u, v, s[3]) - s[2] / 2 for s in STREETS]) <= max(px, 0.8))
     bld = (building_at(u, v) >= 0) & inside
     edges = (parcel_edge_dist(u, v, px) <= px * 0.5) & inside
     return colour([(inside, (242, 239, 233)), (park, (205, 235, 190)), (edges, (215, 205, 200)), (water, (170, 210, 240)),
@@ -416,10 +404,6 @@ def raster_grid(e_min, n_min, e_max, n_max, width, height, crs=PL1992):
 
 WFS_NS = ('xmlns:wfs="http://www.opengis.net/wfs/2.0" xmlns:gml="http://www.opengis.net/gml/3.2" '
           'xmlns:ms="http://mapserver.gis.umn.edu/mapserver" xmlns:gugik="http://www.gugik.gov.pl"')
-
-
-def en(u, v):
-    return E0 + u, N0 + v
 
 
 def pos_list_ne(ring):
