@@ -898,18 +898,13 @@ def build(out):
 
 README = """# Offline demo data
 
-A made-up neighbourhood on real coordinates in Lublin (county 0663, municipality 066301): a stream
-valley with a pond, three streets and a bridge, 48 parcels and 16 buildings with flat, gabled,
-hipped and shed roofs (two outbuildings are in the LOD1 package only). Parcels, buildings, plans,
-utilities, terrain, the LiDAR cloud and every picture are invented; none of it describes the real
-place. Vector data and elevation sheets cover 480 m x 480 m, the LiDAR tile 400 m x 400 m; the
-service pictures are drawn for the suggested frame of `demo.json`.
-
-`manifest.json` holds the routes of `veldra mock-services --root data/demo`; `demo.json` tells the
-demo runtime the place, the frame to suggest, the county host to rewrite and the base map tiles.
-
-Regenerate (Python 3 + numpy; deterministic): `python3 scripts/make-demo.py data/demo`
-(`tests/integration/test_demo_data.py` checks that a rerun reproduces these files byte for byte).
+A made-up neighbourhood on real coordinates in Lublin (county 0663): a stream valley with a pond, three
+streets and a bridge, 48 parcels, 16 buildings with flat, gabled, hipped and shed roofs (two only in LOD1).
+All of it - parcels, buildings, plans, utilities, terrain, LiDAR, pictures - is invented. Vector data and
+elevation sheets cover 480 m x 480 m, the LiDAR tile 400 m x 400 m; pictures are drawn for demo.json's frame.
+`manifest.json`: routes for `veldra mock-services --root data/demo`; `demo.json`: place, frame, rewrites, tiles.
+Regenerate (Python 3 + numpy, deterministic): `python3 scripts/make-demo.py data/demo`;
+tests/integration/test_demo_data.py checks that a rerun gives these files byte for byte.
 """
 
 
