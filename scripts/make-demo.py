@@ -374,6 +374,9 @@ def plan_rgba(u, v, px):
     return colour(layers, shape, (0, 0, 0, 0))
 
 
+TILE_BACKGROUND = (236, 233, 226)
+
+
 def tile_rgb(u, v, px):
     """The demo's base map tiles: a plain street map."""
     inside = (np.abs(u) <= AREA) & (np.abs(v) <= AREA)
@@ -385,7 +388,7 @@ def tile_rgb(u, v, px):
     bld = (building_at(u, v) >= 0) & inside
     edges = (parcel_edge_dist(u, v, px) <= px * 0.5) & inside
     return colour([(inside, (242, 239, 233)), (park, (205, 235, 190)), (edges, (215, 205, 200)), (water, (170, 210, 240)),
-                   (casing, (190, 180, 165)), (road, (255, 255, 255)), (bld, (217, 208, 201))], shape, (236, 233, 226))
+                   (casing, (190, 180, 165)), (road, (255, 255, 255)), (bld, (217, 208, 201))], shape, TILE_BACKGROUND)
 
 
 def raster_grid(e_min, n_min, e_max, n_max, width, height, crs=PL1992):
@@ -758,9 +761,14 @@ def picture(box, width, draw, crs=PL1992):
     return png(in_blocks(draw, u, v, px))
 
 
-def tiles(bbox_area):
-    """XYZ tiles over the data area: {(z, x, y): png}."""
-    w, s, e, n = bbox_area
+TILE_MARGIN = 500    # metres of plain ground beyond the data, so that a map window has no holes
+
+
+def tiles():
+    """XYZ tiles over the data area and a margin: {(z, x, y): png}; tiles wholly outside are one plain body."""
+    lat, lon = local_to_wgs([-AREA - TILE_MARGIN, AREA + TILE_MARGIN], [-AREA - TILE_MARGIN, AREA + TILE_MARGIN])
+    (s, n), (w, e) = (float(a) for a in lat), (float(a) for a in lon)
+    plain = png(np.full((256, 256, 3), TILE_BACKGROUND, np.uint8))
     out = {}
     for z in range(ZOOMS[0], ZOOMS[1] + 1):
         scale = 2 ** z
@@ -778,6 +786,10 @@ def tiles(bbox_area):
                 lon = xx / scale * 360 - 180
                 lat = np.degrees(np.arctan(np.sinh(np.pi * (1 - 2 * yy / scale))))
                 u, v = wgs_to_local(lat, lon)
+                if np.abs(u).min() > AREA and np.abs(v).min() > AREA or u.min() > AREA or u.max() < -AREA \
+                        or v.min() > AREA or v.max() < -AREA:
+                    out[(z, x, y)] = plain
+                    continue
                 metres = 156543.034 * math.cos(math.radians(CENTER[0])) / scale
                 out[(z, x, y)] = png(in_blocks(tile_rgb, u, v, metres))
     return out
@@ -873,10 +885,9 @@ def build(out):
     add("/overpass/api/interpreter", "overpass.json", overpass_answer(), js, name="overpass")
 
     # The offline base map.
-    lat, lon = local_to_wgs([-AREA, AREA, AREA, -AREA], [-AREA, -AREA, AREA, AREA])
-    area = [float(lon.min()), float(lat.min()), float(lon.max()), float(lat.max())]
-    for (z, x, y), body in sorted(tiles(area).items()):
-        name = f"tiles/{z}/{x}/{y}.png"
+    bodies = {}
+    for (z, x, y), body in sorted(tiles().items()):
+        name = bodies.setdefault(body, f"tiles/{z}/{x}/{y}.png")   # one file per distinct picture
         files[name] = body
         routes.append({"name": f"tile {z}/{x}/{y}", "method": "GET", "path": f"/demo-tiles/{z}/{x}/{y}.png",
                        "content_type": png_type, "headers": {"Cache-Control": "max-age=86400"}, "body_file": name})
