@@ -149,7 +149,6 @@ BRIDGE_DECK = round(max(float(ground(0, BRIDGE_V[0])), float(ground(0, BRIDGE_V[
 
 # Parcels: columns 30 m wide on both sides of Mlynska, rows between the streets and the valley.
 COLUMNS = [(-125 + 30 * i, -95 + 30 * i) for i in range(4)] + [(5 + 30 * i, 35 + 30 * i) for i in range(4)]
-COLUMNS = [(a, min(b, -5)) if a < 0 else (a, b) for a, b in COLUMNS]
 ROWS = [(141, 181), (101, 141), (53, 91), (15, 53), (-110, -68), (-170, -126)]
 PARCELS = [[(a, r0), (b, r0), (b, r1), (a, r1)] for r0, r1 in ROWS for a, b in COLUMNS]
 

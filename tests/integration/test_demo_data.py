@@ -108,4 +108,5 @@ def test_the_generator_reproduces_the_committed_files(tmp_path):
     made = sorted(p.relative_to(tmp_path) for p in tmp_path.rglob("*") if p.is_file())
     kept = sorted(p.relative_to(DEMO) for p in DEMO.rglob("*") if p.is_file())
     assert made == kept
+    assert sum((DEMO / p).stat().st_size for p in kept) <= 4 << 20   # the demo travels inside the program
     assert [str(p) for p in made if not filecmp.cmp(tmp_path / p, DEMO / p, shallow=False)] == []
