@@ -85,6 +85,9 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     for (const l of doc.layers) inPlan[l.name] = doc.elements.filter((e) => e.layer === l.index).length;
     console.log('# demo project by layer: ' + JSON.stringify(counts) + ' in plan: ' + JSON.stringify(inPlan));
     for (const layer of ['GIS_DZIALKI', 'GIS_BUDYNKI']) assert.ok(counts[layer] > 0 && inPlan[layer] > 0, layer);
+    // Every ticked kind yields data, and each goes to a layer of its own.
+    const filled = Object.keys(counts).filter((l) => l.startsWith('GIS_') && counts[l] > 0);
+    assert.ok(filled.length >= asked.layers.length, `${filled.length} layers with elements for ${asked.layers.length} kinds`);
     const meshes = await page.evaluate(() => [window.VeldraView3D.meshNames(), window.VeldraView3D.sceneObjectCount()]);
     console.log('# demo 3D meshes: ' + JSON.stringify(meshes));
     assert.ok(meshes[0].length > 0);
@@ -122,6 +125,12 @@ print(json.dumps({"errors": len(a.errors), "layers": collections.Counter(e.dxf.l
     assert.equal(await page.textContent('#elementTotal'), 'Elementy w projekcie: 0');
     await shot(page, 'demo_undone');
 
+    // Whatever the program asked, the demo's data answered (map tiles beyond the data may be missing).
+    const fixture = /^demo: .* \((http:\/\/127\.0\.0\.1:\d+)\)$/m.exec(srv.stdout())[1];
+    const stats = await (await fetch(fixture + '/__stats')).json();
+    const unanswered = stats.requests.filter((r) => r.route === null && !r.path.startsWith('/demo-tiles/'));
+    assert.ok(stats.total > 0);
+    assert.deepEqual(unanswered.map((r) => r.path), []);
     assert.deepEqual(foreign, []);
     assert.deepEqual(page.__errors, []);
   } finally {
