@@ -249,6 +249,10 @@ int runUi(const std::vector<std::string>& args) {
     pageScript = demoPageScript(demoSession->pageSettingsJson()) + pageScript;
   }
   PaletteServer server{pageScript};
+  // In the demo the browser, too, may fetch pictures and data from nowhere but here and the demo's server.
+  if (demoSession)
+    server.setContentSecurityPolicy("img-src 'self' data: blob: " + demoSession->baseUrl() +
+                                    "; connect-src 'self' data: blob:");
   AlertBroker broker(server);
   host.broker = &broker;
 

@@ -50,6 +50,13 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     await map.waitForFunction((base) => [...document.querySelectorAll('img.leaflet-tile-loaded')]
       .some((i) => i.src.startsWith(base)), tileBase, { timeout: 20000 });
     await shot(page, 'demo_palette');
+    // The page may show pictures from the demo's server only.
+    const refused = await map.evaluate(() => new Promise((resolve) => {
+      document.addEventListener('securitypolicyviolation', (e) => resolve(e.blockedURI), { once: true });
+      setTimeout(() => resolve(null), 3000);
+      new Image().src = 'http://127.0.0.1:9/elsewhere.png';
+    }));
+    assert.match(String(refused), /127\.0\.0\.1:9/);
 
     // Every layer the palette offers.
     const boxes = map.locator('#panel label:not([hidden]) input[type=checkbox]');
@@ -132,6 +139,9 @@ print(json.dumps({"errors": len(a.errors), "layers": collections.Counter(e.dxf.l
     assert.ok(stats.total > 0);
     assert.deepEqual(unanswered.map((r) => r.path), []);
     assert.deepEqual(foreign, []);
+    // The demo's answers never land in the user's own download cache.
+    const userCache = path.join(srv.home, 'cache', 'VELDRA', 'cache');
+    assert.deepEqual(fs.existsSync(userCache) ? fs.readdirSync(userCache) : [], []);
     assert.deepEqual(page.__errors, []);
   } finally {
     await ctx.close();
