@@ -148,3 +148,33 @@ print(json.dumps({"errors": len(a.errors), "layers": collections.Counter(e.dxf.l
     assert.equal(await srv.stop(), 0);
   }
 });
+
+test('the demo: the point-cloud palette downloads the sample LiDAR and the 3D view shows it', async () => {
+  const srv = await startUi({ args: ['--demo'], startMs: 30000 });
+  const ctx = await newContext(browser);
+  try {
+    const page = await openHost(ctx, srv);
+    await menu(page, 'Chmura punktow');
+    await page.waitForSelector('#cloudPalette:not([hidden])');
+    const cloud = page.frames().find((f) => f.url().includes('/cloud/cloud.html'));
+    await cloud.waitForFunction((t) => document.getElementById('statusLabel').textContent.startsWith(t), DEMO_TEXT);
+    const tiles = await cloud.evaluate(() => window.VELDRA_DEMO.tiles);
+    await cloud.waitForFunction((base) => [...document.querySelectorAll('img.leaflet-tile-loaded')]
+      .some((i) => i.src.startsWith(base)), tiles.slice(0, tiles.indexOf('{')), { timeout: 20000 });
+    await cloud.click('#btnDownload');
+    await Promise.race([page.waitForSelector('#modal:not([hidden])', { timeout: 120000 }),
+      cloud.waitForSelector('#resultText.failed', { timeout: 120000 })]);
+    const target = path.join(srv.home, 'data', 'Orvane_Cloud', 'ostatnia_chmura.e57');
+    assert.ok(fs.existsSync(target), await cloud.textContent('#resultText'));
+    assert.equal(fs.readFileSync(target).subarray(0, 8).toString(), 'ASTM-E57');
+    await page.click('#modalButtons button');
+    await page.click('#btnShowCloud');
+    await page.waitForFunction(() => window.VeldraView3D.cloudPointCount() > 0, null, { timeout: 60000 });
+    await page.evaluate(() => { document.getElementById('cloudPalette').style.visibility = 'hidden'; });
+    await shot(page, 'demo_cloud_view3d');
+    assert.deepEqual(page.__errors, []);
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0);
+  }
+});
