@@ -98,6 +98,7 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     const meshes = await page.evaluate(() => [window.VeldraView3D.meshNames(), window.VeldraView3D.sceneObjectCount()]);
     console.log('# demo 3D meshes: ' + JSON.stringify(meshes));
     assert.ok(meshes[0].length > 0);
+    await page.locator('#views').scrollIntoViewIfNeeded();
     await shot(page, 'demo_project');
 
     // Exports beside the project, read by programs of others.
@@ -121,6 +122,7 @@ print(json.dumps({"errors": len(a.errors), "layers": collections.Counter(e.dxf.l
     await page.waitForSelector('#modal:not([hidden])');
     await page.locator('#modalButtons button', { hasText: 'Uruchom' }).click();
     await page.waitForFunction(() => !document.getElementById('modalText').textContent.startsWith('Usuwa'));
+    assert.match(await page.textContent('#modalText'), /duplik/);
     await shot(page, 'demo_cleanup');
     await page.click('#modalButtons button');
     const state = () => page.evaluate(() => ['elementTotal', 'btnUndo'].map((id) => document.getElementById(id).textContent).join());
