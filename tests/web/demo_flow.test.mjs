@@ -158,6 +158,7 @@ test('the demo: the point-cloud palette downloads the sample LiDAR and the 3D vi
     const page = await openHost(ctx, srv);
     await menu(page, 'Chmura punktow');
     await page.waitForSelector('#cloudPalette:not([hidden])');
+    await page.frameLocator('#cloudFrame').locator('#buildTag', { hasText: 'v' }).waitFor({ timeout: 10000 });
     const cloud = page.frames().find((f) => f.url().includes('/cloud/cloud.html'));
     await cloud.waitForFunction((t) => document.getElementById('statusLabel').textContent.startsWith(t), DEMO_TEXT);
     const tiles = await cloud.evaluate(() => window.VELDRA_DEMO.tiles);
