@@ -249,7 +249,8 @@ int runUi(const std::vector<std::string>& args) {
     pageScript = demoPageScript(demoSession->pageSettingsJson()) + pageScript;
   }
   PaletteServer server{pageScript};
-  // In the demo the browser, too, may fetch pictures and data from nowhere but here and the demo's server.
+  // In the demo the browser, too, shows pictures from nowhere but here and the demo's server, and asks
+  // for data only here.
   if (demoSession)
     server.setContentSecurityPolicy("img-src 'self' data: blob: " + demoSession->baseUrl() +
                                     "; connect-src 'self' data: blob:");
