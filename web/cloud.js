@@ -46,11 +46,17 @@
   function distText(m) { return m >= 1000 ? decimal(m / 1000, 2) + ' km' : Math.round(m) + ' m'; }
 
   // ---- map ------------------------------------------------------------------
-  var map = L.map('map', { minZoom: 4, maxZoom: 21, zoomControl: true }).setView([52.2297, 21.0122], 15);
+  // Set by the program ahead of this script on its embedded sample area (see map.js).
+  var DEMO = window.VELDRA_DEMO || null;
+  var map = L.map('map', { minZoom: 4, maxZoom: 21, zoomControl: true })
+    .setView(DEMO ? DEMO.center : [52.2297, 21.0122], DEMO ? DEMO.zoom : 15);
   // The orthophoto shows what the scanner saw; without a network the map stays grey.
-  L.tileLayer.wms('https://mapy.geoportal.gov.pl/wss/service/PZGIK/ORTO/WMS/StandardResolution', {
-    layers: 'Raster', format: 'image/jpeg', maxZoom: 21, attribution: '© GUGiK'
-  }).addTo(map);
+  (DEMO
+    ? L.tileLayer(DEMO.tiles, { minZoom: DEMO.minZoom, maxNativeZoom: DEMO.maxZoom, maxZoom: 21, attribution: DEMO.name })
+    : L.tileLayer.wms('https://mapy.geoportal.gov.pl/wss/service/PZGIK/ORTO/WMS/StandardResolution', {
+      layers: 'Raster', format: 'image/jpeg', maxZoom: 21, attribution: '© GUGiK'
+    })).addTo(map);
+  if (DEMO) status(DEMO.status + ' — ' + DEMO.name);
   L.control.scale({ metric: true, imperial: false, maxWidth: 160, position: 'bottomleft' }).addTo(map);
 
   // ---- the frame --------------------------------------------------------------
@@ -255,7 +261,7 @@
   H.noop = function () {};
   H.pong = function (m) { $('buildTag').textContent = m.wersja ? 'v' + m.wersja : 'build ' + m.build; };
   H.init = function (m) {
-    if (m.lat && m.lon) map.setView([m.lat, m.lon], m.zoom || 16);
+    if (!DEMO && m.lat && m.lon) map.setView([m.lat, m.lon], m.zoom || 16);
   };
   H.estimateDone = function (m) {
     var points = Number(m.points) || 0;

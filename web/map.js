@@ -81,7 +81,11 @@
   }
 
   // ---- map ------------------------------------------------------------------
-  var map = L.map('map', { minZoom: 4, maxZoom: 21, zoomControl: true }).setView([52.2297, 21.0122], 16);
+  // Set by the program ahead of this script when it runs on its embedded sample area: the
+  // base map then comes from the demo's own tiles and nothing is asked of a public host.
+  var DEMO = window.VELDRA_DEMO || null;
+  var map = L.map('map', { minZoom: 4, maxZoom: 21, zoomControl: true })
+    .setView(DEMO ? DEMO.center : [52.2297, 21.0122], DEMO ? DEMO.zoom : 16);
 
   function hasWebGL() {
     try {
@@ -93,7 +97,7 @@
   }
 
   var ofm = null;
-  if (hasWebGL() && typeof L.maplibreGL === 'function') {
+  if (!DEMO && hasWebGL() && typeof L.maplibreGL === 'function') {
     try {
       ofm = L.maplibreGL({
         style: 'https://tiles.openfreemap.org/styles/bright'
@@ -102,22 +106,26 @@
       ofm = null;
     }
   }
-  var orto = L.tileLayer.wms('https://mapy.geoportal.gov.pl/wss/service/PZGIK/ORTO/WMS/StandardResolution', {
-    layers: 'Raster', format: 'image/jpeg', maxZoom: 21, attribution: '© GUGiK'
-  });
-  var kieg = L.tileLayer.wms('https://integracja.gugik.gov.pl/cgi-bin/KrajowaIntegracjaEwidencjiGruntow', {
+  // In the demo the public previews are empty layers, so the toggles below stay as they are.
+  var wms = DEMO ? function () { return L.featureGroup(); } : L.tileLayer.wms.bind(L.tileLayer);
+  var orto = DEMO
+    ? L.tileLayer(DEMO.tiles, { minZoom: DEMO.minZoom, maxNativeZoom: DEMO.maxZoom, maxZoom: 21, attribution: DEMO.name })
+    : wms('https://mapy.geoportal.gov.pl/wss/service/PZGIK/ORTO/WMS/StandardResolution', {
+      layers: 'Raster', format: 'image/jpeg', maxZoom: 21, attribution: '© GUGiK'
+    });
+  var kieg = wms('https://integracja.gugik.gov.pl/cgi-bin/KrajowaIntegracjaEwidencjiGruntow', {
     layers: 'dzialki,numery_dzialek,budynki,kontury', format: 'image/png', transparent: true,
     minZoom: 13, maxZoom: 21, attribution: '© GUGiK KIEG'
   });
-  var prg = L.tileLayer.wms('https://mapy.geoportal.gov.pl/wss/service/PZGIK/PRG/WMS/AdministrativeBoundaries', {
+  var prg = wms('https://mapy.geoportal.gov.pl/wss/service/PZGIK/PRG/WMS/AdministrativeBoundaries', {
     layers: 'A01_Granice_wojewodztw', version: '1.3.0', format: 'image/png', transparent: true,
     maxZoom: 12, attribution: '© GUGiK PRG'
   });
-  var mpzpPreview = L.tileLayer.wms(
+  var mpzpPreview = wms(
     'https://mapy.geoportal.gov.pl/wss/ext/KrajowaIntegracjaMiejscowychPlanowZagospodarowaniaPrzestrzennego', {
       layers: 'granice', format: 'image/png', transparent: true, opacity: 0.5, maxZoom: 21, attribution: '© GUGiK KIMPZP'
     });
-  var pogPreview = L.tileLayer.wms('https://mapy.geoportal.gov.pl/wss/ext/PlanyOgolneGmin', {
+  var pogPreview = wms('https://mapy.geoportal.gov.pl/wss/ext/PlanyOgolneGmin', {
     layers: 'strefaPlanistyczna', format: 'image/png', transparent: true, opacity: 0.55, maxZoom: 21,
     attribution: '© GUGiK POG'
   });
@@ -128,6 +136,19 @@
     if (opt) opt.remove();
   }
   baseSelect.value = ofm ? 'ofm' : 'orto';
+  if (DEMO) {
+    baseSelect.querySelector('option[value="orto"]').textContent = 'Mapa demonstracyjna';
+    $('lyKieg').checked = false;
+    $('lyKieg').disabled = true;
+    var tag = document.createElement('span');
+    tag.id = 'demoTag';
+    tag.textContent = DEMO.status;
+    $('buildTag').before(tag);
+    // The suggested frame: the sample data cover it.
+    L.rectangle([[DEMO.bbox[1], DEMO.bbox[0]], [DEMO.bbox[3], DEMO.bbox[2]]],
+      { color: '#c0392b', weight: 2, dashArray: '6 4', fill: false, interactive: false }).addTo(map);
+    status(DEMO.status + ' — ' + DEMO.name);
+  }
 
   function overlaysToFront() {
     if ($('lyKieg').checked) { kieg.bringToFront(); prg.bringToFront(); }
@@ -409,11 +430,12 @@
   var H = GISBridge.handlers;
   H.noop = function () {};
   H.pong = function (m) {
-    status('Połączono z ArchiCAD ✓');
+    status(DEMO ? DEMO.status + ' — ' + DEMO.name : 'Połączono z ArchiCAD ✓');
     $('buildTag').textContent = m.wersja ? 'v' + m.wersja : 'build ' + m.build;
   };
   H.init = function (m) {
-    if (m.lat && m.lon) map.setView([m.lat, m.lon], m.zoom || 16);
+    // The demo stays on its sample area, wherever the project lies.
+    if (!DEMO && m.lat && m.lon) map.setView([m.lat, m.lon], m.zoom || 16);
   };
   H.addressResults = function (m) {
     if (m.lat && m.lon) {

@@ -171,6 +171,7 @@ struct Mount {
 
 struct PaletteServer::Impl {
   std::string transport;
+  std::string contentSecurityPolicy;
   std::string token;
   asio::io_context ioc{1};
   std::unique_ptr<tcp::acceptor> acceptor;
@@ -482,6 +483,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     // The token is in every address; never hand it to tile servers.
     res->set("Referrer-Policy", "no-referrer");
     res->set("X-Frame-Options", "SAMEORIGIN");
+    if (!server_.contentSecurityPolicy.empty())
+      res->set("Content-Security-Policy", server_.contentSecurityPolicy);
     res->keep_alive(req.keep_alive() && status == http::status::ok);
     if (req.method() == http::verb::head) {
       res->content_length(body.size());
@@ -637,6 +640,8 @@ void PaletteServer::addMount(const std::string& name, const std::filesystem::pat
 void PaletteServer::setEventLog(const std::string& mount, std::function<void(const std::string&)> log) {
   if (auto m = impl_->mount(mount)) m->eventLog = std::move(log);
 }
+
+void PaletteServer::setContentSecurityPolicy(std::string policy) { impl_->contentSecurityPolicy = std::move(policy); }
 
 std::string PaletteServer::start(std::uint16_t port) {
   impl_->token = hexToken();

@@ -44,6 +44,9 @@ class PaletteServer {
   // "onLoadError code=N url=ADDRESS" when one of its files cannot be served.
   void setEventLog(const std::string& mount, std::function<void(const std::string&)> log);
 
+  // Before start(): a Content-Security-Policy sent with every answer (none by default).
+  void setContentSecurityPolicy(std::string policy);
+
   // Binds 127.0.0.1:`port` (0: any free port) and starts serving. Gives an
   // empty text or the reason.
   std::string start(std::uint16_t port);

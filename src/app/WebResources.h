@@ -16,6 +16,9 @@ struct EmbeddedResource {
 };
 
 std::span<const EmbeddedResource> embeddedResources();
+// The offline demo's files (data/demo), numbered from 0, named by their path
+// below that folder; generated apart so that neither set rebuilds the other.
+std::span<const EmbeddedResource> demoFiles();
 
 // Null when no resource has that number.
 const EmbeddedResource* findResource(int id);

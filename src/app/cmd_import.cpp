@@ -17,6 +17,7 @@
 #include "bridge/ImportController.h"
 #include "host/MemoryHost.h"
 #include "host/ProjectFile.h"
+#include "place/ProjectGeoref.h"
 #include "platform/MainLoop.h"
 
 namespace veldra::app {
@@ -26,7 +27,7 @@ using nlohmann::json;
 
 const char* const kUsage =
     "--bbox W,S,E,N --layers k1,k2 [--raster-scale N] [--terrain-step N] [--contour-cut X] [--smooth] "
-    "--project FILE [--dxf OUT] [--gltf OUT]";
+    "--project FILE [--origin LAT,LON|center] [--dxf OUT] [--gltf OUT]";
 
 int usage(const std::string& why) {
   if (!why.empty()) std::cerr << "veldra import: " << why << "\n";
@@ -58,6 +59,29 @@ std::string countsText(const json& counts) {
   if (!counts.is_object()) return out;
   for (const auto& [k, v] : counts.items()) out += (out.empty() ? "" : ", ") + k + "=" + v.dump();
   return out;
+}
+
+// --origin: where the project's georeference goes, as the palette's "setOrigin" puts it.
+struct OriginArg {
+  bool given = false;
+  bool frameCentre = false;
+  double lat = 0, lon = 0;
+};
+
+// Empty, or why the text is no origin.
+std::string parseOrigin(const std::string& text, OriginArg& out) {
+  out.given = true;
+  if (text == "center") {
+    out.frameCentre = true;
+    return {};
+  }
+  const auto parts = splitComma(text);
+  if (parts.size() != 2 || text.back() == ',') return "--origin needs LAT,LON (two numbers) or center";
+  if (!parseNumber(parts[0], out.lat) || !parseNumber(parts[1], out.lon))
+    return "--origin: not a number: " + text;
+  if (std::fabs(out.lat) > 90 || std::fabs(out.lon) > 180)
+    return "--origin must be latitude -90..90 and longitude -180..180 in WGS84 degrees";
+  return {};
 }
 
 struct Session {
@@ -96,10 +120,20 @@ json step(Session& s, const json& msg, const std::vector<std::string>& endTypes)
   return end;
 }
 
+// Empty, or the controller's reason for refusing the origin.
+std::string applyOrigin(Session& s, const OriginArg& origin) {
+  if (!origin.given) return {};
+  const json set = step(s, json{{"type", "setOrigin"}, {"lat", origin.lat}, {"lon", origin.lon}}, {"originSet"});
+  if (set.value("type", "") == "originSet") return {};
+  const std::string msg = set.value("msg", std::string());
+  return msg.empty() ? std::string("no answer") : msg;
+}
+
 int runImport(const std::vector<std::string>& args) {
   std::string bboxText, layersText, projectPath, dxfOut, gltfOut;
   double rasterScale = 1000, terrainStep = 1, contourCut = 1.0;
   bool smooth = false;
+  OriginArg origin;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -124,6 +158,9 @@ int runImport(const std::vector<std::string>& args) {
       if (!value(v) || !parseNumber(v, terrainStep)) return usage("--terrain-step needs a number");
     } else if (a == "--contour-cut") {
       if (!value(v) || !parseNumber(v, contourCut)) return usage("--contour-cut needs a number");
+    } else if (a == "--origin") {
+      if (!value(v)) return usage("--origin needs LAT,LON or center");
+      if (const std::string why = parseOrigin(v, origin); !why.empty()) return usage(why);
     } else if (a == "--smooth") {
       smooth = true;
     } else {
@@ -149,6 +186,16 @@ int runImport(const std::vector<std::string>& args) {
 
   MemoryHost host;
   if (!openProjectInto(projectPath, host)) return 1;
+  // Placing needs the georeference; without one the fetch would be wasted.
+  if (!origin.given && readProjectGeoref(host).quality == GeorefQuality::None) {
+    std::cerr << "veldra import: the project has no georeference: give --origin LAT,LON, or --origin center "
+                 "for the frame's centre\n";
+    return 1;
+  }
+  if (origin.frameCentre) {
+    origin.lat = (b[1] + b[3]) / 2;
+    origin.lon = (b[0] + b[2]) / 2;
+  }
   ImportController::setProcessHost(&host);
   Session s;
 
@@ -171,6 +218,9 @@ int runImport(const std::vector<std::string>& args) {
     if (fetched.contains("warning")) std::cout << "notes: " << fetched["warning"].get<std::string>() << "\n";
     if (counts.empty()) {
       std::cerr << "veldra: nothing was fetched for this frame\n";
+      status = 1;
+    } else if (const std::string why = applyOrigin(s, origin); !why.empty()) {
+      std::cerr << "veldra: the origin was not set: " << why << "\n";
       status = 1;
     } else {
       const json placed = step(s, json{{"type", "place"}}, {"placeDone"});

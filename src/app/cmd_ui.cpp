@@ -21,6 +21,7 @@
 #include "app/AddOnMain.h"
 #include "app/CloudPalette.h"
 #include "app/Commands.h"
+#include "app/DemoMode.h"
 #include "app/Exporters.h"
 #include "app/HostSelection.h"
 #include "app/MapPalette.h"
@@ -44,8 +45,10 @@ namespace {
 
 using nlohmann::json;
 
+const char* const kUiUsage = "[--project FILE] [--no-browser] [--port N] [--show-map] [--demo]";
+
 int usage() {
-  std::cerr << "usage: veldra ui [--project FILE] [--no-browser] [--port N] [--show-map]\n";
+  std::cerr << "usage: veldra ui " << kUiUsage << "\n";
   return 2;
 }
 
@@ -190,7 +193,7 @@ json hostState(const UiHost& host, const UiState& ui) {
 
 int runUi(const std::vector<std::string>& args) {
   std::string projectPath;
-  bool openBrowser = true, showMap = false;
+  bool openBrowser = true, showMap = false, demo = false;
   int port = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--project" && i + 1 < args.size()) {
@@ -199,6 +202,8 @@ int runUi(const std::vector<std::string>& args) {
       openBrowser = false;
     } else if (args[i] == "--show-map") {
       showMap = true;
+    } else if (args[i] == "--demo") {
+      demo = true;
     } else if (args[i] == "--port" && i + 1 < args.size()) {
       try {
         port = std::stoi(args[++i]);
@@ -229,7 +234,26 @@ int runUi(const std::vector<std::string>& args) {
     std::cerr << "veldra: the page transport is not embedded\n";
     return 1;
   }
-  PaletteServer server{std::string(resourceText(*transport))};
+  // Started before anything may ask a service, so that nothing ever goes out.
+  std::unique_ptr<DemoSession> demoSession;
+  std::string pageScript(resourceText(*transport));
+  if (demo) {
+    std::string why;
+    demoSession = DemoSession::start(platform::privateWorkDir() / "demo", why);
+    if (!demoSession) {
+      std::cerr << "veldra: the demo cannot start: " << why << "\n";
+      return 1;
+    }
+    std::cout << kDemoStatusText << "\n"
+              << "demo: " << demoSession->area().name << " (" << demoSession->baseUrl() << ")\n";
+    pageScript = demoPageScript(demoSession->pageSettingsJson()) + pageScript;
+  }
+  PaletteServer server{pageScript};
+  // In the demo the browser, too, shows pictures from nowhere but here and the demo's server, and asks
+  // for data only here.
+  if (demoSession)
+    server.setContentSecurityPolicy("img-src 'self' data: blob: " + demoSession->baseUrl() +
+                                    "; connect-src 'self' data: blob:");
   AlertBroker broker(server);
   host.broker = &broker;
 
@@ -429,8 +453,16 @@ int runUi(const std::vector<std::string>& args) {
   return status;
 }
 
-const CommandRegistrar reg{"ui", "[--project FILE] [--no-browser] [--port N] [--show-map]  host window and map palette in the browser",
+int runDemo(const std::vector<std::string>& args) {
+  std::vector<std::string> all(args);
+  all.push_back("--demo");
+  return runUi(all);
+}
+
+const CommandRegistrar reg{"ui", "[--project FILE] [--no-browser] [--port N] [--show-map] [--demo]  host window and map "
+                           "palette in the browser (--demo: the embedded sample area, offline)",
                            &runUi};
+const CommandRegistrar regDemo{"demo", "[options of ui]  the same as ui --demo", &runDemo};
 
 }  // namespace
 }  // namespace veldra::app

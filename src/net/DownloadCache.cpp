@@ -25,6 +25,8 @@ namespace {
 // Once per process; callers that arrive while the sweep runs wait for it, so
 // the sweep never removes a partial file another thread has just opened.
 std::once_flag gSweepOnce;
+std::mutex gCacheDirMutex;
+std::string gCacheDir;   // empty: the local data folder's
 std::atomic<std::uint32_t> gDownloadCounter{0};
 
 constexpr auto kMaxAge = std::chrono::hours(24 * 30);
@@ -60,11 +62,20 @@ void removeQuietly(const std::string& path) {
 }  // namespace
 
 std::string cacheDir() {
-  fs::path dir = platform::localDataDir() / "VELDRA" / "cache";
+  fs::path dir;
+  {
+    std::lock_guard<std::mutex> lock(gCacheDirMutex);
+    dir = gCacheDir.empty() ? platform::localDataDir() / "VELDRA" / "cache" : fs::path(gCacheDir);
+  }
   std::error_code ec;
   fs::create_directories(dir, ec);
   std::call_once(gSweepOnce, [&] { sweepCache(dir.string()); });
   return dir.string();
+}
+
+void setCacheDir(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(gCacheDirMutex);
+  gCacheDir = folder;
 }
 
 std::string cachePathFor(const std::string& url, const std::string& extension) {

@@ -24,9 +24,13 @@ using ProgressFn = std::function<bool(std::int64_t bytesDone, std::int64_t bytes
 // For single query values, never whole URLs.
 std::string urlEncode(const std::string& text);
 
-// Cache folder: local data folder + "VELDRA/cache". Created on every call;
-// the first call in the process also sweeps it (sweepCache).
+// Cache folder: local data folder + "VELDRA/cache", or the folder given to
+// setCacheDir. Created on every call; the first call in the process also
+// sweeps it (sweepCache).
 std::string cacheDir();
+// Before the first download: keeps this process's downloads in `folder`
+// (the offline demo's sample answers must never land in the user's cache).
+void setCacheDir(const std::string& folder);
 // cacheDir() + "/" + SHA-1 of the URL bytes (40 lower-case hex digits) + "." + extension.
 std::string cachePathFor(const std::string& url, const std::string& extension = "bin");
 // Deletes partial downloads and files last written 30 days ago or earlier.

@@ -1,11 +1,16 @@
 """`veldra import`: the map page's fetch and place without a browser."""
 import json
 import os
+import subprocess
 import tempfile
 
 import pytest
 
-from fixture import private_env, veldra
+from fixture import private_env, serve, veldra
+import test_fetch_pipeline as fp
+from test_place_pipeline import LAT, LON, routes
+
+FRAME = ["--bbox", "21,52,21.01,52.01", "--layers", "dzialki", "--project", "p.json"]
 
 
 def run_import(args, home=None, timeout=120):
@@ -28,6 +33,12 @@ def run_import(args, home=None, timeout=120):
     (["--bbox", "21,52,21.01,52.01", "--layers", "teren", "--contour-cut", "0.3", "--project", "p.json"], "0.25"),
     (["--bbox", "21,52,21.01,52.01", "--layers", "teren", "--project"], "needs a file"),
     (["--bogus"], "unknown option"),
+    (FRAME + ["--origin", "52.1,abc"], "not a number"),
+    (FRAME + ["--origin", "52.1,21,100"], "two numbers"),
+    (FRAME + ["--origin", "52.1,"], "two numbers"),
+    (FRAME + ["--origin", "91,21"], "-90..90"),
+    (FRAME + ["--origin", "52,181"], "-180..180"),
+    (FRAME + ["--origin"], "LAT,LON or center"),
 ])
 def test_bad_arguments_are_refused_before_any_work(args, reason):
     p, home = run_import(args)
@@ -41,7 +52,7 @@ def test_offline_fetch_fails_with_the_controller_notes_and_writes_nothing():
     home = tempfile.mkdtemp(prefix="veldra_import_")
     out = {name: os.path.join(home, name) for name in ("p.json", "o.dxf", "o.glb")}
     p, _ = run_import(["--bbox", "21.0,52.2,21.01,52.21", "--layers", "dzialki,budynki", "--project", out["p.json"],
-                       "--dxf", out["o.dxf"], "--gltf", out["o.glb"]], home=home)
+                       "--origin", "center", "--dxf", out["o.dxf"], "--gltf", out["o.glb"]], home=home)
     assert p.returncode == 1, p.stderr
     assert p.stdout.startswith("fetched: ")
     assert "notes: " in p.stdout
@@ -51,3 +62,35 @@ def test_offline_fetch_fails_with_the_controller_notes_and_writes_nothing():
         assert (fmt + " export is not available" in p.stderr) or (fmt + " not written: the import failed" in p.stderr)
     # A failed run leaves no project or export file behind.
     assert not any(os.path.exists(f) for f in out.values())
+
+
+def test_a_project_without_georeference_needs_origin_before_anything_is_fetched():
+    home = tempfile.mkdtemp(prefix="veldra_import_")
+    out = [os.path.join(home, n) for n in ("p.json", "o.dxf")]
+    p, _ = run_import(["--bbox", "21.0,52.2,21.01,52.21", "--layers", "dzialki", "--project", out[0], "--dxf", out[1]],
+                      home=home)
+    assert p.returncode == 1 and "--origin" in p.stderr, p.stderr
+    assert "fetched" not in p.stdout and "progress" not in p.stderr
+    assert not any(os.path.exists(f) for f in out)
+
+
+def pl2000(lat, lon):
+    """PROJ's easting and northing of a point in its PL-2000 zone (21 degrees east: EPSG:2178)."""
+    r = subprocess.run(["cs2cs", "-d", "3", "EPSG:4326", "EPSG:2178"], input=f"{lat} {lon}\n",
+                       capture_output=True, text=True, check=True)
+    north, east = map(float, r.stdout.split()[:2])
+    return east, north
+
+
+@pytest.mark.parametrize("origin", ["center", f"{LAT},{LON}"])
+def test_origin_georeferences_a_new_project_and_the_import_goes_through(tmp_path, origin):
+    project = tmp_path / "nowy.json"
+    with serve(tmp_path, *routes(), extra=[fp.LUBLIN]) as fx:
+        bbox = ",".join(str(v) for v in (fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH))
+        p = veldra("import", "--bbox", bbox, "--layers", "dzialki", "--project", project, "--origin", origin,
+                   env={**private_env(tmp_path / "home"), **fx.env()})
+    assert p.returncode == 0, p.stdout + p.stderr
+    assert "placed: " in p.stdout
+    geo = json.loads(project.read_text())["geolocation"]
+    east, north = pl2000(LAT, LON)
+    assert abs(geo["surveyEasting"] - east) < 0.01 and abs(geo["surveyNorthing"] - north) < 0.01, geo

@@ -69,8 +69,9 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
   const full = ['ui', '--no-browser', ...args];
   if (project) full.push('--project', project);
   const proc = spawn(veldraBin, full, { env, stdio: ['ignore', 'pipe', 'pipe'] });
-  let stderr = '';
+  let stderr = '', stdout = '';
   proc.stderr.on('data', (d) => { stderr += d; });
+  proc.stdout.on('data', (d) => { stdout += d; });
   const urls = await awaitOutput(proc, (out) => {
     const host = /host: (\S+)/.exec(out);
     const map = /map: (\S+)/.exec(out);
@@ -81,6 +82,7 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
   return {
     ...urls, home, proc, token, port: Number(u.port), origin: u.origin,
     stderr: () => stderr,
+    stdout: () => stdout,
     opened: () => { try { return fs.readFileSync(env.VELDRA_OPEN_LOG, 'utf8'); } catch { return ''; } },
     diag: () => { try { return fs.readFileSync(path.join(home, 'diag', 'orvane_web_diag.txt'), 'utf8'); } catch { return ''; } },
     stop: () => stopProcess(proc, () => proc.kill('SIGTERM')),

@@ -1,0 +1,112 @@
+"""The offline demo's data (data/demo) served by `veldra mock-services`: every layer of the import
+palette fetched over the suggested frame and placed, the point-cloud palette's download, and the
+generator reproducing the committed files."""
+
+import filecmp
+import json
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from fixture import VELDRA_BIN, MockServices, private_env
+
+DEMO = Path(__file__).resolve().parents[2] / "data" / "demo"
+SETTINGS = json.loads((DEMO / "demo.json").read_text(encoding="utf-8"))
+
+# Each palette key and the count label its data arrive under.
+LAYERS = {"dzialki": "dzialki", "budynki": "budynki", "pog": "pog", "mpzp": "mpzp (rastr)",
+          "gesut": "gesut (rastr)", "bdot500": "bdot500 (rastr)", "rastr": "rastry (rastr)",
+          "teren": "teren (Siatka)", "terenchmura": "teren z chmury (Siatka)",
+          "poziomicechmura": "poziomice z chmury (warstwice)", "wodachmura": "woda z chmury (Siatka)",
+          "budynki3d": "budynki3d", "dachychmura": "dachychmura", "budynkindsm": "budynkindsm",
+          "budynkirekon": "budynkirekon", "mosty": "mosty", "drogi": "drogi", "budynkilod2": "budynkilod2",
+          "poziomice2d": "poziomice (warstwice)", "poziomice3d": "poziomice (warstwice)"}
+
+# The notes a complete fetch still carries: summaries, and the national services standing in for
+# the municipality's plans and the county's utilities. Anything else is a failure.
+SUMMARIES = [r"GESUT: powiat nie publikuje uslugi w EZiU - rastr z krajowej integracji KIUT\.",
+             r"MPZP gminy \d+: brak uslugi gminnej w EZiU - rysunek z krajowej integracji KIMPZP\.",
+             r"Teren z chmury: [1-9]\d* kafli, [1-9]\d* pkt gruntu \(klasa 2\), krok [\d.]+ m, komorek [1-9]\d*"
+             r"(, woda\(kl\.9\) komorek [1-9]\d*)?",
+             r"Poziomice z chmury: [1-9]\d* warstwic, ciecie [\d,]+ m(, wygladzone)?",
+             r"Woda z chmury: [1-9]\d* komorek, poziom lustra [\d.]+ m n\.p\.m\.",
+             r"Modele 3D: LOD1 \d+, powiat \d+, budynkow w kadrze: [1-9]\d*",
+             r"Budynki nMPT: [1-9]\d* obrysow\.", r"Mosty \(OSM\): [1-9]\d* w kadrze\.", r"Drogi \(OSM\): [1-9]\d* w kadrze\.",
+             r"Budynki LOD2: powiat \d+, budynkow w kadrze: [1-9]\d*",
+             r"Dachy z chmury: [1-9]\d* kafli, [1-9]\d* pkt, [1-9]\d* obrysow\.",
+             r"Rekonstrukcja LOD2: [1-9]\d* kafli, [1-9]\d* pkt, [1-9]\d* budynkow, Ok\(class\)=[1-9]\d*;.*?"
+             r"\(npm, przed zOff\)"]
+
+
+def serve_demo(tmp_path):
+    return MockServices(DEMO, tmp_path, extra_rewrites=[tuple(r) for r in SETTINGS["rewrite"]])
+
+
+def converse(args, fx, home, steps):
+    """Sends each message once the one before is answered (its answer type in `until`); returns the answers."""
+    p = subprocess.Popen([VELDRA_BIN, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         env={**private_env(home), **fx.env(), "XDG_DATA_HOME": str(home / "data")})
+    answers = []
+    for msg, until in steps:
+        p.stdin.write((json.dumps(msg) + "\n").encode())
+        p.stdin.flush()
+        while True:
+            line = p.stdout.readline()
+            assert line, p.stderr.read().decode(errors="replace")
+            m = json.loads(line)
+            if m.get("type") in until:
+                answers.append(m)
+                break
+    _, err = p.communicate(timeout=120)
+    assert p.returncode == 0, err
+    return answers
+
+
+def test_every_layer_of_the_demo_is_fetched_and_placed_without_a_failure(tmp_path):
+    lat, lon = SETTINGS["center"]
+    with serve_demo(tmp_path) as fx:
+        found, origin, done, placed = converse(["bridge", "map", "--project", str(tmp_path / "p.json")], fx, tmp_path / "home", [
+            ({"type": "searchAddress", "query": SETTINGS["name"]}, {"addressResults", "error"}),
+            ({"type": "setOrigin", "lat": lat, "lon": lon}, {"originSet", "error"}),
+            ({"type": "fetch", "bboxWgs84": SETTINGS["bbox"], "layers": list(LAYERS)}, {"fetchDone"}),
+            ({"type": "place"}, {"placeDone", "error"})])
+        stats = fx.stats()
+    west, south, east, north = SETTINGS["bbox"]
+    assert west < found.get("lon", 0) < east and south < found.get("lat", 0) < north, found
+    assert origin["type"] == "originSet", origin
+    assert {LAYERS[k] for k in LAYERS} <= set(done["counts"]) and min(done["counts"].values()) > 0, done["counts"]
+    rest = done.get("warning", "")
+    for pattern in SUMMARIES:
+        rest = re.sub(pattern, "", rest, count=1)
+    assert rest.strip() == "", done["warning"]
+    # Contours are placed as lines and a mesh each; everything else keeps its label.
+    contours = {"poziomice (warstwice)": ("poziomice2d", "poziomice3d"),
+                "poziomice z chmury (warstwice)": ("poziomicechmura2d", "poziomicechmura3d")}
+    expected = {p for label in LAYERS.values() for p in contours.get(label, (label,))}
+    assert placed["type"] == "placeDone" and expected <= set(placed["counts"]), placed
+    assert min(placed["counts"].values()) > 0, placed
+    assert stats["unmatched"] == 0, [r for r in stats["requests"] if r["route"] is None]
+
+
+def test_the_cloud_palette_downloads_the_demo_frame(tmp_path):
+    lat, lon = SETTINGS["center"]
+    with serve_demo(tmp_path) as fx:
+        _, done = converse(["bridge", "cloud"], fx, tmp_path / "home", [
+            ({"type": "setOrigin", "lat": lat, "lon": lon}, {"originSet", "error"}),
+            ({"type": "download", "bboxWgs84": SETTINGS["bbox"], "detail": "standard"}, {"downloadDone"})])
+        assert fx.stats()["unmatched"] == 0
+    assert done["ok"], done
+
+
+def test_the_generator_reproduces_the_committed_files(tmp_path):
+    pytest.importorskip("numpy")
+    subprocess.run([sys.executable, str(DEMO.parents[1] / "scripts" / "make-demo.py"), str(tmp_path)], check=True,
+                   timeout=600)
+    made = sorted(p.relative_to(tmp_path) for p in tmp_path.rglob("*") if p.is_file())
+    kept = sorted(p.relative_to(DEMO) for p in DEMO.rglob("*") if p.is_file())
+    assert made == kept
+    assert sum((DEMO / p).stat().st_size for p in kept) <= 4 << 20   # the demo travels inside the program
+    assert [str(p) for p in made if not filecmp.cmp(tmp_path / p, DEMO / p, shallow=False)] == []
