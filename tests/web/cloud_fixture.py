@@ -1,7 +1,7 @@
 """The cloud palette's fixture: a LiDAR index of two PL-1992 tiles that together cover the fetch
 frame of the command-line tests with a ground point every metre, served slowly enough that a
 download shows its progress and can be cancelled. Writes the manifest into DIR and prints the
-frame, its centre and the index density as JSON (the shape place_fixture.py prints)."""
+frame, its centre and the index density as JSON (the shape views_fixture.py prints)."""
 
 import json
 import sys

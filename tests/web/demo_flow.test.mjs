@@ -150,6 +150,10 @@ print(json.dumps({"errors": len(a.errors), "layers": collections.Counter(e.dxf.l
     await ctx.close();
     assert.equal(await srv.stop(), 0);
   }
+  // Saved on the way out: the project after the undo, without an imported element.
+  const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
+  const gisLayers = new Set(saved.attributes.layers.filter((l) => l.name.startsWith('GIS_')).map((l) => l.index));
+  assert.equal(saved.elements.filter((e) => gisLayers.has(e.layer)).length, 0);
 });
 
 test('the demo: the point-cloud palette downloads the sample LiDAR and the 3D view shows it', async () => {

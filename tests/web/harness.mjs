@@ -89,12 +89,11 @@ export async function startUi({ args = ['--show-map'], prepare, project, endpoin
   };
 }
 
-// The fixture server with the place scenario's data (tests/web/place_fixture.py
-// writes it from the command-line tests' own fixtures). Resolves with the
-// frame, the centre and a strict endpoints file sending every service to it;
-// the server ends when `stop()` closes its standard input. `script` names
-// another writer of the same kind in this folder.
-export async function startPlaceFixture({ script = 'place_fixture.py' } = {}) {
+// The fixture server with a scenario's data: `script` (a writer in this folder,
+// built on the command-line tests' own fixtures) writes its manifest and prints
+// the frame and centre. Resolves with those and a strict endpoints file sending
+// every service to it; the server ends when `stop()` closes its standard input.
+export async function startPlaceFixture({ script }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_fx_'));
   const facts = JSON.parse(execFileSync('/usr/bin/python3', [path.join(here, script), path.join(dir, 'root')],
     { encoding: 'utf8' }));

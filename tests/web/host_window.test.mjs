@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, openHost, menu, paletteMap, shot, sleep } from './harness.mjs';
+import { startUi, launchBrowser, newContext, openHost, menu, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -194,51 +194,4 @@ test('an alert waits for its answer: a window that takes over shows it again, a 
     await third.waitForSelector('#modal:not([hidden])');
     assert.equal(await srv.stop(), 0);
   });
-});
-
-test('an import through the palette lands in the project; undo takes the whole command back', async () => {
-  const fx = await startPlaceFixture();
-  const project = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_')), 'import.json');
-  const gisCounts = (page) => page.evaluate(() => Object.fromEntries([...document.querySelectorAll('#layerTable tbody tr')]
-    .map((tr) => [tr.children[0].textContent, Number(tr.children[tr.children.length - 1].textContent)])
-    .filter(([name]) => name.startsWith('GIS_'))));
-  await withHost({ project, endpoints: fx.endpoints }, async (page) => {
-    await menu(page, 'Mapa importu GIS');
-    const { ask } = await paletteMap(page, 'v1.8.0');
-
-    const origin = await ask({ type: 'setOrigin', lat: fx.lat, lon: fx.lon }, ['originSet', 'error']);
-    assert.equal(origin.type, 'originSet', JSON.stringify(origin));
-    const done = await ask({ type: 'fetch', bboxWgs84: fx.bbox, layers: ['dzialki', 'budynki', 'teren'], terrainStep: 5 },
-      ['fetchDone']);
-    assert.equal(done.counts.dzialki, 2, JSON.stringify(done));
-    const placed = await ask({ type: 'place' }, ['placeDone', 'error']);
-    assert.equal(placed.type, 'placeDone', JSON.stringify(placed));
-
-    // The host window follows the project: layers with their element counts, undo offered.
-    await page.waitForFunction(() => [...document.querySelectorAll('#layerTable tbody td:first-child')]
-      .some((td) => td.textContent === 'GIS_DZIALKI'), null, { timeout: 5000 });
-    const after = await gisCounts(page);
-    assert.equal(after.GIS_DZIALKI, 2);
-    assert.equal(after.GIS_BUDYNKI, 1);
-    assert.ok(after.GIS_TEREN >= 1, JSON.stringify(after));
-    assert.match(await page.textContent('#btnUndo'), /^Cofnij: \S/);
-    await page.waitForFunction(() => [...document.querySelectorAll('#reportLines li')].some((l) => l.textContent.startsWith('VELDRA')));
-    await shot(page, 'host_placed');
-    await page.click('#paletteClose');
-    await page.waitForSelector('#palette[hidden]', { state: 'attached' });
-    await shot(page, 'host_imported');
-
-    await page.click('#btnUndo');
-    await page.waitForFunction(() => ![...document.querySelectorAll('#layerTable tbody tr')]
-      .some((tr) => tr.children[0].textContent.startsWith('GIS_') && tr.lastElementChild.textContent !== '0'),
-    null, { timeout: 5000 });
-    await shot(page, 'host_undone');
-    // The layers the import created went with it; what is left to undo is the origin set before it.
-    assert.deepEqual(await page.locator('#layerTable tbody td:first-child').allTextContents(), ['Domyslna']);
-    assert.match(await page.textContent('#btnUndo'), /^Cofnij: (Lokalizacja projektu wg mapy|Wysokosc lokalizacji projektu)/);
-  }).finally(() => fx.stop());
-  // What was saved on the way out is the project after the undo: no imported element.
-  const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
-  const gisLayers = new Set(saved.attributes.layers.filter((l) => l.name.startsWith('GIS_')).map((l) => l.index));
-  assert.equal(saved.elements.filter((e) => gisLayers.has(e.layer)).length, 0);
 });

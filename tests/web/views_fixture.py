@@ -1,6 +1,6 @@
 """The place scenario's fixture (two parcels, a building, one NMT sheet) plus a county LOD1
-package with two blocks, for the host window's plan and 3D views. Prints the same facts as
-place_fixture.py."""
+package with two blocks, for the host window's plan and 3D views. Prints the frame, the centre and the county
+rewrite as JSON."""
 
 import json
 import sys
