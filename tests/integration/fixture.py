@@ -29,6 +29,8 @@ import pytest
 
 VELDRA_BIN = os.environ.get("VELDRA_BIN", "veldra")
 SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
+SOLID_CHECK = Path(VELDRA_BIN).resolve().parent.parent / "tests" / "solid_check"
+NODE_DIR = Path(os.environ.get("VELDRA_NODE_DIR", Path(__file__).parents[1] / "node"))
 
 
 def shared_file(rel):
@@ -45,6 +47,17 @@ def read_dxf(path):
     auditor = drawing.audit()
     assert not auditor.has_errors, [str(e.message) for e in auditor.errors]
     return drawing, collections.Counter((e.dxf.layer, e.dxftype()) for e in drawing.modelspace())
+
+
+def solid_checks(glb):
+    """What CGAL (tests/solid_check) and manifold-3d say of each body of a GLB, one dict per body;
+    an empty list for a checker that is not there."""
+    def run(*argv):
+        out = subprocess.run([*map(str, argv), str(glb)], capture_output=True, text=True, timeout=600).stdout
+        return [json.loads(line) for line in out.splitlines()]
+    cgal = run(SOLID_CHECK) if SOLID_CHECK.exists() else []
+    with_manifold = (NODE_DIR / "node_modules" / "manifold-3d").exists()
+    return cgal, run("node", NODE_DIR / "manifold_check.mjs") if with_manifold else []
 
 
 def veldra(*args, timeout=300, **kw):
