@@ -97,9 +97,9 @@ def wms_caps(*names, srs="EPSG:2180"):
             f'<Layer><Title>root</Title><SRS>{srs}</SRS>{layers}</Layer></Capability></WMT_MS_Capabilities>')
 
 
-def nmt_index(url):
-    return collection('<wfs:member><gugik:SkorowidzNMT2027><gugik:godlo>N-34-1</gugik:godlo>'
-                      f'<gugik:url_do_pobrania>{url}</gugik:url_do_pobrania></gugik:SkorowidzNMT2027></wfs:member>')
+def nmt_index(url, kind="NMT"):
+    return collection(f'<wfs:member><gugik:Skorowidz{kind}2027><gugik:godlo>N-34-1</gugik:godlo>'
+                      f'<gugik:url_do_pobrania>{url}</gugik:url_do_pobrania></gugik:Skorowidz{kind}2027></wfs:member>')
 
 
 def asc_ramp(nodata=False):
@@ -402,12 +402,6 @@ def test_terrain_and_contours_share_one_download_of_each_sheet(tmp_path):
     assert ("Pobieranie NMT", 0, 1) in [(m["label"], m["done"], m["total"]) for m in run.of_type("progress")]
     building = [m for m in run.of_type("progress") if m["label"] == "Poziomice: liczenie warstwic"]
     assert building and all(m["cancellable"] for m in building)
-
-
-def test_contours_alone_fetch_their_sheet(tmp_path):
-    run, done, _ = run_case(tmp_path, nmt(asc_ramp(), layers=["poziomice2d"]))
-    assert 8 <= done["counts"]["poziomice (warstwice)"] <= 12 and "warning" not in done
-    assert ("Poziomice: NMT", 0, 1) in [(m["label"], m["done"], m["total"]) for m in run.of_type("progress")]
 
 
 def test_cancel_ends_the_fetch_during_a_long_transfer(tmp_path):
