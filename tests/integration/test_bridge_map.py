@@ -33,16 +33,6 @@ def test_malformed_and_refused_requests_each_get_one_error_and_the_session_goes_
     assert msgs[6]["msg"] == 'Najpierw kliknij "1. Pobierz elementy".'
 
 
-def test_empty_fetch_reports_progress_then_nothing_fetched_and_exits_after_completion():
-    r = run_bridge([{"type": "fetch", "bboxWgs84": BBOX_WARSAW, "layers": []}])
-    assert r.returncode == 0
-    types = [m["type"] for m in r.messages]
-    assert types == ["progress", "fetchDone"]
-    progress, done = r.messages
-    assert progress == {"type": "progress", "done": 0, "total": 1, "label": "Pobieranie warstw"}
-    assert done == {"type": "fetchDone", "counts": {}, "warning": "Nic nie pobrano dla tego obszaru."}
-
-
 def test_settings_changed_writes_the_settings_file():
     home = tempfile.mkdtemp(prefix="veldra_home_")
     r = run_bridge([
