@@ -3,7 +3,6 @@ server: estimates, downloads to an E57 file, cancellation, refusals. Tiles are L
 writes around a frame of about 210 m x 220 m in PL-2000 zone 7; expectations come from PROJ."""
 
 import json
-import os
 import re
 import select
 import subprocess

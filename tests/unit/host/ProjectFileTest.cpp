@@ -11,7 +11,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/Paths.h"
 #include "unit/TestSupport.h"
 
 namespace veldra {
