@@ -325,18 +325,35 @@ def test_general_plan_keeps_the_zones_in_the_frame(tmp_path):
     assert [f["properties"]["_kind"] for f in json.loads(done["geojson"])["features"]] == ["pog"]
 
 
-@pytest.mark.parametrize("caps, layers, srs", [
-    (wms_caps("granice", "Rysunek_Planu", "obrysy", srs="EPSG:2178 EPSG:2180"), "Rysunek_Planu", "EPSG:2178"),
+ORTHO_CASE = dict(routes=[route(ORTHO, body_file="map.bin")], files={"map.bin": PNG}, layers=["rastr"], rasterScale=5000)
+RASTERS = [   # (fetch, counts and note, the GetMap path, its layers and system, the density reported)
+    pytest.param(mpzp(PNG, wms_caps("granice", "Rysunek_Planu", "obrysy", srs="EPSG:2178 EPSG:2180")),
+                 ("mpzp (rastr)", "MPZP: pobrano rysunek planu (rastr) z uslugi gminnej dla 181607."), MPZP_WMS,
+                 ("Rysunek_Planu", "EPSG:2178"), "0.280000 m/px (1:1000), platki 1x1", id="local-plan-drawing-layer"),
     # Without a drawing layer every layer but the auxiliary ones is drawn.
-    (wms_caps("granice_planow", "plan_a", "zasieg", "plan_b"), "plan_a,plan_b", "EPSG:2180"),
-])
-def test_local_plan_drawing_layers_in_the_advertised_zone(tmp_path, caps, layers, srs):
-    run, done, stats = run_case(tmp_path, mpzp(PNG, caps))
-    assert done == {"type": "fetchDone", "counts": {"mpzp (rastr)": 1},
-                    "warning": "MPZP: pobrano rysunek planu (rastr) z uslugi gminnej dla 181607."}
-    [req] = getmaps(stats, MPZP_WMS)
-    assert (query_value(req, "layers"), query_value(req, "SRS")) == (layers, srs)
-    assert "VELDRA: rastr mpzp: kadr " in run.stderr and "gestosc 0.280000 m/px (1:1000), platki 1x1" in run.stderr
+    pytest.param(mpzp(PNG, wms_caps("granice_planow", "plan_a", "zasieg", "plan_b")),
+                 ("mpzp (rastr)", "MPZP: pobrano rysunek planu (rastr) z uslugi gminnej dla 181607."), MPZP_WMS,
+                 ("plan_a,plan_b", "EPSG:2180"), "0.280000 m/px (1:1000), platki 1x1", id="local-plan-other-layers"),
+    pytest.param(wms(GESUT_WMS, wms_caps("gesut_przewody", "gesut_strefa", "ewidencja"), PNG, "1816051", RZESZOW,
+                     layers=["gesut"]), ("gesut (rastr)", GESUT_RASTER), GESUT_WMS, ("gesut_przewody", "EPSG:2180"),
+                 "", id="utilities-from-the-county-wms"),
+    pytest.param(base_map(PNG, 50), ("bdot500 (rastr)", None), BDOT500_WMS, ("bdot500_budowle", "EPSG:2180"),
+                 "0.280000 m/px (1:1000)", id="base-map-scale-out-of-range-uses-1000"),
+    pytest.param(ORTHO_CASE, ("rastry (rastr)", None), ORTHO, ("Raster", "EPSG:2178"),
+                 "0.250000 m/px (1:892), platki 1x1", id="orthophoto-in-the-project-zone"),
+]
+
+
+@pytest.mark.parametrize("case, done_as, path, asked, density", RASTERS)
+def test_raster_phases_ask_their_layers_at_their_density(tmp_path, case, done_as, path, asked, density):
+    run, done, stats = run_case(tmp_path, case)
+    (key, note) = done_as
+    assert done == {"type": "fetchDone", "counts": {key: 1}, **({"warning": note} if note else {})}
+    [req] = getmaps(stats, path)
+    assert (query_value(req, "layers"), query_value(req, "SRS")) == asked
+    assert "gestosc " + density in run.stderr
+    if asked[1] == "EPSG:2180" and density:   # the picture's width follows the density
+        assert abs(int(query_value(req, "WIDTH")) - (MAX_X - MIN_X) / float(density.split()[0])) <= 1.5
 
 
 def test_local_plan_service_answering_xml_to_getmap(tmp_path):
@@ -345,15 +362,6 @@ def test_local_plan_service_answering_xml_to_getmap(tmp_path):
                     "warning": "MPZP gminy 181607: usluga WMS nie odpowiada albo nie ma rysunku planu."}
     widths = [int(query_value(r, "WIDTH")) for r in requests_to(stats, MPZP_WMS) if query_value(r, "WIDTH")]
     assert len(widths) == 2 and widths[1] == widths[0] // 2, widths
-
-
-def test_utilities_as_raster_from_the_county_wms(tmp_path):
-    case = wms(GESUT_WMS, wms_caps("gesut_przewody", "gesut_strefa", "ewidencja"), PNG, "1816051", RZESZOW,
-               layers=["gesut"])
-    _, done, stats = run_case(tmp_path, case)
-    assert done == {"type": "fetchDone", "counts": {"gesut (rastr)": 1}, "warning": GESUT_RASTER}
-    [req] = getmaps(stats, GESUT_WMS)
-    assert query_value(req, "layers") == "gesut_przewody"
 
 
 def test_utilities_from_a_county_wfs_of_the_users_directory(tmp_path):
@@ -374,24 +382,6 @@ def test_county_wfs_without_pipes_falls_back_to_the_wms(tmp_path):
     # One tiled request per pipe layer: no other request variants, no whole-layer download.
     gets = [r for r in requests_to(stats, GESUT_WFS) if query_value(r, "typenames")]
     assert len(gets) == 2 and all(query_value(r, "bbox") for r in gets)
-
-
-def test_base_map_scale_out_of_range_uses_1000(tmp_path):
-    run, done, stats = run_case(tmp_path, base_map(PNG, 50))
-    assert done == {"type": "fetchDone", "counts": {"bdot500 (rastr)": 1}}
-    [req] = getmaps(stats, BDOT500_WMS)
-    assert query_value(req, "layers") == "bdot500_budowle"
-    assert abs(int(query_value(req, "WIDTH")) - (MAX_X - MIN_X) / 0.28) <= 1.5
-    assert "gestosc 0.280000 m/px (1:1000)" in run.stderr
-
-
-def test_orthophoto_in_the_project_zone_at_a_quarter_metre(tmp_path):
-    run, done, stats = fetch(tmp_path, [route(ORTHO, body_file="map.bin")], ["rastr"], files={"map.bin": PNG},
-                             rasterScale=5000)
-    assert done == {"type": "fetchDone", "counts": {"rastry (rastr)": 1}}
-    [req] = requests_to(stats, ORTHO)
-    assert (query_value(req, "layers"), query_value(req, "SRS")) == ("Raster", "EPSG:2178")
-    assert "gestosc 0.250000 m/px (1:892), platki 1x1" in run.stderr
 
 
 def test_terrain_and_contours_share_one_download_of_each_sheet(tmp_path):
