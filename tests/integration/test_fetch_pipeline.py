@@ -354,6 +354,11 @@ def test_raster_phases_ask_their_layers_at_their_density(tmp_path, case, done_as
     assert "gestosc " + density in run.stderr
     if asked[1] == "EPSG:2180" and density:   # the picture's width follows the density
         assert abs(int(query_value(req, "WIDTH")) - (MAX_X - MIN_X) / float(density.split()[0])) <= 1.5
+    if asked[1] == "EPSG:2178":   # the box of the frame's corners moved into the zone, by PROJ
+        moved = to_east_north("EPSG:2180", "EPSG:2178", [(y, x) for x in (MIN_X, MAX_X) for y in (MIN_Y, MAX_Y)])
+        box = [f(c[k] for c in moved) for f in (min, max) for k in (0, 1)]
+        asked_box = [float(v) for v in query_value(req, "BBOX").split(",")]
+        assert max(abs(a - b) for a, b in zip(asked_box, box)) < 0.01, (asked_box, box)
 
 
 def test_local_plan_service_answering_xml_to_getmap(tmp_path):
