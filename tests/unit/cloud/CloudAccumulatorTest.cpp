@@ -17,8 +17,8 @@ using test::writeLasFile;
 // Without a zone the accumulator keeps the input system: local = input - origin exactly.
 CloudAccumulator plain(double voxel) { return CloudAccumulator(Bbox{0, 0, 100, 100}, 0, voxel); }
 
-// The origin in the zone, and tiles of another zone clipped to the frame, are held to PROJ
-// through the palette's black-box test and the E57 download interop test.
+// The origin in the zone is held to PROJ by the palette's black-box test and the E57 download
+// interop test.
 TEST(CloudAccumulator, WhichPointsAreKept) {
   const double nan = std::nan(""), inf = INFINITY;
   struct Case {
@@ -75,6 +75,33 @@ TEST_F(FeedAccumulator, ThrowsOnceTheLimitIsPassed) {
   r = LazTileReader::open(dir.file("ten.las"));
   EXPECT_NO_THROW(feedAccumulator(r, 2180, thinned, 5));
   EXPECT_EQ(thinned.points().size(), 1u);
+}
+
+TEST_F(FeedAccumulator, ZoneTilesAreClippedWithAMarginThenClippedExactly) {
+  // Frame near the 19.5 deg meridian in zone 7; the tile is delivered in zone 6.
+  const Bbox frame{530000.0, 300000.0, 530100.0, 300100.0};
+  auto inZone6 = [](double e, double n) { return pl1992ToPl2000(e, n, 2177); };
+  const auto [e0, n0] = inZone6(530000.0, 300000.0);
+  const double offset[3] = {std::floor(e0) - 1000, std::floor(n0) - 1000, 0};
+  auto rec = [&](double e92, double n92, int32_t Z) {
+    const auto [e, n] = inZone6(e92, n92);
+    return LasTestPoint{int32_t(std::lround((e - offset[0]) * 100)), int32_t(std::lround((n - offset[1]) * 100)), Z, 0, 2};
+  };
+  writeLasFile(dir.file("z6.las"), 0,
+               {rec(530050.0, 300050.0, 1),   // inside
+                rec(529999.0, 300050.0, 2),   // 1 m west of the frame: inside the margin, outside the frame
+                rec(529990.0, 300050.0, 3),   // 10 m west: outside the margin
+                rec(530100.0 - 0.05, 300100.0 - 0.05, 4)},
+               scale, offset);
+  CloudAccumulator acc(frame, 2178, 0.0);
+  LazTileReader r = LazTileReader::open(dir.file("z6.las"));
+  feedAccumulator(r, 2177, acc);
+  ASSERT_EQ(acc.points().size(), 2u);
+  EXPECT_DOUBLE_EQ(acc.points()[0].z, 0.01);
+  EXPECT_DOUBLE_EQ(acc.points()[1].z, 0.04);
+  const auto [e, n] = pl1992ToPl2000(530050.0, 300050.0, 2178);
+  EXPECT_NEAR(acc.points()[0].x, e - acc.originX(), 0.02);
+  EXPECT_NEAR(acc.points()[0].y, n - acc.originY(), 0.02);
 }
 
 }  // namespace
