@@ -22,6 +22,7 @@ import os
 import select
 import subprocess
 import tempfile
+import time
 import urllib.request
 from pathlib import Path
 
@@ -164,6 +165,47 @@ class BridgeRun:
 
     def of_type(self, t):
         return [m for m in self.messages if m.get("type") == t]
+
+
+class Session:
+    """A veldra process (`bridge map`, `bridge cloud`) fed one message at a time; its answers are
+    read as they come, every one kept in seen, its report (standard error) in report at the end."""
+
+    def __init__(self, args, env):
+        self.proc = subprocess.Popen([VELDRA_BIN, *map(str, args)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=env)
+        self.seen, self.report, self.pending = [], "", b""
+
+    def send(self, msg):
+        self.proc.stdin.write((json.dumps(msg) + "\n").encode())
+        self.proc.stdin.flush()
+
+    def until(self, pred, timeout=60):
+        """Messages read until one satisfies pred (returned). The pipe is read in raw pieces: a
+        buffered reader could hold lines that select no longer sees."""
+        end = time.time() + timeout
+        while True:
+            while b"\n" in self.pending:
+                line, self.pending = self.pending.split(b"\n", 1)
+                self.seen.append(json.loads(line))
+                if pred(self.seen[-1]):
+                    return self.seen[-1]
+            ready, _, _ = select.select([self.proc.stdout], [], [], max(0.0, end - time.time()))
+            piece = os.read(self.proc.stdout.fileno(), 1 << 16) if ready else b""
+            if not piece:
+                raise AssertionError(f"no such message; seen {self.seen[-5:]}")
+            self.pending += piece
+
+    def close(self):
+        """End of input: the rest of the messages once running work is over."""
+        out, err = self.proc.communicate(timeout=120)
+        self.seen += [json.loads(line) for line in (self.pending + out).decode().splitlines() if line.strip()]
+        self.report = err.decode("utf-8", "replace")
+        assert self.proc.returncode == 0, self.report
+        return self.seen
+
+    def of_type(self, t):
+        return [m for m in self.seen if m.get("type") == t]
 
 
 run_bridge = BridgeRun

@@ -4,15 +4,13 @@ writes around a frame of about 210 m x 220 m in PL-2000 zone 7; expectations com
 
 import json
 import re
-import select
-import subprocess
 import time
 
 import pytest
 
 import cloudfiles
 from cloudfiles import frame_grid as grid, in_frame
-from fixture import VELDRA_BIN, private_env, serve, veldra
+from fixture import Session, private_env, serve, veldra
 import test_fetch_pipeline as fp
 
 FRAME = [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH]
@@ -31,47 +29,12 @@ def routes_for(files, entries, density=12, index_kw=None, tile_kw=None):
              for name in files])
 
 
-class Palette:
-    """`veldra bridge cloud` fed one message at a time; its answers are read as they come."""
+class Palette(Session):
+    """`veldra bridge cloud` in a private home, its data folder under it."""
 
     def __init__(self, fx, home, project=None, env=None):
-        self.home = home
-        self.env = {**fx.env(), **private_env(home), "XDG_DATA_HOME": str(home / "data"), **(env or {})}
-        args = [VELDRA_BIN, "bridge", "cloud"] + (["--project", str(project)] if project else [])
-        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env=self.env)
-        self.seen = []
-
-    def send(self, msg):
-        self.proc.stdin.write((json.dumps(msg) + "\n").encode())
-        self.proc.stdin.flush()
-
-    def until(self, pred, timeout=60):
-        """Messages read until one satisfies pred (returned)."""
-        end = time.time() + timeout
-        while time.time() < end:
-            ready, _, _ = select.select([self.proc.stdout], [], [], max(0.0, end - time.time()))
-            if not ready:
-                break
-            line = self.proc.stdout.readline()
-            if not line:
-                break
-            m = json.loads(line)
-            self.seen.append(m)
-            if pred(m):
-                return m
-        raise AssertionError(f"no such message; seen {self.seen[-5:]}")
-
-    def close(self):
-        """End of input: the rest of the messages once running work is over."""
-        out, err = self.proc.communicate(timeout=120)
-        self.seen += [json.loads(line) for line in out.decode().splitlines() if line.strip()]
-        self.report = err.decode()
-        assert self.proc.returncode == 0, self.report
-        return self.seen
-
-    def of_type(self, t):
-        return [m for m in self.seen if m.get("type") == t]
+        super().__init__(["bridge", "cloud"] + (["--project", project] if project else []),
+                         {**fx.env(), **private_env(home), "XDG_DATA_HOME": str(home / "data"), **(env or {})})
 
 
 def is_type(t):
