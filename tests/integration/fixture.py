@@ -22,6 +22,7 @@ import os
 import select
 import subprocess
 import tempfile
+import time
 import urllib.request
 from pathlib import Path
 
@@ -29,6 +30,8 @@ import pytest
 
 VELDRA_BIN = os.environ.get("VELDRA_BIN", "veldra")
 SHARED = Path(os.environ.get("VELDRA_SHARED_DATA", "/work/shared/data"))
+SOLID_CHECK = Path(VELDRA_BIN).resolve().parent.parent / "tests" / "solid_check"
+NODE_DIR = Path(os.environ.get("VELDRA_NODE_DIR", Path(__file__).parents[1] / "node"))
 
 
 def shared_file(rel):
@@ -45,6 +48,17 @@ def read_dxf(path):
     auditor = drawing.audit()
     assert not auditor.has_errors, [str(e.message) for e in auditor.errors]
     return drawing, collections.Counter((e.dxf.layer, e.dxftype()) for e in drawing.modelspace())
+
+
+def solid_checks(glb):
+    """What CGAL (tests/solid_check) and manifold-3d say of each body of a GLB, one dict per body;
+    an empty list for a checker that is not there."""
+    def run(*argv):
+        out = subprocess.run([*map(str, argv), str(glb)], capture_output=True, text=True, timeout=600).stdout
+        return [json.loads(line) for line in out.splitlines()]
+    cgal = run(SOLID_CHECK) if SOLID_CHECK.exists() else []
+    with_manifold = (NODE_DIR / "node_modules" / "manifold-3d").exists()
+    return cgal, run("node", NODE_DIR / "manifold_check.mjs") if with_manifold else []
 
 
 def veldra(*args, timeout=300, **kw):
@@ -151,6 +165,47 @@ class BridgeRun:
 
     def of_type(self, t):
         return [m for m in self.messages if m.get("type") == t]
+
+
+class Session:
+    """A veldra process (`bridge map`, `bridge cloud`) fed one message at a time; its answers are
+    read as they come, every one kept in seen, its report (standard error) in report at the end."""
+
+    def __init__(self, args, env):
+        self.proc = subprocess.Popen([VELDRA_BIN, *map(str, args)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=env)
+        self.seen, self.report, self.pending = [], "", b""
+
+    def send(self, msg):
+        self.proc.stdin.write((json.dumps(msg) + "\n").encode())
+        self.proc.stdin.flush()
+
+    def until(self, pred, timeout=60):
+        """Messages read until one satisfies pred (returned). The pipe is read in raw pieces: a
+        buffered reader could hold lines that select no longer sees."""
+        end = time.time() + timeout
+        while True:
+            while b"\n" in self.pending:
+                line, self.pending = self.pending.split(b"\n", 1)
+                self.seen.append(json.loads(line))
+                if pred(self.seen[-1]):
+                    return self.seen[-1]
+            ready, _, _ = select.select([self.proc.stdout], [], [], max(0.0, end - time.time()))
+            piece = os.read(self.proc.stdout.fileno(), 1 << 16) if ready else b""
+            if not piece:
+                raise AssertionError(f"no such message; seen {self.seen[-5:]}")
+            self.pending += piece
+
+    def close(self):
+        """End of input: the rest of the messages once running work is over."""
+        out, err = self.proc.communicate(timeout=120)
+        self.seen += [json.loads(line) for line in (self.pending + out).decode().splitlines() if line.strip()]
+        self.report = err.decode("utf-8", "replace")
+        assert self.proc.returncode == 0, self.report
+        return self.seen
+
+    def of_type(self, t):
+        return [m for m in self.seen if m.get("type") == t]
 
 
 run_bridge = BridgeRun

@@ -13,7 +13,7 @@ def test_ping_answers_version_and_build_date():
     assert r.returncode == 0
     [pong] = r.messages
     assert pong["type"] == "pong"
-    assert pong["wersja"] == "1.8.0"
+    assert re.fullmatch(r"\d+\.\d+\.\d+", pong["wersja"])
     assert re.fullmatch(r"[A-Z][a-z]{2} \d{1,2} \d{4} \d{2}:\d{2}:\d{2}", pong["build"])
 
 
@@ -31,16 +31,6 @@ def test_malformed_and_refused_requests_each_get_one_error_and_the_session_goes_
     assert msgs[5]["msg"].startswith("Blad wewnetrzny: ")  # its wording is the bridge unit test's
     # Nothing started: no progress, and place still has no data.
     assert msgs[6]["msg"] == 'Najpierw kliknij "1. Pobierz elementy".'
-
-
-def test_empty_fetch_reports_progress_then_nothing_fetched_and_exits_after_completion():
-    r = run_bridge([{"type": "fetch", "bboxWgs84": BBOX_WARSAW, "layers": []}])
-    assert r.returncode == 0
-    types = [m["type"] for m in r.messages]
-    assert types == ["progress", "fetchDone"]
-    progress, done = r.messages
-    assert progress == {"type": "progress", "done": 0, "total": 1, "label": "Pobieranie warstw"}
-    assert done == {"type": "fetchDone", "counts": {}, "warning": "Nic nie pobrano dla tego obszaru."}
 
 
 def test_settings_changed_writes_the_settings_file():

@@ -3,104 +3,38 @@ server: estimates, downloads to an E57 file, cancellation, refusals. Tiles are L
 writes around a frame of about 210 m x 220 m in PL-2000 zone 7; expectations come from PROJ."""
 
 import json
-import os
 import re
-import select
-import subprocess
 import time
 
 import pytest
 
-from cloudfiles import write_las
-from fixture import VELDRA_BIN, private_env, serve, veldra
+import cloudfiles
+from cloudfiles import frame_grid as grid, in_frame
+from fixture import Session, private_env, serve, veldra
 import test_fetch_pipeline as fp
 
-INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
-TILES = "https://opendata.geoportal.gov.pl/lidar/"
 FRAME = [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH]
 AREA = (fp.MAX_X - fp.MIN_X) * (fp.MAX_Y - fp.MIN_Y)   # PL-1992 m², by PROJ
 CANCELLED = "Anulowano."
 
 
-def index(entries, density=12):
-    """entries: (file name, uklad_xy) of the tiles, in index order."""
-    members = "".join(
-        f'<wfs:member><gugik:SkorowidzDanychPomiarowychLIDAR2025><gugik:godlo>N-{n}</gugik:godlo>'
-        f'<gugik:char_przestrz>{density}</gugik:char_przestrz><gugik:uklad_xy>{uklad}</gugik:uklad_xy>'
-        f'<gugik:url_do_pobrania>{TILES}{name}</gugik:url_do_pobrania></gugik:SkorowidzDanychPomiarowychLIDAR2025>'
-        '</wfs:member>' for n, (name, uklad) in enumerate(entries))
-    return f'<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0">{members}</wfs:FeatureCollection>'
-
-
-def grid(step=2.0, margin=9.3):
-    """PL-1992 points every `step` m over the frame and `margin` around it; none within 5 cm of an edge."""
-    pts, y = [], fp.MIN_Y - margin
-    while y < fp.MAX_Y + margin:
-        x = fp.MIN_X - margin
-        while x < fp.MAX_X + margin:
-            if min(abs(x - fp.MIN_X), abs(x - fp.MAX_X), abs(y - fp.MIN_Y), abs(y - fp.MAX_Y)) > 0.05:
-                pts.append((x, y, 100.0 + 0.01 * (x - fp.MIN_X)))
-            x += step
-        y += step
-    return pts
-
-
 def las_tile(tmp, name, pts, epsg="EPSG:2180"):
-    """The points (PL-1992) written in the tile's own system, with a colour that encodes their order."""
-    coords = [(p[0], p[1]) for p in pts] if epsg == "EPSG:2180" else fp.to_east_north("EPSG:2180", epsg, [(p[1], p[0]) for p in pts])
-    raw = [(round(e * 100), round(n * 100), round(p[2] * 100), 0, 2, (i % 256) << 8, ((i // 256) % 256) << 8, 0)
-           for i, (p, (e, n)) in enumerate(zip(pts, coords))]
-    write_las(tmp / name, 3, raw)
-    return (tmp / name).read_bytes()
+    return cloudfiles.las_tile(tmp / name, pts, epsg, fmt=3)
 
 
 def routes_for(files, entries, density=12, index_kw=None, tile_kw=None):
-    return ([fp.route(INDEX, index(entries, density), **(index_kw or {}))] +
+    entries = [(cloudfiles.LIDAR_TILES + name, uklad) for name, uklad in entries]
+    return ([fp.route(cloudfiles.LIDAR_INDEX, cloudfiles.lidar_index(entries, density), **(index_kw or {}))] +
             [fp.route("/opendata/lidar/" + name, body_file=name, name=name, **(tile_kw or {}).get(name, {}))
              for name in files])
 
 
-class Palette:
-    """`veldra bridge cloud` fed one message at a time; its answers are read as they come."""
+class Palette(Session):
+    """`veldra bridge cloud` in a private home, its data folder under it."""
 
     def __init__(self, fx, home, project=None, env=None):
-        self.home = home
-        self.env = {**fx.env(), **private_env(home), "XDG_DATA_HOME": str(home / "data"), **(env or {})}
-        args = [VELDRA_BIN, "bridge", "cloud"] + (["--project", str(project)] if project else [])
-        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env=self.env)
-        self.seen = []
-
-    def send(self, msg):
-        self.proc.stdin.write((json.dumps(msg) + "\n").encode())
-        self.proc.stdin.flush()
-
-    def until(self, pred, timeout=60):
-        """Messages read until one satisfies pred (returned)."""
-        end = time.time() + timeout
-        while time.time() < end:
-            ready, _, _ = select.select([self.proc.stdout], [], [], max(0.0, end - time.time()))
-            if not ready:
-                break
-            line = self.proc.stdout.readline()
-            if not line:
-                break
-            m = json.loads(line)
-            self.seen.append(m)
-            if pred(m):
-                return m
-        raise AssertionError(f"no such message; seen {self.seen[-5:]}")
-
-    def close(self):
-        """End of input: the rest of the messages once running work is over."""
-        out, err = self.proc.communicate(timeout=120)
-        self.seen += [json.loads(line) for line in out.decode().splitlines() if line.strip()]
-        self.report = err.decode()
-        assert self.proc.returncode == 0, self.report
-        return self.seen
-
-    def of_type(self, t):
-        return [m for m in self.seen if m.get("type") == t]
+        super().__init__(["bridge", "cloud"] + (["--project", project] if project else []),
+                         {**fx.env(), **private_env(home), "XDG_DATA_HOME": str(home / "data"), **(env or {})})
 
 
 def is_type(t):
@@ -137,10 +71,6 @@ def test_immediate_and_late_estimates_only_the_newest_frame_reaches_the_page(tmp
         assert m["overLimit"] is False
 
 
-def expected_in_frame(pts):
-    return [p for p in pts if fp.MIN_X <= p[0] <= fp.MAX_X and fp.MIN_Y <= p[1] <= fp.MAX_Y]
-
-
 def test_download_writes_the_cloud_the_diagnostics_and_the_copy(tmp_path):
     pts = grid()
     files = {"a.las": las_tile(tmp_path, "a.las", pts)}
@@ -162,7 +92,7 @@ def test_download_writes_the_cloud_the_diagnostics_and_the_copy(tmp_path):
 
     lines = diag(home)
     assert lines[0] == "=== Orvane Cloud \u2014 diagnostyka zgrania ==="
-    assert lines[1] == f"punktow={len(expected_in_frame(pts))} placeEpsg=2178"
+    assert lines[1] == f"punktow={len(in_frame(pts))} placeEpsg=2178"
     # Without a georeference the origin is the frame's lowest corner in the zone.
     corners = fp.to_east_north("EPSG:2180", "EPSG:2178", [(y, x) for x in (fp.MIN_X, fp.MAX_X) for y in (fp.MIN_Y, fp.MAX_Y)])
     off = re.fullmatch(r"\[CHMURA\] offset\(rog kadru PL-2000\) offE=(\S+) offN=(\S+)", lines[2])
@@ -226,7 +156,7 @@ def test_tiles_of_another_zone_are_clipped_to_the_frame(tmp_path):
         p.send({"type": "download", "bboxWgs84": FRAME, "detail": "full"})
         p.close()
     assert p.of_type("downloadDone")[0]["ok"]
-    assert diag(home)[1] == f"punktow={len(expected_in_frame(pts))} placeEpsg=2178"
+    assert diag(home)[1] == f"punktow={len(in_frame(pts))} placeEpsg=2178"
 
 
 def slow_tile(tmp_path, name="slow.las"):
@@ -328,5 +258,5 @@ def test_the_command_prints_estimate_progress_and_result(tmp_path):
     first, last = r.stdout.splitlines()[0], r.stdout.splitlines()[-2]
     assert re.fullmatch(r"estimate (\d+) points [\d.]+ MB density 7\.00", first)
     assert int(first.split()[1]) == pytest.approx(AREA * 7, rel=1e-5)
-    assert last.startswith(f"wrote {len(expected_in_frame(pts))} points to {out} (EPSG:2178")
+    assert last.startswith(f"wrote {len(in_frame(pts))} points to {out} (EPSG:2178")
     assert "Kafel 1/1" in r.stderr and out.stat().st_size > 0

@@ -4,12 +4,9 @@ a LOD1 package with a flat-roofed and a gabled building, and LiDAR tiles the tes
 judged by CGAL and manifold-3d when those checkers are there."""
 
 import json
-import os
-import subprocess
-from pathlib import Path
 
-from cloudfiles import write_las
-from fixture import VELDRA_BIN, serve, veldra
+from cloudfiles import las_tile
+from fixture import serve, solid_checks, veldra
 import test_fetch_pipeline as fp
 from test_buildings3d import LOD1, box, glb_z_ranges, package, sheet
 from test_cloud_surfaces import INDEX, TILES, index
@@ -17,8 +14,6 @@ from test_place_pipeline import session
 
 X0, Y0 = fp.CX - 20, fp.CY - 10
 GROUND, FLAT, EAVE, RIDGE = 100.0, 110.0, 106.0, 110.0
-CHECKER = Path(VELDRA_BIN).resolve().parent.parent / "tests" / "solid_check"
-NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
 
 
 def grid(x0, y0, w, d, step):
@@ -39,18 +34,11 @@ def cloud():
     return ground + flat, gable
 
 
-def las_bytes(tmp, name, points, coords):
-    raw = [(round(e * 100), round(n * 100), round(p[2] * 100), 0, p[3]) for p, (e, n) in zip(points, coords)]
-    write_las(tmp / name, 1, raw)
-    return (tmp / name).read_bytes()
-
-
 def test_roofs_and_reconstruction_from_lod1_outlines_and_two_zones(tmp_path):
     west, east = cloud()
     files = {
-        "l/a.las": las_bytes(tmp_path, "a.las", west, [(p[0], p[1]) for p in west]),
-        "l/b.las": las_bytes(tmp_path, "b.las", east,
-                             fp.to_east_north("EPSG:2180", "EPSG:2178", [(p[1], p[0]) for p in east])),
+        "l/a.las": las_tile(tmp_path / "a.las", west),
+        "l/b.las": las_tile(tmp_path / "b.las", east, "EPSG:2178"),
         "lod1.zip": package(sheet({"b1": box(X0, Y0, 10, 10, GROUND, FLAT)[:2],
                                    "b2": box(X0 + 30, Y0, 12, 8, GROUND, RIDGE)[:2]})),
     }
@@ -88,20 +76,14 @@ def test_roofs_and_reconstruction_from_lod1_outlines_and_two_zones(tmp_path):
     h = json.loads(project.read_text(encoding="utf-8"))["geolocation"]["surveyHeight"]
     z = glb_z_ranges(glb)   # the roof body and the reconstruction of b1 share the name and the heights
     assert z["b1"] == (round(GROUND - h, 2), round(FLAT - h, 2)), (z, h)
-    if CHECKER.exists():
-        bodies = [json.loads(l) for l in subprocess.run([str(CHECKER), str(glb)], capture_output=True, text=True,
-                                                        timeout=120).stdout.splitlines()]
-        assert len(bodies) >= 4 and all(b["closed"] and b["outward"] for b in bodies), bodies
-    if NODE_DIR and (Path(NODE_DIR) / "node_modules" / "manifold-3d").exists():
-        out = subprocess.run(["node", str(Path(NODE_DIR) / "manifold_check.mjs"), str(glb)],
-                             capture_output=True, text=True, timeout=120).stdout
-        assert all(json.loads(l)["ok"] for l in out.splitlines()), out
+    cgal, manifold = solid_checks(glb)
+    assert all(b["closed"] and b["outward"] for b in cgal) and (not cgal or len(cgal) >= 4), cgal
+    assert all(b["ok"] for b in manifold), manifold
 
 
 def test_tiles_only_in_a_pl2000_zone_still_give_roofs(tmp_path):
     _, east = cloud()
-    files = {"l/b.las": las_bytes(tmp_path, "b.las", east,
-                                  fp.to_east_north("EPSG:2180", "EPSG:2178", [(p[1], p[0]) for p in east])),
+    files = {"l/b.las": las_tile(tmp_path / "b.las", east, "EPSG:2178"),
              "lod1.zip": package(sheet({"b2": box(X0 + 30, Y0, 12, 8, GROUND, RIDGE)[:2]}))}
     routes = [fp.route(fp.PRG, fp.prg("0663011")), fp.route(LOD1, body_file="lod1.zip"),
               fp.route(INDEX, index([(TILES + "b.las", "PL-2000:S7")])),

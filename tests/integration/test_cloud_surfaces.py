@@ -8,68 +8,28 @@ import subprocess
 
 import pytest
 
-from cloudfiles import write_las
+from cloudfiles import LIDAR_INDEX as INDEX, LIDAR_TILES as TILES, frame_grid, in_frame, las_tile, lidar_index as index
 from fixture import VELDRA_BIN, read_dxf, serve
 import test_fetch_pipeline as fp
 from test_place_pipeline import session
 
-INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
-TILES = "https://opendata.geoportal.gov.pl/lidar/"
 POND = (fp.MIN_X + 40, fp.MIN_Y + 60, fp.MIN_X + 70, fp.MIN_Y + 90)   # PL-1992 box of the lake
 LAKE = 99.25
 
 
-def ground_z(x):
-    return 100.0 + 0.05 * (x - fp.MIN_X)   # rises eastwards: contours run north-south
-
-
-def in_frame(x, y):
-    return fp.MIN_X <= x <= fp.MAX_X and fp.MIN_Y <= y <= fp.MAX_Y
-
-
-def near_edge(x, y):
-    return min(abs(x - fp.MIN_X), abs(x - fp.MAX_X), abs(y - fp.MIN_Y), abs(y - fp.MAX_Y)) < 0.05
-
-
 def cloud(tmp):
     """West half of the frame in PL-1992, east half in zone 7; a lake of class 9 points in the west.
-    No point lies within 5 cm of the frame's edge, so that clipping after the zone round trip
-    (and centimetre coordinates) is unambiguous. Returns the files and the number of ground points inside the frame."""
-    west, east, inside = [], [], 0
-    y = fp.MIN_Y - 9.3
-    while y < fp.MAX_Y + 9:
-        x = fp.MIN_X - 9.3
-        while x < fp.MAX_X + 9:
-            lake = POND[0] <= x <= POND[2] and POND[1] <= y <= POND[3]
-            if not lake and not near_edge(x, y):
-                (west if x < fp.CX else east).append((x, y, ground_z(x), 2))
-                inside += in_frame(x, y)
-            x += 2.0
-        y += 2.0
+    Returns the files and the numbers of ground points inside the frame and of lake points."""
+    ground = [p + (2,) for p in frame_grid(slope=0.05)
+              if not (POND[0] <= p[0] <= POND[2] and POND[1] <= p[1] <= POND[3])]
+    west, east = [p for p in ground if p[0] < fp.CX], [p for p in ground if p[0] >= fp.CX]
     lake = [(POND[0] + 0.5 + i, POND[1] + 0.5 + j, LAKE, 9) for i in range(30) for j in range(30)]
     west += lake + [(fp.CX - 30.5, fp.CY + 0.5, 300.0, 6)]   # a building point: ignored
-
-    def las(name, points, coords):
-        raw = [(round(e * 100), round(n * 100), round(p[2] * 100), 0, p[3]) for p, (e, n) in zip(points, coords)]
-        path = tmp / name
-        write_las(path, 1, raw)
-        return path.read_bytes()
-
-    tile92 = las("west.las", west, [(p[0], p[1]) for p in west])
-    tile2000 = las("east.las", east, fp.to_east_north("EPSG:2180", "EPSG:2178", [(p[1], p[0]) for p in east]))
+    tile92, tile2000 = las_tile(tmp / "west.las", west), las_tile(tmp / "east.las", east, "EPSG:2178")
     # A header announcing more points than the file holds.
     truncated = tile92[: len(tile92) - 28 * 10]
     return {"l/a.las": tile92, "l/b.las": tile2000, "l/c.las": b"<html>not a tile</html>",
-            "l/d.las": truncated}, inside, len(lake)
-
-
-def index(entries):
-    members = "".join(
-        f'<wfs:member><gugik:SkorowidzDanychPomiarowychLIDAR2025><gugik:godlo>{n}</gugik:godlo>'
-        f'<gugik:char_przestrz>12</gugik:char_przestrz><gugik:uklad_xy>{uklad}</gugik:uklad_xy>'
-        f'<gugik:url_do_pobrania>{url}</gugik:url_do_pobrania></gugik:SkorowidzDanychPomiarowychLIDAR2025></wfs:member>'
-        for n, (url, uklad) in enumerate(entries))
-    return f'<wfs:FeatureCollection xmlns:wfs="http://www.opengis.net/wfs/2.0">{members}</wfs:FeatureCollection>'
+            "l/d.las": truncated}, len(in_frame(ground)), len(lake)
 
 
 def test_terrain_water_and_contours_from_two_zones(tmp_path):
@@ -112,12 +72,6 @@ def test_terrain_water_and_contours_from_two_zones(tmp_path):
     assert lo == 0.0 and 100.0 + 0.05 * 200 - LAKE < hi < 100.0 + 0.05 * 230 - LAKE, (lo, hi)
 
 
-def water_only(tmp):
-    pts = [(fp.CX + i, fp.CY + j, LAKE, 9) for i in range(10) for j in range(10)]
-    write_las(tmp / "w.las", 1, [(round(x * 100), round(y * 100), round(z * 100), 0, c) for x, y, z, c in pts])
-    return (tmp / "w.las").read_bytes()
-
-
 @pytest.mark.parametrize("case", ["no tile in the index", "water points but no ground"])
 def test_frames_without_a_surface_say_why_and_nothing_else(tmp_path, case):
     if case == "no tile in the index":
@@ -126,7 +80,8 @@ def test_frames_without_a_surface_say_why_and_nothing_else(tmp_path, case):
     else:
         routes = [fp.route(INDEX, index([(TILES + "w.las", "PL-1992")])),
                   fp.route("/opendata/lidar/w.las", body_file="w.las")]
-        files, expected = {"w.las": water_only(tmp_path)}, "Teren z chmury: brak punktow gruntu (klasa 2) w kadrze."
+        lake = [(fp.CX + i, fp.CY + j, LAKE, 9) for i in range(10) for j in range(10)]
+        files, expected = {"w.las": las_tile(tmp_path / "w.las", lake)}, "Teren z chmury: brak punktow gruntu (klasa 2) w kadrze."
     _, done, _ = fp.fetch(tmp_path, routes, ["terenchmura", "poziomicechmura", "wodachmura"], files=files,
                           terenChmuraKrok=1)
     assert done["warning"] == expected

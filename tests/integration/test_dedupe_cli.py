@@ -43,7 +43,3 @@ def test_second_placement_of_a_frame_is_removed(tmp_path):
     assert r.returncode == 0, r.stderr
     assert f"Usunieto duplikaty:\n- polilinie: {n_lines}\n- teksty: {n_texts}" in r.stdout
     assert elements(project) == once
-
-    again = veldra("dedupe", "--project", project)
-    assert again.returncode == 0
-    assert "Nie znaleziono zduplikowanych polilinii ani tekstow." in again.stdout

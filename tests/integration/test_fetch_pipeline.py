@@ -97,9 +97,9 @@ def wms_caps(*names, srs="EPSG:2180"):
             f'<Layer><Title>root</Title><SRS>{srs}</SRS>{layers}</Layer></Capability></WMT_MS_Capabilities>')
 
 
-def nmt_index(url):
-    return collection('<wfs:member><gugik:SkorowidzNMT2027><gugik:godlo>N-34-1</gugik:godlo>'
-                      f'<gugik:url_do_pobrania>{url}</gugik:url_do_pobrania></gugik:SkorowidzNMT2027></wfs:member>')
+def nmt_index(url, kind="NMT"):
+    return collection(f'<wfs:member><gugik:Skorowidz{kind}2027><gugik:godlo>N-34-1</gugik:godlo>'
+                      f'<gugik:url_do_pobrania>{url}</gugik:url_do_pobrania></gugik:Skorowidz{kind}2027></wfs:member>')
 
 
 def asc_ramp(nodata=False):
@@ -325,18 +325,40 @@ def test_general_plan_keeps_the_zones_in_the_frame(tmp_path):
     assert [f["properties"]["_kind"] for f in json.loads(done["geojson"])["features"]] == ["pog"]
 
 
-@pytest.mark.parametrize("caps, layers, srs", [
-    (wms_caps("granice", "Rysunek_Planu", "obrysy", srs="EPSG:2178 EPSG:2180"), "Rysunek_Planu", "EPSG:2178"),
+ORTHO_CASE = dict(routes=[route(ORTHO, body_file="map.bin")], files={"map.bin": PNG}, layers=["rastr"], rasterScale=5000)
+RASTERS = [   # (fetch, counts and note, the GetMap path, its layers and system, the density reported)
+    pytest.param(mpzp(PNG, wms_caps("granice", "Rysunek_Planu", "obrysy", srs="EPSG:2178 EPSG:2180")),
+                 ("mpzp (rastr)", "MPZP: pobrano rysunek planu (rastr) z uslugi gminnej dla 181607."), MPZP_WMS,
+                 ("Rysunek_Planu", "EPSG:2178"), "0.280000 m/px (1:1000), platki 1x1", id="local-plan-drawing-layer"),
     # Without a drawing layer every layer but the auxiliary ones is drawn.
-    (wms_caps("granice_planow", "plan_a", "zasieg", "plan_b"), "plan_a,plan_b", "EPSG:2180"),
-])
-def test_local_plan_drawing_layers_in_the_advertised_zone(tmp_path, caps, layers, srs):
-    run, done, stats = run_case(tmp_path, mpzp(PNG, caps))
-    assert done == {"type": "fetchDone", "counts": {"mpzp (rastr)": 1},
-                    "warning": "MPZP: pobrano rysunek planu (rastr) z uslugi gminnej dla 181607."}
-    [req] = getmaps(stats, MPZP_WMS)
-    assert (query_value(req, "layers"), query_value(req, "SRS")) == (layers, srs)
-    assert "VELDRA: rastr mpzp: kadr " in run.stderr and "gestosc 0.280000 m/px (1:1000), platki 1x1" in run.stderr
+    pytest.param(mpzp(PNG, wms_caps("granice_planow", "plan_a", "zasieg", "plan_b")),
+                 ("mpzp (rastr)", "MPZP: pobrano rysunek planu (rastr) z uslugi gminnej dla 181607."), MPZP_WMS,
+                 ("plan_a,plan_b", "EPSG:2180"), "0.280000 m/px (1:1000), platki 1x1", id="local-plan-other-layers"),
+    pytest.param(wms(GESUT_WMS, wms_caps("gesut_przewody", "gesut_strefa", "ewidencja"), PNG, "1816051", RZESZOW,
+                     layers=["gesut"]), ("gesut (rastr)", GESUT_RASTER), GESUT_WMS, ("gesut_przewody", "EPSG:2180"),
+                 "", id="utilities-from-the-county-wms"),
+    pytest.param(base_map(PNG, 50), ("bdot500 (rastr)", None), BDOT500_WMS, ("bdot500_budowle", "EPSG:2180"),
+                 "0.280000 m/px (1:1000)", id="base-map-scale-out-of-range-uses-1000"),
+    pytest.param(ORTHO_CASE, ("rastry (rastr)", None), ORTHO, ("Raster", "EPSG:2178"),
+                 "0.250000 m/px (1:892), platki 1x1", id="orthophoto-in-the-project-zone"),
+]
+
+
+@pytest.mark.parametrize("case, done_as, path, asked, density", RASTERS)
+def test_raster_phases_ask_their_layers_at_their_density(tmp_path, case, done_as, path, asked, density):
+    run, done, stats = run_case(tmp_path, case)
+    (key, note) = done_as
+    assert done == {"type": "fetchDone", "counts": {key: 1}, **({"warning": note} if note else {})}
+    [req] = getmaps(stats, path)
+    assert (query_value(req, "layers"), query_value(req, "SRS")) == asked
+    assert "gestosc " + density in run.stderr
+    if asked[1] == "EPSG:2180" and density:   # the picture's width follows the density
+        assert abs(int(query_value(req, "WIDTH")) - (MAX_X - MIN_X) / float(density.split()[0])) <= 1.5
+    if asked[1] == "EPSG:2178":   # the box of the frame's corners moved into the zone, by PROJ
+        moved = to_east_north("EPSG:2180", "EPSG:2178", [(y, x) for x in (MIN_X, MAX_X) for y in (MIN_Y, MAX_Y)])
+        box = [f(c[k] for c in moved) for f in (min, max) for k in (0, 1)]
+        asked_box = [float(v) for v in query_value(req, "BBOX").split(",")]
+        assert max(abs(a - b) for a, b in zip(asked_box, box)) < 0.01, (asked_box, box)
 
 
 def test_local_plan_service_answering_xml_to_getmap(tmp_path):
@@ -345,15 +367,6 @@ def test_local_plan_service_answering_xml_to_getmap(tmp_path):
                     "warning": "MPZP gminy 181607: usluga WMS nie odpowiada albo nie ma rysunku planu."}
     widths = [int(query_value(r, "WIDTH")) for r in requests_to(stats, MPZP_WMS) if query_value(r, "WIDTH")]
     assert len(widths) == 2 and widths[1] == widths[0] // 2, widths
-
-
-def test_utilities_as_raster_from_the_county_wms(tmp_path):
-    case = wms(GESUT_WMS, wms_caps("gesut_przewody", "gesut_strefa", "ewidencja"), PNG, "1816051", RZESZOW,
-               layers=["gesut"])
-    _, done, stats = run_case(tmp_path, case)
-    assert done == {"type": "fetchDone", "counts": {"gesut (rastr)": 1}, "warning": GESUT_RASTER}
-    [req] = getmaps(stats, GESUT_WMS)
-    assert query_value(req, "layers") == "gesut_przewody"
 
 
 def test_utilities_from_a_county_wfs_of_the_users_directory(tmp_path):
@@ -376,24 +389,6 @@ def test_county_wfs_without_pipes_falls_back_to_the_wms(tmp_path):
     assert len(gets) == 2 and all(query_value(r, "bbox") for r in gets)
 
 
-def test_base_map_scale_out_of_range_uses_1000(tmp_path):
-    run, done, stats = run_case(tmp_path, base_map(PNG, 50))
-    assert done == {"type": "fetchDone", "counts": {"bdot500 (rastr)": 1}}
-    [req] = getmaps(stats, BDOT500_WMS)
-    assert query_value(req, "layers") == "bdot500_budowle"
-    assert abs(int(query_value(req, "WIDTH")) - (MAX_X - MIN_X) / 0.28) <= 1.5
-    assert "gestosc 0.280000 m/px (1:1000)" in run.stderr
-
-
-def test_orthophoto_in_the_project_zone_at_a_quarter_metre(tmp_path):
-    run, done, stats = fetch(tmp_path, [route(ORTHO, body_file="map.bin")], ["rastr"], files={"map.bin": PNG},
-                             rasterScale=5000)
-    assert done == {"type": "fetchDone", "counts": {"rastry (rastr)": 1}}
-    [req] = requests_to(stats, ORTHO)
-    assert (query_value(req, "layers"), query_value(req, "SRS")) == ("Raster", "EPSG:2178")
-    assert "gestosc 0.250000 m/px (1:892), platki 1x1" in run.stderr
-
-
 def test_terrain_and_contours_share_one_download_of_each_sheet(tmp_path):
     run, done, stats = run_case(tmp_path, nmt(asc_ramp(), layers=["teren", "poziomice2d"], terrainStep=5))
     assert done["counts"]["teren (Siatka)"] == 1 and "warning" not in done
@@ -402,12 +397,6 @@ def test_terrain_and_contours_share_one_download_of_each_sheet(tmp_path):
     assert ("Pobieranie NMT", 0, 1) in [(m["label"], m["done"], m["total"]) for m in run.of_type("progress")]
     building = [m for m in run.of_type("progress") if m["label"] == "Poziomice: liczenie warstwic"]
     assert building and all(m["cancellable"] for m in building)
-
-
-def test_contours_alone_fetch_their_sheet(tmp_path):
-    run, done, _ = run_case(tmp_path, nmt(asc_ramp(), layers=["poziomice2d"]))
-    assert 8 <= done["counts"]["poziomice (warstwice)"] <= 12 and "warning" not in done
-    assert ("Poziomice: NMT", 0, 1) in [(m["label"], m["done"], m["total"]) for m in run.of_type("progress")]
 
 
 def test_cancel_ends_the_fetch_during_a_long_transfer(tmp_path):

@@ -50,11 +50,6 @@ def asc(f, broken=False):
     return head + ("1 2 x\n" if broken else "\n".join(rows) + "\n")
 
 
-def index(kind, url):
-    return fp.collection(f'<wfs:member><gugik:Skorowidz{kind}2027><gugik:godlo>N-34-1</gugik:godlo>'
-                         f'<gugik:url_do_pobrania>{url}</gugik:url_do_pobrania></gugik:Skorowidz{kind}2027></wfs:member>')
-
-
 def lonlat(points):
     """(u, v) scene points as (lon, lat), by PROJ."""
     return fp.to_east_north("EPSG:2180", "EPSG:4326", [(OY + v, OX + u) for u, v in points])
@@ -89,9 +84,9 @@ def outlines_package():
 
 def routes(nmt=True, nmpt=True, broken=None, overpass=None):
     r = [fp.route(fp.PRG, fp.prg("0663011")), fp.route(LOD1, body_file="lod1.zip"),
-         fp.route(fp.NMT_INDEX, index("NMT", fp.SHEET_URL) if nmt else fp.EMPTY_COLLECTION, name="nmt-index"),
+         fp.route(fp.NMT_INDEX, fp.nmt_index(fp.SHEET_URL) if nmt else fp.EMPTY_COLLECTION, name="nmt-index"),
          fp.route(fp.NMT_FILE, body_file="nmt.asc", name="nmt-sheet"),
-         fp.route(NMPT_INDEX, index("NMPT", "https://opendata.geoportal.gov.pl" + NMPT_FILE[9:])
+         fp.route(NMPT_INDEX, fp.nmt_index("https://opendata.geoportal.gov.pl" + NMPT_FILE[9:], "NMPT")
                   if nmpt else fp.EMPTY_COLLECTION, name="nmpt-index"),
          fp.route(NMPT_FILE, body_file="nmpt.asc", name="nmpt-sheet"),
          fp.route(OVERPASS, name="overpass", **(overpass or {"body_file": "overpass.json"}))]

@@ -2,9 +2,8 @@
 `veldra mock-services`; the saved project file is then inspected."""
 
 import json
-import subprocess
 
-from fixture import VELDRA_BIN, private_env, serve
+from fixture import Session, private_env, serve
 import test_fetch_pipeline as fp
 
 LAT, LON = (fp.SOUTH + fp.NORTH) / 2, (fp.WEST + fp.EAST) / 2
@@ -14,27 +13,17 @@ def session(project, fx, home, origin=True, layers=(), place=True, **params):
     """One `veldra bridge map --project` session, each message sent once the one before is answered:
     set the origin, fetch the frame with layers, place. Gives the answers by type (originSet or
     error, fetchDone, placeDone or error), every message seen and the report (standard error)."""
-    env = {**private_env(home), **fx.env()}
-    p = subprocess.Popen([VELDRA_BIN, "bridge", "map", "--project", str(project)], stdin=subprocess.PIPE,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    s = Session(["bridge", "map", "--project", project], {**private_env(home), **fx.env()})
     steps = [({"type": "setOrigin", "lat": LAT, "lon": LON}, {"originSet", "error"})] if origin else []
     if layers:
         steps.append(({"type": "fetch", "bboxWgs84": [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH], "layers": list(layers),
                        **params}, {"fetchDone"}))
     steps += [({"type": "place"}, {"placeDone", "error"})] if place else []
-    answers, seen = [], []
+    answers = []
     for msg, until in steps:
-        p.stdin.write((json.dumps(msg) + "\n").encode())
-        p.stdin.flush()
-        while not seen or seen[-1].get("type") not in until:
-            line = p.stdout.readline()
-            assert line, "bridge ended early"
-            seen.append(json.loads(line))
-        answers.append(seen[-1])
-    out, err = p.communicate(timeout=120)
-    seen += [json.loads(line) for line in out.decode().splitlines() if line.strip()]
-    assert p.returncode == 0, err
-    return answers, seen, err.decode("utf-8", "replace")
+        s.send(msg)
+        answers.append(s.until(lambda m, until=until: m.get("type") in until, timeout=300))
+    return answers, s.close(), s.report
 
 
 def routes():

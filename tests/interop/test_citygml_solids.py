@@ -4,8 +4,6 @@ The source shells are judged by an independent edge count here (every directed e
 building's rings met once, and its reverse once), so the share of closed outward bodies we
 export can be set beside the share of closed source shells."""
 import json
-import os
-import pathlib
 import re
 import shutil
 import subprocess
@@ -13,11 +11,7 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
-from fixture import shared_file, veldra
-
-VELDRA = os.environ.get("VELDRA_BIN", "veldra")
-NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
-CHECKER = pathlib.Path(VELDRA).resolve().parent.parent / "tests" / "solid_check"
+from fixture import SOLID_CHECK, shared_file, solid_checks, veldra
 
 SAMPLES = [
     # file, lod, whether GDAL must resolve xlink references
@@ -77,17 +71,9 @@ def test_counts_and_closed_solids(rel, lod, resolve, tmp_path):
     assert ours["buildings"] == ogr_building_count(path, resolve, tmp_path)
     assert ours["placed"] == ours["buildings"]
 
-    if not CHECKER.exists():
+    if not SOLID_CHECK.exists():
         pytest.skip("solid_check not built (libcgal-dev missing)")
-    cgal = {}
-    for line in subprocess.run([str(CHECKER), str(glb)], capture_output=True, text=True, timeout=600).stdout.splitlines():
-        m = json.loads(line)
-        cgal[m["name"]] = m
-    manifold = {}
-    if NODE_DIR and (pathlib.Path(NODE_DIR) / "node_modules" / "manifold-3d").exists():
-        out = subprocess.run(["node", str(pathlib.Path(NODE_DIR) / "manifold_check.mjs"), str(glb)],
-                             capture_output=True, text=True, timeout=600).stdout
-        manifold = {m["name"]: m for m in map(json.loads, out.splitlines())}
+    cgal, manifold = ({m["name"]: m for m in found} for found in solid_checks(glb))
     shells = source_shells(path)
     good = [n for n, m in cgal.items() if m["closed"] and m["outward"]]
     print(f"{rel}: closed outward bodies {len(good)}/{len(cgal)}, "

@@ -1,15 +1,14 @@
 """The cloud palette's download (`veldra cloud`, the palette's worker) of a real LAZ tile served by
 the fixture server, read back by an independent E57 reader (npm web-e57) and checked against the
 tile as the laz-perf WebAssembly decoder reads it, moved into the frame's zone by PROJ."""
-import json
 import os
 import re
 import shutil
-import struct
 import subprocess
 
 import pytest
 
+from cloudfiles import LIDAR_INDEX, LIDAR_TILES, lazperf_points, lidar_index, web_e57
 from fixture import private_env, serve, shared_file, veldra
 import test_fetch_pipeline as fp
 
@@ -20,23 +19,6 @@ pytestmark = pytest.mark.skipif(
     not shutil.which("node") or not all(os.path.isdir(os.path.join(NODE_DIR, "node_modules", m)) for m in ("web-e57", "laz-perf")),
     reason="node, web-e57 or laz-perf missing (npm ci in tests/node)")
 
-INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
-
-
-def lazperf_points(laz, tmp_path):
-    """x, y, z and 8-bit colour of every record, as laz-perf decodes them."""
-    raw = tmp_path / "records.bin"
-    r = subprocess.run(["node", os.path.join(NODE_DIR, "lazperf_dump.js"), str(laz), str(raw)], capture_output=True,
-                       text=True, timeout=300, check=True)
-    meta = json.loads(r.stdout)
-    head = laz.read_bytes()[:227]
-    scale, offset = np.array(struct.unpack_from("<3d", head, 131)), np.array(struct.unpack_from("<3d", head, 155))
-    rec = np.frombuffer(raw.read_bytes(), dtype=np.uint8).reshape(meta["count"], meta["length"])
-    xyz = rec[:, :12].copy().view("<i4").astype(float) * scale + offset
-    rgb = rec[:, 28:34].copy().view("<u2") >> 8   # point format 3
-    return xyz, rgb
-
-
 def proj(src, dst, pts):
     """(a, b) pairs in src's axis order through cs2cs, as dst's axis order."""
     r = subprocess.run(["cs2cs", "-f", "%.6f", src, dst], input="".join(f"{a} {b}\n" for a, b in pts), capture_output=True,
@@ -46,7 +28,8 @@ def proj(src, dst, pts):
 
 def test_downloaded_cloud_matches_the_tile(tmp_path):
     laz = shared_file("lidar/laz-perf/autzen_trim.laz")
-    xyz, rgb = lazperf_points(laz, tmp_path)
+    rec, xyz, _ = lazperf_points(laz, tmp_path)
+    rgb = rec[:, 28:34].copy().view("<u2") >> 8   # point format 3
     # The tile is served as PL-1992; the frame takes its inner part, given in degrees as the page does.
     inner = [(849050.0, 636300.0), (849400.0, 636900.0)]   # northing, easting
     ll = proj("EPSG:2180", "EPSG:4326", [(n, e) for n in (inner[0][0], inner[1][0]) for e in (inner[0][1], inner[1][1])])
@@ -54,11 +37,8 @@ def test_downloaded_cloud_matches_the_tile(tmp_path):
     ne = proj("EPSG:4326", "EPSG:2180", [(lat, lon) for lat in (south, north) for lon in (west, east)])
     lo, hi = ne[:, ::-1].min(axis=0), ne[:, ::-1].max(axis=0)   # the frame in PL-1992 (easting, northing)
 
-    tile_xml = ('<wfs:FeatureCollection><wfs:member><gugik:SkorowidzDanychPomiarowychLIDAR2025><gugik:char_przestrz>4'
-                '</gugik:char_przestrz><gugik:uklad_xy>PL-1992</gugik:uklad_xy><gugik:url_do_pobrania>'
-                'https://opendata.geoportal.gov.pl/lidar/autzen.laz</gugik:url_do_pobrania>'
-                '</gugik:SkorowidzDanychPomiarowychLIDAR2025></wfs:member></wfs:FeatureCollection>')
-    routes = [fp.route(INDEX, tile_xml), fp.route("/opendata/lidar/autzen.laz", body_file="autzen.laz")]
+    routes = [fp.route(LIDAR_INDEX, lidar_index([(LIDAR_TILES + "autzen.laz", "PL-1992")], density=4)),
+              fp.route("/opendata/lidar/autzen.laz", body_file="autzen.laz")]
     out = tmp_path / "out.e57"
     with serve(tmp_path, routes, {"autzen.laz": laz.read_bytes()}) as fx:
         r = veldra("cloud", "--bbox", f"{west!r},{south!r},{east!r},{north!r}", "--detail", "full", "--out", out,
@@ -67,12 +47,8 @@ def test_downloaded_cloud_matches_the_tile(tmp_path):
     m = re.search(r"wrote (\d+) points to .* \(EPSG:(\d+), origin (\S+) (\S+) (\S+)\)", r.stdout)
     count, zone, off = int(m.group(1)), m.group(2), np.array([float(m.group(3)), float(m.group(4))])
 
-    read = subprocess.run(["node", os.path.join(NODE_DIR, "e57_readback.mjs"), str(out)], capture_output=True, text=True,
-                          timeout=300)
-    assert read.returncode == 0, "reader refused the file: " + read.stderr
-    doc = json.loads(read.stdout)
-    got = np.array([line.split() for line in doc["xyz"].splitlines() if line.strip()], dtype=float)
-    assert re.search(r'recordCount="(\d+)"', doc["xml"]).group(1) == str(count) and len(got) == count
+    got, recorded, bounds = web_e57(out)
+    assert recorded == count and len(got) == count
 
     # Points within a centimetre of the frame's edge may fall either way; none may come first.
     margin = 0.01
@@ -86,9 +62,8 @@ def test_downloaded_cloud_matches_the_tile(tmp_path):
     assert np.abs(got[:first, :2] - want).max() < 0.05
     assert np.abs(got[:first, 2] - xyz[keep[:first], 2]).max() < 1e-3
     assert np.array_equal(got[:first, 3:], rgb[keep[:first]])
-    for a, axis in enumerate("xyz"):
-        bounds = [float(re.search(f"<{axis}{k}[^>]*>([^<]*)</{axis}{k}>", doc["xml"]).group(1)) for k in ("Minimum", "Maximum")]
-        assert bounds == pytest.approx([got[:, a].min(), got[:, a].max()], abs=1e-3), axis
+    for a in range(3):
+        assert bounds[a] == pytest.approx((got[:, a].min(), got[:, a].max()), abs=1e-3), a
     # Every point kept lies in the frame's rectangle in the zone, give or take the projection.
     corners = proj("EPSG:2180", f"EPSG:{zone}", [(n, e) for n in (lo[1], hi[1]) for e in (lo[0], hi[0])])[:, ::-1] - off
     assert (got[:, :2].min(axis=0) >= corners.min(axis=0) - 0.05).all() and (got[:, :2].max(axis=0) <= corners.max(axis=0) + 0.05).all()

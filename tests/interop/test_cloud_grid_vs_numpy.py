@@ -9,12 +9,12 @@ sample (Oregon, US feet); Polish zones and water classes are covered by the blac
 import math
 import os
 import shutil
-import struct
 import subprocess
 from pathlib import Path
 
 import pytest
 
+from cloudfiles import lazperf_points
 from fixture import shared_file, veldra
 from test_terrain_vs_gdal import line_stats
 
@@ -36,16 +36,8 @@ TILES = [  # file, grid step, contour interval (the tile's own units)
 
 def ground_points(laz, tmp):
     """x, y, z (float64) of the class 2 points, decoded by laz-perf."""
-    raw = tmp / "points.bin"
-    subprocess.run(["node", str(NODE_DIR / "lazperf_dump.js"), str(laz), str(raw)], check=True, timeout=300,
-                   capture_output=True)
-    head = laz.read_bytes()[:227]
-    fmt, length = head[104] & 0x3F, struct.unpack_from("<H", head, 105)[0]
-    scale, offset = struct.unpack_from("<3d", head, 131), struct.unpack_from("<3d", head, 155)
-    rec = np.fromfile(raw, dtype=np.uint8).reshape(-1, length)
-    xyz = rec[:, :12].copy().view("<i4").astype(np.float64) * scale + offset
-    cls = rec[:, 16 if fmt >= 6 else 15]
-    return xyz[cls == 2]
+    rec, xyz, fmt = lazperf_points(laz, tmp)
+    return xyz[rec[:, 16 if fmt >= 6 else 15] == 2]
 
 
 def numpy_grid(pts, minx, miny, maxx, maxy, step):

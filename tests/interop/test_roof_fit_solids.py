@@ -3,18 +3,11 @@
 of each closed part, and the two measures must agree."""
 import json
 import math
-import os
-import pathlib
 import random
-import subprocess
 
 import pytest
 
-from fixture import veldra
-
-VELDRA = os.environ.get("VELDRA_BIN", "veldra")
-NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
-CHECKER = pathlib.Path(VELDRA).resolve().parent.parent / "tests" / "solid_check"
+from fixture import SOLID_CHECK, solid_checks, veldra
 
 PRIMITIVES = ["Flat", "Shed", "Gabled", "Hipped", "Tent", "HalfHipped", "HippedOneSided", "Mansard",
               "FiveSidedGabled", "AsymGabled", "BerlinRoof", "Barrel", "Cone", "Dome", "Nave", "GabledCross",
@@ -31,7 +24,8 @@ FOOTPRINTS = {
     "rectangle": turned([(0, 0), (16, 0), (16, 9), (0, 9)], 33),
     "trapezoid": turned([(0, 0), (14, 0), (11, 7), (2, 6)], -58),
     "l_shape": turned([(0, 0), (12, 0), (12, 5), (5, 5), (5, 11), (0, 11)], 140),
-    "heptagon": turned([(7 * math.cos(2 * math.pi * i / 7), 7 * math.sin(2 * math.pi * i / 7)) for i in range(7)], 5),
+    "concave_quad": turned([(0, 0), (10, 0), (5, 3), (0, 10)], -20),
+    "star": turned([((9, 4)[i % 2] * math.cos(math.pi * i / 6), (9, 4)[i % 2] * math.sin(math.pi * i / 6)) for i in range(12)], 5),
 }
 
 
@@ -47,20 +41,9 @@ def write_inputs(folder, corners):
             f.write(f"{x:.3f} {y:.3f} {156 + 0.2 * (y - min(ys)):.3f}\n")
 
 
-def checked(glb):
-    cgal = [json.loads(l) for l in subprocess.run([str(CHECKER), str(glb)], capture_output=True, text=True,
-                                                  timeout=300).stdout.splitlines()]
-    manifold = []
-    if NODE_DIR and (pathlib.Path(NODE_DIR) / "node_modules" / "manifold-3d").exists():
-        out = subprocess.run(["node", str(pathlib.Path(NODE_DIR) / "manifold_check.mjs"), str(glb)],
-                             capture_output=True, text=True, timeout=300).stdout
-        manifold = [json.loads(l) for l in out.splitlines()]
-    return cgal, manifold
-
-
 @pytest.mark.parametrize("footprint", sorted(FOOTPRINTS))
 def test_every_primitive_is_a_sound_solid(footprint, tmp_path):
-    if not CHECKER.exists():
+    if not SOLID_CHECK.exists():
         pytest.skip("solid_check not built (libcgal-dev missing)")
     write_inputs(tmp_path, FOOTPRINTS[footprint])
     failures = []
@@ -70,7 +53,7 @@ def test_every_primitive_is_a_sound_solid(footprint, tmp_path):
                    "--type", name, "--glb", glb)
         assert r.returncode == 0, (name, r.stderr)
         assert json.loads(r.stdout)["type"] == name
-        cgal, manifold = checked(glb)
+        cgal, manifold = solid_checks(glb)
         assert cgal, name
         for i, part in enumerate(cgal):
             if not (part["closed"] and part["outward"] and not part["selfIntersects"] and part["volume"] > 1):

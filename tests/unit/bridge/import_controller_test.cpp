@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -12,7 +14,9 @@
 
 #include "bridge/Bridge.h"
 #include "bridge/ImportController.h"
+#include "bridge/OriginHeight.h"
 #include "bridge/PageChannel.h"
+#include "geo/Projections.h"
 #include "host/MemoryHost.h"
 #include "platform/MainLoop.h"
 #include "unit/TestSupport.h"
@@ -32,7 +36,7 @@ struct ControllerFixture : ::testing::Test {
   std::vector<json> page;
   testing::TempDir tmp;
   fs::path home = tmp.path();
-  testing::ScopedEnv config{"XDG_CONFIG_HOME", home};
+  testing::ScopedEnv config{"XDG_CONFIG_HOME", home}, diag{"VELDRA_DIAG_DIR", home};
 
   void SetUp() override {
     platform::MainLoop::instance().reset();
@@ -44,6 +48,7 @@ struct ControllerFixture : ::testing::Test {
   void TearDown() override {
     drain();
     ctl->page().detach();
+    setOriginHeightLookup({});
   }
   void send(const json& m) { bridge.handleMessage(m.dump()); }
   static void drain() { testing::drainMainLoop(); }
@@ -61,6 +66,7 @@ TEST_F(ControllerFixture, FetchRunsOnAWorkerAndCompletesOnTheMainThread) {
   EXPECT_TRUE(ctl->fetching());
   drain();
   ASSERT_EQ(types(), (std::vector<std::string>{"progress", "fetchDone"}));
+  EXPECT_EQ(page[0], (json{{"type", "progress"}, {"done", 0}, {"total", 1}, {"label", "Pobieranie warstw"}}));
   EXPECT_EQ(page[1], (json{{"type", "fetchDone"}, {"counts", json::object()}, {"warning", "Nic nie pobrano dla tego obszaru."}}));
   EXPECT_FALSE(ctl->fetching());
   EXPECT_FALSE(ctl->hasData());
@@ -168,6 +174,81 @@ TEST_F(ControllerFixture, AnExceptionInThePipelineEndsInAnEmptyResultWithItsText
   EXPECT_EQ(page.back()["counts"], (json{{"dzialki", 1}}));
   EXPECT_EQ(page.back()["warning"], "uwaga");
   EXPECT_TRUE(page.back().contains("geojson"));
+}
+
+// ---- the origin from the map and its height ----
+
+TEST_F(ControllerFixture, ReplyThenTheWorkersHeightOnTheMainThread) {
+  double askedE = 0, askedN = 0;
+  setOriginHeightLookup([&](double e, double n) -> std::optional<double> {
+    askedE = e;
+    askedN = n;
+    return 112.75;
+  });
+  const json r = ctl->onSetOrigin(json{{"type", "setOrigin"}, {"lat", 52.2}, {"lon", 21.0}});
+  ASSERT_EQ(r["type"], "originSet") << r.dump();
+  EXPECT_EQ(r["epsg"], 2178);
+  EXPECT_EQ(r["h"], 0.0);   // the height comes later
+  EXPECT_EQ(host.reportLines().size(), 1u);
+  const auto [e92, n92] = wgs84ToPl1992(52.2, 21.0);
+  drain();
+  EXPECT_NEAR(askedE, e92, 1e-3);   // the lookup gets the PL-1992 point
+  EXPECT_NEAR(askedN, n92, 1e-3);
+  EXPECT_EQ(host.geoLocation().surveyHeight, 112.75);
+  EXPECT_EQ(host.geoLocation().altitude, 112.75);
+}
+
+TEST_F(ControllerFixture, FailedOrThrowingLookupLeavesHeightZero) {
+  using Lookup = std::function<std::optional<double>(double, double)>;
+  for (const Lookup& lookup : {Lookup([](double, double) { return std::optional<double>(); }),
+                               Lookup([](double, double) -> std::optional<double> { throw std::runtime_error("siec"); }),
+                               Lookup([](double, double) { return std::optional<double>(std::nan("")); })}) {
+    setOriginHeightLookup(lookup);
+    ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+    drain();
+    EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  }
+}
+
+// The height must not end the undo history: an import placed while it was looked up stays undoable.
+TEST_F(ControllerFixture, HeightIsAnUndoableStepOfItsOwn) {
+  setOriginHeightLookup([](double, double) { return std::optional<double>(112.75); });
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+  const std::size_t before = host.commandTitles().size();
+  ASSERT_EQ(host.runUndoableCommand("Import GIS", [] { return kHostOk; }), kHostOk);
+  drain();
+  EXPECT_EQ(host.geoLocation().surveyHeight, 112.75);
+  ASSERT_EQ(host.commandTitles().size(), before + 2) << "the height write ended the undo history";
+  EXPECT_EQ(host.commandTitles()[before], "Import GIS");
+  ASSERT_TRUE(host.undoLast());
+  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  EXPECT_TRUE(host.undoLast());   // the import
+}
+
+// Two origins in a row: the first one's slow answer must not overwrite the second's height.
+TEST_F(ControllerFixture, OnlyTheNewestOriginsHeightIsWritten) {
+  const double first = wgs84ToPl1992(52.2, 21.0).first;
+  setOriginHeightLookup([e = first](double e1992, double) -> std::optional<double> {
+    if (std::fabs(e1992 - e) > 1.0) return 200.0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return 100.0;
+  });
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
+  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.3}, {"lon", 21.1}})["type"], "originSet");
+  drain();
+  EXPECT_EQ(host.geoLocation().surveyHeight, 200.0);
+}
+
+TEST_F(ControllerFixture, MissingOrNonNumericCoordinatesAndRefusedWrites) {
+  const json want{{"type", "error"}, {"msg", "Brak wspolrzednych srodka mapy"}};
+  EXPECT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}}), want);
+  EXPECT_EQ(ctl->onSetOrigin(json{{"lat", "52.2"}, {"lon", 21.0}}), want);
+  EXPECT_EQ(ctl->onSetOrigin(json::array()), want);
+  host.addRefusal({.operation = HostOperation::WriteGeoLocation});
+  const json e = ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}});
+  EXPECT_EQ(e["type"], "error");
+  EXPECT_EQ(e["msg"].get<std::string>().rfind("Nie udalo sie zapisac georeferencji projektu (kod -2130000)", 0), 0u);
+  EXPECT_TRUE(host.reportLines().empty());
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
 #include <string>
 
@@ -33,8 +31,7 @@ TEST_F(SettingsFile, MissingMalformedOrNonObjectFilesGiveDefaults) {
     EXPECT_EQ(s.basemap, "osm");
     EXPECT_FALSE(s.hasZAnchor);
   }
-  Settings s = Settings::loadFrom(dir / "nope.json");
-  EXPECT_EQ(s.layers.size(), 20u);
+  EXPECT_EQ(Settings::loadFrom(dir / "nope.json").layerFor(DataType::Dzialki), "GIS_DZIALKI");
 }
 
 TEST_F(SettingsFile, PartialFileKeepsOtherDefaultsAndIgnoresWrongKinds) {
@@ -49,7 +46,6 @@ TEST_F(SettingsFile, PartialFileKeepsOtherDefaultsAndIgnoresWrongKinds) {
   ASSERT_EQ(s.saveTo(file), "");
   json j = json::parse(std::ifstream(file));
   EXPECT_FALSE(j["layers"].contains("inne"));
-  EXPECT_EQ(j["layers"].size(), 20u);
 }
 
 TEST_F(SettingsFile, ZeroAnchorCountsAsSet) {
@@ -76,20 +72,15 @@ TEST_F(SettingsFile, SaveWritesSortedIndentedUtf8AndAnchorOnlyWhenSet) {
   EXPECT_TRUE(back.hasZAnchor);
   EXPECT_EQ(back.zAnchor, 101.5);
   EXPECT_EQ(back.layerFor(DataType::Pog), s.layers[DataType::Pog]);
-  // Nothing but the file itself is left in the folder.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
+// Temporaries left behind and a failed rename are the atomic writer's own tests.
 TEST_F(SettingsFile, FailedSaveIsReportedAndReplacesNothing) {
   // A regular file where the folder should be: the write cannot even start.
   write(R"({"basemap":"orto"})");
   Settings s;
   EXPECT_NE(s.saveTo(file / "settings.json"), "");
   EXPECT_EQ(Settings::loadFrom(file).basemap, "orto");
-  // A folder in the way of the final name: the rename fails, the temporary goes.
-  fs::create_directories(dir / "taken" / "settings.json" / "x");
-  EXPECT_NE(s.saveTo(dir / "taken" / "settings.json"), "");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "taken"), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -11,7 +10,6 @@
 #include <iterator>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -89,8 +87,6 @@ TEST(Crc32c, KnownAnswers) {
   // 32 zero bytes, a published check value; the length also exercises the 8-byte stride and the tail.
   const uint8_t zeros[32] = {};
   EXPECT_EQ(crc32c(zeros, 32), 0x8A9136AAu);
-  EXPECT_TRUE(crc32cAvailable(Crc32cMethod::Table));
-  EXPECT_EQ(crc32cBy(Crc32cMethod::Table, "123456789", 9), 0xE3069283u);
   EXPECT_EQ(crc32cTable("123456789", 9), 0xE3069283u);
 }
 
@@ -132,24 +128,10 @@ TEST(E57Writer, TheXmlDescribesThePointsAndNoTemporaryFileStays) {
     ASSERT_EQ(readE57(dir.file("r.e57"), c), "");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
+    // The bounds, against the points an independent reader finds, are the interop test's.
     EXPECT_EQ(c.recordCount, int64_t(n));
     EXPECT_EQ(c.rowMaximum, int64_t(n) - 1);
-    // The bounds are the stored single-precision values, not the doubles.
-    for (int a = 0; a < 3; ++a) {
-      float lo = std::numeric_limits<float>::max(), hi = -lo;
-      for (const auto& p : pts) {
-        const float v = float(a == 0 ? p.x : a == 1 ? p.y : p.z);
-        lo = std::min(lo, v), hi = std::max(hi, v);
-      }
-      EXPECT_EQ(c.boundsMin[a], double(lo)) << "axis " << a;
-      EXPECT_EQ(c.boundsMax[a], double(hi)) << "axis " << a;
-    }
   }
-  E57Contents c;
-  ASSERT_EQ(readE57(dir.file("r.e57"), c), "");
-  EXPECT_NE(c.xml.find("<![CDATA[orvane_cloud]]>"), std::string::npos);
-  EXPECT_EQ(c.xml.find('\n'), std::string::npos) << "XML must be written raw";
-  EXPECT_EQ(c.xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
 }
 
 TEST(E57Writer, ZeroBoundsInTheFileKeepTheirSign) {
@@ -209,7 +191,8 @@ TEST(E57Writer, PagingAtAnExactMultipleOfThePagePayload) {
   }
 }
 
-// No points and a target in a missing folder: the black-box laz2e57 tests.
+// No points and a target in a missing folder: the black-box laz2e57 tests. Replacing a file
+// whole and concurrent writers are the atomic writer's own tests (platform).
 TEST(E57Writer, RefusalsAndFailuresLeaveNoPartialFileAndKeepTheOldOne) {
   TempDir dir;
   std::string err;
@@ -242,34 +225,6 @@ TEST(E57Writer, RefusalsAndFailuresLeaveNoPartialFileAndKeepTheOldOne) {
   EXPECT_FALSE(writeE57(dir.file("taken.e57"), lcgPoints(3, 1), err));
   EXPECT_EQ(err, "Nie mozna zapisac pliku e57.");
   for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_TRUE(e.is_directory()) << e.path();
-
-  // A successful write replaces an earlier file completely.
-  ASSERT_TRUE(writeE57(dir.file("r.e57"), lcgPoints(5000, 2), err)) << err;
-  ASSERT_TRUE(writeE57(dir.file("r.e57"), lcgPoints(2, 1), err));
-  E57Contents c;
-  ASSERT_EQ(readE57(dir.file("r.e57"), c), "");
-  EXPECT_EQ(c.recordCount, 2);
-}
-
-// A file named like a temporary belongs to the user; runs on one output must not share one.
-TEST(E57Writer, UsersTemporaryNamesAndConcurrentRunsOnOneOutput) {
-  TempDir dir;
-  { std::ofstream(dir.file("r.e57.tmp")) << "mine"; }
-  std::vector<std::thread> runs;
-  std::atomic<int> failed{0};
-  for (int t = 0; t < 4; ++t)
-    runs.emplace_back([&, t] {
-      std::string err;
-      for (int i = 0; i < 5; ++i)
-        if (!writeE57(dir.file("r.e57"), lcgPoints(20000 + 1000 * t, t + 1), err)) ++failed;
-    });
-  for (auto& r : runs) r.join();
-  EXPECT_EQ(failed.load(), 0);
-  E57Contents c;
-  EXPECT_EQ(readE57(dir.file("r.e57"), c), "");
-  std::string mine;
-  std::getline(std::ifstream(dir.file("r.e57.tmp")), mine);
-  EXPECT_EQ(mine, "mine");
 }
 
 // ---- field streams: the wide-register version against the point-by-point one ----

@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "unit/TestSupport.h"
 
 namespace veldra {
 namespace {

@@ -1,11 +1,9 @@
-// Every primitive on every kind of footprint builds a closed solid: each directed edge
-// used once and its reverse once, every closed part of positive volume (faces look
-// outward), every face planar. Plus the footprints no solid can stand on.
+// Every primitive on every kind of footprint builds flat faces between ground and ridge,
+// plus the footprints no solid can stand on and the edge cases of the parameters.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-#include <map>
 #include <set>
 #include <numbers>
 #include <string>
@@ -60,39 +58,12 @@ const std::vector<FootprintCase>& footprints() {
   return all;
 }
 
-struct Check {
-  bool indicesValid = true;
-  int unpairedEdges = 0;
-  double smallestPartVolume = std::numeric_limits<double>::infinity();
-  double worstOffPlane = 0;
-};
-
-Check check(const RoofMesh& m) {
-  Check c;
-  std::map<std::pair<std::uint32_t, std::uint32_t>, int> uses;
-  std::vector<std::size_t> part(m.vertices.size());
-  for (std::size_t i = 0; i < part.size(); ++i) part[i] = i;
-  const auto root = [&](std::size_t v) {
-    while (part[v] != v) v = part[v];
-    return v;
-  };
+// Largest distance of a face corner from the face's own Newell plane; -1 for a bad index.
+double worstOffPlane(const RoofMesh& m) {
+  double worst = 0;
   for (const auto& f : m.faces) {
-    if (f.size() < 3) c.indicesValid = false;
     for (const auto i : f)
-      if (i >= m.vertices.size()) c.indicesValid = false;
-    if (!c.indicesValid) return c;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-      ++uses[{f[i], f[(i + 1) % f.size()]}];
-      part[root(f[i])] = root(f[0]);
-    }
-  }
-  for (const auto& [e, n] : uses) {
-    const auto back = uses.find({e.second, e.first});
-    if (n != 1 || back == uses.end() || back->second != 1) ++c.unpairedEdges;
-  }
-  // Volume by the divergence theorem, per part; planarity against the face's own Newell plane.
-  std::map<std::size_t, double> volume;
-  for (const auto& f : m.faces) {
+      if (i >= m.vertices.size() || f.size() < 3) return -1;
     const Point3 o = m.vertices[f[0]];
     double nx = 0, ny = 0, nz = 0;
     for (std::size_t i = 0; i < f.size(); ++i) {
@@ -104,18 +75,10 @@ Check check(const RoofMesh& m) {
     const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
     for (const auto i : f) {
       const Point3 p = m.vertices[i];
-      if (len > 0) c.worstOffPlane = std::max(c.worstOffPlane, std::abs((p.x - o.x) * nx + (p.y - o.y) * ny + (p.z - o.z) * nz) / len);
-    }
-    const Point3 ref = m.vertices[0];
-    for (std::size_t j = 2; j < f.size(); ++j) {
-      const Point3 a = m.vertices[f[0]], b = m.vertices[f[j - 1]], d = m.vertices[f[j]];
-      const double ax = a.x - ref.x, ay = a.y - ref.y, az = a.z - ref.z, bx = b.x - ref.x, by = b.y - ref.y,
-                   bz = b.z - ref.z, dx = d.x - ref.x, dy = d.y - ref.y, dz = d.z - ref.z;
-      volume[root(f[0])] += (ax * (by * dz - bz * dy) - ay * (bx * dz - bz * dx) + az * (bx * dy - by * dx)) / 6;
+      if (len > 0) worst = std::max(worst, std::abs((p.x - o.x) * nx + (p.y - o.y) * ny + (p.z - o.z) * nz) / len);
     }
   }
-  for (const auto& [p, v] : volume) c.smallestPartVolume = std::min(c.smallestPartVolume, v);
-  return c;
+  return worst;
 }
 
 RoofParams someRoof() {
@@ -130,17 +93,17 @@ RoofParams someRoof() {
 
 class EveryPrimitive : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
 
-TEST_P(EveryPrimitive, IsAClosedOutwardSolidWithPlanarFaces) {
+// Closed, outward and free of self-intersections is judged by CGAL on the written model
+// (interop roof-fit test); a triangulated file cannot show a bent face, so that is checked here.
+TEST_P(EveryPrimitive, HasFlatFacesBetweenGroundAndRidge) {
   const RoofPrimitive& prim = *roofPrimitives()[std::get<0>(GetParam())];
   const FootprintCase& fp = footprints()[std::get<1>(GetParam())];
   const RoofMesh mesh = prim.build(someRoof(), fp.corners);
   SCOPED_TRACE(std::string(prim.name()) + " on " + fp.name);
   ASSERT_FALSE(mesh.faces.empty());
-  const Check c = check(mesh);
-  ASSERT_TRUE(c.indicesValid);
-  EXPECT_EQ(c.unpairedEdges, 0);
-  EXPECT_GT(c.smallestPartVolume, 1.0);
-  EXPECT_LT(c.worstOffPlane, 1e-6);
+  const double offPlane = worstOffPlane(mesh);
+  EXPECT_GE(offPlane, 0);
+  EXPECT_LT(offPlane, 1e-6);
   for (const Point3& v : mesh.vertices) {
     EXPECT_GE(v.z, someRoof().groundZ - 1e-9);
     EXPECT_LE(v.z, someRoof().ridgeZ + 1e-9);

