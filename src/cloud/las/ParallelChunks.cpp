@@ -29,6 +29,25 @@ int decodeThreads() {
   return std::clamp(static_cast<int>(hw), 1, kMaxDefaultThreads);
 }
 
+bool ParallelChunks::chunksFit(const LazDecoder& decoder, uint16_t recordLength, uint64_t pointCount) {
+  uint64_t left = pointCount;
+  for (std::size_t c = 0; c < decoder.chunkCount() && left > 0; ++c) {
+    const uint64_t n = std::min(left, decoder.chunkPoints(c));
+    if (n > kMaxParallelChunkBytes / std::max<uint16_t>(recordLength, 1)) return false;
+    left -= n;
+  }
+  return true;
+}
+
+uint8_t* ParallelChunks::Records::reserve(std::size_t n) {
+  if (n > capacity) {
+    bytes.reset();
+    bytes.reset(new uint8_t[n]);
+    capacity = n;
+  }
+  return bytes.get();
+}
+
 ParallelChunks::ParallelChunks(std::vector<std::unique_ptr<LazDecoder>> decoders, uint16_t recordLength,
                                uint64_t pointCount)
     : decoders_(std::move(decoders)), recordLength_(recordLength) {
@@ -62,8 +81,8 @@ void ParallelChunks::decode(LazDecoder& decoder, std::size_t chunk, Decoded& d) 
   d.good = 0;
   d.error.clear();
   try {
-    d.records.resize(static_cast<std::size_t>(limit) * recordLength_);
-    d.good = decoder.decodeChunk(chunk, limit, d.records.data(), &d.error);
+    uint8_t* records = d.records.reserve(static_cast<std::size_t>(limit) * recordLength_);
+    d.good = decoder.decodeChunk(chunk, limit, records, &d.error);
     if (d.good < limit && d.error.empty()) d.error = "chunk " + std::to_string(chunk) + " ended early";
   } catch (const std::exception& e) {
     d.good = 0;
@@ -130,7 +149,7 @@ bool ParallelChunks::next(uint8_t* record, std::string* error) {
     if (error) *error = error_;
     return false;
   }
-  std::memcpy(record, current_.records.data() + at_ * recordLength_, recordLength_);
+  std::memcpy(record, current_.records.bytes.get() + at_ * recordLength_, recordLength_);
   ++at_;
   return true;
 }

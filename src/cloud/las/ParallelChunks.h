@@ -18,12 +18,19 @@ namespace veldra::las {
 
 class LazDecoder;
 
+// Chunks whose records take more than this are decoded on the reader's thread alone: the slots
+// then hold at most (2 * threads + 1) times this.
+inline constexpr uint64_t kMaxParallelChunkBytes = uint64_t{64} << 20;
+
 // Threads for decoding: VELDRA_THREADS when it holds a whole number from 1 to 64, else the
 // machine's hardware threads (at most 8).
 int decodeThreads();
 
 class ParallelChunks {
  public:
+  // True when every chunk up to the header's `pointCount` fits in kMaxParallelChunkBytes.
+  static bool chunksFit(const LazDecoder& decoder, uint16_t recordLength, uint64_t pointCount);
+
   // One decoder per thread, each able to decode any chunk of the same file; `pointCount` is the
   // header's count (chunks past it are not decoded).
   ParallelChunks(std::vector<std::unique_ptr<LazDecoder>> decoders, uint16_t recordLength, uint64_t pointCount);
@@ -35,8 +42,15 @@ class ParallelChunks {
   bool next(uint8_t* record, std::string* error);
 
  private:
+  // Left uninitialised: only the records a decoder wrote are read, and a chunk that ends early
+  // costs only the pages it reached.
+  struct Records {
+    std::unique_ptr<uint8_t[]> bytes;
+    std::size_t capacity = 0;
+    uint8_t* reserve(std::size_t n);
+  };
   struct Decoded {
-    std::vector<uint8_t> records;  // keeps its capacity from chunk to chunk
+    Records records;  // keeps its capacity from chunk to chunk
     uint64_t limit = 0;  // records asked for
     uint64_t good = 0;
     std::string error;
