@@ -26,6 +26,14 @@ inline constexpr uint64_t kMaxParallelChunkBytes = uint64_t{64} << 20;
 // machine's hardware threads (at most 8).
 int decodeThreads();
 
+// Decoded records of one chunk. Left uninitialised: only the records a decoder wrote are read,
+// and a chunk that ends early costs only the pages it reached.
+struct ChunkRecords {
+  std::unique_ptr<uint8_t[]> bytes;
+  std::size_t capacity = 0;
+  uint8_t* reserve(std::size_t n);
+};
+
 class ParallelChunks {
  public:
   // True when every chunk up to the header's `pointCount` fits in kMaxParallelChunkBytes.
@@ -42,15 +50,8 @@ class ParallelChunks {
   bool next(uint8_t* record, std::string* error);
 
  private:
-  // Left uninitialised: only the records a decoder wrote are read, and a chunk that ends early
-  // costs only the pages it reached.
-  struct Records {
-    std::unique_ptr<uint8_t[]> bytes;
-    std::size_t capacity = 0;
-    uint8_t* reserve(std::size_t n);
-  };
   struct Decoded {
-    Records records;  // keeps its capacity from chunk to chunk
+    ChunkRecords records;  // keeps its capacity from chunk to chunk
     uint64_t limit = 0;  // records asked for
     uint64_t good = 0;
     std::string error;
