@@ -12,6 +12,8 @@
 // (--multi, default a PDAL sample of 14 chunks of 50,000 points, format 8) is decoded on 1 and 2
 // threads. Two threads can gain at most chunks / ceil(chunks / 2): 2.0 for 14 chunks, 1.83 for
 // the 11 of lone-star.laz.
+// --quiet-turns=N instead times the multi-chunk file on 1 and 2 threads in N turns, only while
+// the rest of the machine is quiet, against two one-thread decodes at once (bench/laz_threads.sh).
 // After the benchmarks it prints "ours vs laz-perf" per LAZ file; laz-perf alone:
 //   node bench/lazperf_rate.js <file.laz> 5
 #include <benchmark/benchmark.h>
