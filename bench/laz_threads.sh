@@ -10,16 +10,21 @@
 # control of two one-thread decodes at once. The control is the ceiling: on these 2-core virtual
 # machines it is not 2.0 but 1.8x-1.97x, and it moves from minute to minute (one-thread decodes
 # of the same file take 254-318 ms), so judge the 2-thread time against the control's half, not
-# only the ratio. Quiet turns, 12 each, default 14-chunk file:
-#   before (one copy per point into a fresh 2 MB slot per chunk): 2 threads 172-177 ms,
-#     7-8 % over the control's half, CPU +3-6 %
-#   now (batches decoded in place, slot buffers kept between files): 2 threads 164-166 ms,
-#     1-3 % over the control's half, CPU +2 %; speed-up 1.77x-1.88x as the control moves
+# only the ratio. Quiet turns (12-15 each, two sessions, load average 0.9-1.9), default 14-chunk
+# file:
+#   before (one copy per point into a fresh 2 MB slot per chunk): 2 threads 172-177 ms, 107-111 %
+#     of the control's half, CPU +3-12 %; speed-up 1.65x-1.85x
+#   now (batches decoded in place, slot buffers kept between files): 2 threads 154-166 ms, 100-103 %
+#     of the control's half, CPU -3.5 to +3 % (once +8.5 %, the control's then as much); speed-up
+#     1.77x-1.97x as the control moves
+# lone-star.laz (11 chunks, format 1): before 1.67x-1.70x, CPU +12-14 %; now 1.63x-1.84x, 102-107 %
+# of the control's half.
 # Two threads can gain at most chunks / ceil(chunks / 2): 2.0 for the 14 equal chunks of the
 # default file, 1.83 for the 11 of lone-star.laz.
 #
 # Last, the whole program: veldra laz2e57 on the file with VELDRA_THREADS=1 and 2 in turns
-# (decoding, the accumulator and the E57 writer; only the decoding runs in parallel).
+# (decoding, the accumulator and the E57 writer; only the decoding runs in parallel): medians
+# 0.44-0.455 s on one thread, 0.27-0.28 s on two (1.57x-1.68x), the same CPU time; 1.59x before.
 #   bash scripts/build.sh release --target bench_laz --target veldra && bash bench/laz_threads.sh [multi-chunk.laz] [turns]
 set -euo pipefail
 cd "$(dirname "$0")/.."
