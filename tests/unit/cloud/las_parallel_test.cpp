@@ -3,12 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "LasBuilder.h"
 #include "cloud/las/LasReader.h"
+#include "unit/TestSupport.h"
 
 namespace veldra::las {
 namespace {
@@ -49,8 +48,7 @@ TEST(LazParallel, AnnouncedChunkCountsAreCheckedBeforeBuffersAreSized) {
   const char* shared = std::getenv("VELDRA_SHARED_DATA");
   const auto path = std::filesystem::path(shared ? shared : VELDRA_SHARED_DATA) / "lidar/laz-perf/autzen_trim.laz";
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "sample file missing: " << path;
-  std::ifstream in(path, std::ios::binary);
-  const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string good = testing::readText(path);
   const size_t chunkSizeAt = good.find("laszip encoded") - 2 + 54 + 12;
   struct Case {
     uint32_t points;  // announced by the header and as the chunk size
