@@ -49,7 +49,10 @@ TEST(LazParallel, AnnouncedChunkCountsAreCheckedBeforeBuffersAreSized) {
   const auto path = std::filesystem::path(shared ? shared : VELDRA_SHARED_DATA) / "lidar/laz-perf/autzen_trim.laz";
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "sample file missing: " << path;
   const std::string good = testing::readText(path);
-  const size_t chunkSizeAt = good.find("laszip encoded") - 2 + 54 + 12;
+  // The VLR's user id sits 2 bytes into its 54-byte header; the chunk size 12 bytes into the payload.
+  const size_t userId = good.find("laszip encoded");
+  ASSERT_NE(userId, std::string::npos);
+  const size_t chunkSizeAt = userId - 2 + 54 + 12;
   struct Case {
     uint32_t points;  // announced by the header and as the chunk size
     bool opens;
