@@ -78,9 +78,11 @@ bool LasReader::readPoint(uint8_t* record) {
   return true;
 }
 
-// Worth it only with two chunks or more; without a second decoder the reader stays on one thread.
+// Worth it only with two chunks or more; without a second decoder, or with chunks too large to
+// buffer, the reader stays on one thread.
 void LasReader::startParallel() {
-  if (lazDecoder_->chunkCount() < 2) return;
+  if (lazDecoder_->chunkCount() < 2 || !ParallelChunks::chunksFit(*lazDecoder_, header_.recordLength, header_.pointCount))
+    return;
   std::vector<std::unique_ptr<LazDecoder>> decoders;
   const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads_), lazDecoder_->chunkCount()));
   for (int i = 1; i < n; ++i) {

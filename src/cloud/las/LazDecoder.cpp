@@ -78,16 +78,7 @@ class ChunkedDecoder : public LazDecoder {
     if (limit == 0) return 0;
     chunkIndex_ = chunk + 1;
     if (!startChunk(chunks_[chunk], records, error)) return 0;
-    uint64_t done = 1;
-    for (; done < limit; ++done) {
-      --left_;
-      decodePoint(records + done * recordLength_);
-      if ((left_ & 63) == 0 && overrun() > kOverrunSlack) {
-        overrunError(error);
-        return done;
-      }
-    }
-    return done;
+    return decodeRest(records, limit, error);
   }
 
  protected:
@@ -100,6 +91,9 @@ class ChunkedDecoder : public LazDecoder {
   // Reads the chunk, hands out its first point, sets left_ to the points still to decode.
   virtual bool startChunk(const Chunk& c, uint8_t* record, std::string* error) = 0;
   virtual void decodePoint(uint8_t* record) = 0;
+  // After startChunk: records 1 .. limit - 1 of the chunk into records + i * recordLength_, with
+  // no call per point. Returns how many records are good, as many as next() would hand out.
+  virtual uint64_t decodeRest(uint8_t* records, uint64_t limit, std::string* error) = 0;
   virtual uint32_t overrun() const = 0;
   bool overrunError(std::string* error) const {
     return fail(error, "corrupt compressed data in chunk " + std::to_string(chunkIndex_ - 1) +
@@ -163,6 +157,10 @@ bool ChunkedDecoder::readChunkTable(const LasHeader& h, const LaszipVlr& vlr, st
                              " bytes does not fit");
     if (!variable) c.points = std::min<uint64_t>(vlr.chunkSize, h.pointCount - std::min(points, h.pointCount));
     if (variable && c.points == 0) return fail(error, "bad chunk table: empty chunk");
+    // Chunk sizes decide buffer sizes: a count its bytes cannot hold is not believed.
+    if (c.points / kMaxPointsPerByte > c.bytes)
+      return fail(error, "bad chunk table: chunk " + std::to_string(i) + " announces " + std::to_string(c.points) +
+                             " points in " + std::to_string(c.bytes) + " bytes");
     at += c.bytes;
     points += c.points;
     chunks_.push_back(c);
@@ -192,6 +190,17 @@ class PointwiseDecoder final : public ChunkedDecoder {
     return true;
   }
   void decodePoint(uint8_t* record) override { records->decode(dec_, record); }
+  uint64_t decodeRest(uint8_t* out, uint64_t limit, std::string* error) override {
+    for (uint64_t done = 1; done < limit; ++done) {
+      --left_;
+      records->decode(dec_, out + done * recordLength_);
+      if ((left_ & 63) == 0 && dec_.overrun() > kOverrunSlack) {
+        overrunError(error);
+        return done;
+      }
+    }
+    return limit;
+  }
   uint32_t overrun() const override { return dec_.overrun(); }
 
   ArithmeticDecoder dec_;
@@ -247,14 +256,44 @@ class LayeredDecoder final : public ChunkedDecoder {
     if (batchAt_ == batchSize_) {
       const auto n = static_cast<uint32_t>(std::min<uint64_t>(left_ + 1, kBatchPoints));
       batch_.resize(size_t{n} * recordLength_);
-      contexts_.resize(n);
-      for (size_t i = 0; i < items.size(); ++i)
-        items[i]->decode(batch_.data() + offsets[i], recordLength_, contexts_.data(), n);
+      decodeBatch(batch_.data(), n);
       batchAt_ = 0;
       batchSize_ = n;
     }
     std::memcpy(record, batch_.data() + size_t{batchAt_} * recordLength_, recordLength_);
     ++batchAt_;
+  }
+  // The batches next() would decode, straight into place; only a batch reaching past `limit`
+  // goes through batch_. next() checks the overrun at every point leaving a multiple of 64
+  // behind it, after the batch holding that point; overruns only grow, so the first such point
+  // of the first batch found overrun is where next() would stop.
+  uint64_t decodeRest(uint8_t* out, uint64_t limit, std::string* error) override {
+    const uint64_t points = left_ + 1;
+    for (uint64_t i = 1; i < limit;) {
+      const auto n = static_cast<uint32_t>(std::min<uint64_t>(points - i, kBatchPoints));
+      const uint64_t end = std::min<uint64_t>(i + n, limit);
+      uint8_t* at = out + i * recordLength_;
+      if (end < i + n) {
+        batch_.resize(size_t{n} * recordLength_);
+        decodeBatch(batch_.data(), n);
+        std::memcpy(at, batch_.data(), static_cast<size_t>(end - i) * recordLength_);
+      } else {
+        decodeBatch(at, n);
+      }
+      if (overrun() > kOverrunSlack) {
+        const uint64_t check = i + (points - 1 - i) % 64;
+        if (check < end) {
+          overrunError(error);
+          return check;
+        }
+      }
+      i += n;
+    }
+    return limit;
+  }
+  void decodeBatch(uint8_t* to, uint32_t n) {
+    contexts_.resize(n);
+    for (size_t i = 0; i < items.size(); ++i) items[i]->decode(to + offsets[i], recordLength_, contexts_.data(), n);
   }
   uint32_t overrun() const override {
     uint32_t m = 0;

@@ -16,6 +16,39 @@ constexpr int kMaxDefaultThreads = 8;
 // Chunks decoded ahead per worker: with one, a worker that finishes first idles until the
 // reader has copied out the chunk before its own.
 constexpr std::size_t kSlotsPerWorker = 2;
+// Chunk buffers kept for the next file, in bytes.
+constexpr std::size_t kSpareBytes = std::size_t{64} << 20;
+
+// Buffers outlive the file: fresh pages cost a fault and a cleared page each, a few per cent of
+// the decoding when every tile's slots start empty.
+struct Spares {
+  std::mutex mutex;
+  std::vector<ChunkRecords> records;
+  std::size_t bytes = 0;
+};
+// Never destroyed: a reader closed during exit may still hand its buffers back.
+Spares& spares() {
+  static auto* s = new Spares;
+  return *s;
+}
+
+ChunkRecords spareRecords() {
+  Spares& s = spares();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.records.empty()) return {};
+  ChunkRecords r = std::move(s.records.back());
+  s.records.pop_back();
+  s.bytes -= r.capacity;
+  return r;
+}
+
+void keepRecords(ChunkRecords r) {
+  Spares& s = spares();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (!r.bytes || r.capacity > kSpareBytes - s.bytes) return;
+  s.bytes += r.capacity;
+  s.records.push_back(std::move(r));
+}
 
 }  // namespace
 
@@ -29,6 +62,25 @@ int decodeThreads() {
   return std::clamp(static_cast<int>(hw), 1, kMaxDefaultThreads);
 }
 
+bool ParallelChunks::chunksFit(const LazDecoder& decoder, uint16_t recordLength, uint64_t pointCount) {
+  uint64_t left = pointCount;
+  for (std::size_t c = 0; c < decoder.chunkCount() && left > 0; ++c) {
+    const uint64_t n = std::min(left, decoder.chunkPoints(c));
+    if (n > kMaxParallelChunkBytes / std::max<uint16_t>(recordLength, 1)) return false;
+    left -= n;
+  }
+  return true;
+}
+
+uint8_t* ChunkRecords::reserve(std::size_t n) {
+  if (n > capacity) {
+    bytes.reset();
+    bytes.reset(new uint8_t[n]);
+    capacity = n;
+  }
+  return bytes.get();
+}
+
 ParallelChunks::ParallelChunks(std::vector<std::unique_ptr<LazDecoder>> decoders, uint16_t recordLength,
                                uint64_t pointCount)
     : decoders_(std::move(decoders)), recordLength_(recordLength) {
@@ -40,6 +92,8 @@ ParallelChunks::ParallelChunks(std::vector<std::unique_ptr<LazDecoder>> decoders
     left -= n;
   }
   slots_.resize(kSlotsPerWorker * decoders_.size());
+  for (auto& slot : slots_) slot.records = spareRecords();
+  current_.records = spareRecords();
   try {
     for (auto& d : decoders_) workers_.emplace_back([this, decoder = d.get()] { work(*decoder); });
   } catch (const std::system_error&) {
@@ -54,6 +108,8 @@ ParallelChunks::~ParallelChunks() {
   }
   room_.notify_all();
   for (auto& t : workers_) t.join();
+  for (auto& slot : slots_) keepRecords(std::move(slot.records));
+  keepRecords(std::move(current_.records));
 }
 
 void ParallelChunks::decode(LazDecoder& decoder, std::size_t chunk, Decoded& d) const {
@@ -62,8 +118,8 @@ void ParallelChunks::decode(LazDecoder& decoder, std::size_t chunk, Decoded& d) 
   d.good = 0;
   d.error.clear();
   try {
-    d.records.resize(static_cast<std::size_t>(limit) * recordLength_);
-    d.good = decoder.decodeChunk(chunk, limit, d.records.data(), &d.error);
+    uint8_t* records = d.records.reserve(static_cast<std::size_t>(limit) * recordLength_);
+    d.good = decoder.decodeChunk(chunk, limit, records, &d.error);
     if (d.good < limit && d.error.empty()) d.error = "chunk " + std::to_string(chunk) + " ended early";
   } catch (const std::exception& e) {
     d.good = 0;
@@ -130,7 +186,7 @@ bool ParallelChunks::next(uint8_t* record, std::string* error) {
     if (error) *error = error_;
     return false;
   }
-  std::memcpy(record, current_.records.data() + at_ * recordLength_, recordLength_);
+  std::memcpy(record, current_.records.bytes.get() + at_ * recordLength_, recordLength_);
   ++at_;
   return true;
 }

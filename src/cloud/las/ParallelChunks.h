@@ -18,12 +18,27 @@ namespace veldra::las {
 
 class LazDecoder;
 
+// Chunks whose records take more than this are decoded on the reader's thread alone: the slots
+// then hold at most (2 * threads + 1) times this.
+inline constexpr uint64_t kMaxParallelChunkBytes = uint64_t{64} << 20;
+
 // Threads for decoding: VELDRA_THREADS when it holds a whole number from 1 to 64, else the
 // machine's hardware threads (at most 8).
 int decodeThreads();
 
+// Decoded records of one chunk. Left uninitialised: only the records a decoder wrote are read,
+// and a chunk that ends early costs only the pages it reached.
+struct ChunkRecords {
+  std::unique_ptr<uint8_t[]> bytes;
+  std::size_t capacity = 0;
+  uint8_t* reserve(std::size_t n);
+};
+
 class ParallelChunks {
  public:
+  // True when every chunk up to the header's `pointCount` fits in kMaxParallelChunkBytes.
+  static bool chunksFit(const LazDecoder& decoder, uint16_t recordLength, uint64_t pointCount);
+
   // One decoder per thread, each able to decode any chunk of the same file; `pointCount` is the
   // header's count (chunks past it are not decoded).
   ParallelChunks(std::vector<std::unique_ptr<LazDecoder>> decoders, uint16_t recordLength, uint64_t pointCount);
@@ -36,7 +51,7 @@ class ParallelChunks {
 
  private:
   struct Decoded {
-    std::vector<uint8_t> records;  // keeps its capacity from chunk to chunk
+    ChunkRecords records;  // keeps its capacity from chunk to chunk
     uint64_t limit = 0;  // records asked for
     uint64_t good = 0;
     std::string error;

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "LasBuilder.h"
 #include "cloud/las/LasReader.h"
+#include "unit/TestSupport.h"
 
 namespace veldra::las {
 namespace {
@@ -37,6 +39,47 @@ TEST(LazParallel, SampleFilesDecodeAsOnOneThread) {
     }
   }
   EXPECT_GT(files, 0);
+}
+
+// Fixed-size chunks take their point count from the LASzip record and the header, not from the
+// data: counts that would need gigabytes of buffers are refused at open, or, when the chunk's
+// bytes could hold them, decoded on one thread, ending where one thread ends.
+TEST(LazParallel, AnnouncedChunkCountsAreCheckedBeforeBuffersAreSized) {
+  const char* shared = std::getenv("VELDRA_SHARED_DATA");
+  const auto path = std::filesystem::path(shared ? shared : VELDRA_SHARED_DATA) / "lidar/laz-perf/autzen_trim.laz";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "sample file missing: " << path;
+  const std::string good = testing::readText(path);
+  // The VLR's user id sits 2 bytes into its 54-byte header; the chunk size 12 bytes into the payload.
+  const size_t userId = good.find("laszip encoded");
+  ASSERT_NE(userId, std::string::npos);
+  const size_t chunkSizeAt = userId - 2 + 54 + 12;
+  struct Case {
+    uint32_t points;  // announced by the header and as the chunk size
+    bool opens;
+  } cases[] = {{2'000'000'000, false}, {1'000'000'000, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.points);
+    std::string s = good;
+    std::memcpy(s.data() + 107, &c.points, 4);
+    std::memcpy(s.data() + chunkSizeAt, &c.points, 4);
+    std::string serial, serialError;
+    for (int threads : {1, 4}) {
+      std::string error;
+      auto r = LasReader::openMemory(s, &error);
+      ASSERT_EQ(r != nullptr, c.opens) << error;
+      if (!r) break;
+      r->setDecodeThreads(threads);
+      const std::string got = test::readAllRecords(*r);
+      if (threads == 1) {
+        serial = got;
+        serialError = r->lastError();
+        EXPECT_LT(r->pointsRead(), r->pointCount());
+      } else {
+        EXPECT_TRUE(got == serial) << got.size() << " bytes, one thread " << serial.size();
+        EXPECT_EQ(r->lastError(), serialError);
+      }
+    }
+  }
 }
 
 }  // namespace
