@@ -169,25 +169,3 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
     await fx.stop();
   }
 });
-
-test('a cloud web folder that cannot be written: the palette stays empty with both report texts', async () => {
-  // cloud.html as a folder: the palette's first write fails.
-  const prepare = (home) => fs.mkdirSync(path.join(home, 'tmp', `veldra-${process.getuid()}`, 'Orvane_Cloud', 'web', 'cloud.html'),
-    { recursive: true, mode: 0o700 });
-  const srv = await startUi({ args: [], prepare });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
-    await menu(page, 'Chmura punktow');
-    await page.waitForFunction(() => document.querySelectorAll('#reportLines li').length >= 2);
-    assert.deepEqual(await page.locator('#reportLines li').allTextContents(), [
-      'Orvane Cloud: nie udalo sie zapisac zasobow web na dysku (paleta bylaby pusta).',
-      'Orvane Cloud: nie udalo sie wypakowac zasobow web.',
-    ]);
-    assert.match(srv.diag(), /id=200 file=cloud\.html res=\d+B open=0 disk=-?\d+B path=.*\nZAPIS NIEUDANY id=200 -> przerywam\n$/);
-    assert.equal(await page.getAttribute('#cloudFrame', 'src'), null, 'nothing loaded');
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-  }
-});
