@@ -146,14 +146,12 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
     await page.check('#cloudToggle');
     assert.equal(await page.evaluate(() => window.VeldraView3D.cloudPointCount()), reply.points);
 
-    // The project origin from the map's centre, as PROJ places it in PL-2000 zone 7.
+    // The project origin from the map's centre, where the map opened (the point itself against PROJ
+    // is the black-box palette test's).
     await ui.locator('#btnOrigin').click();
+    const origin = (await sent(cloud, 'setOrigin')).at(-1);
+    assert.ok(Math.abs(origin.lat - fx.lat) < 1e-4 && Math.abs(origin.lon - fx.lon) < 1e-4, JSON.stringify(origin));
     await ui.locator('#originText', { hasText: 'E=' }).waitFor({ timeout: 10000 });
-    const [e, n] = /E=([\d,]+) N=([\d,]+)/.exec(await ui.locator('#originText').textContent()).slice(1)
-      .map((v) => Number(v.replace(',', '.')));
-    const [refN, refE] = execFileSync('cs2cs', ['-f', '%.3f', 'EPSG:4326', 'EPSG:2178'],
-      { input: `${fx.lat} ${fx.lon}\n`, encoding: 'utf8' }).trim().split(/\s+/).map(Number);
-    assert.ok(Math.abs(e - refE) < 2 && Math.abs(n - refN) < 2, `${e} ${n} vs ${refE} ${refN}`);
 
     // Menu item 2 hides the palette and shows it again without reloading it.
     await cloud.evaluate(() => { window.__marker = 'kept'; });
@@ -167,27 +165,5 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
     await ctx.close();
     assert.equal(await srv.stop(), 0);
     await fx.stop();
-  }
-});
-
-test('a cloud web folder that cannot be written: the palette stays empty with both report texts', async () => {
-  // cloud.html as a folder: the palette's first write fails.
-  const prepare = (home) => fs.mkdirSync(path.join(home, 'tmp', `veldra-${process.getuid()}`, 'Orvane_Cloud', 'web', 'cloud.html'),
-    { recursive: true, mode: 0o700 });
-  const srv = await startUi({ args: [], prepare });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
-    await menu(page, 'Chmura punktow');
-    await page.waitForFunction(() => document.querySelectorAll('#reportLines li').length >= 2);
-    assert.deepEqual(await page.locator('#reportLines li').allTextContents(), [
-      'Orvane Cloud: nie udalo sie zapisac zasobow web na dysku (paleta bylaby pusta).',
-      'Orvane Cloud: nie udalo sie wypakowac zasobow web.',
-    ]);
-    assert.match(srv.diag(), /id=200 file=cloud\.html res=\d+B open=0 disk=-?\d+B path=.*\nZAPIS NIEUDANY id=200 -> przerywam\n$/);
-    assert.equal(await page.getAttribute('#cloudFrame', 'src'), null, 'nothing loaded');
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
   }
 });

@@ -47,7 +47,7 @@ async function stopProcess(proc, end) {
 // Starts `veldra ui --no-browser` and resolves once it printed its addresses.
 // `prepare(home)` runs before the start (e.g. to spoil the web folder).
 // `endpoints` names a fixture server's endpoints file to use instead;
-// `startMs` allows a large project more time to load.
+// `startMs` allows a slower start (the demo) more time.
 export async function startUi({ args = ['--show-map'], prepare, project, endpoints, startMs = 15000 } = {}) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_web_'));
   for (const d of ['tmp', 'config', 'cache', 'diag', 'data']) fs.mkdirSync(path.join(home, d));

@@ -271,15 +271,5 @@ TEST_F(ProjectFileTest, MissingFileIsReported) {
   EXPECT_EQ(h.elementCount(), 0u);
 }
 
-// Missing folders and temporaries left behind are the atomic writer's own tests.
-TEST_F(ProjectFileTest, SaveReplacesAValidProject) {
-  ASSERT_EQ(saveProject(host, file), "");
-  fillProject();
-  ASSERT_EQ(saveProject(host, file), "");
-  MemoryHost loaded;
-  ASSERT_EQ(loadProject(file, loaded), "");
-  EXPECT_EQ(loaded.elementCount(), host.elementCount());
-}
-
 }  // namespace
 }  // namespace veldra

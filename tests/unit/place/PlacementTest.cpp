@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <string>
 #include <tuple>
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPi = 3.14159265358979323846;
+using Counts = std::map<std::string, int>;
 
 // ---- pure helpers -------------------------------------------------------------
 
@@ -133,10 +135,7 @@ TEST_F(PlacementTest, VectorFeaturesByType) {
   other.lines = {{{cE_, cN_}, {cE_ + 30, cN_}}};
   const auto out = run(move({parcel(0, "1.2.12/5"), building(0), gesut, other}));
   ASSERT_FALSE(out.failed()) << out.result.error;
-  EXPECT_EQ(out.result.counts.at("dzialki"), 1);
-  EXPECT_EQ(out.result.counts.at("budynki"), 1);
-  EXPECT_EQ(out.result.counts.at("gesut"), 1);
-  EXPECT_EQ(out.result.counts.count("bdot500"), 0u);
+  EXPECT_EQ(out.result.counts, (Counts{{"budynki", 1}, {"dzialki", 1}, {"gesut", 1}}));   // no bdot500
   EXPECT_EQ(host_.commandTitles(), std::vector<std::string>{"Import GIS"});
 
   // Parcel: two closed polylines (outer, hole) and its label; building: one fill; gesut: one line.
@@ -162,8 +161,7 @@ TEST_F(PlacementTest, RefusedElementIsCountedAndTheRestIsPlaced) {
   const auto out = run(move({building(0), building(20), parcel(40, "9")}));
   ASSERT_FALSE(out.failed());
   EXPECT_EQ(out.result.failures, 1);
-  EXPECT_EQ(out.result.counts.at("budynki"), 1);
-  EXPECT_EQ(out.result.counts.at("dzialki"), 1);
+  EXPECT_EQ(out.result.counts, (Counts{{"budynki", 1}, {"dzialki", 1}}));
 }
 
 TEST_F(PlacementTest, RefusedLayerUndoesEverything) {
@@ -260,8 +258,7 @@ TEST_F(PlacementTest, ZoningPlansPensColoursHatchesAndOutlines) {
   EXPECT_NE(host_.elementAt(5).element.typeCode, hatch.typeCode);   // an outline, not a fill
   EXPECT_EQ(host_.elementAt(6).memo.text, u"Srodmiescie");
   EXPECT_FALSE(host_.elementAt(7).element.useRgbColor);
-  EXPECT_EQ(out.result.counts.at("pog"), 4);
-  EXPECT_EQ(out.result.counts.at("mpzp"), 1);
+  EXPECT_EQ(out.result.counts, (Counts{{"mpzp", 1}, {"pog", 4}}));
 }
 
 TEST_F(PlacementTest, PictureCornersRotationAndFailures) {
@@ -340,9 +337,7 @@ TEST_F(PlacementTest, ContoursIn2DAnd3D) {
   o.terrainZOffset = 100.0;
   const auto out = run(move({}, {}, {}, cs, labels), o);
   ASSERT_FALSE(out.failed());
-  EXPECT_EQ(out.result.counts.at("poziomice2d"), 3);
-  EXPECT_EQ(out.result.counts.at("podpisy rzednych"), 1);
-  EXPECT_EQ(out.result.counts.at("poziomice3d"), 1);
+  EXPECT_EQ(out.result.counts, (Counts{{"podpisy rzednych", 1}, {"poziomice2d", 3}, {"poziomice3d", 1}}));
   ASSERT_EQ(host_.elementCount(), 5u);
   EXPECT_NE(host_.elementAt(0).element.contourPen, host_.elementAt(1).element.contourPen);   // index contour
   const auto& label = host_.elementAt(3).element;
