@@ -196,6 +196,14 @@ class Session:
                 raise AssertionError(f"no such message; seen {self.seen[-5:]}")
             self.pending += piece
 
+    def converse(self, steps, timeout=300):
+        """Sends each message once the one before is answered (by a type of its set); the answers."""
+        answers = []
+        for msg, types in steps:
+            self.send(msg)
+            answers.append(self.until(lambda m, types=types: m.get("type") in types, timeout=timeout))
+        return answers
+
     def close(self):
         """End of input: the rest of the messages once running work is over."""
         out, err = self.proc.communicate(timeout=120)

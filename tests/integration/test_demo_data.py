@@ -1,6 +1,6 @@
 """The offline demo's data (data/demo) served by `veldra mock-services`: every layer of the import
-palette fetched over the suggested frame and placed, the point-cloud palette's download, and the
-generator reproducing the committed files."""
+palette fetched over the suggested frame and placed (the point-cloud palette's download on the demo
+is the browser demo test's), and the generator reproducing the committed files."""
 
 import filecmp
 import json
@@ -11,7 +11,7 @@ from pathlib import Path
 
 import pytest
 
-from fixture import VELDRA_BIN, MockServices, private_env
+from fixture import MockServices, Session, private_env
 
 DEMO = Path(__file__).resolve().parents[2] / "data" / "demo"
 SETTINGS = json.loads((DEMO / "demo.json").read_text(encoding="utf-8"))
@@ -41,38 +41,16 @@ SUMMARIES = [r"GESUT: powiat nie publikuje uslugi w EZiU - rastr z krajowej inte
              r"\(npm, przed zOff\)"]
 
 
-def serve_demo(tmp_path):
-    return MockServices(DEMO, tmp_path, extra_rewrites=[tuple(r) for r in SETTINGS["rewrite"]])
-
-
-def converse(args, fx, home, steps):
-    """Sends each message once the one before is answered (its answer type in `until`); returns the answers."""
-    p = subprocess.Popen([VELDRA_BIN, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                         env={**private_env(home), **fx.env(), "XDG_DATA_HOME": str(home / "data")})
-    answers = []
-    for msg, until in steps:
-        p.stdin.write((json.dumps(msg) + "\n").encode())
-        p.stdin.flush()
-        while True:
-            line = p.stdout.readline()
-            assert line, p.stderr.read().decode(errors="replace")
-            m = json.loads(line)
-            if m.get("type") in until:
-                answers.append(m)
-                break
-    _, err = p.communicate(timeout=120)
-    assert p.returncode == 0, err
-    return answers
-
-
 def test_every_layer_of_the_demo_is_fetched_and_placed_without_a_failure(tmp_path):
     lat, lon = SETTINGS["center"]
-    with serve_demo(tmp_path) as fx:
-        found, origin, done, placed = converse(["bridge", "map", "--project", str(tmp_path / "p.json")], fx, tmp_path / "home", [
+    with MockServices(DEMO, tmp_path, extra_rewrites=[tuple(r) for r in SETTINGS["rewrite"]]) as fx:
+        s = Session(["bridge", "map", "--project", tmp_path / "p.json"], {**private_env(tmp_path / "home"), **fx.env()})
+        found, origin, done, placed = s.converse([
             ({"type": "searchAddress", "query": SETTINGS["name"]}, {"addressResults", "error"}),
             ({"type": "setOrigin", "lat": lat, "lon": lon}, {"originSet", "error"}),
             ({"type": "fetch", "bboxWgs84": SETTINGS["bbox"], "layers": list(LAYERS)}, {"fetchDone"}),
             ({"type": "place"}, {"placeDone", "error"})])
+        s.close()
         stats = fx.stats()
     west, south, east, north = SETTINGS["bbox"]
     assert west < found.get("lon", 0) < east and south < found.get("lat", 0) < north, found
@@ -89,16 +67,6 @@ def test_every_layer_of_the_demo_is_fetched_and_placed_without_a_failure(tmp_pat
     assert placed["type"] == "placeDone" and expected <= set(placed["counts"]), placed
     assert min(placed["counts"].values()) > 0, placed
     assert stats["unmatched"] == 0, [r for r in stats["requests"] if r["route"] is None]
-
-
-def test_the_cloud_palette_downloads_the_demo_frame(tmp_path):
-    lat, lon = SETTINGS["center"]
-    with serve_demo(tmp_path) as fx:
-        _, done = converse(["bridge", "cloud"], fx, tmp_path / "home", [
-            ({"type": "setOrigin", "lat": lat, "lon": lon}, {"originSet", "error"}),
-            ({"type": "download", "bboxWgs84": SETTINGS["bbox"], "detail": "standard"}, {"downloadDone"})])
-        assert fx.stats()["unmatched"] == 0
-    assert done["ok"], done
 
 
 def test_the_generator_reproduces_the_committed_files(tmp_path):

@@ -6,7 +6,7 @@ import tempfile
 
 import pytest
 
-from fixture import private_env, serve, veldra
+from fixture import private_env, read_dxf, serve, veldra
 import test_fetch_pipeline as fp
 from test_place_pipeline import LAT, LON, routes
 
@@ -84,13 +84,17 @@ def pl2000(lat, lon):
 
 @pytest.mark.parametrize("origin", ["center", f"{LAT},{LON}"])
 def test_origin_georeferences_a_new_project_and_the_import_goes_through(tmp_path, origin):
-    project = tmp_path / "nowy.json"
+    project, dxf, glb = tmp_path / "nowy.json", tmp_path / "wynik.dxf", tmp_path / "wynik.glb"
     with serve(tmp_path, *routes(), extra=[fp.LUBLIN]) as fx:
         bbox = ",".join(str(v) for v in (fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH))
-        p = veldra("import", "--bbox", bbox, "--layers", "dzialki", "--project", project, "--origin", origin,
+        p = veldra("import", "--bbox", bbox, "--layers", "dzialki,budynki,teren", "--terrain-step", "5",
+                   "--project", project, "--origin", origin, "--dxf", dxf, "--gltf", glb,
                    env={**private_env(tmp_path / "home"), **fx.env()})
     assert p.returncode == 0, p.stdout + p.stderr
-    assert "placed: " in p.stdout
     geo = json.loads(project.read_text())["geolocation"]
     east, north = pl2000(LAT, LON)
     assert abs(geo["surveyEasting"] - east) < 0.01 and abs(geo["surveyNorthing"] - north) < 0.01, geo
+    # What was placed, read back by ezdxf (the GLB writer is judged by the export readers' test).
+    _, c = read_dxf(dxf)
+    assert c["GIS_DZIALKI", "LWPOLYLINE"] == 2 and c["GIS_BUDYNKI", "HATCH"] == 1 and c["GIS_TEREN", "POLYLINE"] >= 1
+    assert glb.stat().st_size > 0

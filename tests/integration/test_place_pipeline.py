@@ -19,10 +19,7 @@ def session(project, fx, home, origin=True, layers=(), place=True, **params):
         steps.append(({"type": "fetch", "bboxWgs84": [fp.WEST, fp.SOUTH, fp.EAST, fp.NORTH], "layers": list(layers),
                        **params}, {"fetchDone"}))
     steps += [({"type": "place"}, {"placeDone", "error"})] if place else []
-    answers = []
-    for msg, until in steps:
-        s.send(msg)
-        answers.append(s.until(lambda m, until=until: m.get("type") in until, timeout=300))
+    answers = s.converse(steps)
     return answers, s.close(), s.report
 
 
