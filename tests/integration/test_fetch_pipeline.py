@@ -313,12 +313,6 @@ def test_parcels_from_the_county_and_buildings_from_bdot10k(tmp_path):
     assert query_value(requests_to(stats, BDOT10K)[0], "typenames") == "ms:bud_2025"
 
 
-def test_county_buildings_need_no_fallback(tmp_path):
-    _, done, stats = fetch(tmp_path, egib_routes([], [("b1", 0, 0), ("b2", 30, 30)], []), ["budynki"], extra=[LUBLIN])
-    assert done["counts"] == {"budynki": 2} and "warning" not in done
-    assert not requests_to(stats, BDOT10K)
-
-
 def test_general_plan_keeps_the_zones_in_the_frame(tmp_path):
     _, done, _ = fetch(tmp_path, registry(ACTS, [("z1", 0, 0), ("z2", 5000, 0)]), ["pog"])
     assert done["counts"] == {"pog": 1} and "warning" not in done

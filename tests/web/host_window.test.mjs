@@ -44,8 +44,6 @@ test('menu: map palette toggles without reloading, check mark follows, other com
     assert.deepEqual(await page.locator('#layerTable tbody td:first-child').allTextContents(), ['Domyslna', 'GIS_Dzialki']);
     assert.deepEqual(await page.locator('#layerTable tbody td:last-child').allTextContents(), ['0', '0']);
     assert.equal(await page.isDisabled('#btnUndo'), true);
-    // Export buttons are live exactly when the build has the exporters (the exports are the demo flow's).
-    assert.equal(await page.isEnabled('#btnExportGltf'), await page.isEnabled('#btnExportDxf'));
     assert.equal(await page.isHidden('#palette'), true);
 
     await menu(page, 'Mapa importu GIS');

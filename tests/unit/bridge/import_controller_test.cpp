@@ -72,8 +72,14 @@ TEST_F(ControllerFixture, FetchRunsOnAWorkerAndCompletesOnTheMainThread) {
   EXPECT_FALSE(ctl->hasData());
 }
 
+// A new fetch also clears a cancel asked before it. (The answers to place and cancel without a
+// fetch are the black-box bridge test's.)
 TEST_F(ControllerFixture, SecondFetchAndPlaceAreRefusedWhileBusyButBboxIsCheckedFirst) {
+  send({{"type", "cancel"}});
+  ASSERT_TRUE(ctl->cancelRequested());
+  page.clear();
   send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}, {"layers", {"dzialki"}}});
+  EXPECT_FALSE(ctl->cancelRequested());
   send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
   send({{"type", "fetch"}, {"bboxWgs84", {1, 2, 3}}});
   EXPECT_EQ(page[1]["msg"], "Trwa pobieranie danych - sprobuj za chwile");
@@ -81,14 +87,6 @@ TEST_F(ControllerFixture, SecondFetchAndPlaceAreRefusedWhileBusyButBboxIsChecked
   drain();
   EXPECT_EQ(types().back(), "fetchDone");
   EXPECT_EQ(ctl->lastLayers(), std::vector<std::string>{"dzialki"});
-}
-
-// The answers to place and cancel without a fetch are the black-box bridge test's.
-TEST_F(ControllerFixture, ANewFetchClearsTheCancelFlag) {
-  send({{"type", "cancel"}});
-  EXPECT_TRUE(ctl->cancelRequested());
-  send({{"type", "fetch"}, {"bboxWgs84", kWarsaw}});
-  EXPECT_FALSE(ctl->cancelRequested());
 }
 
 TEST_F(ControllerFixture, MalformedFetchMembersChangeNoState) {
@@ -119,16 +117,15 @@ TEST_F(ControllerFixture, ZoneComesFromTheFrameCentreUnlessTheProjectNamesOne) {
   drain();
 }
 
+// The mapping sent by the page and kept across processes is the black-box bridge test's.
 TEST_F(ControllerFixture, GetLayersListsProjectLayersAndTheMappingWithDefaults) {
   int idx = 0;
   ASSERT_EQ(host.createAttribute(AttributeKind::Layer, "GIS_DZIALKI", 0, 0, 0, idx), kHostOk);
-  send({{"type", "settingsChanged"}, {"mapping", {{"budynki", "B"}, {"dzialki", 3}, {"nieznany", "x"}}}});
   send({{"type", "getLayers"}});
   const json& r = page.back();
   ASSERT_EQ(r["type"], "layerList");
-  EXPECT_EQ(r["mapping"]["budynki"], "B");
+  EXPECT_NE(r["layers"].dump().find("GIS_DZIALKI"), std::string::npos);
   EXPECT_EQ(r["mapping"]["dzialki"], "GIS_DZIALKI");
-  EXPECT_TRUE(fs::exists(home / "VELDRA" / "settings.json"));
   // A host that cannot list layers gives an empty list, not an error.
   host.addRefusal({.operation = HostOperation::ListAttributes});
   send({{"type", "getLayers"}});
@@ -178,7 +175,9 @@ TEST_F(ControllerFixture, AnExceptionInThePipelineEndsInAnEmptyResultWithItsText
 
 // ---- the origin from the map and its height ----
 
-TEST_F(ControllerFixture, ReplyThenTheWorkersHeightOnTheMainThread) {
+// The reply comes at once; the height follows from the worker as an undoable step of its own, so
+// an import placed while it was looked up stays undoable.
+TEST_F(ControllerFixture, ReplyFirstThenTheHeightAsAnUndoableStepOfItsOwn) {
   double askedE = 0, askedN = 0;
   setOriginHeightLookup([&](double e, double n) -> std::optional<double> {
     askedE = e;
@@ -188,14 +187,21 @@ TEST_F(ControllerFixture, ReplyThenTheWorkersHeightOnTheMainThread) {
   const json r = ctl->onSetOrigin(json{{"type", "setOrigin"}, {"lat", 52.2}, {"lon", 21.0}});
   ASSERT_EQ(r["type"], "originSet") << r.dump();
   EXPECT_EQ(r["epsg"], 2178);
-  EXPECT_EQ(r["h"], 0.0);   // the height comes later
+  EXPECT_EQ(r["h"], 0.0);
   EXPECT_EQ(host.reportLines().size(), 1u);
-  const auto [e92, n92] = wgs84ToPl1992(52.2, 21.0);
+  const std::size_t before = host.commandTitles().size();
+  ASSERT_EQ(host.runUndoableCommand("Import GIS", [] { return kHostOk; }), kHostOk);
   drain();
+  const auto [e92, n92] = wgs84ToPl1992(52.2, 21.0);
   EXPECT_NEAR(askedE, e92, 1e-3);   // the lookup gets the PL-1992 point
   EXPECT_NEAR(askedN, n92, 1e-3);
   EXPECT_EQ(host.geoLocation().surveyHeight, 112.75);
   EXPECT_EQ(host.geoLocation().altitude, 112.75);
+  ASSERT_EQ(host.commandTitles().size(), before + 2) << "the height write ended the undo history";
+  EXPECT_EQ(host.commandTitles()[before], "Import GIS");
+  ASSERT_TRUE(host.undoLast());
+  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
+  EXPECT_TRUE(host.undoLast());   // the import
 }
 
 TEST_F(ControllerFixture, FailedOrThrowingLookupLeavesHeightZero) {
@@ -208,21 +214,6 @@ TEST_F(ControllerFixture, FailedOrThrowingLookupLeavesHeightZero) {
     drain();
     EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
   }
-}
-
-// The height must not end the undo history: an import placed while it was looked up stays undoable.
-TEST_F(ControllerFixture, HeightIsAnUndoableStepOfItsOwn) {
-  setOriginHeightLookup([](double, double) { return std::optional<double>(112.75); });
-  ASSERT_EQ(ctl->onSetOrigin(json{{"lat", 52.2}, {"lon", 21.0}})["type"], "originSet");
-  const std::size_t before = host.commandTitles().size();
-  ASSERT_EQ(host.runUndoableCommand("Import GIS", [] { return kHostOk; }), kHostOk);
-  drain();
-  EXPECT_EQ(host.geoLocation().surveyHeight, 112.75);
-  ASSERT_EQ(host.commandTitles().size(), before + 2) << "the height write ended the undo history";
-  EXPECT_EQ(host.commandTitles()[before], "Import GIS");
-  ASSERT_TRUE(host.undoLast());
-  EXPECT_EQ(host.geoLocation().surveyHeight, 0.0);
-  EXPECT_TRUE(host.undoLast());   // the import
 }
 
 // Two origins in a row: the first one's slow answer must not overwrite the second's height.

@@ -147,6 +147,10 @@ TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
   EXPECT_EQ(text.substr(0, 10), "head-1234-");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   EXPECT_NE(AtomicFile(dir / "out.txt" / "x").commit(), "");
+  // The target is a folder: the rename fails and the temporary goes.
+  fs::create_directories(dir / "taken" / "x");
+  EXPECT_NE(writeFileAtomically(dir / "taken", "data"), "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
 
 }  // namespace
