@@ -84,6 +84,7 @@
   // Set by the program ahead of this script when it runs on its embedded sample area: the
   // base map then comes from the demo's own tiles and nothing is asked of a public host.
   var DEMO = window.VELDRA_DEMO || null;
+  var demoStatus = DEMO ? DEMO.status + ' — ' + DEMO.name : '';
   var map = L.map('map', { minZoom: 4, maxZoom: 21, zoomControl: true })
     .setView(DEMO ? DEMO.center : [52.2297, 21.0122], DEMO ? DEMO.zoom : 16);
 
@@ -147,7 +148,7 @@
     // The suggested frame: the sample data cover it.
     L.rectangle([[DEMO.bbox[1], DEMO.bbox[0]], [DEMO.bbox[3], DEMO.bbox[2]]],
       { color: '#c0392b', weight: 2, dashArray: '6 4', fill: false, interactive: false }).addTo(map);
-    status(DEMO.status + ' — ' + DEMO.name);
+    status(demoStatus);
   }
 
   function overlaysToFront() {
@@ -430,7 +431,7 @@
   var H = GISBridge.handlers;
   H.noop = function () {};
   H.pong = function (m) {
-    status(DEMO ? DEMO.status + ' — ' + DEMO.name : 'Połączono z ArchiCAD ✓');
+    status(DEMO ? demoStatus : 'Połączono z ArchiCAD ✓');
     $('buildTag').textContent = m.wersja ? 'v' + m.wersja : 'build ' + m.build;
   };
   H.init = function (m) {

@@ -10,7 +10,6 @@
 #include "geo/Bbox.h"
 #include "geo/PointInRing.h"
 #include "lod2fit/Reconstruction.h"
-#include "lod2fit/RoofPrimitive.h"
 #include "platform/Paths.h"
 
 namespace veldra {
@@ -107,7 +106,6 @@ void orientFacesByParts(lod2fit::RoofMesh& mesh) {
 RekonOutcome reconstructOutlines(const std::vector<Building3D>& outlines, const std::vector<CloudPoint>& points,
                                  const RekonProgress& progress, const RekonOptions& options) {
   RekonOutcome out;
-  (void)lod2fit::roofPrimitives();
   const PointGridIndex index(points);
   const int n = static_cast<int>(outlines.size());
   for (int i = 0; i < n; ++i) {
@@ -126,10 +124,12 @@ RekonOutcome reconstructOutlines(const std::vector<Building3D>& outlines, const 
       if (std::isfinite(p.z)) candidates.push_back({p.x, p.y, p.z});
     }
     if (candidates.empty()) continue;
+    // The 2 % height, taken as it would stand in the sorted list.
     std::vector<double> heights(candidates.size());
     std::transform(candidates.begin(), candidates.end(), heights.begin(), [](const Point3& p) { return p.z; });
-    std::sort(heights.begin(), heights.end());
-    const double groundZ = heights[static_cast<std::size_t>(std::floor(double(heights.size() - 1) * 0.02))];
+    const auto low = heights.begin() + static_cast<std::ptrdiff_t>(std::floor(double(heights.size() - 1) * 0.02));
+    std::nth_element(heights.begin(), low, heights.end());
+    const double groundZ = *low;
 
     std::vector<Point3> own;
     for (const Point3& p : candidates)

@@ -196,6 +196,55 @@ HostErr placePatches(Placer& p, const std::vector<PlacementData::Patch>& patches
 }
 
 
+// Count and emptiness of a kind whose data are one list of FetchedData.
+template <auto Fetched, const char* Label>
+struct SizeOf {
+  static void count(const FetchedData& d, std::map<std::string, int>& c) {
+    if (!(d.*Fetched).empty()) c[Label] = static_cast<int>((d.*Fetched).size());
+  }
+  static bool holds(const FetchedData& d) { return !(d.*Fetched).empty(); }
+};
+
+// A solid's faces moved in plan into the import's zone, heights kept; false when a corner
+// is not finite before or after the move.
+bool moveFaces(const std::vector<std::vector<Point3>>& in, const ZoneMove& mv, std::vector<std::vector<Point3>>& out) {
+  bool finite = true;
+  out.reserve(in.size());
+  for (const auto& face : in) {
+    std::vector<Point3> f;
+    f.reserve(face.size());
+    for (const Point3& q : face) {
+      const Point2 e = mv(Point2{q.x, q.y});
+      finite = finite && finitePt(q) && finitePt(e);
+      f.push_back({e.x, e.y, q.z});
+    }
+    out.push_back(std::move(f));
+  }
+  return finite;
+}
+
+// Faces in the project's local coordinates, heights less the reference.
+std::vector<SolidFace> localFaces(Placer& p, const std::vector<std::vector<Point3>>& faces, double zOffset) {
+  std::vector<SolidFace> out(faces.size());
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    out[i].points.reserve(faces[i].size());
+    for (const Point3& q : faces[i]) {
+      const Point2 l = p.local(Point2{q.x, q.y});
+      out[i].points.push_back({l.x, l.y, q.z - zOffset});
+    }
+  }
+  return out;
+}
+
+HostErr placeSolidInputs(Placer& p, SolidKind kind, const std::vector<SolidInput>& inputs, int layer, const char* label,
+                         PlacementResult& res) {
+  const SolidsPlacement r = placeSolids(p.host(), kind, inputs, layer, static_cast<int>(inputs.size()));
+  if (r.created > 0) res.counts[label] = r.created;
+  res.failures += r.skipped - r.degenerate;
+  return kHostOk;
+}
+
+
 // ---- terrain and water meshes (NMT, cloud): one shape, its member, layer and label --
 
 constexpr char kTerrainLabel[] = "teren (Siatka)";
@@ -204,17 +253,14 @@ constexpr char kCloudWaterLabel[] = "woda z chmury (Siatka)";
 
 template <auto Fetched, auto Placed, DataType Type, const char* Label>
 struct PatchKind {
-  static void count(const FetchedData& d, std::map<std::string, int>& c) {
-    if (!(d.*Fetched).empty()) c[Label] = static_cast<int>((d.*Fetched).size());
-  }
-  static bool holds(const FetchedData& d) { return !(d.*Fetched).empty(); }
+  using Size = SizeOf<Fetched, Label>;
   static void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
     movePatches(d.*Fetched, mv, out.*Placed, out.droppedGeometries);
   }
   static HostErr place(Placer& p, const PlacementData& d, const ImportOptions& options, PlacementResult& res) {
     return placePatches(p, d.*Placed, Type, Label, options.terrainZOffset, res);
   }
-  static DataKind row(const char* name) { return {name, count, holds, move, place}; }
+  static DataKind row(const char* name) { return {name, Size::count, Size::holds, move, place}; }
 };
 using TerrainKind = PatchKind<&FetchedData::terrain, &PlacementData::terrain, DataType::Teren, kTerrainLabel>;
 using CloudTerrainKind =
@@ -323,25 +369,11 @@ constexpr char kRoadsLabel[] = "drogi";
 
 template <auto Fetched, auto Placed, DataType Type, SolidKind Kind, const char* Label>
 struct NdsmKind {
-  static void count(const FetchedData& d, std::map<std::string, int>& c) {
-    if (!(d.*Fetched).empty()) c[Label] = static_cast<int>((d.*Fetched).size());
-  }
-  static bool holds(const FetchedData& d) { return !(d.*Fetched).empty(); }
+  using Size = SizeOf<Fetched, Label>;
   static void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
     for (const NdsmSolid& s : d.*Fetched) {
       NdsmSolid m{s.id, {{}, s.shape.needsCorrection, s.shape.coverage}};
-      bool finite = true;
-      for (const auto& face : s.shape.faces) {
-        std::vector<Point3> f;
-        f.reserve(face.size());
-        for (const Point3& q : face) {
-          const Point2 p = mv({q.x, q.y});
-          f.push_back({p.x, p.y, q.z});
-          finite = finite && finitePt(q) && finitePt(f.back());
-        }
-        m.shape.faces.push_back(std::move(f));
-      }
-      if (!finite) {
+      if (!moveFaces(s.shape.faces, mv, m.shape.faces)) {
         ++out.droppedGeometries;
         continue;
       }
@@ -355,25 +387,11 @@ struct NdsmKind {
     if (layer == 0) return layerError(res, Type);
     std::vector<SolidInput> inputs;
     inputs.reserve(solids.size());
-    for (const NdsmSolid& s : solids) {
-      SolidInput in{s.id, {}, s.shape.needsCorrection};
-      for (const auto& face : s.shape.faces) {
-        SolidFace f;
-        f.points.reserve(face.size());
-        for (const Point3& q : face) {
-          const Point2 l = p.local({q.x, q.y});
-          f.points.push_back({l.x, l.y, q.z - options.buildingZOffset});
-        }
-        in.faces.push_back(std::move(f));
-      }
-      inputs.push_back(std::move(in));
-    }
-    const SolidsPlacement r = placeSolids(p.host(), Kind, inputs, layer, static_cast<int>(solids.size()));
-    if (r.created > 0) res.counts[Label] = r.created;
-    res.failures += r.skipped - r.degenerate;
-    return kHostOk;
+    for (const NdsmSolid& s : solids)
+      inputs.push_back({s.id, localFaces(p, s.shape.faces, options.buildingZOffset), s.shape.needsCorrection});
+    return placeSolidInputs(p, Kind, inputs, layer, Label, res);
   }
-  static DataKind row(const char* name) { return {name, count, holds, move, place}; }
+  static DataKind row(const char* name) { return {name, Size::count, Size::holds, move, place}; }
 };
 using NdsmBuildingsKind =
     NdsmKind<&FetchedData::ndsmBuildings, &PlacementData::ndsmBuildings, DataType::BudynkiNdsm, SolidKind::NdsmBuildings, kNdsmBuildingsLabel>;
@@ -381,48 +399,17 @@ using BridgesKind = NdsmKind<&FetchedData::bridges, &PlacementData::bridges, Dat
 using RoadsKind = NdsmKind<&FetchedData::roads, &PlacementData::roads, DataType::Drogi, SolidKind::Roads, kRoadsLabel>;
 // ---- solids from LiDAR: roofs from the cloud and reconstructed buildings -------------
 
-// Faces move in plan; heights stay absolute until placement takes the height reference off.
+// Heights stay absolute until placement takes the height reference off.
 void moveCloudSolids(const std::vector<CloudSolid>& in, const ZoneMove& mv, std::vector<CloudSolid>& out,
                      int& dropped) {
   for (const CloudSolid& s : in) {
-    CloudSolid m;
-    m.id = s.id;
-    m.needsCorrection = s.needsCorrection;
-    bool ok = true;
-    for (const auto& face : s.faces) {
-      std::vector<Point3> moved;
-      for (const Point3& q : face) {
-        const Point2 e = mv(Point2{q.x, q.y});
-        if (!finitePt(Point2{q.x, q.y}) || !finitePt(e) || !std::isfinite(q.z)) ok = false;
-        moved.push_back({e.x, e.y, q.z});
-      }
-      m.faces.push_back(std::move(moved));
-    }
-    if (!ok) {
+    CloudSolid m{s.id, {}, s.needsCorrection};
+    if (!moveFaces(s.faces, mv, m.faces)) {
       ++dropped;
       continue;
     }
     out.push_back(std::move(m));
   }
-}
-
-std::vector<SolidInput> localSolids(Placer& p, const std::vector<CloudSolid>& solids, double zOffset) {
-  std::vector<SolidInput> out;
-  for (const CloudSolid& s : solids) {
-    SolidInput in;
-    in.id = s.id;
-    in.needsCorrection = s.needsCorrection;
-    for (const auto& face : s.faces) {
-      SolidFace f;
-      for (const Point3& q : face) {
-        const Point2 l = p.local(Point2{q.x, q.y});
-        f.points.push_back({l.x, l.y, q.z - zOffset});
-      }
-      in.faces.push_back(std::move(f));
-    }
-    out.push_back(std::move(in));
-  }
-  return out;
 }
 
 // The layer of a kind, or 0 with the error set.
@@ -443,10 +430,7 @@ constexpr char kReconstructedLabel[] = "budynkirekon";
 
 template <auto Fetched, auto Placed, SolidKind Kind, const char* Label, int (*Layer)(Placer&, PlacementResult&)>
 struct CloudSolidKind {
-  static void count(const FetchedData& d, std::map<std::string, int>& c) {
-    if (!(d.*Fetched).empty()) c[Label] = static_cast<int>((d.*Fetched).size());
-  }
-  static bool holds(const FetchedData& d) { return !(d.*Fetched).empty(); }
+  using Size = SizeOf<Fetched, Label>;
   static void move(const FetchedData& d, const ZoneMove& mv, PlacementData& out) {
     moveCloudSolids(d.*Fetched, mv, out.*Placed, out.droppedGeometries);
   }
@@ -455,13 +439,13 @@ struct CloudSolidKind {
     if (solids.empty()) return kHostOk;
     const int layer = Layer(p, res);
     if (layer == 0) return kHostErrRefused;
-    const SolidsPlacement r = placeSolids(p.host(), Kind, localSolids(p, solids, options.buildingZOffset), layer,
-                                          static_cast<int>(solids.size()));
-    if (r.created > 0) res.counts[Label] = r.created;
-    res.failures += r.skipped - r.degenerate;
-    return kHostOk;
+    std::vector<SolidInput> inputs;
+    inputs.reserve(solids.size());
+    for (const CloudSolid& s : solids)
+      inputs.push_back({s.id, localFaces(p, s.faces, options.buildingZOffset), s.needsCorrection});
+    return placeSolidInputs(p, Kind, inputs, layer, Label, res);
   }
-  static DataKind row(const char* name) { return {name, count, holds, move, place}; }
+  static DataKind row(const char* name) { return {name, Size::count, Size::holds, move, place}; }
 };
 using CloudRoofsKind = CloudSolidKind<&FetchedData::cloudRoofs, &PlacementData::cloudRoofs, SolidKind::CloudRoofs,
                                       kCloudRoofsLabel, cloudRoofsLayer>;

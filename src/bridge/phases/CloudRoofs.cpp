@@ -6,9 +6,7 @@
 #include <cmath>
 
 #include "bridge/RoofBody.h"
-#include "cloud/FrameCloud.h"
 #include "cloud/GroundCellModel.h"
-#include "cloud/LidarResolver.h"
 #include "cloud/PointGridIndex.h"
 #include "cloud/RoofFromCloud.h"
 #include "geo/Bbox.h"
@@ -36,21 +34,9 @@ void fetchCloudRoofs(FetchContext& ctx, FetchedData& data) {
     ctx.note("Dachy z chmury: brak obrysow budynkow (Building3D) dla tego kadru - nie ma na czym oprzec dachu.");
     return;
   }
-  FrameCloudOptions options;
-  options.progressLabel = "Dachy z chmury: pobieranie kafli LiDAR";
-  const FrameCloud cloud = gatherFrameCloud(
-      LidarResolver(ctx.client()), ctx.frame(), options,
-      [&ctx](int done, int total, const std::string& label) { ctx.progress(done, total, label); });
-  if (cloud.downloadedTiles == 0) {
-    ctx.note("Dachy z chmury: brak danych LiDAR dla tego obszaru.");
-    return;
-  }
-  if (cloud.points.empty()) {
-    ctx.note("Dachy z chmury: chmura pusta w kadrze.");
-    return;
-  }
-  if (cloud.truncated)
-    ctx.note(std::string(kPrefix) + "limit punktow osiagniety - czesc kafli pominieto, zmniejsz kadr.");
+  const std::optional<FrameCloud> gathered = phase_support::outlineCloud(ctx, kPrefix);
+  if (!gathered) return;
+  const FrameCloud& cloud = *gathered;
 
   ctx.progress(0, 1, "Dachy z chmury: model terenu");
   const GroundCellModel ground = buildGroundCellModel(cloud.points, kGroundCell);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cloud/LidarResolver.h"
 #include "net/RasterTiles.h"
 
 namespace veldra {
@@ -66,6 +67,23 @@ int rasterTiles(FetchContext& ctx, FetchedData& data, const std::string& wms, co
 CascadeContext cascadeContext(FetchContext& ctx, FetchedData& data) {
   return {ctx.client(), ctx.frame(), countyRasterDensity(ctx.request().rasterScale), ctx.request().zone,
           data.rasters, [&ctx](const std::string& line) { ctx.report(line); }};
+}
+
+std::optional<FrameCloud> outlineCloud(FetchContext& ctx, const std::string& prefix) {
+  FrameCloudOptions options;
+  options.progressLabel = prefix + "pobieranie kafli LiDAR";
+  FrameCloud cloud = gatherFrameCloud(LidarResolver(ctx.client()), ctx.frame(), options,
+                                      [&ctx](int done, int total, const std::string& label) { ctx.progress(done, total, label); });
+  if (cloud.downloadedTiles == 0) {
+    ctx.note(prefix + "brak danych LiDAR dla tego obszaru.");
+    return std::nullopt;
+  }
+  if (cloud.points.empty()) {
+    ctx.note(prefix + "chmura pusta w kadrze.");
+    return std::nullopt;
+  }
+  if (cloud.truncated) ctx.note(prefix + "limit punktow osiagniety - czesc kafli pominieto, zmniejsz kadr.");
+  return cloud;
 }
 
 std::string joinNames(const std::vector<std::string>& names) {

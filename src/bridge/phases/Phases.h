@@ -4,10 +4,12 @@
 // becomes a note and the next phase runs.
 #pragma once
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "bridge/FetchContext.h"
+#include "cloud/FrameCloud.h"
 #include "net/NationalCascades.h"
 #include "place/FetchedData.h"
 
@@ -58,6 +60,10 @@ std::string joinNames(const std::vector<std::string>& names);
 // What a national integration service needs to stand in for an office's own
 // (the county density, the project's zone, data.rasters, the report window).
 CascadeContext cascadeContext(FetchContext& ctx, FetchedData& data);
+// The frame's LiDAR points for a phase fitting the LOD1 outlines; the notes of no tile, no
+// point and the point limit begin with `prefix` ("Dachy z chmury: "). Empty when there is
+// nothing to fit.
+std::optional<FrameCloud> outlineCloud(FetchContext& ctx, const std::string& prefix);
 }  // namespace phase_support
 
 }  // namespace veldra
