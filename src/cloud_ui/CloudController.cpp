@@ -141,31 +141,53 @@ json CloudController::onFrameEstimate(const json& msg) {
   const CloudEstimate now = estimateCloud(area, density, detail);
   const std::uint64_t generation = ++estimateGeneration_;
 
-  // The index may know a better density; only the newest request's answer reaches the page.
-  platform::WorkToken token;
-  std::thread([this, frame, detail, area, density, generation, token = std::move(token)] {
-    WfsClient client(transport_);
-    std::vector<LidarTile> tiles;
-    try {
-      tiles = LidarResolver(client).queryLidarIndex(frame);
-    } catch (const std::exception&) {
-      return;   // the page keeps the immediate estimate
+  // The index may know a better density. One worker asks it; a frame moved meanwhile waits as the
+  // one request after it, and only the newest request's answer reaches the page.
+  {
+    const std::lock_guard<std::mutex> lock(estimateMutex_);
+    waitingEstimate_ = EstimateRequest{frame, detail, area, density, generation};
+    if (!estimateWorking_) {
+      platform::WorkToken token;
+      std::thread([this, token = std::move(token)] { runEstimates(); }).detach();
+      estimateWorking_ = true;
     }
-    double best = 0;
-    for (const LidarTile& t : tiles)
-      if (std::isfinite(t.density)) best = std::max(best, t.density);
-    if (!(best > 0) || estimateGeneration_.load() != generation) return;
-    cachedDensity_.store(best);
-    if (std::fabs(best - density) < 0.01) return;
-    const CloudEstimate late = estimateCloud(area, best, detail);
-    platform::runOnMainThread([this, late, best, generation] {
-      if (estimateGeneration_.load() == generation) page_.post("estimateDone", estimateMessage(late, best));
-    });
-  }).detach();
+  }
 
   json reply = estimateMessage(now, density);
   reply["type"] = "estimateDone";
   return reply;
+}
+
+void CloudController::runEstimates() {
+  WfsClient client(transport_);
+  for (;;) {
+    EstimateRequest r;
+    {
+      const std::lock_guard<std::mutex> lock(estimateMutex_);
+      if (!waitingEstimate_) {
+        estimateWorking_ = false;
+        return;
+      }
+      r = *waitingEstimate_;
+      waitingEstimate_.reset();
+    }
+    std::vector<LidarTile> tiles;
+    try {
+      tiles = LidarResolver(client).queryLidarIndex(r.frame);
+    } catch (const std::exception&) {
+      continue;   // the page keeps the immediate estimate
+    }
+    double best = 0;
+    for (const LidarTile& t : tiles)
+      if (std::isfinite(t.density)) best = std::max(best, t.density);
+    if (!(best > 0) || estimateGeneration_.load() != r.generation) continue;
+    cachedDensity_.store(best);
+    if (std::fabs(best - r.density) < 0.01) continue;
+    const CloudEstimate late = estimateCloud(r.area, best, r.detail);
+    platform::runOnMainThread([this, late, best, generation = r.generation] {
+      if (estimateGeneration_.load() == generation) page_.post("estimateDone", estimateMessage(late, best));
+    });
+  }
 }
 
 json CloudController::onDownload(const json& msg) {

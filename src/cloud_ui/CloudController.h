@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +13,7 @@
 #include "bridge/PageChannel.h"
 #include "cloud_ui/CloudDownload.h"
 #include "cloud_ui/CloudEstimate.h"
+#include "geo/Bbox.h"
 #include "hostapi/Host.h"
 #include "net/HttpTransport.h"
 #include "net/WfsClient.h"
@@ -66,6 +69,14 @@ class CloudController {
   void setDownloadOptions(CloudDownloadOptions options) { downloadOptions_ = std::move(options); }
 
  private:
+  struct EstimateRequest {
+    Bbox frame;
+    cloudui::Detail detail = cloudui::Detail::Standard;
+    double area = 0;
+    double density = 0;
+    std::uint64_t generation = 0;
+  };
+  void runEstimates();   // the estimate worker: takes waiting requests until none is left
   void completeDownload(CloudDownloadResult result);
   void writeDiagnostics(const CloudDownloadResult& result);
 
@@ -75,6 +86,9 @@ class CloudController {
   WfsClient client_{transport_};
   std::atomic<double> cachedDensity_{12.0};
   std::atomic<std::uint64_t> estimateGeneration_{0};
+  std::mutex estimateMutex_;
+  std::optional<EstimateRequest> waitingEstimate_;   // at most one request waits for the worker
+  bool estimateWorking_ = false;                      // guarded by estimateMutex_
   std::atomic<bool> cancelRequested_{false};
   bool busy_ = false;   // main thread only
   CloudDownloadOptions downloadOptions_;   // read by the worker while a download runs; set only when idle

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <system_error>
 #include <filesystem>
 #include <limits>
 #include <vector>
@@ -100,9 +99,12 @@ CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& cli
 
   std::string out = options.outputPath;
   if (out.empty()) {
+    // The completion copies this file into the user's data folder: nobody else may be able to
+    // swap it in between, so its folders must be ours alone.
     out = cloudTemporaryPath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(out).parent_path(), ec);   // the writer says why not
+    const std::filesystem::path folder = std::filesystem::path(out).parent_path();
+    for (const std::filesystem::path& d : {folder.parent_path(), folder})
+      if (const std::string why = platform::ensurePrivateDir(d); !why.empty()) return failure("Blad zapisu E57: " + why);
   }
   std::string error;
   t0 = std::chrono::steady_clock::now();
@@ -131,7 +133,7 @@ CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& cli
 }  // namespace
 
 std::string cloudTemporaryPath() {
-  return (platform::tempDir() / "Orvane_Cloud" / "import.e57").string();
+  return (platform::privateWorkDir() / "Orvane_Cloud" / "import.e57").string();
 }
 
 CloudDownloadResult runCloudDownload(const CloudDownloadJob& job, WfsClient& client, const std::atomic<bool>& cancel,

@@ -48,10 +48,11 @@ struct CloudDownloadEvents {
 
 struct CloudDownloadOptions {
   std::size_t pointLimit = kCloudPointLimit;
-  std::string outputPath;          // empty: the temporary folder + "Orvane_Cloud/import.e57"
+  std::string outputPath;          // empty: cloudTemporaryPath()
 };
 
-// The temporary folder + "Orvane_Cloud/import.e57".
+// This user's private working folder + "Orvane_Cloud/import.e57" (a shared temporary folder
+// would let another local user plant the file the completion copies).
 std::string cloudTemporaryPath();
 
 CloudDownloadResult runCloudDownload(const CloudDownloadJob& job, WfsClient& client,

@@ -3,6 +3,7 @@ server: estimates, downloads to an E57 file, cancellation, refusals. Tiles are L
 writes around a frame of about 210 m x 220 m in PL-2000 zone 7; expectations come from PROJ."""
 
 import json
+import os
 import re
 import time
 
@@ -50,21 +51,25 @@ def target(home):
 
 
 def temp_file(home):
-    return home / "tmp" / "Orvane_Cloud" / "import.e57"
+    return home / "tmp" / f"veldra-{os.getuid()}" / "Orvane_Cloud" / "import.e57"
 
 
 def test_immediate_and_late_estimates_only_the_newest_frame_reaches_the_page(tmp_path):
-    # The index is slow, so both requests are made before either worker has its answer.
-    with serve(tmp_path, routes_for({}, [("a.laz", "PL-1992")], density=20, index_kw={"delay_ms": 600})) as fx:
+    # The index is slow, so every request is made before the first query has its answer; one
+    # worker asks the index for the first and then only for the newest waiting request.
+    details = ["lekki"] + ["standard"] * 8 + ["full"]
+    with serve(tmp_path, routes_for({}, [("a.laz", "PL-1992")], density=20,
+                                    index_kw={"delay_ms": 600, "name": "index"})) as fx:
         p = Palette(fx, tmp_path / "home")
-        p.send({"type": "frameEstimate", "bboxWgs84": FRAME, "detail": "lekki"})
-        p.send({"type": "frameEstimate", "bboxWgs84": FRAME, "detail": "full"})
+        for d in details:
+            p.send({"type": "frameEstimate", "bboxWgs84": FRAME, "detail": d})
         seen = p.close()
+        queries = fx.stats()["routes"]["index"]
     est = [m for m in seen if m["type"] == "estimateDone"]
-    cases = [  # (detail, density, points per m²)
-        ("lekki", 12, 4), ("full", 12, 12), ("full (late)", 20, 20)]
-    assert len(est) == len(cases), seen
-    for m, (detail, density, per_m2) in zip(est, cases):
+    cases = [(d, 12) for d in details] + [("full (late)", 20)]
+    assert len(est) == len(cases) and queries == 2, (queries, seen)
+    for m, (detail, density) in zip(est, cases):
+        per_m2 = 4 if detail == "lekki" else density   # a 0.5 m voxel keeps 4 points per m²
         assert m["density"] == density, detail
         assert m["points"] == pytest.approx(AREA * per_m2, rel=1e-5), detail
         assert m["sizeMB"] == pytest.approx(m["points"] * 16 / 1e6), detail
@@ -260,3 +265,24 @@ def test_the_command_prints_estimate_progress_and_result(tmp_path):
     assert int(first.split()[1]) == pytest.approx(AREA * 7, rel=1e-5)
     assert last.startswith(f"wrote {len(in_frame(pts))} points to {out} (EPSG:2178")
     assert "Kafel 1/1" in r.stderr and out.stat().st_size > 0
+
+
+def test_the_cloud_is_written_in_a_folder_of_this_user_alone(tmp_path):
+    files = {"a.las": las_tile(tmp_path, "a.las", grid(step=5.0))}
+    home = tmp_path / "home"
+    planted = home / "tmp" / "Orvane_Cloud"   # a shared folder another local user could make first
+    planted.mkdir(parents=True)
+    planted.chmod(0o777)
+    work = temp_file(home).parent.parent
+    with serve(tmp_path, routes_for(files, [("a.las", "PL-1992")]), files) as fx:
+        p = Palette(fx, home)
+        p.send({"type": "download", "bboxWgs84": FRAME, "detail": "lekki"})
+        first = p.until(is_type("downloadDone"))
+        work.chmod(0o777)
+        p.send({"type": "download", "bboxWgs84": FRAME, "detail": "lekki"})
+        p.until(is_type("downloadDone"))
+        p.close()
+    assert first["ok"] and not any(planted.iterdir()), first
+    assert p.of_type("downloadDone")[1] == {"type": "downloadDone", "ok": False, "msg":
+        f"Blad zapisu E57: folder {work} is open to other users (mode 0777); refusing to use it"}
+    assert not temp_file(home).exists()
