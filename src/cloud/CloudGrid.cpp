@@ -89,6 +89,28 @@ void fillHoles(CloudGrid& g) {
   }
 }
 
+// Cells lying between covered cells (with a height or a water return) along their row or along
+// their column. Water gives few returns, so a lake or a river is a run of empty cells between
+// banks; past the edge of the LiDAR coverage the cells have data on one side only and are no water.
+std::vector<std::uint8_t> enclosedCells(const CloudGrid& g, const std::vector<std::uint8_t>& covered) {
+  const auto nx = static_cast<std::size_t>(g.nx), ny = static_cast<std::size_t>(g.ny);
+  std::vector<std::size_t> rowFirst(ny, nx), rowLast(ny, 0), colFirst(nx, ny), colLast(nx, 0);
+  for (std::size_t j = 0; j < ny; ++j) {
+    for (std::size_t i = 0; i < nx; ++i) {
+      if (covered[j * nx + i] == 0) continue;
+      rowFirst[j] = std::min(rowFirst[j], i);
+      rowLast[j] = std::max(rowLast[j], i);
+      colFirst[i] = std::min(colFirst[i], j);
+      colLast[i] = std::max(colLast[i], j);
+    }
+  }
+  std::vector<std::uint8_t> enclosed(covered.size(), 0);
+  for (std::size_t j = 0; j < ny; ++j)
+    for (std::size_t i = 0; i < nx; ++i)
+      enclosed[j * nx + i] = (i > rowFirst[j] && i < rowLast[j]) || (j > colFirst[i] && j < colLast[i]);
+  return enclosed;
+}
+
 }  // namespace
 
 CloudGrid buildCloudGrid(const Bbox& frame, const std::vector<CloudPoint>& ground, double step,
@@ -116,9 +138,11 @@ CloudGrid buildCloudGrid(const Bbox& frame, const std::vector<CloudPoint>& groun
   }
   fillHoles(g);
 
+  std::vector<std::uint8_t> covered(cells, 0);
   if (!water.empty()) {
     Bins bins = binPoints(g, water);
     for (std::size_t c = 0; c < cells; ++c) {
+      covered[c] = bins.count(c) > 0;
       if (bins.count(c) < 2) continue;  // a lone water point is noise: the ground height stays
       if (std::isnan(g.heights[c])) ++g.validCells;
       g.heights[c] = bins.median(c);
@@ -136,8 +160,10 @@ CloudGrid buildCloudGrid(const Bbox& frame, const std::vector<CloudPoint>& groun
       if (std::isfinite(p.z)) levels.push_back(p.z);
     if (levels.empty()) return g;
     g.waterLevel = upperMedian(levels.data(), levels.data() + levels.size());
+    for (std::size_t c = 0; c < cells; ++c) covered[c] |= !std::isnan(g.heights[c]);
+    const std::vector<std::uint8_t> enclosed = enclosedCells(g, covered);
     for (std::size_t c = 0; c < cells; ++c) {
-      if (g.waterFlags[c] == 1 || std::isnan(g.heights[c])) {
+      if (g.waterFlags[c] == 1 || (std::isnan(g.heights[c]) && (covered[c] == 1 || enclosed[c] == 1))) {
         g.heights[c] = g.waterLevel;
         g.waterFlags[c] = 1;
         ++g.flatCells;

@@ -40,9 +40,10 @@ struct CloudGrid {
 enum class WaterFlattening { Off, On };
 
 // Points in PL-1992; those outside the grid (or not finite) are ignored. A step that is not
-// positive is taken as 1 m. Flattening sets every water cell and every cell still empty after
-// hole filling to the upper median of all water heights; without any water point there is no
-// level to flatten to, and nothing is flattened.
+// positive is taken as 1 m. Flattening sets every water cell, and every cell still empty after
+// hole filling that holds a water point or has covered cells on both sides along its row or its
+// column, to the upper median of all water heights; without any water point there is no level
+// to flatten to, and nothing is flattened.
 CloudGrid buildCloudGrid(const Bbox& frame, const std::vector<CloudPoint>& ground, double step,
                          const std::vector<CloudPoint>& water, WaterFlattening flattening);
 
