@@ -41,8 +41,7 @@ def test_cached_download_is_reused_by_the_next_process(tmp_path):
         assert path.stat().st_size == 500000
         assert path.parent == tmp_path / "cache-home" / "VELDRA" / "cache"
         second = fetch(fx, url, "--cached")
-        assert second.stdout == first.stdout
-        assert second.stderr == ""  # no progress: nothing was downloaded
+        assert (second.stdout, second.stderr) == (first.stdout, "")  # no progress: nothing was downloaded
         assert fx.stats()["total"] == 1
 
 
