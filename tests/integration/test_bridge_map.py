@@ -51,14 +51,8 @@ def test_settings_changed_with_non_object_mapping_is_an_internal_error_and_write
 
 def test_open_external_opens_only_web_addresses():
     home = tempfile.mkdtemp(prefix="veldra_home_")
-    r = run_bridge([
-        {"type": "openExternal", "url": "https://example.org/a?b=1"},
-        {"type": "openExternal", "url": "mailto:x@example.org"},
-        {"type": "openExternal", "url": "javascript:alert(1)"},
-        {"type": "openExternal", "url": "file:///etc/passwd"},
-        {"type": "openExternal"},
-        {"type": "openExternal", "url": 5},
-    ], home=home)
+    urls = ["https://example.org/a?b=1", "mailto:x@example.org", "javascript:alert(1)", "file:///etc/passwd", None, 5]
+    r = run_bridge([{"type": "openExternal", **({} if url is None else {"url": url})} for url in urls], home=home)
     assert [m["type"] for m in r.messages] == ["noop"] * 5 + ["error"]
     assert r.messages[5]["msg"].startswith("Blad wewnetrzny: ")
     with open(os.path.join(home, "opened.txt")) as f:

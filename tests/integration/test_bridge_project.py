@@ -8,15 +8,13 @@ from fixture import run_bridge
 
 def make_project(tmp_path, edit=None):
     """A project file made by the program itself, then changed by `edit(dict)`."""
-    path = str(tmp_path / "projekt.json")
+    path = tmp_path / "projekt.json"
     r = run_bridge([], project=path)
     assert r.returncode == 0, r.stderr
-    with open(path, encoding="utf-8") as f:
-        data = json.load(f)
+    data = json.loads(path.read_text(encoding="utf-8"))
     if edit:
         edit(data)
-        with open(path, "w", encoding="utf-8") as f:
-            json.dump(data, f, ensure_ascii=False)
+        path.write_text(json.dumps(data, ensure_ascii=False), encoding="utf-8")
     return path
 
 
