@@ -1,6 +1,11 @@
 """LAS files written and read by the tests, and the LiDAR index that lists them."""
+import json
+import re
 import struct
+import subprocess
 from pathlib import Path
+
+from fixture import NODE_DIR
 
 LIDAR_INDEX = "/mapy/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
 LIDAR_TILES = "https://opendata.geoportal.gov.pl/lidar/"
@@ -39,15 +44,13 @@ def write_las(path, fmt, points, scale=(0.01, 0.01, 0.01), offset=(0.0, 0.0, 0.0
     struct.pack_into("<HI", h, 105, rl, len(points))
     struct.pack_into("<3d3d", h, 131, *scale, *offset)
     struct.pack_into("<6d", h, 179, maxs[0], mins[0], maxs[1], mins[1], maxs[2], mins[2])
-    with open(path, "wb") as f:
-        f.write(bytes(h) + bytes(recs))
+    Path(path).write_bytes(bytes(h) + bytes(recs))
     return decoded, mins
 
 
 def read_las(path):
     """Plain LAS decode, independent of veldra: (x, y, z, red, green, blue, class) per point."""
-    with open(path, "rb") as f:
-        b = f.read()
+    b = Path(path).read_bytes()
     assert b[:4] == b"LASF"
     off_points = struct.unpack_from("<I", b, 96)[0]
     fmt = b[104] & 0x3F
@@ -118,12 +121,9 @@ def in_frame(pts):
 def lazperf_points(laz, tmp):
     """Every record of a LAZ file as the laz-perf decoder (npm, run by node) gives it: the raw
     records (numpy uint8, one row each), their x, y, z in the file's units and the point format."""
-    import os
-    import subprocess
     import numpy as np
-    node_dir = os.environ.get("VELDRA_NODE_DIR", str(Path(__file__).parents[1] / "node"))
     raw = Path(tmp) / "records.bin"
-    subprocess.run(["node", os.path.join(node_dir, "lazperf_dump.js"), str(laz), str(raw)], check=True,
+    subprocess.run(["node", str(NODE_DIR / "lazperf_dump.js"), str(laz), str(raw)], check=True,
                    capture_output=True, timeout=300)
     head = Path(laz).read_bytes()[:227]
     fmt, length = head[104] & 0x3F, struct.unpack_from("<H", head, 105)[0]
@@ -135,13 +135,8 @@ def lazperf_points(laz, tmp):
 def web_e57(path):
     """What the independent web-e57 reader (npm, run by node) makes of an E57 file: its points
     (numpy rows x y z red green blue), the scan's record count and its bounds [(min, max)] per axis."""
-    import json
-    import os
-    import re
-    import subprocess
     import numpy as np
-    node_dir = os.environ.get("VELDRA_NODE_DIR", str(Path(__file__).parents[1] / "node"))
-    r = subprocess.run(["node", os.path.join(node_dir, "e57_readback.mjs"), str(path)], capture_output=True, text=True,
+    r = subprocess.run(["node", str(NODE_DIR / "e57_readback.mjs"), str(path)], capture_output=True, text=True,
                        timeout=300)
     assert r.returncode == 0, "reader refused the file: " + r.stderr
     doc = json.loads(r.stdout)

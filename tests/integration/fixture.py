@@ -50,6 +50,14 @@ def read_dxf(path):
     return drawing, collections.Counter((e.dxf.layer, e.dxftype()) for e in drawing.modelspace())
 
 
+def dxf_heights(drawing):
+    """Layer -> the height of every vertex of the drawing's polyline meshes (face records left out)."""
+    heights = collections.defaultdict(list)
+    for e in drawing.modelspace().query("POLYLINE"):
+        heights[e.dxf.layer] += [v.dxf.location.z for v in e.vertices if not v.is_face_record]
+    return heights
+
+
 def solid_checks(glb):
     """What CGAL (tests/solid_check) and manifold-3d say of each body of a GLB, one dict per body;
     an empty list for a checker that is not there."""
@@ -117,15 +125,10 @@ class MockServices:
 
     def env(self, extra=None):
         """Environment for a veldra process: rewrites, no host spacing, private data folders."""
-        e = dict(os.environ)
-        e["VELDRA_ENDPOINTS"] = str(self.endpoints_file)
-        e["VELDRA_HOST_SPACING_MS"] = "0"
-        e["XDG_CACHE_HOME"] = str(self.workdir / "cache-home")
-        e["XDG_CONFIG_HOME"] = str(self.workdir / "config-home")
-        for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"):
-            e.pop(k, None)
-        e.update(extra or {})
-        return e
+        proxies = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}
+        return {**{k: v for k, v in os.environ.items() if k not in proxies}, "VELDRA_ENDPOINTS": str(self.endpoints_file),
+                "VELDRA_HOST_SPACING_MS": "0", "XDG_CACHE_HOME": str(self.workdir / "cache-home"),
+                "XDG_CONFIG_HOME": str(self.workdir / "config-home"), **(extra or {})}
 
     def stats(self):
         """{"total", "unmatched", "routes": {name: count}, "requests": [...]}"""

@@ -1,8 +1,11 @@
 """Address search and suggestions through `veldra bridge map` against the fixture server."""
 import json
 
+import pytest
+
 from fixture import run_bridge, serve
 
+LODZ = "\u0141\u00f3d\u017a"
 NOMINATIM_HIT = json.dumps([{
     "lat": "51.7592485", "lon": "19.4559833",
     "display_name": "\u0141\u00f3d\u017a, wojew\u00f3dztwo \u0142\u00f3dzkie, Polska",
@@ -28,28 +31,28 @@ def ask(tmp_path, route, *lines):
         return r, fx.stats()
 
 
-def test_search_address_returns_the_first_hit_with_polish_label_escaped(tmp_path):
-    r, stats = ask(tmp_path, nominatim_route("\u0141\u00f3d\u017a", [{"body": NOMINATIM_HIT}]),
-                   {"type": "searchAddress", "query": "\u0141\u00f3d\u017a"})
+def test_a_slow_search_leaves_the_palette_answering_and_its_hit_comes_later_escaped(tmp_path):
+    r, stats = ask(tmp_path, nominatim_route(LODZ, [{"body": NOMINATIM_HIT, "delay_ms": 1500}]),
+                   {"type": "searchAddress", "query": LODZ}, {"type": "ping"})
     assert r.returncode == 0 and stats["routes"]["nominatim"] == 1, r.stderr
-    [reply] = r.messages
-    assert reply["type"] == "addressResults"
-    assert reply["lat"] == 51.7592485 and reply["lon"] == 19.4559833
-    assert reply["label"].startswith("\u0141\u00f3d\u017a")
-    assert "\\u0141" in r.raw[0]  # carried as escapes: the channel is ASCII
+    assert [m["type"] for m in r.messages] == ["pong", "addressResults"]
+    assert r.messages[1] == {"type": "addressResults", "lat": 51.7592485, "lon": 19.4559833,
+                             "label": json.loads(NOMINATIM_HIT)[0]["display_name"]}
+    assert "\\u0141" in r.raw[1]  # carried as escapes: the channel is ASCII
 
 
-def test_search_address_without_hits_or_query_answers_empty(tmp_path):
-    r, stats = ask(tmp_path, nominatim_route("Xyzzy", [{"body": "[]"}]), {"type": "searchAddress", "query": "Xyzzy"},
-                   {"type": "searchAddress"})
-    assert stats["total"] == 1   # the empty query asks nobody
-    assert r.messages == [{"type": "addressResults"}, {"type": "addressResults"}]
-
-
-def test_search_address_failure_names_the_geocoder(tmp_path):
-    r, _ = ask(tmp_path, nominatim_route("Gdansk", [{"status": 500, "body": "err"}]),
-               {"type": "searchAddress", "query": "Gdansk"})
-    assert r.messages == [{"type": "error", "msg": "Wyszukiwarka adresow nie odpowiada (Nominatim)"}]
+@pytest.mark.parametrize("route, lines, answers, asked", [
+    # Nothing found, and an empty query that asks nobody.
+    (nominatim_route("Xyzzy", [{"body": "[]"}]), [{"type": "searchAddress", "query": "Xyzzy"}, {"type": "searchAddress"}],
+     [{"type": "addressResults"}] * 2, 1),
+    (nominatim_route("Gdansk", [{"status": 500, "body": "err"}]), [{"type": "searchAddress", "query": "Gdansk"}],
+     [{"type": "error", "msg": "Wyszukiwarka adresow nie odpowiada (Nominatim)"}], 2),   # one retry
+    ({"path": "/photon/api/", "body": "<html>oops</html>"}, [{"type": "searchAddressSuggest", "query": "Krakow"}],
+     [{"type": "addressSuggestions", "query": "Krakow", "items": []}], 1),
+], ids=["no-hits-or-no-query", "geocoder-failure", "suggestion-failure"])
+def test_empty_or_failed_searches_give_one_plain_answer_each(tmp_path, route, lines, answers, asked):
+    r, stats = ask(tmp_path, route, *lines)
+    assert (r.messages, stats["total"]) == (answers, asked)
 
 
 def test_suggestions_arrive_later_with_their_query_and_short_queries_ask_nothing(tmp_path):
@@ -58,27 +61,11 @@ def test_suggestions_arrive_later_with_their_query_and_short_queries_ask_nothing
                    {"type": "searchAddressSuggest", "query": "Wa"}, {"type": "searchAddressSuggest", "query": "War"},
                    {"type": "ping"})
     assert stats["total"] == 1
-    types = [m["type"] for m in r.messages]
-    assert sorted(types) == ["addressSuggestions", "pong"]
-    [sugg] = r.of_type("addressSuggestions")
-    assert sugg["query"] == "War"
-    assert sugg["items"] == [
+    assert sorted(m["type"] for m in r.messages) == ["addressSuggestions", "pong"]
+    assert r.of_type("addressSuggestions") == [{"type": "addressSuggestions", "query": "War", "items": [
         {"label": "Pa\u0142ac Kultury, plac Defilad 1, Warszawa", "lat": 52.2297, "lon": 21.0122},
         {"label": "Warszawska, Krak\u00f3w", "lat": 50.0, "lon": 20.0},
-    ]
-
-
-def test_suggestion_failure_gives_an_empty_list(tmp_path):
-    r, _ = ask(tmp_path, {"path": "/photon/api/", "body": "<html>oops</html>"},
-               {"type": "searchAddressSuggest", "query": "Krakow"})
-    assert r.messages == [{"type": "addressSuggestions", "query": "Krakow", "items": []}]
-
-
-def test_a_slow_search_leaves_the_palette_answering(tmp_path):
-    r, _ = ask(tmp_path, nominatim_route("Lodz", [{"body": NOMINATIM_HIT, "delay_ms": 1500}]),
-               {"type": "searchAddress", "query": "Lodz"}, {"type": "ping"})
-    assert [m["type"] for m in r.messages] == ["pong", "addressResults"]
-    assert r.messages[1]["lat"] == 51.7592485
+    ]}]
 
 
 def test_only_the_newest_suggestion_request_is_answered(tmp_path):

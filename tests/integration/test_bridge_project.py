@@ -1,20 +1,20 @@
 """`veldra bridge map --project FILE`: the palette's answers that depend on the project."""
 import json
 
+import pytest
+
 from fixture import run_bridge
 
 
 def make_project(tmp_path, edit=None):
     """A project file made by the program itself, then changed by `edit(dict)`."""
-    path = str(tmp_path / "projekt.json")
+    path = tmp_path / "projekt.json"
     r = run_bridge([], project=path)
     assert r.returncode == 0, r.stderr
-    with open(path, encoding="utf-8") as f:
-        data = json.load(f)
+    data = json.loads(path.read_text(encoding="utf-8"))
     if edit:
         edit(data)
-        with open(path, "w", encoding="utf-8") as f:
-            json.dump(data, f, ensure_ascii=False)
+        path.write_text(json.dumps(data, ensure_ascii=False), encoding="utf-8")
     return path
 
 
@@ -23,15 +23,6 @@ def add_layers(data):
     top = max(l["index"] for l in layers)
     layers.append({"index": top + 1, "name": "GIS_DZIALKI"})
     layers.append({"index": top + 2, "name": "Elewacje \u0142\u00f3dzkie"})
-
-
-def test_get_layers_lists_the_project_layers_in_host_order(tmp_path):
-    path = make_project(tmp_path, add_layers)
-    r = run_bridge([{"type": "getLayers"}], project=path)
-    assert r.returncode == 0, r.stderr
-    [reply] = r.messages
-    assert reply["type"] == "layerList"
-    assert reply["layers"][-2:] == ["GIS_DZIALKI", "Elewacje \u0142\u00f3dzkie"]
 
 
 def test_get_init_with_a_survey_point_in_a_pl2000_zone(tmp_path):
@@ -44,19 +35,19 @@ def test_get_init_with_a_survey_point_in_a_pl2000_zone(tmp_path):
     path = make_project(tmp_path, georef)
     r = run_bridge([{"type": "getInit"}], project=path)
     [init] = r.messages
-    assert init["type"] == "init" and init["zoom"] == 17
-    assert abs(init["lat"] - 52.2297) < 1e-4
-    assert abs(init["lon"] - 21.0122) < 1e-4
+    assert (init["type"], init["zoom"]) == ("init", 17)
+    assert (init["lat"], init["lon"]) == (pytest.approx(52.2297, abs=1e-4), pytest.approx(21.0122, abs=1e-4))
 
 
-def test_project_survives_a_session_unchanged(tmp_path):
+def test_layers_listed_in_host_order_and_the_project_survives_a_session_unchanged(tmp_path):
     path = make_project(tmp_path, add_layers)
     before = json.load(open(path, encoding="utf-8"))
     r = run_bridge([{"type": "getLayers"}, {"type": "fetch", "bboxWgs84": [21.0, 52.2, 21.01, 52.21]}], project=path)
-    assert r.returncode == 0
+    assert r.returncode == 0, r.stderr
+    [reply] = r.of_type("layerList")
+    assert reply["layers"][-2:] == ["GIS_DZIALKI", "Elewacje \u0142\u00f3dzkie"]
     after = json.load(open(path, encoding="utf-8"))
-    assert after["attributes"] == before["attributes"]
-    assert after["elements"] == before["elements"]
+    assert (after["attributes"], after["elements"]) == (before["attributes"], before["elements"])
 
 
 def test_project_that_cannot_be_written_is_reported_after_the_session(tmp_path):

@@ -10,7 +10,7 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
-from fixture import read_dxf, serve, solid_checks, veldra  # noqa: E402
+from fixture import dxf_heights, read_dxf, serve, solid_checks, veldra  # noqa: E402
 import test_fetch_pipeline as fp  # noqa: E402
 from test_place_pipeline import session  # noqa: E402
 
@@ -97,11 +97,7 @@ def test_lod1_and_lod2_packages_fetched_placed_and_exported(tmp_path):
     dxf, glb = tmp_path / "out.dxf", tmp_path / "out.glb"
     assert veldra("export", "--project", project, "--dxf", dxf, "--gltf", glb).returncode == 0
     drawing, _ = read_dxf(dxf)
-    z = {}
-    for e in drawing.modelspace().query("POLYLINE"):
-        zs = [round(v.dxf.location.z, 2) for v in e.vertices if not v.is_face_record]
-        z[e.dxf.layer] = (min(zs + [z.get(e.dxf.layer, (1e18,))[0]]), max(zs + [z.get(e.dxf.layer, (0, -1e18))[1]]))
-    assert z == expected
+    assert {layer: (round(min(zs), 2), round(max(zs), 2)) for layer, zs in dxf_heights(drawing).items()} == expected
     z = glb_z_ranges(glb)
     assert (z["b2"], z["b1"]) == (expected["GIS_BUDYNKI_3D"], expected["GIS_BUDYNKI_LOD2"]), z
 

@@ -112,14 +112,9 @@ def asc_ramp(nodata=False):
 
 
 def route(path, body=None, name=None, query=None, status=200, **kw):
-    r = {"path": path, "status": status, "query_keys_nocase": True, **kw}
-    if body is not None:
-        r["body"] = body
-    if query:
-        r["query_includes"] = query
-    if name:
-        r["name"] = name
-    return r
+    given = {"body": body, "name": name, "query_includes": query}
+    return {"path": path, "status": status, "query_keys_nocase": True, **kw,
+            **{k: v for k, v in given.items() if v is not None}}
 
 
 def fetch(tmp_path, routes, layers, files=None, extra=(), cancel=False, services=None, **params):
@@ -232,6 +227,10 @@ NOTES = [
     pytest.param(dict(routes=[route(PRG, prg("9999011"))], layers=["dzialki"]),
                  "Powiat (TERYT 9999) nie publikuje WFS EGiB w EZiU. Brak dzialek dla tego obszaru.",
                  lambda run, stats: "VELDRA: Powiat (TERYT 9999)" in run.stderr, id="county-without-egib-wfs"),
+    pytest.param(dict(routes=[route(PRG, status=404), route(BDOT10K, status=503)], layers=["dzialki", "budynki"]),
+                 "Nie udalo sie ustalic powiatu dla widoku. Brak dzialek dla tego obszaru.",
+                 lambda run, stats: requests_to(stats, BDOT10K) and "Import: budynki (BDOT10k)" in labels(run),
+                 id="unknown-municipality-and-silent-bdot10k"),
     pytest.param(dict(routes=registry('{"content": []}'), layers=["pog"]),
                  "Brak POG dla gminy 181607 (Plan Ogolny jeszcze nieuchwalony w Rejestrze Urbanistycznym).",
                  lambda run, stats: stats["routes"]["acts"] == 3, id="registry-without-acts"),
@@ -287,14 +286,6 @@ def test_a_phase_without_data_says_why(tmp_path, case, note, check):
     run, done, stats = run_case(tmp_path, case)
     assert done == {"type": "fetchDone", "counts": {}, "warning": note}
     assert check is None or check(run, stats)
-
-
-def test_unknown_municipality_and_silent_bdot10k(tmp_path):
-    run, done, stats = fetch(tmp_path, [route(PRG, status=404), route(BDOT10K, status=503)], ["dzialki", "budynki"])
-    assert done == {"type": "fetchDone", "counts": {},
-                    "warning": "Nie udalo sie ustalic powiatu dla widoku. Brak dzialek dla tego obszaru."}
-    assert requests_to(stats, BDOT10K), "buildings fall back to BDOT10k"
-    assert "Import: budynki (BDOT10k)" in labels(run)
 
 
 def test_parcels_from_the_county_and_buildings_from_bdot10k(tmp_path):

@@ -2,15 +2,13 @@
 `veldra bridge map` against `veldra mock-services`: the requests they get (path, version, layers,
 reference system, box axis order, resolution), the notes, and their failures as one table."""
 
-import os
 import re
 import struct
-import subprocess
 import zlib
 
 import pytest
 
-from fixture import shared_file
+from fixture import private_env, shared_file, veldra
 from test_fetch_pipeline import MAX_X, MAX_Y, MIN_X, MIN_Y, PRG, fetch, getmaps, prg, query_value, route
 
 KIUT = "/integracja/cgi-bin/KrajowaIntegracjaUzbrojeniaTerenu"
@@ -59,12 +57,10 @@ def test_utilities_from_kiut_at_the_national_path_northing_first(tmp_path):
     run, done, stats = cascade(tmp_path, KIUT, caps, DRAWN, ["gesut"], rasterScale=2000)
     assert done == {"type": "fetchDone", "counts": {"gesut (rastr)": 1}, "warning": KIUT_NOTE}
     [req] = getmaps(stats, KIUT)
-    assert query_value(req, "version") == "1.3.0"
-    assert query_value(req, "CRS") == "EPSG:2180"
-    assert query_value(req, "layers").split(",") == [n.decode() for n in network]
+    assert (query_value(req, "version"), query_value(req, "CRS"), query_value(req, "layers").split(",")) == (
+        "1.3.0", "EPSG:2180", [n.decode() for n in network])
     n0, e0, n1, e1 = (float(v) for v in query_value(req, "BBOX").split(","))
-    for got, want in ((n0, MIN_Y), (e0, MIN_X), (n1, MAX_Y), (e1, MAX_X)):
-        assert abs(got - want) < 0.01, (got, want)
+    assert [n0, e0, n1, e1] == pytest.approx([MIN_Y, MIN_X, MAX_Y, MAX_X], abs=0.01)
     assert (e1 - e0) / int(query_value(req, "WIDTH")) <= 0.28
     assert (n1 - n0) / int(query_value(req, "HEIGHT")) <= 0.28 * 1.01
     assert stats["routes"]["caps"] == 1
@@ -135,9 +131,7 @@ def test_teryt_tells_which_service_each_office_gets(tmp_path, code, services, ex
     if services is not None:
         (config / "VELDRA").mkdir(parents=True)
         (config / "VELDRA" / "services.tsv").write_text(services, encoding="utf-8")
-    env = dict(os.environ, XDG_CONFIG_HOME=str(config), HOME=str(tmp_path))
-    r = subprocess.run([os.environ["VELDRA_BIN"], "teryt", "--code", code], capture_output=True, text=True,
-                       env=env, timeout=60)
+    r = veldra("teryt", "--code", code, env=private_env(tmp_path, XDG_CONFIG_HOME=str(config)), timeout=60)
     assert r.returncode == 0, r.stderr
     sources = [" ".join(line.split()[:2]) for line in r.stdout.splitlines() if "_source " in line]
     for line in expected:

@@ -13,7 +13,7 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent))
-from fixture import read_dxf, serve, shared_file, veldra  # noqa: E402
+from fixture import dxf_heights, read_dxf, serve, shared_file, veldra  # noqa: E402
 import test_fetch_pipeline as fp  # noqa: E402
 from test_buildings3d import LOD1, glb_z_ranges, package, sheet  # noqa: E402
 from test_place_pipeline import session  # noqa: E402
@@ -125,9 +125,7 @@ def test_buildings_decks_and_ribbons_fetched_placed_and_exported(tmp_path):
     dxf, glb = tmp_path / "out.dxf", tmp_path / "out.glb"
     assert veldra("export", "--project", project, "--dxf", dxf, "--gltf", glb).returncode == 0
     drawing, _ = read_dxf(dxf)
-    dxf_z = {}
-    for e in drawing.modelspace().query("POLYLINE"):
-        dxf_z.setdefault(e.dxf.layer, []).extend(v.dxf.location.z + h for v in e.vertices if not v.is_face_record)
+    dxf_z = {layer: (min(zs) + h, max(zs) + h) for layer, zs in dxf_heights(drawing).items()}
     glb_z = {k: (lo + h, hi + h) for k, (lo, hi) in glb_z_ranges(glb).items()}
 
     # Blocks: the roof at the block's level, walls down to the terrain at the outline's corners.
@@ -143,8 +141,8 @@ def test_buildings_decks_and_ribbons_fetched_placed_and_exported(tmp_path):
     # The drawing holds the same bodies on their layers.
     expected = {"GIS_BUDYNKI_NMPT": (ground(-59, 0), 115.0), "GIS_MOSTY": (DECK[1],) * 2, "GIS_DROGI": (lo, hi)}
     assert sorted(dxf_z) == sorted(expected)
-    for layer, (zmin, zmax) in expected.items():
-        assert (min(dxf_z[layer]), max(dxf_z[layer])) == pytest.approx((zmin, zmax), abs=0.011), layer
+    for layer, z_range in expected.items():
+        assert dxf_z[layer] == pytest.approx(z_range, abs=0.011), layer
 
 
 NO_MODEL = "Budynki (nMPT): brak pokrycia nMPT lub NMT dla tego kadru. Mosty/drogi: brak pokrycia nMPT lub NMT dla tego kadru."

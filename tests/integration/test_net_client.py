@@ -6,6 +6,8 @@ import subprocess
 import time
 from pathlib import Path
 
+import pytest
+
 from fixture import VELDRA_BIN, MockServices, serve, veldra, write_manifest
 
 LIDAR_INDEX = "https://mapy.geoportal.gov.pl/wss/service/PZGIK/DanePomiaroweLidarEVRF2007/WFS/Skorowidze"
@@ -15,21 +17,17 @@ def fetch(fx, *args, env=None):
     return veldra("fetch", *args, env=env or fx.env(), timeout=30)
 
 
-def test_unlisted_host_is_refused_without_network(tmp_path):
-    with serve(tmp_path, []) as fx:
-        r = fetch(fx, "https://wms.powiat.example.pl/wfs?x=1")
-        assert r.returncode == 1
-        assert "error Brak polaczenia z wms.powiat.example.pl" in r.stdout
-        assert fx.stats()["total"] == 0
-
-
-def test_broken_endpoints_file_fails_closed(tmp_path):
+@pytest.mark.parametrize("url, endpoints, message", [
+    ("https://wms.powiat.example.pl/wfs?x=1", None, "error Brak polaczenia z wms.powiat.example.pl"),
+    (LIDAR_INDEX, "{not json", "error Nieprawidlowa konfiguracja VELDRA_ENDPOINTS: {bad}"),
+], ids=["unlisted-host", "broken-endpoints-file"])
+def test_refused_address_or_broken_endpoints_file_fails_closed(tmp_path, url, endpoints, message):
     bad = tmp_path / "bad.json"
-    bad.write_text("{not json")
+    bad.write_text(endpoints or "")
     with serve(tmp_path, []) as fx:
-        r = fetch(fx, LIDAR_INDEX, env=fx.env({"VELDRA_ENDPOINTS": str(bad)}))
-        assert r.returncode == 1
-        assert "error Nieprawidlowa konfiguracja VELDRA_ENDPOINTS: " + str(bad) in r.stdout
+        r = fetch(fx, url, env=fx.env({"VELDRA_ENDPOINTS": str(bad)} if endpoints else {}))
+        assert r.returncode == 1 and message.format(bad=bad) in r.stdout, r.stdout
+        assert fx.stats()["total"] == 0
 
 
 def test_cached_download_is_reused_by_the_next_process(tmp_path):
@@ -41,8 +39,7 @@ def test_cached_download_is_reused_by_the_next_process(tmp_path):
         assert path.stat().st_size == 500000
         assert path.parent == tmp_path / "cache-home" / "VELDRA" / "cache"
         second = fetch(fx, url, "--cached")
-        assert second.stdout == first.stdout
-        assert second.stderr == ""  # no progress: nothing was downloaded
+        assert (second.stdout, second.stderr) == (first.stdout, "")  # no progress: nothing was downloaded
         assert fx.stats()["total"] == 1
 
 

@@ -26,6 +26,10 @@ def veldra(fx, *args, timeout=60):
     return r.returncode, r.stdout.splitlines(), r.stderr
 
 
+def buildings(fx, bbox, *more):
+    return veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", bbox, "--kind", "budynki", *more)
+
+
 def county(tmp_path, routes, files=None):
     return serve(tmp_path, routes, files, extra=[(COUNTY, "powiat")])
 
@@ -38,8 +42,7 @@ def test_variant_that_worked_is_remembered_and_its_tiles_reused(tmp_path):
         {"name": "other", "path": LOCAL_WFS, "body_file": NO_BUILDING},
     ]
     with county(tmp_path, routes, files) as fx:
-        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "260600,382800,260800,383000",
-                                "--kind", "budynki", "--rounds", "3", "--out", str(tmp_path / "b.geojson"))
+        code, out, err = buildings(fx, "260600,382800,260800,383000", "--rounds", "3", "--out", tmp_path / "b.geojson")
         assert code == 0, err
         assert out == ["round %d features 1 strategy 2 tiles 1" % r for r in (1, 2, 3)]
         st = fx.stats()
@@ -59,14 +62,12 @@ def test_whole_layer_fallback_after_a_recorded_hits_answer(tmp_path):
         {"name": "tiles", "path": LOCAL_WFS, "body_file": NO_BUILDING},
     ]
     with county(tmp_path, routes, files) as fx:
-        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "260600,382800,260800,383000",
-                                "--kind", "budynki")
+        code, out, err = buildings(fx, "260600,382800,260800,383000")
         assert code == 0, err
         assert out == ["round 1 features 1 strategy 0 tiles 1"]
         assert fx.stats()["routes"] == {"tiles": 4, "hits": 1, "layer": 1}
         # beside the building: the layer comes from the cache and is filtered away
-        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "268000,382800,268200,383000",
-                                "--kind", "budynki")
+        code, out, err = buildings(fx, "268000,382800,268200,383000")
         assert out == ["round 1 features 0 strategy 0 tiles 1"]
         # (one more request: with nothing found the command asks whether the service answers at all)
         assert fx.stats()["routes"] == {"tiles": 9, "hits": 2, "layer": 1}
@@ -75,8 +76,7 @@ def test_whole_layer_fallback_after_a_recorded_hits_answer(tmp_path):
 def test_building_on_a_tile_edge_is_kept_once(tmp_path):
     files = recorded(BUILDING)
     with county(tmp_path, [{"path": LOCAL_WFS, "body_file": BUILDING}], files) as fx:
-        code, out, err = veldra(fx, "wfs-features", COUNTY_WFS, "ms:budynki", "260171,382700,261171,383000",
-                                "--kind", "budynki")
+        code, out, err = buildings(fx, "260171,382700,261171,383000")
         assert code == 0, err
         assert out == ["round 1 features 1 strategy 1 tiles 2"]
         assert fx.stats()["total"] == 2

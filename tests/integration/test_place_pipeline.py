@@ -3,6 +3,8 @@
 
 import json
 
+import pytest
+
 from fixture import Session, private_env, serve
 import test_fetch_pipeline as fp
 
@@ -29,11 +31,6 @@ def routes():
     return fp.egib_routes([("d1", 0, 0), ("d2", 20, 0)], [("b1", 0, 30)], []) + nmt["routes"], nmt["files"]
 
 
-def parcel_gml_corner():
-    # First ring point of parcel d1 as the fixture writes it (PL-1992, two decimals).
-    return float(f"{fp.CX - 5:.2f}"), float(f"{fp.CY - 5:.2f}")
-
-
 def test_fetch_set_origin_place_and_the_saved_project(tmp_path):
     project = tmp_path / "projekt.json"
     with serve(tmp_path, *routes(), extra=[fp.LUBLIN]) as fx:
@@ -52,19 +49,17 @@ def test_fetch_set_origin_place_and_the_saved_project(tmp_path):
     geo = p["geolocation"]
     assert geo["crsName"] == "EPSG:2178"
     assert 99.0 < geo["surveyHeight"] < 120.0
-    # A parcel corner lands where PROJ puts it, relative to the survey point, within 1 mm.
-    [(e, n)] = fp.to_east_north("EPSG:2180", "EPSG:2178", [parcel_gml_corner()[::-1]])
-    x, y = outline["memo"]["points"][0], outline["memo"]["points"][1]
-    assert abs(x - (e - geo["surveyEasting"])) < 0.001, (x, e - geo["surveyEasting"])
-    assert abs(y - (n - geo["surveyNorthing"])) < 0.001, (y, n - geo["surveyNorthing"])
+    # The first corner of parcel d1 as the fixture writes it (PL-1992, two decimals) lands where PROJ
+    # puts it, relative to the survey point, within 1 mm.
+    [(e, n)] = fp.to_east_north("EPSG:2180", "EPSG:2178", [(float(f"{fp.CY - 5:.2f}"), float(f"{fp.CX - 5:.2f}"))])
+    want = [e - geo["surveyEasting"], n - geo["surveyNorthing"]]
+    assert outline["memo"]["points"][:2] == pytest.approx(want, abs=0.001), want
 
 
 def test_place_without_georeference_is_refused_and_the_project_stays(tmp_path):
     project = tmp_path / "projekt.json"
     with serve(tmp_path, *routes(), extra=[fp.LUBLIN]) as fx:
         (_, first), _, _ = session(project, fx, tmp_path / "home", origin=False, layers=["dzialki"])
-    assert first["type"] == "error"
-    assert first["msg"].startswith("Projekt nie ma georeferencji.")
+    assert first["type"] == "error" and first["msg"].startswith("Projekt nie ma georeferencji."), first
     p = json.loads(project.read_text(encoding="utf-8"))
-    assert p["elements"] == []
-    assert [l["name"] for l in p["attributes"]["layers"]] == ["Domyslna"]
+    assert (p["elements"], [l["name"] for l in p["attributes"]["layers"]]) == ([], ["Domyslna"])

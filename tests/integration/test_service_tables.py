@@ -46,10 +46,8 @@ def test_damaged_file_is_refused(tmp_path, damage, message):
 def test_municipal_plan_table_holds_every_collected_service():
     """Every municipality of the collected zoning-registry configuration, with its addresses."""
     source = shared_file("services/municipal_mpzp.csv")
-    table = {}
-    for line in (DATA / "municipal_plans.tsv").read_text(encoding="utf-8").splitlines()[3:]:
-        key, _name, wms, wfs = line.split("\t")
-        table[key] = (wms, wfs)
+    lines = (DATA / "municipal_plans.tsv").read_text(encoding="utf-8").splitlines()[3:]
+    table = {key: (wms, wfs) for key, _name, wms, wfs in (line.split("\t") for line in lines)}
     rows = [line.split(";") for line in source.read_text(encoding="utf-8").splitlines()[1:]]
     assert rows
     for code, wms, wfs in rows:

@@ -1,4 +1,5 @@
-"""`veldra ui` as a process: arguments, port conflicts, stopping on signals."""
+"""`veldra ui` as a process: port conflicts, stopping on signals, its work folder (bad arguments are in
+test_bad_input)."""
 import json
 import os
 import re
@@ -35,13 +36,6 @@ class Ui:
         finally:
             if self.proc.poll() is None:
                 self.proc.kill()
-
-
-@pytest.mark.parametrize("args", [["--port"], ["--port", "70000"], ["--port", "x"], ["--project"], ["--nope"]])
-def test_bad_arguments(args):
-    p = subprocess.run([VELDRA_BIN, "ui", *args], capture_output=True, text=True, timeout=30)
-    assert p.returncode == 2
-    assert "usage: veldra ui" in p.stderr
 
 
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
