@@ -103,24 +103,18 @@ TEST(ZipPackageRead, BadArchivesAndEntries) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
   // A truncated archive does not open.
-  std::string bytes;
-  {
-    std::ifstream in(zipPath, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-  }
+  const std::string bytes = testing::readText(zipPath);
   std::ofstream(dir.path() / "cut.zip", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
   EXPECT_FALSE(ZipPackage::open((dir.path() / "cut.zip").string(), why));
 }
 
 class PackageFetch : public veldra::testing::ScriptedNetTest {
  protected:
-  TempDir home;
-  veldra::testing::ScopedEnv cacheHome{"XDG_CACHE_HOME", home.path().string()};
+  veldra::testing::CacheFolder cacheFolder;
   std::string zipBytes(const std::vector<std::pair<std::string, std::string>>& entries) {
-    const fs::path p = home.path() / "src.zip";
+    const fs::path p = cacheFolder.home.path() / "src.zip";
     writeZip(p, entries);
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return testing::readText(p);
   }
 };
 

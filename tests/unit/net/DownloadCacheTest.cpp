@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "net/WfsClient.h"
-#include "platform/Paths.h"
 #include "unit/net/NetTestSupport.h"
 
 namespace veldra {
@@ -19,7 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using veldra::testing::startServer;
 using veldra::testing::stats;
-using veldra::testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
 struct Report {
@@ -29,19 +26,9 @@ struct Report {
 
 class Cache : public veldra::testing::NetTest {
  protected:
-  TempDir home;
-  veldra::testing::ScopedEnv cacheHome{"XDG_CACHE_HOME", home.path()};
-  void SetUp() override {
-    NetTest::SetUp();
-    client.setHostSpacingMs(0);
-  }
-  fs::path dir() const { return home.path() / "VELDRA" / "cache"; }
-  std::vector<std::string> cacheFiles() const {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir(), ec)) names.push_back(e.path().filename().string());
-    return names;
-  }
+  veldra::testing::CacheFolder cacheFolder;
+  veldra::testing::ScopedEnv noSpacing{"VELDRA_HOST_SPACING_MS", "0"};   // for every client made meanwhile
+  fs::path dir() const { return cacheFolder.dir(); }
   ProgressFn recorder(std::vector<Report>& out, bool answer = true) {
     return [&out, answer](std::int64_t d, std::int64_t t) {
       out.push_back({d, t, Clock::now()});
@@ -51,10 +38,9 @@ class Cache : public veldra::testing::NetTest {
   WfsClient client;
 };
 
+// The folder itself is the black-box cached-download test's.
 TEST_F(Cache, KeysAreTheExactUrl) {
-  EXPECT_EQ(fs::path(cachePathFor("abc", "zip")).parent_path(), dir());
   EXPECT_NE(cachePathFor("https://h/x?a=1&b=2", "gml"), cachePathFor("https://h/x?b=2&a=1", "gml"));
-  EXPECT_TRUE(fs::is_directory(dir()));
 }
 
 // Cancelling at the first report or throwing from it: no partial file either way.
@@ -65,10 +51,10 @@ TEST_F(Cache, ProgressThatCancelsOrThrowsLeavesNothing) {
   EXPECT_EQ(client.getCachedFile(s->baseUrl() + "/big", recorder(reports, false), 3000, error), "");
   EXPECT_EQ(error, "Pobieranie anulowane.");
   EXPECT_EQ(reports.size(), 1u);
-  EXPECT_TRUE(cacheFiles().empty());
+  EXPECT_TRUE(cacheFolder.files().empty());
   auto thrower = [](std::int64_t, std::int64_t) -> bool { throw std::runtime_error("stop"); };
   EXPECT_THROW(client.getCachedFile(s->baseUrl() + "/big", thrower, 3000, error), std::runtime_error);
-  EXPECT_TRUE(cacheFiles().empty());
+  EXPECT_TRUE(cacheFolder.files().empty());
 }
 
 struct FailureCase {
@@ -81,12 +67,10 @@ class CacheFailure : public Cache, public ::testing::WithParamInterface<FailureC
 TEST_P(CacheFailure, LeavesNoFileBehind) {
   auto s = startServer(GetParam().manifest);
   std::string error;
-  int calls = 0;
-  auto path = client.getCachedFile(s->baseUrl() + "/f", [&](std::int64_t, std::int64_t) { return ++calls, true; },
-                                   300, error);
+  auto path = client.getCachedFile(s->baseUrl() + "/f", [](std::int64_t, std::int64_t) { return true; }, 300, error);
   EXPECT_EQ(path, "");
   EXPECT_EQ(error, GetParam().error);
-  EXPECT_TRUE(cacheFiles().empty());
+  EXPECT_TRUE(cacheFolder.files().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,7 +108,6 @@ TEST_F(Cache, FolderRefusingWritesIsReported) {
   std::string error;
   EXPECT_EQ(client.getCachedFile(s->baseUrl() + "/f", {}, 3000, error), "");
   EXPECT_EQ(error.rfind("Nie mozna zapisac do pamieci podrecznej: " + dir().string() + "/", 0), 0u) << error;
-  EXPECT_NE(error.find(".zip.part."), std::string::npos);
   EXPECT_EQ(stats(*s)["total"], 0);
   EXPECT_EQ(client.getTextCached(s->baseUrl() + "/f", 3000), "x");  // served, just not kept
 }
@@ -139,7 +122,7 @@ TEST_F(Cache, DiskFullMidwayLeavesNoPartialFile) {
   }
   EXPECT_EQ(path, "");
   EXPECT_EQ(error, "Blad zapisu na dysk - sprawdz wolne miejsce.");
-  EXPECT_TRUE(cacheFiles().empty());
+  EXPECT_TRUE(cacheFolder.files().empty());
 }
 
 TEST_F(Cache, TwoThreadsDownloadingOneUrlBothGetTheWholeFile) {
@@ -149,11 +132,7 @@ TEST_F(Cache, TwoThreadsDownloadingOneUrlBothGetTheWholeFile) {
   std::string paths[2], errors[2];
   std::vector<std::thread> threads;
   for (int i = 0; i < 2; ++i) {
-    threads.emplace_back([&, i] {
-      WfsClient c;
-      c.setHostSpacingMs(0);
-      paths[i] = c.getCachedFile(url, {}, 3000, errors[i]);
-    });
+    threads.emplace_back([&, i] { paths[i] = WfsClient().getCachedFile(url, {}, 3000, errors[i]); });
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(errors[0], "");
@@ -162,7 +141,7 @@ TEST_F(Cache, TwoThreadsDownloadingOneUrlBothGetTheWholeFile) {
   std::string data = testing::readText(paths[0]);
   ASSERT_EQ(data.size(), 200000u);
   for (std::size_t i = 0; i < data.size(); i += 9973) ASSERT_EQ(data[i], "abcdefg"[i % 7]) << i;
-  EXPECT_EQ(cacheFiles().size(), 1u);
+  EXPECT_EQ(cacheFolder.files().size(), 1u);
   EXPECT_EQ(stats(*s)["total"], 2);  // both were in flight before either finished
 }
 
@@ -175,9 +154,8 @@ TEST_F(Cache, TextIsCachedOnlyWhenGood) {
   EXPECT_EQ(client.getTextCached(s->baseUrl() + "/busy", 3000), "");
   EXPECT_EQ(client.getTextCached(s->baseUrl() + "/empty", 3000), "");
   EXPECT_EQ(stats(*s)["total"], 3);  // the second /ok came from disk, /busy was not retried
-  auto files = cacheFiles();
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(fs::path(cachePathFor(s->baseUrl() + "/ok", "gml")).filename().string(), files[0]);
+  EXPECT_EQ(cacheFolder.files(),
+            std::vector<std::string>{fs::path(cachePathFor(s->baseUrl() + "/ok", "gml")).filename().string()});
 }
 
 TEST_F(Cache, SweepRemovesLeftoverPartialsAndOldFiles) {
@@ -195,7 +173,7 @@ TEST_F(Cache, SweepRemovesLeftoverPartialsAndOldFiles) {
   make(".pa", std::chrono::hours(0));  // too short to be tested
   fs::create_directories(dir() / "sub.part");
   sweepCache(dir().string());
-  auto files = cacheFiles();
+  auto files = cacheFolder.files();
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::string>{".pa", "busy.zip.part.7.1", "d29.gml", "fresh.zip", "sub.part"}));
   sweepCache((dir() / "missing").string());  // no folder: nothing happens

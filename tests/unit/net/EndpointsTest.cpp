@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-
 #include "net/Endpoints.h"
-#include "unit/net/NetTestSupport.h"
 
 namespace veldra::endpoints {
 namespace {

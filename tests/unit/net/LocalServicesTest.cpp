@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "net/LocalServices.h"
 #include "unit/TestSupport.h"
@@ -22,12 +22,10 @@ TEST(LocalServices, RowsCommentsAndCellForms) {
       "  egib \t 0663 \t\thttps://egib.example.pl/wfs");
   EXPECT_TRUE(f.problems.empty()) << f.problems.front();
   ASSERT_EQ(f.rows.size(), 3u);
-  EXPECT_EQ(f.rows[0].wms, "");
-  EXPECT_EQ(f.rows[0].wfs, "https://gesut.example.pl/wfs");
-  EXPECT_EQ(f.rows[1].kind, ServiceKind::Plans);
-  EXPECT_EQ(f.rows[1].wms, "http://plany.example.pl/wms?map=1");
-  EXPECT_EQ(f.rows[2].key, "0663");
-  EXPECT_EQ(f.rows[2].wfs, "https://egib.example.pl/wfs");
+  auto row = [&](std::size_t i) { return std::tie(f.rows[i].kind, f.rows[i].key, f.rows[i].wms, f.rows[i].wfs); };
+  EXPECT_EQ(row(0), std::make_tuple(ServiceKind::Gesut, "1816", "", "https://gesut.example.pl/wfs"));
+  EXPECT_EQ(row(1), std::make_tuple(ServiceKind::Plans, "181607", "http://plany.example.pl/wms?map=1", ""));
+  EXPECT_EQ(row(2), std::make_tuple(ServiceKind::Egib, "0663", "", "https://egib.example.pl/wfs"));
 }
 
 TEST(LocalServices, RefusedRowsAreNamedAndLeftOut) {

@@ -16,18 +16,17 @@ using Strings = std::vector<std::string>;
 using testing::readSample;
 using testing::param;
 
+using CascadeCapabilities = testing::ScriptedNetTest;
+
 // Process-wide: this is the only test that asks for the cadastral cascade.
-TEST(NationalCascades, CapabilitiesAreKeptOnceTheyAnsweredAsWms) {
-  testing::ScriptedTransport t;
-  WfsClient client(&t);
-  client.setHostSpacingMs(0);
+TEST_F(CascadeCapabilities, KeptOnceTheyAnsweredAsWms) {
   const std::string caps = R"(<WMS_Capabilities version="1.3.0"><Capability><Layer><Name>dzialki</Name></Layer>
                               </Capability></WMS_Capabilities>)";
-  t.script = {{200, "<ServiceExceptionReport/>", "", true}, {200, caps, "", true}};
+  transport.script = {{200, "<ServiceExceptionReport/>", "", true}, {200, caps, "", true}};
   EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), "");     // an exception report is not kept
   EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), caps);
   EXPECT_EQ(cascadeCapabilities(client, NationalCascade::Kieg), caps);
-  EXPECT_EQ(t.calls.size(), 2u);
+  EXPECT_EQ(transport.calls.size(), 2u);
 }
 
 TEST(NationalCascades, RecordedUtilitiesCapabilitiesGiveTheNetworkLayersAtLargeScale) {

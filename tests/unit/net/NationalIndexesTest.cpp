@@ -1,26 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/NationalIndexes.h"
 #include "net/WfsClient.h"
-#include "unit/net/NetTestSupport.h"
+#include "unit/net/OgcTestSupport.h"
 
 namespace veldra {
 namespace {
 
+using testing::collection;
 using testing::ok;
 
 std::string member(const std::string& godlo, const std::string& url, const std::string& extra = "") {
   return "<wfs:member><gugik:SkorowidzNMT2024 gml:id=\"x\">" + (godlo.empty() ? "" : "<gugik:godlo>" + godlo +
          "</gugik:godlo>") + extra + "<gugik:url_do_pobrania>" + url +
          "</gugik:url_do_pobrania></gugik:SkorowidzNMT2024></wfs:member>";
-}
-
-std::string collection(const std::string& members) {
-  return "<wfs:FeatureCollection xmlns:wfs=\"http://www.opengis.net/wfs/2.0\">" + members + "</wfs:FeatureCollection>";
 }
 
 struct IndexTest : testing::ScriptedNetTest {
@@ -48,8 +45,7 @@ TEST_F(IndexTest, NewestYearWithSheetsWinsAndOlderYearsAreNeverMixedIn) {
   };
   auto sheets = queryNmtIndex(client, frame, 2027);
   ASSERT_EQ(sheets.size(), 2u);
-  EXPECT_EQ(sheets[0].godlo, "N-34-2");
-  EXPECT_EQ(sheets[0].url, "https://dl/b.asc");
+  EXPECT_EQ(std::tie(sheets[0].godlo, sheets[0].url), std::make_tuple("N-34-2", "https://dl/b.asc"));
   EXPECT_EQ(sheets[1].url, "http://dl/c.asc");
   EXPECT_EQ(transport.urls.size(), 5u);
   EXPECT_TRUE(askedFor(4, "SkorowidzNMT2024"));
@@ -94,21 +90,18 @@ TEST(IndexScan, FieldsAreTrimmedTakenFromTheirOwnMemberAndCappedAtTwenty) {
   // Blanks around values go; a member without godlo does not borrow the next one's.
   auto two = scanSheetRecords(collection(member("", " \r\n\thttps://dl/x.asc \n") + member("N-2", "https://dl/y")));
   ASSERT_EQ(two.size(), 2u);
-  EXPECT_EQ(two[0].url, "https://dl/x.asc");
-  EXPECT_EQ(two[0].godlo, "");
+  EXPECT_EQ(std::tie(two[0].godlo, two[0].url), std::make_tuple("", "https://dl/x.asc"));
   EXPECT_EQ(two[1].godlo, "N-2");
 
   // Without any wfs:member the search starts at the text start; entities stay as written.
   auto bare = scanSheetRecords("<gugik:godlo>A&amp;B</gugik:godlo><gugik:url_do_pobrania>https://a?x=1&amp;y=2"
                                "</gugik:url_do_pobrania>");
   ASSERT_EQ(bare.size(), 1u);
-  EXPECT_EQ(bare[0].godlo, "A&amp;B");
-  EXPECT_EQ(bare[0].url, "https://a?x=1&amp;y=2");
+  EXPECT_EQ(std::tie(bare[0].godlo, bare[0].url), std::make_tuple("A&amp;B", "https://a?x=1&amp;y=2"));
 
   // Unterminated value, empty text, text without the tag.
-  EXPECT_TRUE(scanSheetRecords("<gugik:url_do_pobrania>https://never-closed").empty());
-  EXPECT_TRUE(scanSheetRecords("").empty());
-  EXPECT_TRUE(scanSheetRecords("<html>Service Unavailable</html>").empty());
+  for (const char* none : {"<gugik:url_do_pobrania>https://never-closed", "", "<html>Service Unavailable</html>"})
+    EXPECT_TRUE(scanSheetRecords(none).empty()) << none;
 }
 
 TEST(IndexScan, LidarDensityAndSystem) {
@@ -118,27 +111,21 @@ TEST(IndexScan, LidarDensityAndSystem) {
       member("L2", "https://dl/2.laz", "<gugik:uklad_xy>PL-1992</gugik:uklad_xy>") +
       member("L3", "https://dl/3.laz", "<gugik:char_przestrz>brak</gugik:char_przestrz>") +
       member("L4", "ftp://dl/4.laz", "<gugik:char_przestrz>4</gugik:char_przestrz>")));
-  ASSERT_EQ(tiles.size(), 3u);
-  EXPECT_EQ(tiles[0].godlo, "L1");
-  EXPECT_DOUBLE_EQ(tiles[0].density, 12.5);
-  EXPECT_EQ(tiles[0].epsg, 2178);
-  EXPECT_DOUBLE_EQ(tiles[1].density, 0.0);   // no char_przestrz
-  EXPECT_EQ(tiles[1].epsg, 2180);
-  EXPECT_DOUBLE_EQ(tiles[2].density, 0.0);   // not a number
-  EXPECT_EQ(tiles[2].epsg, 0);
+  // L2 states no density, L3 neither a readable density nor a system; L4 has no http address.
+  const std::tuple<std::string, double, int> expected[] = {{"L1", 12.5, 2178}, {"L2", 0.0, 2180}, {"L3", 0.0, 0}};
+  ASSERT_EQ(tiles.size(), std::size(expected));
+  for (std::size_t i = 0; i < tiles.size(); ++i)
+    EXPECT_EQ(std::tie(tiles[i].godlo, tiles[i].density, tiles[i].epsg), expected[i]);
 }
 
 TEST(IndexScan, RecordedLidarAnswer) {
-  const std::filesystem::path file =
-      std::filesystem::path(VELDRA_SHARED_DATA) / "samples/skorowidze/lidar_evrf2007_2022_getfeature_wfs20.xml";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "recorded index answer missing: " << file;
+  const std::string text = testing::readSample("skorowidze/lidar_evrf2007_2022_getfeature_wfs20.xml");
+  if (text.empty()) GTEST_SKIP() << "recorded index answer missing under " << VELDRA_SHARED_DATA;
   // The closing url tag also matches the searched text; it must not add a record.
-  auto tiles = scanLidarRecords(testing::readText(file));
+  auto tiles = scanLidarRecords(text);
   ASSERT_EQ(tiles.size(), 1u);
-  EXPECT_EQ(tiles[0].godlo, "7.173.21.06.2");
+  EXPECT_EQ(std::tie(tiles[0].godlo, tiles[0].density, tiles[0].epsg), std::make_tuple("7.173.21.06.2", 15.0, 2178));
   EXPECT_EQ(tiles[0].url.rfind("https://opendata.geoportal.gov.pl/NumDaneWys/DanePomiaroweLAZ/", 0), 0u);
-  EXPECT_DOUBLE_EQ(tiles[0].density, 15.0);
-  EXPECT_EQ(tiles[0].epsg, 2178);
 }
 
 TEST(IndexScan, EpsgFromUkladXy) {

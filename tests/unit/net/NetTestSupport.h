@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -38,8 +37,6 @@ class ScriptedTransport : public HttpTransport {
  public:
   struct Call {
     std::string method, url, headers, body;
-    long connectMs, receiveMs;
-    std::string userAgent;
     std::chrono::steady_clock::time_point at;
   };
   std::deque<TransportResponse> script;
@@ -51,10 +48,8 @@ class ScriptedTransport : public HttpTransport {
   std::map<std::string, std::string> files;   // streamed downloads by address; others are a 404
 
   TransportResponse performRequest(const std::string& method, const std::string& url, const std::string& headers,
-                                   const std::string& body, long connectTimeoutMs, long receiveTimeoutMs,
-                                   const std::string& userAgent) override {
-    calls.push_back({method, url, headers, body, connectTimeoutMs, receiveTimeoutMs, userAgent,
-                     std::chrono::steady_clock::now()});
+                                   const std::string& body, long, long, const std::string&) override {
+    calls.push_back({method, url, headers, body, std::chrono::steady_clock::now()});
     urls.push_back(url);
     if (script.empty()) return answer(url);
     auto r = script.front();
@@ -85,6 +80,19 @@ inline std::string param(const std::string& url, const std::string& key) {
   return url.substr(start, url.find('&', start) - start);
 }
 
+// A download cache of its own while the object lives.
+struct CacheFolder {
+  TempDir home;
+  ScopedEnv env{"XDG_CACHE_HOME", home.path()};
+  std::filesystem::path dir() const { return home.path() / "VELDRA" / "cache"; }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir(), ec)) names.push_back(e.path().filename().string());
+    return names;
+  }
+};
+
 // Every test starts without rewrites and ends without them.
 class NetTest : public ::testing::Test {
  protected:
@@ -95,10 +103,7 @@ class NetTest : public ::testing::Test {
 // A client on a scripted transport, without host spacing.
 class ScriptedNetTest : public NetTest {
  protected:
-  void SetUp() override {
-    NetTest::SetUp();
-    client.setHostSpacingMs(0);
-  }
+  ScopedEnv noSpacing{"VELDRA_HOST_SPACING_MS", "0"};
   ScriptedTransport transport;
   WfsClient client{&transport};
 };

@@ -1,14 +1,8 @@
 // Small GML builders for the OGC client tests, and a private cache folder.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <string>
-#include <vector>
 
-#include "net/HttpTransport.h"
-#include "net/WfsClient.h"
 #include "unit/net/NetTestSupport.h"
 
 namespace veldra::testing {
@@ -46,16 +40,7 @@ inline std::string exceptionReport() {
 // Cache folder of its own for each test; no host spacing.
 class OgcTest : public ScriptedNetTest {
  protected:
-  std::vector<std::filesystem::path> cacheFiles() const {
-    std::vector<std::filesystem::path> out;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(home.path() / "VELDRA" / "cache", ec)) {
-      out.push_back(e.path());
-    }
-    return out;
-  }
-  TempDir home;
-  ScopedEnv cacheHome{"XDG_CACHE_HOME", home.path()};
+  CacheFolder cacheFolder;
 };
 
 }  // namespace veldra::testing

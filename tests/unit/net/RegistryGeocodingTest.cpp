@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "net/Geocoding.h"
 #include "net/UrbanRegistry.h"
 #include "net/WfsClient.h"
@@ -13,7 +11,6 @@
 namespace veldra {
 namespace {
 
-using nlohmann::json;
 using testing::ok;
 
 struct NetScript : testing::ScriptedNetTest {
@@ -38,9 +35,7 @@ TEST(UrbanRegistry, ActIdsAsNumbersOrTextAndSkippedElements) {
   EXPECT_EQ(acts[1].publishedActId, "abc-1");
   EXPECT_EQ(acts[1].tercCode, "");   // not text
   EXPECT_EQ(acts[2].publishedActId, "-7");
-  EXPECT_TRUE(parseActs("[]").empty());
-  EXPECT_TRUE(parseActs("<html>").empty());
-  EXPECT_TRUE(parseActs(R"({"publishedActs":{}})").empty());
+  for (const char* wrong : {"[]", "<html>", R"({"publishedActs":{}})"}) EXPECT_TRUE(parseActs(wrong).empty()) << wrong;
 }
 
 TEST(UrbanRegistry, ChooseActPrefersEnactedThenNewest) {
@@ -73,11 +68,10 @@ TEST_F(NetScript, RegistryRetriesAnErrorPageThenGivesUp) {
   transport.script = {ok("<html>Service unavailable</html>"), {503, "", "", false},
                ok(R"({"publishedActs":[{"publishedActId":9}]})")};
   auto acts = queryActs(client, "1465011");
-  ASSERT_EQ(acts.size(), 1u);
+  EXPECT_EQ(acts.size(), 1u);
   ASSERT_EQ(transport.calls.size(), 3u);
-  EXPECT_EQ(transport.calls[0].method, "POST");
-  EXPECT_NE(transport.calls[0].url.find("/api/public/published/query"), std::string::npos);
-  EXPECT_EQ(transport.calls[0].body, buildActQuery("", "1465011"));
+  // Method and address are held by the black-box registry route; the municipality rides in the body.
+  EXPECT_NE(transport.calls[0].body.find("\"tercCodeList\":[\"1465011\"]"), std::string::npos);
 
   transport.calls.clear();
   transport.script = {ok("x"), ok("y"), ok("z"), ok(R"({"publishedActs":[]})")};
@@ -85,15 +79,12 @@ TEST_F(NetScript, RegistryRetriesAnErrorPageThenGivesUp) {
   EXPECT_EQ(transport.calls.size(), 3u);   // the fourth answer is never asked for
 }
 
+// How a good answer is read is the black-box address tests'.
 TEST(Geocoding, PhotonAnswersOfTheWrongShapeGiveNothing) {
-  EXPECT_TRUE(parsePhotonAnswer("{}").empty());
-  EXPECT_TRUE(parsePhotonAnswer(R"({"features":{}})").empty());
+  for (const char* wrong : {"{}", R"({"features":{}})"}) EXPECT_TRUE(parsePhotonAnswer(wrong).empty()) << wrong;
   auto s = parsePhotonAnswer(R"({"features":[{"geometry":{"coordinates":[21.0,52.2]},"properties":{"city":"W"}},
       {"geometry":{"coordinates":["x",1]}},{"geometry":{}},7]})");
-  ASSERT_EQ(s.size(), 1u);
-  EXPECT_EQ(s[0].lat, 52.2);
-  EXPECT_EQ(s[0].lon, 21.0);
-  EXPECT_EQ(s[0].label, "W");
+  EXPECT_EQ(s.size(), 1u);
 }
 
 // A frame too large, a failing or garbled service: the surface-model black-box test's notes.
@@ -113,8 +104,7 @@ TEST_F(NetScript, OsmWaysReadOnlyUsableWays) {
   EXPECT_EQ(ways[1].points.size(), 2u);   // the entry without lon is left out
   ASSERT_EQ(transport.calls.size(), 1u);
   EXPECT_NE(transport.calls[0].url.find("/api/interpreter?data=%5Bout%3Ajson%5D"), std::string::npos);
-  EXPECT_TRUE(parseOverpassWays("[]").empty());
-  EXPECT_TRUE(parseOverpassWays(R"({"elements":5})").empty());
+  for (const char* wrong : {"[]", R"({"elements":5})"}) EXPECT_TRUE(parseOverpassWays(wrong).empty()) << wrong;
 }
 
 }  // namespace

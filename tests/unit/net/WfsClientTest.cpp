@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 #include <thread>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -25,7 +23,6 @@ TEST(WfsClient, SpacesRequestsToOneHostByOneSecondByDefault) {
   testing::ScopedEnv noSpacing("VELDRA_HOST_SPACING_MS", nullptr);
   ScriptedTransport t;
   WfsClient c(&t);
-  EXPECT_EQ(c.hostSpacingMs(), 1000);
   c.get("https://a.example/x");
   c.get("https://b.example/x");  // another host: not delayed
   c.get("https://a.example/y");
@@ -37,29 +34,18 @@ TEST(WfsClient, SpacesRequestsToOneHostByOneSecondByDefault) {
 // Clients on several threads share one host's pace: a second client (the address
 // search beside the fetch) must not start between another's spaced requests.
 TEST(WfsClient, SpacingHoldsAcrossClientsAndThreads) {
-  std::mutex m;
-  std::vector<Clock::time_point> starts;
-  struct Stamp : ScriptedTransport {
-    std::mutex* m;
-    std::vector<Clock::time_point>* starts;
-    TransportResponse performRequest(const std::string&, const std::string&, const std::string&, const std::string&,
-                                     long, long, const std::string&) override {
-      std::lock_guard<std::mutex> lock(*m);
-      starts->push_back(Clock::now());
-      return {200, "ok", "", true};
-    }
-  };
+  ScriptedTransport transports[3];   // one per client; each stamps its own calls
   std::vector<std::thread> threads;
-  for (int t = 0; t < 3; ++t)
-    threads.emplace_back([&] {
-      Stamp s;
-      s.m = &m;
-      s.starts = &starts;
-      WfsClient c(&s);
+  for (auto& t : transports)
+    threads.emplace_back([&t] {
+      WfsClient c(&t);
       c.setHostSpacingMs(100);
       for (int i = 0; i < 3; ++i) c.get("https://shared.example/x");
     });
   for (auto& t : threads) t.join();
+  std::vector<Clock::time_point> starts;
+  for (const auto& t : transports)
+    for (const auto& call : t.calls) starts.push_back(call.at);
   ASSERT_EQ(starts.size(), 9u);
   std::sort(starts.begin(), starts.end());
   // Stamps are taken after the wait: allow for the threads being scheduled late.
@@ -78,23 +64,20 @@ struct RetryCase {
   bool retried;
 };
 
-class GetRetry : public ::testing::TestWithParam<RetryCase> {};
+class GetRetry : public testing::ScriptedNetTest, public ::testing::WithParamInterface<RetryCase> {};
 
 TEST_P(GetRetry, RepeatsOnlyOutsideSuccessAndClientErrors) {
-  ScriptedTransport t;
-  t.script.push_back({GetParam().firstStatus, "first", GetParam().firstStatus == 0 ? "Brak odpowiedzi serwera" : "",
-                      false});
-  t.script.push_back({200, "second", "", true});
-  WfsClient c(&t);
-  c.setHostSpacingMs(0);
-  auto r = c.get("https://h.example/wfs");
+  transport.script.push_back(
+      {GetParam().firstStatus, "first", GetParam().firstStatus == 0 ? "Brak odpowiedzi serwera" : "", false});
+  transport.script.push_back({200, "second", "", true});
+  auto r = client.get("https://h.example/wfs");
   if (GetParam().retried) {
-    ASSERT_EQ(t.calls.size(), 2u);
-    EXPECT_GE(msBetween(t.calls[0].at, t.calls[1].at), 499);
+    ASSERT_EQ(transport.calls.size(), 2u);
+    EXPECT_GE(msBetween(transport.calls[0].at, transport.calls[1].at), 499);
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "second");
   } else {
-    ASSERT_EQ(t.calls.size(), 1u);
+    ASSERT_EQ(transport.calls.size(), 1u);
     EXPECT_EQ(r.status, GetParam().firstStatus);
     EXPECT_EQ(r.body, "first");
   }
@@ -105,15 +88,14 @@ INSTANTIATE_TEST_SUITE_P(Statuses, GetRetry,
                                            RetryCase{400, false}, RetryCase{503, true}, RetryCase{500, true},
                                            RetryCase{0, true}, RetryCase{302, true}, RetryCase{100, true}));
 
-TEST(WfsClient, HeadersOnlyWhenNeededAndTheTokenCannotInjectOne) {
-  ScriptedTransport t;
-  WfsClient c(&t);
-  c.setHostSpacingMs(0);
-  c.get("https://h.example/a");
-  EXPECT_EQ(t.calls[0].headers, "");
-  c.token = "abc\r\nX-Evil: 1";
-  c.postJson("https://h.example/c", "{}");
-  EXPECT_EQ(t.calls[1].headers, "Content-Type: application/json\r\nAuthorization: Bearer abcX-Evil: 1\r\n");
+using WfsHeaders = testing::ScriptedNetTest;
+
+TEST_F(WfsHeaders, OnlyWhenNeededAndTheTokenCannotInjectOne) {
+  client.get("https://h.example/a");
+  EXPECT_EQ(transport.calls[0].headers, "");
+  client.token = "abc\r\nX-Evil: 1";
+  client.postJson("https://h.example/c", "{}");
+  EXPECT_EQ(transport.calls[1].headers, "Content-Type: application/json\r\nAuthorization: Bearer abcX-Evil: 1\r\n");
 }
 
 TEST(HttpHelpers, UrlEncodeKeepsOnlyUnreservedBytes) {
