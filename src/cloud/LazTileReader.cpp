@@ -208,16 +208,7 @@ void feedAccumulator(LazTileReader& reader, int tileEpsg, CloudAccumulator& acc,
   const bool zoned = isPl2000(tileEpsg);
   Bbox clip;
   if (zoned) {
-    const Bbox& f = acc.frame();
-    const std::pair<double, double> c[4] = {pl1992ToPl2000(f.minX, f.minY, tileEpsg), pl1992ToPl2000(f.maxX, f.minY, tileEpsg),
-                                            pl1992ToPl2000(f.minX, f.maxY, tileEpsg), pl1992ToPl2000(f.maxX, f.maxY, tileEpsg)};
-    clip = {c[0].first, c[0].second, c[0].first, c[0].second};
-    for (const auto& [e, n] : c) {
-      clip.minX = std::min(clip.minX, e);
-      clip.minY = std::min(clip.minY, n);
-      clip.maxX = std::max(clip.maxX, e);
-      clip.maxY = std::max(clip.maxY, n);
-    }
+    clip = pl2000BoxOf(acc.frame(), tileEpsg);
     clip.minX -= 2.0;
     clip.minY -= 2.0;
     clip.maxX += 2.0;

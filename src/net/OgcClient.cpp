@@ -239,9 +239,7 @@ std::string buildGetFeatureUrl(const std::string& base, const std::string& typeN
   int code = kEpsgPl1992;
   if (epsg >= kEpsgPl2000First && epsg <= kEpsgPl2000Last) {
     code = epsg;
-    auto [x0, y0] = pl1992ToPl2000(frame.minX, frame.minY, epsg);
-    auto [x1, y1] = pl1992ToPl2000(frame.maxX, frame.maxY, epsg);
-    b = {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+    b = pl2000BoxOf(frame, epsg);
     url += "&SRSNAME=" + urlEncode("EPSG:" + std::to_string(epsg));
   }
   std::string value = northingFirst

@@ -62,16 +62,7 @@ RasterFetchResult fetchRasterTiles(WfsClient& client, const Bbox& frame, const s
   Bbox box = frame;
   if (isPl2000(epsg)) {
     requestEpsg = epsg;
-    const std::pair<double, double> c[4] = {
-        pl1992ToPl2000(frame.minX, frame.minY, epsg), pl1992ToPl2000(frame.maxX, frame.minY, epsg),
-        pl1992ToPl2000(frame.minX, frame.maxY, epsg), pl1992ToPl2000(frame.maxX, frame.maxY, epsg)};
-    box = Bbox{c[0].first, c[0].second, c[0].first, c[0].second};
-    for (const auto& [e, n] : c) {
-      box.minX = std::min(box.minX, e);
-      box.minY = std::min(box.minY, n);
-      box.maxX = std::max(box.maxX, e);
-      box.maxY = std::max(box.maxY, n);
-    }
+    box = pl2000BoxOf(frame, epsg);
   }
 
   const double tileW = (box.maxX - box.minX) / tx;
