@@ -52,31 +52,6 @@ StoredElement slabOf(std::vector<Point2> coords, std::vector<int> ringEnds, doub
   return se;
 }
 
-TEST(ExportGeometry, MeshBandsSlabsAndMorphs) {
-  const auto mesh = elementTriangles(latticeMesh(1, 0));
-  EXPECT_EQ(mesh.triangles.size(), 4u);
-
-  StoredElement flat;   // no level lines: the boundary with its heights
-  flat.element.typeCode = 10;
-  flat.memo = latticeMesh(1, 0).memo;
-  flat.memo.levelLines.clear();
-  EXPECT_EQ(elementTriangles(flat).triangles.size(), 2u);
-
-  const auto concave = slabOf({{}, {0, 0}, {4, 0}, {4, 4}, {2, 2}, {0, 4}, {0, 0}}, {0, 6}, 0.3);
-  EXPECT_EQ(elementTriangles(concave).triangles.size(), 3u * 2 + 5u * 2);
-
-  StoredElement morph;
-  morph.element.typeCode = 45;
-  morph.memo.body.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  morph.memo.body.edges = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
-  morph.memo.body.polygons = {{-3, -2, -1}, {1, 5, -4}, {2, 6, -5}, {3, 4, -6}};
-  EXPECT_EQ(elementTriangles(morph).triangles.size(), 4u);
-
-  StoredElement polyline;
-  polyline.element.typeCode = 20;
-  EXPECT_TRUE(elementTriangles(polyline).empty());
-}
-
 TEST(ExportGeometry, ConcaveRingIsClippedInsideOnly) {
   const std::vector<Point2> l{{0, 0}, {4, 0}, {4, 1}, {1, 1}, {1, 4}, {0, 4}};
   const auto tris = triangulateRing(l);
@@ -93,13 +68,7 @@ class ExportFiles : public ::testing::Test {
   void SetUp() override {
     ProjectData& p = data_;
     p.layers = {Attribute{1, "0"}, Attribute{2, "GIS_TEREN"}, Attribute{3, "GIS:ZLE"}};
-    Attribute solid{1, "Pelne"};
-    solid.solid = true;
-    p.fillTypes = {solid};
     p.geoLocation.crsName = "EPSG:2178";
-    p.geoLocation.surveyEasting = 7500000.5;
-    p.geoLocation.surveyNorthing = 5789000.25;
-    p.geoLocation.surveyHeight = 101.5;
     p.elements.push_back(latticeMesh(2, 100000));
     p.elements.push_back(latticeMesh(2, 100020));
     StoredElement text;
@@ -166,22 +135,37 @@ bool closedOutward(const TriangleSoup& s) {
   return true;
 }
 
-TEST(ExportGeometry, CourtyardSlabIsClosedAroundItsHole) {
-  StoredElement slab = slabOf(
+// Solids close around their holes, and what lies at an element's level faces the way it should: a
+// slab's top covers its outline less its courtyards, a body's base faces down.
+TEST(ExportGeometry, SolidsAreClosedAndFaceOutward) {
+  StoredElement courtyard = slabOf(
       {{}, {0, 0}, {30, 0}, {30, 30}, {0, 30}, {0, 0}, {10, 10}, {20, 10}, {20, 20}, {10, 20}, {10, 10}}, {0, 5, 10}, 12);
-  slab.element.level = 12;
-  const TriangleSoup s = elementTriangles(slab);
-  EXPECT_TRUE(closedOutward(s));
-  double top = 0;   // area of the upward triangles: the ring less the courtyard
-  for (const auto& t : s.triangles) {
-    const Point3 &a = s.vertices[t[0]], &b = s.vertices[t[1]], &c = s.vertices[t[2]];
-    const double z = ((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x)) / 2;
-    if (a.z == 12 && b.z == 12 && c.z == 12) top += z;
+  courtyard.element.level = 12;
+  StoredElement tetra;
+  tetra.element.typeCode = 45;
+  tetra.memo.body.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  tetra.memo.body.edges = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
+  tetra.memo.body.polygons = {{-3, -2, -1}, {1, 5, -4}, {2, 6, -5}, {3, 4, -6}};
+  // Concave rings are the ear clipping's own test (place); the courtyard takes the same path.
+  for (const auto& [solid, areaAtLevel] : {std::pair{courtyard, 900.0 - 100}, std::pair{tetra, -0.5}}) {
+    const TriangleSoup s = elementTriangles(solid);
+    EXPECT_TRUE(closedOutward(s)) << solid.element.typeCode;
+    const double z = solid.element.level;
+    double area = 0;   // signed plan area of the triangles lying at the element's level
+    for (const auto& t : s.triangles) {
+      const Point3 &a = s.vertices[t[0]], &b = s.vertices[t[1]], &c = s.vertices[t[2]];
+      if (a.z == z && b.z == z && c.z == z) area += ((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x)) / 2;
+    }
+    EXPECT_DOUBLE_EQ(area, areaAtLevel) << solid.element.typeCode;
   }
-  EXPECT_DOUBLE_EQ(top, 900 - 100);
+  // A mesh without level lines is its boundary with its heights (one with them: the GLB test).
+  StoredElement flat = latticeMesh(1, 0);
+  flat.memo.levelLines.clear();
+  EXPECT_EQ(elementTriangles(flat).triangles.size(), 2u);
 }
 
-TEST(ExportGlb, OneNodePerSolidNamedAndColoured) {
+// Each solid's own node named by its identifier is read back by the black-box LOD1/LOD2 export test.
+TEST(ExportGlb, SolidsOfOneSurfaceMaterialShareOneMaterialOfItsColour) {
   ProjectData p;
   p.layers = {Attribute{1, "GIS_BUDYNKI_3D"}};
   Attribute m{7, "GIS Droga"};
@@ -195,8 +179,6 @@ TEST(ExportGlb, OneNodePerSolidNamedAndColoured) {
     p.elements.push_back(e);
   }
   const auto j = glbJson(glbBytes(p));
-  ASSERT_EQ(j["nodes"].size(), 3u);
-  EXPECT_EQ(j["nodes"][2]["name"], "BLD-2");
   ASSERT_EQ(j["materials"].size(), 1u);
   EXPECT_DOUBLE_EQ(j["materials"][0]["pbrMetallicRoughness"]["baseColorFactor"][2].get<double>(), 0.32);
   EXPECT_EQ(j["meshes"][0]["primitives"][0]["material"], 0);

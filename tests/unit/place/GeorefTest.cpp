@@ -3,7 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
-
+#include <tuple>
 
 #include "geo/Projections.h"
 #include "host/MemoryHost.h"
@@ -25,11 +25,8 @@ class GeorefTest : public ::testing::Test {
   }
 
   void setFullGeoref(double E2000, double N2000, int zone, double height = 0.0) {
-    GeoLocation g;
-    g.surveyEasting = E2000;
-    g.surveyNorthing = N2000;
-    g.surveyHeight = height;
-    g.crsName = "EPSG:" + std::to_string(zone);
+    const GeoLocation g{.surveyEasting = E2000, .surveyNorthing = N2000, .surveyHeight = height,
+                        .crsName = "EPSG:" + std::to_string(zone)};
     ASSERT_EQ(host_.writeGeoLocation(g), kHostOk);
   }
 
@@ -40,10 +37,7 @@ class GeorefTest : public ::testing::Test {
 };
 
 TEST_F(GeorefTest, ApproximateGeoreferenceIsAcceptedWithin2KmAndRefusedBeyond) {
-  GeoLocation g;
-  g.latitude = 52.2;
-  g.longitude = 21.0;
-  ASSERT_EQ(host_.writeGeoLocation(g), kHostOk);
+  ASSERT_EQ(host_.writeGeoLocation({.longitude = 21.0, .latitude = 52.2}), kHostOk);
   const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
 
   const auto near = checkPlacementGeoref(host_, frameAround(e + 1900, n, 2178));
@@ -76,11 +70,7 @@ TEST_F(GeorefTest, SurveyedGeoreference60KmAwayGoesOnWithANotice) {
 
 TEST_F(GeorefTest, UnsupportedSystemNameBecomesANotice) {
   const auto [e, n] = wgs84ToPl1992(52.2, 21.0);
-  GeoLocation g;
-  g.surveyEasting = e;
-  g.surveyNorthing = n;
-  g.crsName = "ETRS89 / UTM 34N";
-  ASSERT_EQ(host_.writeGeoLocation(g), kHostOk);
+  ASSERT_EQ(host_.writeGeoLocation({.surveyEasting = e, .surveyNorthing = n, .crsName = "ETRS89 / UTM 34N"}), kHostOk);
   const auto r = checkPlacementGeoref(host_, frameAround(e, n, 2178));
   ASSERT_FALSE(r.refused);
   ASSERT_EQ(r.notices.size(), 1u);
@@ -133,10 +123,7 @@ TEST_F(GeorefTest, WriteOriginSetsTheZoneOfTheLongitudeAndReportsSixDecimals) {
 }
 
 TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
-  GeoLocation before;
-  before.crsDescription = "stary opis";
-  before.longitude = 20.0;
-  ASSERT_EQ(host_.writeGeoLocation(before), kHostOk);
+  ASSERT_EQ(host_.writeGeoLocation({.crsDescription = "stary opis", .longitude = 20.0}), kHostOk);
 
   // Each refused write falls back one level: fewer texts, fields not named keep what was read.
   const struct { int refusals; const char* crsName; } levels[] = {{1, "EPSG:2178"}, {2, ""}};
@@ -146,10 +133,8 @@ TEST_F(GeorefTest, WriteOriginFallsBackToFewerTextsAndReportsTotalFailure) {
     const auto r = writeProjectOrigin(host_, 52.2, 21.0);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.level, l.refusals);
-    EXPECT_EQ(host_.geoLocation().crsName, l.crsName);
-    EXPECT_EQ(host_.geoLocation().crsDescription, "");
-    EXPECT_EQ(host_.geoLocation().mapZone, "");
-    EXPECT_EQ(host_.geoLocation().longitude, 20.0);
+    const GeoLocation& g = host_.geoLocation();
+    EXPECT_EQ(std::tie(g.crsName, g.crsDescription, g.mapZone, g.longitude), std::tuple(l.crsName, "", "", 20.0));
   }
 
   host_.clearRefusals();

@@ -140,10 +140,9 @@ TEST_F(PlacementTest, VectorFeaturesByType) {
 
   // Parcel: two closed polylines (outer, hole) and its label; building: one fill; gesut: one line.
   ASSERT_EQ(host_.elementCount(), 5u);
-  const auto& outer = host_.elementAt(0);
-  EXPECT_TRUE(outer.element.closed);
-  EXPECT_EQ(outer.memo.pointCount(), 5);   // closed ring
-  EXPECT_EQ(outer.element.layer, layerIndex("GIS_DZIALKI"));
+  const auto& outer = host_.elementAt(0);   // a closed ring of five points
+  EXPECT_EQ(std::tuple(outer.element.closed, outer.memo.pointCount(), outer.element.layer),
+            std::tuple(true, 5, layerIndex("GIS_DZIALKI")));
   EXPECT_EQ(host_.elementAt(2).memo.text, u"12/5");
   // Where vertices land is checked against PROJ end to end (test_place_pipeline).
 }
@@ -187,8 +186,7 @@ TEST_F(PlacementTest, RefusedLayerUndoesEverything) {
 }
 
 TEST_F(PlacementTest, UserLayerNamesAndExistingLayersAreUsed) {
-  Attribute existing{0, "MOJE_DZIALKI"};
-  const int idx = host_.addAttribute(AttributeKind::Layer, existing);
+  const int idx = host_.addAttribute(AttributeKind::Layer, Attribute{0, "MOJE_DZIALKI"});
   const auto out = runImport(host_, georef_, zone_, move({parcel(0, "1"), building(0)}), {}, [](DataType t) {
     return t == DataType::Dzialki ? std::string("MOJE_DZIALKI") : std::string();
   });
@@ -215,14 +213,9 @@ TEST_F(PlacementTest, NonFiniteCoordinatesNeverReachTheHost) {
   ASSERT_FALSE(out.failed()) << out.result.error;
   EXPECT_EQ(out.result.failures, 4);
   EXPECT_EQ(out.result.counts.at("gesut"), 1);
-  // The parcel lost its outer ring (and its hole with it) and its label point.
+  // The parcel lost its outer ring (and its hole with it) and its label point. The stand-in host
+  // refuses any non-finite number, so nothing more is to be checked in what it holds.
   EXPECT_EQ(out.result.counts.at("dzialki"), 1);
-  for (std::size_t i = 0; i < host_.elementCount(); ++i) {
-    const auto& m = host_.elementAt(i).memo;
-    for (std::size_t k = 1; k < m.coords.size(); ++k) EXPECT_TRUE(std::isfinite(m.coords[k].x + m.coords[k].y));
-    for (const auto& ll : m.levelLines)
-      for (const auto& p : ll.points) EXPECT_TRUE(std::isfinite(p.x + p.y + p.z));
-  }
 }
 
 TEST_F(PlacementTest, ZoningPlansPensColoursHatchesAndOutlines) {
@@ -282,9 +275,8 @@ TEST_F(PlacementTest, PictureCornersRotationAndFailures) {
   out = run(move({}, {t92}));
   ASSERT_FALSE(out.failed());
   const auto& p92 = host_.elementAt(1).element;
-  const auto [e1, n1] = pl1992ToPl2000(cE_, cN_, zone_);
   const auto [e2, n2] = pl1992ToPl2000(cE_ + 100, cN_, zone_);
-  EXPECT_NEAR(p92.angle, std::atan2(n2 - n1, e2 - e1), 1e-12);
+  EXPECT_NEAR(p92.angle, std::atan2(n2 - N, e2 - E), 1e-12);
   EXPECT_GT(std::fabs(p92.angle), 1e-4);
 
   // A refused picture undoes the import with its text.
@@ -311,11 +303,8 @@ TEST_F(PlacementTest, TerrainMeshCornersTakeTheNearestHeights) {
   ASSERT_EQ(host_.elementCount(), 1u);
   const auto& mesh = host_.elementAt(0);
   ASSERT_EQ(mesh.memo.pointCount(), 5);
-  EXPECT_DOUBLE_EQ(mesh.memo.z[1], 0.0);   // SW corner
-  EXPECT_DOUBLE_EQ(mesh.memo.z[2], 4.0);   // SE
-  EXPECT_DOUBLE_EQ(mesh.memo.z[3], 4.0);   // NE: nearest is the south-east point
-  EXPECT_DOUBLE_EQ(mesh.memo.z[4], 0.0);   // NW
-  EXPECT_DOUBLE_EQ(mesh.memo.z[5], 0.0);
+  // Slot 0, then SW, SE, NE (nearest is the south-east point), NW and SW again.
+  EXPECT_EQ(mesh.memo.z, (std::vector<double>{0, 0, 4, 4, 0, 0}));
   std::size_t pts = 0;
   for (const auto& l : mesh.memo.levelLines) pts += l.points.size();
   EXPECT_EQ(pts, 5u);   // one row

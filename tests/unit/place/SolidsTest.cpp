@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <numeric>
+#include <tuple>
 
 #include "host/MemoryHost.h"
 #include "geo/FaceTriangulation.h"
@@ -49,15 +51,11 @@ TEST(EarClip, CoversConcaveRingsExactly) {
   };
   for (const auto& r : rings) {
     std::vector<int> loop(r.size());
-    for (std::size_t i = 0; i < r.size(); ++i) loop[i] = static_cast<int>(i);
+    std::iota(loop.begin(), loop.end(), 0);
     const auto tris = earClip(r, loop);
     ASSERT_FALSE(tris.empty()) << r.size();
-    double sum = 0;
-    for (const auto& t : tris) {
-      EXPECT_GT(triArea(r, t), 0);
-      sum += triArea(r, t);
-    }
-    EXPECT_NEAR(sum, shoelace(r), 1e-9) << r.size();
+    for (const auto& t : tris) EXPECT_GT(triArea(r, t), 0);
+    EXPECT_NEAR(coveredArea(r, tris), shoelace(r), 1e-9) << r.size();
   }
 }
 
@@ -135,11 +133,7 @@ class SolidsHost : public ::testing::Test {
   veldra::testing::ScopedEnv diagEnv{"VELDRA_DIAG_DIR", diag.path().string()};
   MemoryHost host;
   int layer = 0;
-  void SetUp() override {
-    Attribute l;
-    l.name = "GIS_TEST";
-    layer = host.addAttribute(AttributeKind::Layer, l);
-  }
+  void SetUp() override { layer = host.addAttribute(AttributeKind::Layer, Attribute{0, "GIS_TEST"}); }
   const StoredElement& last() { return host.elementAt(host.elementCount() - 1); }
 };
 
@@ -189,9 +183,7 @@ TEST_F(SolidsHost, Lod1SlabsDuplicatesHolesAndFailures) {
   b[2] = {"flat", {{0, 0}, {5, 0}, {5, 5}}, 100, 0, {}};
   b[3] = {"line", {{0, 0}, {5, 0}}, 100, 3, {}};
   const auto r = placeLod1Buildings(host, b, {"dup"}, layer, 90, id);
-  EXPECT_EQ(r.placed, 1);
-  EXPECT_EQ(r.duplicates, 1);
-  EXPECT_EQ(r.failures, 2);
+  EXPECT_EQ(std::tie(r.placed, r.duplicates, r.failures), std::tuple(1, 1, 2));
   ASSERT_EQ(host.elementCount(8), 1u);
   EXPECT_EQ(last().memo.ringCount(), 2);
   EXPECT_DOUBLE_EQ(last().element.level - last().element.thickness, 10);   // bottom: ground - offset
@@ -202,8 +194,7 @@ TEST_F(SolidsHost, OtherSolidsMaterialsOnDemand) {
   const std::size_t before = host.attributes(AttributeKind::SurfaceMaterial).size();
   std::vector<SolidInput> in = {{"r1", box(1, 1, 1), false}, {"r2", box(1, 1, 1), false}, {"e", {}, true}};
   auto r = placeSolids(host, SolidKind::Bridges, in, layer, 3);
-  EXPECT_EQ(r.created, 2);
-  EXPECT_EQ(r.degenerate, 1);
+  EXPECT_EQ(std::tie(r.created, r.degenerate), std::tuple(2, 1));
   EXPECT_EQ(host.attributes(AttributeKind::SurfaceMaterial).size(), before + 1);   // the normal one only
   in.push_back({"f", box(1, 1, 1), true});
   r = placeSolids(host, SolidKind::Bridges, in, layer, 4);
