@@ -29,8 +29,8 @@ TEST(LasReaderHeader, LegacyCountUsedWhenTheWideOneIsZero) {
   EXPECT_EQ(r->pointCount(), 5u);
 }
 
-// Signature, version, header size, point offset, format, record length, VLRs, missing files and
-// folders are refused in the black-box bad-input test; here what it does not reach.
+// Signature, version, header size, point offset, format, record length, VLRs, cut records,
+// missing files and folders are refused in the black-box bad-input test; here what it does not reach.
 TEST(LasReaderBadInput, EveryMalformedHeaderIsRefusedWithAReason) {
   LasBuilder good;
   good.pointCount = 10;
@@ -45,7 +45,6 @@ TEST(LasReaderBadInput, EveryMalformedHeaderIsRefusedWithAReason) {
     change(b);
     refused(name, b.build(), part);
   };
-  refused("records cut", good.build().substr(0, good.build().size() - 7), "truncated");
   built("10^12 points", "truncated", [](LasBuilder& b) { b.versionMinor = 4; b.pointCount = 1000000000000ull; });
   built("record below format 3 size", "too small", [](LasBuilder& b) { b.pointFormat = 3; b.recordLength = 33; });
   built("compression bit without LASzip VLR", "no LASzip VLR", [](LasBuilder& b) { b.pointFormat = 0x80; });
