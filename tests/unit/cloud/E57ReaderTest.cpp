@@ -5,8 +5,8 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cloud/Crc32c.h"
@@ -34,8 +34,7 @@ std::string written(const std::vector<CloudPoint>& pts) {
   testing::TempDir dir;
   std::string error;
   EXPECT_TRUE(writeE57(dir.file("c.e57"), pts, error)) << error;
-  std::ifstream in(dir.file("c.e57"), std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return testing::readText(dir.file("c.e57"));
 }
 
 // Changes logical bytes of a paged file and seals the touched pages again, so that only the
@@ -84,13 +83,11 @@ TEST(E57Reader, ReadsBackWhatTheWriterWrote) {
   EXPECT_FALSE(c.hasIntensity);
   ASSERT_EQ(c.points.size(), pts.size());
   for (std::size_t i = 0; i < pts.size(); ++i) {
-    EXPECT_EQ(c.points[i].x, double(float(pts[i].x)));
-    EXPECT_EQ(c.points[i].y, double(float(pts[i].y)));
-    EXPECT_EQ(c.points[i].z, double(float(pts[i].z)));
-    EXPECT_EQ(c.points[i].red, pts[i].red);
-    EXPECT_EQ(c.points[i].green, pts[i].green);
-    EXPECT_EQ(c.points[i].blue, pts[i].blue);
-    if (HasFailure()) FAIL() << "point " << i;
+    const E57Point& got = c.points[i];
+    const CloudPoint& in = pts[i];  // coordinates are stored in single precision
+    ASSERT_EQ(std::tuple(got.x, got.y, got.z, got.red, got.green, got.blue),
+              std::tuple(double(float(in.x)), double(float(in.y)), double(float(in.z)), in.red, in.green, in.blue))
+        << "point " << i;
   }
   // The same from the file on disk.
   testing::TempDir dir;
