@@ -1,29 +1,25 @@
 """The cloud palette's download (`veldra cloud`, the palette's worker) of a real LAZ tile served by
 the fixture server, read back by an independent E57 reader (npm web-e57) and checked against the
 tile as the laz-perf WebAssembly decoder reads it, moved into the frame's zone by PROJ."""
-import os
 import re
 import shutil
-import subprocess
 
 import pytest
 
 from cloudfiles import LIDAR_INDEX, LIDAR_TILES, lazperf_points, lidar_index, web_e57
-from fixture import private_env, serve, shared_file, veldra
+from fixture import NODE_DIR, private_env, serve, shared_file, veldra
 import test_fetch_pipeline as fp
 
 np = pytest.importorskip("numpy")
 
-NODE_DIR = os.environ.get("VELDRA_NODE_DIR", os.path.join(os.path.dirname(__file__), "..", "node"))
 pytestmark = pytest.mark.skipif(
-    not shutil.which("node") or not all(os.path.isdir(os.path.join(NODE_DIR, "node_modules", m)) for m in ("web-e57", "laz-perf")),
+    not shutil.which("node") or not all((NODE_DIR / "node_modules" / m).is_dir() for m in ("web-e57", "laz-perf")),
     reason="node, web-e57 or laz-perf missing (npm ci in tests/node)")
 
+
 def proj(src, dst, pts):
-    """(a, b) pairs in src's axis order through cs2cs, as dst's axis order."""
-    r = subprocess.run(["cs2cs", "-f", "%.6f", src, dst], input="".join(f"{a} {b}\n" for a, b in pts), capture_output=True,
-                       text=True, check=True, timeout=120)
-    return np.array([[float(v) for v in line.split()[:2]] for line in r.stdout.splitlines()])
+    """Points of src in its own axis order as (easting, northing) of dst, by PROJ."""
+    return np.array(fp.to_east_north(src, dst, pts))
 
 
 def test_downloaded_cloud_matches_the_tile(tmp_path):
@@ -32,10 +28,10 @@ def test_downloaded_cloud_matches_the_tile(tmp_path):
     rgb = rec[:, 28:34].copy().view("<u2") >> 8   # point format 3
     # The tile is served as PL-1992; the frame takes its inner part, given in degrees as the page does.
     inner = [(849050.0, 636300.0), (849400.0, 636900.0)]   # northing, easting
-    ll = proj("EPSG:2180", "EPSG:4326", [(n, e) for n in (inner[0][0], inner[1][0]) for e in (inner[0][1], inner[1][1])])
-    west, south, east, north = ll[:, 1].min(), ll[:, 0].min(), ll[:, 1].max(), ll[:, 0].max()
-    ne = proj("EPSG:4326", "EPSG:2180", [(lat, lon) for lat in (south, north) for lon in (west, east)])
-    lo, hi = ne[:, ::-1].min(axis=0), ne[:, ::-1].max(axis=0)   # the frame in PL-1992 (easting, northing)
+    lonlat = proj("EPSG:2180", "EPSG:4326", [(n, e) for n in (inner[0][0], inner[1][0]) for e in (inner[0][1], inner[1][1])])
+    (west, south), (east, north) = lonlat.min(axis=0), lonlat.max(axis=0)
+    en = proj("EPSG:4326", "EPSG:2180", [(lat, lon) for lat in (south, north) for lon in (west, east)])
+    lo, hi = en.min(axis=0), en.max(axis=0)   # the frame in PL-1992
 
     routes = [fp.route(LIDAR_INDEX, lidar_index([(LIDAR_TILES + "autzen.laz", "PL-1992")], density=4)),
               fp.route("/opendata/lidar/autzen.laz", body_file="autzen.laz")]
@@ -58,12 +54,12 @@ def test_downloaded_cloud_matches_the_tile(tmp_path):
     keep = np.flatnonzero(outer)
     first = min(1000, count)
     assert strict[keep[:first]].all(), "choose a frame without edge points among the first ones"
-    want = proj("EPSG:2180", f"EPSG:{zone}", xyz[keep[:first], 1::-1])[:, ::-1] - off
+    want = proj("EPSG:2180", f"EPSG:{zone}", xyz[keep[:first], 1::-1]) - off
     assert np.abs(got[:first, :2] - want).max() < 0.05
     assert np.abs(got[:first, 2] - xyz[keep[:first], 2]).max() < 1e-3
     assert np.array_equal(got[:first, 3:], rgb[keep[:first]])
     for a in range(3):
         assert bounds[a] == pytest.approx((got[:, a].min(), got[:, a].max()), abs=1e-3), a
     # Every point kept lies in the frame's rectangle in the zone, give or take the projection.
-    corners = proj("EPSG:2180", f"EPSG:{zone}", [(n, e) for n in (lo[1], hi[1]) for e in (lo[0], hi[0])])[:, ::-1] - off
+    corners = proj("EPSG:2180", f"EPSG:{zone}", [(n, e) for n in (lo[1], hi[1]) for e in (lo[0], hi[0])]) - off
     assert (got[:, :2].min(axis=0) >= corners.min(axis=0) - 0.05).all() and (got[:, :2].max(axis=0) <= corners.max(axis=0) + 0.05).all()

@@ -7,7 +7,6 @@ No Polish tile is at hand: the real tiles are a German one (ETRS89 / UTM zone 32
 sample (Oregon, US feet); Polish zones and water classes are covered by the black-box import test.
 """
 import math
-import os
 import shutil
 import subprocess
 from pathlib import Path
@@ -15,12 +14,10 @@ from pathlib import Path
 import pytest
 
 from cloudfiles import lazperf_points
-from fixture import shared_file, veldra
+from fixture import NODE_DIR, shared_file, veldra
 from test_terrain_vs_gdal import line_stats
 
 np = pytest.importorskip("numpy")
-
-NODE_DIR = Path(os.environ.get("VELDRA_NODE_DIR", Path(__file__).parents[1] / "node"))
 
 pytestmark = [
     pytest.mark.skipif(shutil.which("node") is None or not (NODE_DIR / "node_modules" / "laz-perf").exists(),

@@ -1,16 +1,14 @@
 """E57 files written by `veldra laz2e57` read back by an independent reader (npm web-e57)."""
-import os
 import shutil
 
 import pytest
 
 from cloudfiles import read_las, web_e57, write_las
-from fixture import shared_file, veldra
+from fixture import NODE_DIR, shared_file, veldra
 
 np = pytest.importorskip("numpy")
 
-NODE_DIR = os.environ.get("VELDRA_NODE_DIR", os.path.join(os.path.dirname(__file__), "..", "node"))
-pytestmark = pytest.mark.skipif(not shutil.which("node") or not os.path.isdir(os.path.join(NODE_DIR, "node_modules", "web-e57")),
+pytestmark = pytest.mark.skipif(not shutil.which("node") or not (NODE_DIR / "node_modules" / "web-e57").is_dir(),
                                 reason="node or web-e57 missing (npm ci in tests/node)")
 
 

@@ -1,15 +1,12 @@
 """The exported DXF and GLB read by other programs: ezdxf, GDAL, the Khronos validator, assimp."""
 import base64
 import json
-import os
 import shutil
 import subprocess
 import pytest
 
-from fixture import read_dxf, veldra
+from fixture import NODE_DIR, read_dxf, veldra
 from test_national_cascades import png
-
-NODE_DIR = os.environ.get("VELDRA_NODE_DIR", "")
 
 
 def flat(points):
@@ -101,11 +98,11 @@ def test_gdal_reads_the_drawing(exported):
     assert "12/5 \u0141\u00f3d\u017a" in r.stdout
 
 
-@pytest.mark.skipif(not NODE_DIR or not os.path.isdir(os.path.join(NODE_DIR, "node_modules", "gltf-validator")),
+@pytest.mark.skipif(not (NODE_DIR / "node_modules" / "gltf-validator").is_dir(),
                     reason="gltf-validator not installed (npm ci in tests/node)")
 def test_khronos_validator_finds_no_errors(exported):
     _, _, glb = exported
-    r = subprocess.run(["node", os.path.join(NODE_DIR, "gltf_validate.js"), str(glb)], capture_output=True,
+    r = subprocess.run(["node", str(NODE_DIR / "gltf_validate.js"), str(glb)], capture_output=True,
                        text=True, timeout=120)
     assert r.returncode == 0, r.stderr
     issues = json.loads(r.stdout)

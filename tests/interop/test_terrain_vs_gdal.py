@@ -159,17 +159,13 @@ def contours_like_gdal(tmp_path, values, interval, sheets_at=None):
 @pytest.mark.parametrize("interval", [1.0, 2.0])
 def test_contours_match_gdal_contour(tmp_path, interval):
     doc = contours_like_gdal(tmp_path, hills(240, 180), interval)
-    assert doc["type"] == "FeatureCollection"
     lines = [ft for ft in doc["features"] if ft["geometry"]["type"] == "LineString"]
-    labels = [ft for ft in doc["features"] if ft["geometry"]["type"] == "Point"]
-    assert lines and labels
+    # Where labels go and what they say is the contour unit test's; here that they are written.
+    assert lines and any(ft["geometry"]["type"] == "Point" for ft in doc["features"])
     for ft in lines:
         assert isinstance(ft["properties"]["index"], bool)
         lv = ft["properties"]["level"]
         assert ft["properties"]["index"] == (round(lv / interval) % 5 == 0)
-    for ft in labels:
-        assert -math.pi / 2 < ft["properties"]["angle"] <= math.pi / 2
-        assert "," in ft["properties"]["text"]
 
 
 def test_nodata_hole_contours_like_gdal(tmp_path):
@@ -184,7 +180,9 @@ def test_adjacent_sheets_contour_like_one_grid(tmp_path):
     contours_like_gdal(tmp_path, hills(200, 120), 1, sheets_at=110)
 
 
-def test_bbox_and_smoothing(tmp_path):
+# Smoothing is the contour unit test's (ContourSmoothing): comparing smoothed lines with these
+# would pass just the same with the option ignored.
+def test_bbox_clips_the_contours(tmp_path):
     grid = tmp_path / "h.asc"
     write_asc(grid, hills(120, 100), 600000.0, 400000.0, 1.0)
     box = (600020.0, 400010.0, 600090.5, 400075.0)
@@ -192,17 +190,8 @@ def test_bbox_and_smoothing(tmp_path):
     p = run(VELDRA, "asc-contours", grid, "--interval", "0.5", "--bbox", ",".join(map(str, box)), "--step", "2",
             "--out", out)
     assert "lattice 36 x 33 step 2 m" in p.stdout
-    plain = line_stats(out, "level")
     with open(out) as f:
         for ft in json.load(f)["features"]:
             coords = ft["geometry"]["coordinates"]
             for x, y in (coords if ft["geometry"]["type"] == "LineString" else [coords]):
                 assert box[0] <= x <= box[2] and box[1] <= y <= box[3]
-    smoothed = tmp_path / "smooth.geojson"
-    run(VELDRA, "asc-contours", grid, "--interval", "0.5", "--bbox", ",".join(map(str, box)), "--step", "2",
-        "--smooth", "--out", smoothed)
-    sm = line_stats(smoothed, "level")
-    assert set(sm) <= set(plain) | {min(plain) - 0.5, max(plain) + 0.5}
-    # Gentle hills barely change under a 1.5 m filter.
-    total = sum(v[0] for v in plain.values())
-    assert abs(sum(v[0] for v in sm.values()) - total) < 0.05 * total

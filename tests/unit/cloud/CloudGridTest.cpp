@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -66,16 +67,10 @@ TEST(CloudGrid, Rules) {
     ASSERT_FALSE(g.empty());
     for (const Expect& e : c.expect) {
       SCOPED_TRACE(testing::Message() << "cell " << e.i << "," << e.j);
-      if (std::isnan(e.height))
-        EXPECT_TRUE(std::isnan(g.height(e.i, e.j)));
-      else
-        EXPECT_DOUBLE_EQ(g.height(e.i, e.j), e.height);
+      EXPECT_THAT(g.height(e.i, e.j), ::testing::NanSensitiveDoubleEq(e.height));
       EXPECT_EQ(g.waterFlags[static_cast<std::size_t>(e.j * g.nx + e.i)], e.water);
     }
-    if (std::isnan(c.waterLevel))
-      EXPECT_TRUE(std::isnan(g.waterLevel));
-    else
-      EXPECT_DOUBLE_EQ(g.waterLevel, c.waterLevel);
+    EXPECT_THAT(g.waterLevel, ::testing::NanSensitiveDoubleEq(c.waterLevel));
     // The counters agree with the cells themselves.
     std::uint64_t valid = 0, water = 0;
     for (std::size_t k = 0; k < g.heights.size(); ++k) {

@@ -40,8 +40,6 @@ struct LasBuilder {
     std::memcpy(out.data(), "LASF", 4);
     out[24] = 1;
     out[25] = static_cast<char>(versionMinor);
-    std::memcpy(out.data() + 26, "veldra test", 11);
-    std::memcpy(out.data() + 58, "LasBuilder", 10);
     put<uint16_t>(out, 94, headerSize);
     size_t vlrBytes = 0;
     for (const auto& v : vlrs) vlrBytes += 54 + v.payload.size();
@@ -54,8 +52,6 @@ struct LasBuilder {
     for (int i = 0; i < 3; ++i) {
       put<double>(out, 131 + 8 * i, scale[i]);
       put<double>(out, 155 + 8 * i, offset[i]);
-      put<double>(out, 179 + 16 * i, 1000.0 + i);
-      put<double>(out, 187 + 16 * i, -1000.0 - i);
     }
     if (versionMinor >= 4) put<uint64_t>(out, 247, pointCount);
     for (const auto& v : vlrs) {
@@ -71,8 +67,7 @@ struct LasBuilder {
   }
 };
 
-// Random but valid-looking records: every byte random, then the fields whose values matter
-// to readers (return counts) kept sane.
+// Records of random bytes.
 inline std::string randomRecords(size_t count, uint16_t recordLength, uint32_t seed) {
   std::mt19937 rng(seed);
   std::string s(count * recordLength, '\0');

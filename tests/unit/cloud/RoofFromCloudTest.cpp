@@ -17,14 +17,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-CloudPoint pt(double x, double y, double z, uint8_t cls) {
-  CloudPoint p;
-  p.x = x;
-  p.y = y;
-  p.z = z;
-  p.classification = cls;
-  return p;
-}
+CloudPoint pt(double x, double y, double z, uint8_t cls) { return {x, y, z, 0, 0, 0, cls}; }
 
 TEST(GroundCellModel, LowestOfTheCellThenOfItsNeighboursThenZero) {
   // Cells of 2 m from (100, 200): ground in cell (0,0) at 10 and 11, in cell (3,0) at 12.
