@@ -19,7 +19,14 @@ namespace fs = std::filesystem;
 using testing::ScopedEnv;
 using testing::TempDir;
 
-TEST(Paths, FoldersFollowXdgVariablesThenHome) {
+// Each test gets a fresh folder of its own.
+class Paths : public ::testing::Test {
+ protected:
+  TempDir tmp;
+  const fs::path dir = tmp.path();
+};
+
+TEST_F(Paths, FoldersFollowXdgVariablesThenHome) {
   ScopedEnv c("XDG_CONFIG_HOME", "/x/config");
   ScopedEnv l("XDG_CACHE_HOME", "");
   ScopedEnv h("HOME", "/home/ola");
@@ -29,9 +36,7 @@ TEST(Paths, FoldersFollowXdgVariablesThenHome) {
   EXPECT_EQ(localDataDir(), fs::path("."));
 }
 
-TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
   {
     ScopedEnv d("VELDRA_DIAG_DIR", dir.c_str());
     appendDiagLine("orvane_test.txt", "a=1");
@@ -54,9 +59,7 @@ TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
 // Working folders under the shared temporary folder can be made first by another local user,
 // who could then read or replace what we write there. The work folder of the server is refused
 // when open to others, someone else's or a link in the black-box test; here the diagnostics.
-TEST(Paths, DiagnosticsFolderIsPrivateAndASpoiltOneGetsNothing) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, DiagnosticsFolderIsPrivateAndASpoiltOneGetsNothing) {
   ScopedEnv none("VELDRA_DIAG_DIR", nullptr);
   ScopedEnv run("XDG_RUNTIME_DIR", dir.c_str());
   EXPECT_EQ(diagDir(), dir / "veldra");
@@ -68,9 +71,7 @@ TEST(Paths, DiagnosticsFolderIsPrivateAndASpoiltOneGetsNothing) {
   EXPECT_FALSE(fs::exists(dir / "veldra" / "orvane_geo.txt"));
 }
 
-TEST(Paths, DiagnosticsNeverWriteThroughALink) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, DiagnosticsNeverWriteThroughALink) {
   ScopedEnv d("VELDRA_DIAG_DIR", dir.c_str());
   { std::ofstream(dir / "victim") << "kept"; }
   fs::create_symlink(dir / "victim", dir / "orvane_a.txt");
@@ -82,9 +83,7 @@ TEST(Paths, DiagnosticsNeverWriteThroughALink) {
   EXPECT_EQ(text, "kept");
 }
 
-TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
   fs::path f = dir / "deep" / "file.json";
   ASSERT_EQ(writeFileAtomically(f, "first"), "");
   ASSERT_EQ(writeFileAtomically(f, std::string(100000, 'x')), "");
@@ -95,9 +94,7 @@ TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "deep"), fs::directory_iterator()), 1);
 }
 
-TEST(Paths, ConcurrentWritersNeverTearTheFile) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, ConcurrentWritersNeverTearTheFile) {
   fs::path f = dir / "s.json";
   ASSERT_EQ(writeFileAtomically(dir / "s.json.tmp", "mine"), "");   // the user's file, named like a temporary
   std::vector<std::thread> ts;
@@ -114,9 +111,7 @@ TEST(Paths, ConcurrentWritersNeverTearTheFile) {
   EXPECT_EQ(text, "mine");
 }
 
-TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
   fs::path f = dir / "out.txt";
   ASSERT_EQ(writeFileAtomically(f, "old"), "");
   {
