@@ -19,11 +19,13 @@ std::string wfs20(const std::string& members, const std::string& rootAttrs = "")
          rootAttrs + ">" + members + "</wfs:FeatureCollection>";
 }
 
-std::string polygonMember(const std::string& srs, const std::string& posList, const std::string& props = "") {
-  return "<wfs:member><ms:dzialki gml:id=\"d.1\"><ms:geom><gml:Polygon srsName=\"" + srs +
-         "\"><gml:exterior><gml:LinearRing><gml:posList>" + posList +
-         "</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></ms:geom>" + props +
-         "</ms:dzialki></wfs:member>";
+// What is read from a WFS 2.0 answer of one parcel with the given polygon.
+std::vector<GisFeature> parcel(const std::string& srs, const std::string& posList) {
+  return GmlParser::parseFeatureCollection(
+      wfs20("<wfs:member><ms:dzialki gml:id=\"d.1\"><ms:geom><gml:Polygon srsName=\"" + srs +
+            "\"><gml:exterior><gml:LinearRing><gml:posList>" + posList +
+            "</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></ms:geom></ms:dzialki></wfs:member>"),
+      DataType::Dzialki);
 }
 
 TEST(ParseSrsEpsg, LastPositiveRunAfterEpsg) {
@@ -57,9 +59,7 @@ TEST(ReadCoordinatePair, AxisRules) {
 
 // Axis order and rings of real answers are held to GDAL; the label point is ours alone.
 TEST(GmlParser, LabelPointIsTheMeanOfTheOuterRing) {
-  const auto fs = GmlParser::parseFeatureCollection(
-      wfs20(polygonMember("urn:ogc:def:crs:EPSG::2180", "5800000 450000 5800010 450000 5800010 450010 5800000 450000")),
-      DataType::Dzialki);
+  const auto fs = parcel("urn:ogc:def:crs:EPSG::2180", "5800000 450000 5800010 450000 5800010 450010 5800000 450000");
   ASSERT_EQ(fs.size(), 1u);
   ASSERT_TRUE(fs[0].hasPoint);   // closing vertex included
   EXPECT_DOUBLE_EQ(fs[0].point.x, (450000 * 3 + 450010) / 4.0);
@@ -144,19 +144,14 @@ TEST(GmlParser, DefaultEpsgIsPerThread) {
 }
 
 TEST(GmlParser, NumbersStopAtFirstNonNumber) {
-  const auto fs = GmlParser::parseFeatureCollection(
-      wfs20(polygonMember("EPSG:2180", "1 2 3 4 5 6 nan 8 9 10")), DataType::Dzialki);
+  const auto fs = parcel("EPSG:2180", "1 2 3 4 5 6 nan 8 9 10");
   ASSERT_EQ(fs.size(), 1u);
   EXPECT_EQ(fs[0].polygons[0].outer.size(), 3u);
   // GML 2 comma-separated coordinates give one number: no ring.
-  EXPECT_TRUE(GmlParser::parseFeatureCollection(wfs20(polygonMember("EPSG:2180", "1,2 3,4 5,6")), DataType::Dzialki)
-                  .empty());
-  EXPECT_TRUE(
-      GmlParser::parseFeatureCollection(wfs20(polygonMember("EPSG:2180", "1e999 2 3 4")), DataType::Dzialki).empty());
+  EXPECT_TRUE(parcel("EPSG:2180", "1,2 3,4 5,6").empty());
+  EXPECT_TRUE(parcel("EPSG:2180", "1e999 2 3 4").empty());
   // A position absurdly far from the zone cannot be converted and is left out, not turned into NaN.
-  const auto wild = GmlParser::parseFeatureCollection(
-      wfs20(polygonMember("urn:ogc:def:crs:EPSG::2177", "5800000 6500000 5800000 1e300 5800010 6500000")),
-      DataType::Dzialki);
+  const auto wild = parcel("urn:ogc:def:crs:EPSG::2177", "5800000 6500000 5800000 1e300 5800010 6500000");
   ASSERT_EQ(wild.size(), 1u);
   EXPECT_EQ(wild[0].polygons[0].outer.size(), 2u);
   EXPECT_TRUE(std::isfinite(wild[0].point.x) && std::isfinite(wild[0].point.y));
