@@ -34,8 +34,7 @@ const NdsmModel& scene() {
         for (int c = 0; c < g.ncols; ++c) g.values.push_back(f((c + 0.5) * kCell, (r + 0.5) * kCell));
       return g;
     };
-    NdsmModel s{grid(surfaceAt), grid(groundAt), true, true, true};
-    return s;
+    return NdsmModel{grid(surfaceAt), grid(groundAt), true, true, true};
   }();
   return m;
 }
