@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing::readText;
 using testing::ScopedEnv;
 using testing::TempDir;
 
@@ -43,11 +44,8 @@ TEST_F(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
     appendDiagLine("orvane_test.txt", "b=2");
     rewriteDiagFile("orvane_geo.txt", "x\n");
     rewriteDiagFile("orvane_geo.txt", "y\n");
-    std::string text;
-    ASSERT_TRUE(readWholeFile(dir / "orvane_test.txt", text));
-    EXPECT_EQ(text, "a=1\nb=2\n");
-    ASSERT_TRUE(readWholeFile(dir / "orvane_geo.txt", text));
-    EXPECT_EQ(text, "y\n");
+    EXPECT_EQ(readText(dir / "orvane_test.txt"), "a=1\nb=2\n");
+    EXPECT_EQ(readText(dir / "orvane_geo.txt"), "y\n");
   }
   {
     // A folder that cannot exist: a regular file in its way.
@@ -78,9 +76,7 @@ TEST_F(Paths, DiagnosticsNeverWriteThroughALink) {
   fs::create_symlink(dir / "victim", dir / "orvane_b.txt");
   appendDiagLine("orvane_a.txt", "line");
   rewriteDiagFile("orvane_b.txt", "text");
-  std::string text;
-  ASSERT_TRUE(readWholeFile(dir / "victim", text));
-  EXPECT_EQ(text, "kept");
+  EXPECT_EQ(readText(dir / "victim"), "kept");
 }
 
 TEST_F(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
@@ -103,12 +99,10 @@ TEST_F(Paths, ConcurrentWritersNeverTearTheFile) {
       for (int i = 0; i < 50; ++i) ASSERT_EQ(writeFileAtomically(f, std::string(4096, char('a' + t))), "");
     });
   for (auto& t : ts) t.join();
-  std::string text;
-  ASSERT_TRUE(readWholeFile(f, text));
+  const std::string text = readText(f);
   ASSERT_EQ(text.size(), 4096u);
   EXPECT_EQ(text.find_first_not_of(text[0]), std::string::npos);
-  ASSERT_TRUE(readWholeFile(dir / "s.json.tmp", text));
-  EXPECT_EQ(text, "mine");
+  EXPECT_EQ(readText(dir / "s.json.tmp"), "mine");
 }
 
 TEST_F(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
@@ -119,9 +113,7 @@ TEST_F(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
     ASSERT_TRUE(file.append("head-0000-"));
     ASSERT_TRUE(file.append(std::string(3 << 20, 'b')));
     ASSERT_TRUE(file.overwrite(5, "1234"));   // patched after the start was written out
-    std::string text;
-    ASSERT_TRUE(readWholeFile(f, text));
-    EXPECT_EQ(text, "old");
+    EXPECT_EQ(readText(f), "old");
     ASSERT_EQ(file.commit(), "");
   }
   std::string text;
