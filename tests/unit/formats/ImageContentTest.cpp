@@ -25,14 +25,10 @@ std::string png(int w, int h, const std::vector<Px>& pixels, bool grey = false) 
   image.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGBA;
   std::vector<std::uint8_t> raw;
   for (const auto& p : pixels) {
-    if (grey) {
-      raw.push_back(p.r);
-    } else {
-      raw.insert(raw.end(), {p.r, p.g, p.b, p.a});
-    }
+    const std::uint8_t channels[] = {p.r, p.g, p.b, p.a};
+    raw.insert(raw.end(), channels, channels + (grey ? 1 : 4));
   }
-  png_alloc_size_t size = 0;
-  if (!png_image_write_to_memory(&image, nullptr, &size, 0, raw.data(), 0, nullptr)) return {};
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
   std::string out(size, '\0');
   if (!png_image_write_to_memory(&image, out.data(), &size, 0, raw.data(), 0, nullptr)) return {};
   out.resize(size);
