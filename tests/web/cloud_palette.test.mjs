@@ -5,24 +5,12 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { startUi, startPlaceFixture, launchBrowser, newContext, openHost, menu, recordReceived, sent, shot, sleep } from './harness.mjs';
+import { withHost, startPlaceFixture, projectFile, launchBrowser, menu, recordReceived, sent, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
-
-// A project located (roughly) at the fixture, so the palette's map opens there.
-function projectAt(lat, lon) {
-  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_')), 'p.json');
-  fs.writeFileSync(file, JSON.stringify({
-    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid: 1,
-    attributes: { layers: [{ index: 1, name: 'Domyslna' }], fillTypes: [], surfaceMaterials: [], buildingMaterials: [] },
-    geolocation: { latitude: lat, longitude: lon }, elements: [],
-  }));
-  return file;
-}
 
 // Area in m² of a WGS84 box, from PROJ's PL-1992 corners (the controller's own frame rule).
 function areaPl1992([w, s, e, n]) {
@@ -33,12 +21,11 @@ function areaPl1992([w, s, e, n]) {
   return span(0) * span(1);
 }
 
-test('cloud palette: frame, live estimate, cancel, download to the alert, origin', async () => {
+test('cloud palette: frame, live estimate, cancel, download to the alert, origin', async (t) => {
   const fx = await startPlaceFixture({ script: 'cloud_fixture.py' });
-  const srv = await startUi({ args: [], endpoints: fx.endpoints, project: projectAt(fx.lat, fx.lon) });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
+  t.after(() => fx.stop());
+  const project = projectFile({ geolocation: { latitude: fx.lat, longitude: fx.lon } });
+  await withHost(browser, { endpoints: fx.endpoints, project }, async (page, srv) => {
     await menu(page, 'Chmura punktow');
     await page.waitForSelector('#cloudPalette:not([hidden])');
     const ui = page.frameLocator('#cloudFrame');
@@ -160,10 +147,5 @@ test('cloud palette: frame, live estimate, cancel, download to the alert, origin
     await menu(page, 'Chmura punktow');
     await page.waitForSelector('#cloudPalette:not([hidden])');
     assert.equal(await cloud.evaluate(() => window.__marker), 'kept');
-    assert.deepEqual(page.__errors, []);
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-    await fx.stop();
-  }
+  });
 });

@@ -10,7 +10,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startUi, launchBrowser, newContext, openHost, menu, paletteMap, shot } from './harness.mjs';
+import { withHost, launchBrowser, menu, paletteMap, shot, viewsCurrent } from './harness.mjs';
 
 const nodeDir = process.env.VELDRA_NODE_DIR || path.join(import.meta.dirname, '..', 'node');
 const DEMO_TEXT = 'Tryb demonstracyjny: dane przykladowe, bez internetu';
@@ -33,18 +33,17 @@ async function dismissModal(page, startsWith) {
 test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - all offline', async () => {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_demo_'));
   const project = path.join(dir, 'demo.json');
-  const srv = await startUi({ args: ['--demo'], project, startMs: 30000 });
-  const ctx = await newContext(browser);
   const foreign = [];
-  ctx.on('request', (r) => { if (!r.url().startsWith('http://127.0.0.1:')) foreign.push(r.url()); });
-  // What the demo's Content-Security-Policy refused, per page.
-  await ctx.addInitScript(() => {
-    window.__refused = [];
-    document.addEventListener('securitypolicyviolation', (e) => window.__refused.push(e.blockedURI));
-  });
-  try {
+  const context = async (ctx) => {
+    ctx.on('request', (r) => { if (!r.url().startsWith('http://127.0.0.1:')) foreign.push(r.url()); });
+    // What the demo's Content-Security-Policy refused, per page.
+    await ctx.addInitScript(() => {
+      window.__refused = [];
+      document.addEventListener('securitypolicyviolation', (e) => window.__refused.push(e.blockedURI));
+    });
+  };
+  await withHost(browser, { args: ['--demo'], project, startMs: 30000, context }, async (page, srv) => {
     assert.ok(srv.stdout().includes(DEMO_TEXT), srv.stdout());
-    const page = await openHost(ctx, srv);
     await menu(page, 'Mapa importu GIS');
     const { map } = await paletteMap(page);
     const tiles = await map.evaluate(() => window.VELDRA_DEMO.tiles);
@@ -79,11 +78,8 @@ test('the demo: frame, tick, fetch, add, plan and 3D, export, clean up, undo - a
 
     // The plan and the 3D view of the project's current revision, element counts by layer.
     await page.click('#paletteClose');
-    await page.waitForFunction(() => {
-      const f = window.VeldraViews.files;
-      return window.VeldraPlan.stats.elements > 0 && f.plan && f.model && f.plan.revision === f.model.revision &&
-        window.VeldraPlan.stats.revision === f.plan.revision && window.VeldraView3D.stats.revision === f.model.revision;
-    }, null, { timeout: 120000 });
+    await page.waitForFunction(() => window.VeldraPlan.stats.elements > 0, null, { timeout: 120000 });
+    await viewsCurrent(page, 120000);
     const counts = await layerCounts(page);
     const doc = await page.evaluate(async () => (await fetch(window.VeldraViews.files.plan.name)).json());
     const inPlan = {};
@@ -139,11 +135,7 @@ print(json.dumps({"errors": len(a.errors), "layers": collections.Counter(e.dxf.l
     // The demo's answers never land in the user's own download cache.
     const userCache = path.join(srv.home, 'cache', 'VELDRA', 'cache');
     assert.deepEqual(fs.existsSync(userCache) ? fs.readdirSync(userCache) : [], []);
-    assert.deepEqual(page.__errors, []);
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-  }
+  });
   // Saved on the way out: the project after the undo, without an imported element.
   const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
   const gisLayers = new Set(saved.attributes.layers.filter((l) => l.name.startsWith('GIS_')).map((l) => l.index));
@@ -151,10 +143,7 @@ print(json.dumps({"errors": len(a.errors), "layers": collections.Counter(e.dxf.l
 });
 
 test('the demo: the point-cloud palette on the demo tiles downloads the sample LiDAR', async () => {
-  const srv = await startUi({ args: ['--demo'], startMs: 30000 });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
+  await withHost(browser, { args: ['--demo'], startMs: 30000 }, async (page, srv) => {
     await menu(page, 'Chmura punktow');
     await page.waitForSelector('#cloudPalette:not([hidden])');
     await page.frameLocator('#cloudFrame').locator('#buildTag', { hasText: 'v' }).waitFor({ timeout: 10000 });
@@ -170,9 +159,5 @@ test('the demo: the point-cloud palette on the demo tiles downloads the sample L
     assert.ok(fs.existsSync(target), await cloud.textContent('#resultText'));
     assert.equal(fs.readFileSync(target).subarray(0, 8).toString(), 'ASTM-E57');
     await shot(page, 'demo_cloud_done');
-    assert.deepEqual(page.__errors, []);
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-  }
+  });
 });

@@ -1,5 +1,6 @@
 // Shared set-up of the browser tests: a `veldra ui` server with a private
 // home, Debian's Chromium through playwright-core, no route to the internet.
+import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -111,6 +112,26 @@ export async function startPlaceFixture({ script }) {
   };
 }
 
+// A project file of the stand-in host: the default layer and `layers`, the elements, a location.
+export function projectFile({ layers = [], elements = [], nextGuid = 1, geolocation } = {}) {
+  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_')), 'p.json');
+  fs.writeFileSync(file, JSON.stringify({
+    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid,
+    attributes: { layers: [{ index: 1, name: 'Domyslna' }, ...layers], fillTypes: [], surfaceMaterials: [], buildingMaterials: [] },
+    geolocation, elements,
+  }));
+  return file;
+}
+
+// Both views of the host window show the project's current revision.
+export async function viewsCurrent(page, timeout = 30000) {
+  await page.waitForFunction(() => {
+    const f = window.VeldraViews.files;
+    return f.plan && f.model && f.plan.revision === f.model.revision &&
+      window.VeldraPlan.stats.revision === f.plan.revision && window.VeldraView3D.stats.revision === f.model.revision;
+  }, null, { timeout });
+}
+
 export async function launchBrowser() {
   return chromium.launch({
     executablePath: '/usr/bin/chromium', headless: true,
@@ -162,6 +183,23 @@ export async function openHost(ctx, srv) {
   const page = await openPage(ctx, srv.host);
   await page.waitForSelector('#menuItems li', { state: 'attached', timeout: 10000 });
   return page;
+}
+
+// Runs body(page, srv, ctx) on the host window of a `veldra ui` of its own (started with startUi's
+// `options`) in a browser context of its own, set up first by `context(ctx)` when given; the page
+// must end without a script error and the program cleanly.
+export async function withHost(browser, { context, ...options }, body) {
+  const srv = await startUi({ args: [], ...options });
+  const ctx = await newContext(browser);
+  try {
+    if (context) await context(ctx);
+    const page = await openHost(ctx, srv);
+    await body(page, srv, ctx);
+    assert.deepEqual(page.__errors, []);
+  } finally {
+    await ctx.close();
+    assert.equal(await srv.stop(), 0, srv.stderr());
+  }
 }
 
 // Picks the host window's menu item whose text holds `label`.

@@ -3,42 +3,19 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { startUi, launchBrowser, newContext, openHost, menu, shot, sleep } from './harness.mjs';
+import { withHost, projectFile, launchBrowser, openHost, menu, shot, sleep } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
 
-// A project file with two layers and the given elements.
-function projectFile(elements = [], nextGuid = 1) {
-  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'veldra_proj_')), 'p.json');
-  fs.writeFileSync(file, JSON.stringify({
-    format: 'veldra-project', version: 1, activeFloor: 0, nextGuid,
-    attributes: { layers: [{ index: 1, name: 'Domyslna' }, { index: 2, name: 'GIS_Dzialki' }],
-      fillTypes: [], surfaceMaterials: [], buildingMaterials: [] },
-    elements,
-  }));
-  return file;
-}
-
-// Runs body(page, srv, ctx) on the host window of a `veldra ui` of its own, which must end cleanly.
-async function withHost(options, body) {
-  const srv = await startUi({ args: [], ...options });
-  const ctx = await newContext(browser);
-  try {
-    const page = await openHost(ctx, srv);
-    await body(page, srv, ctx);
-    assert.deepEqual(page.__errors, []);
-  } finally {
-    await ctx.close();
-    assert.equal(await srv.stop(), 0);
-  }
-}
+// A project with the layer GIS_Dzialki besides the default one.
+const projectWithGisLayer = (elements = [], nextGuid = 1) =>
+  projectFile({ layers: [{ index: 2, name: 'GIS_Dzialki' }], elements, nextGuid });
 
 test('menu: map palette toggles without reloading, check mark follows, other commands answer', async () => {
-  await withHost({ project: projectFile() }, async (page, srv) => {
+  await withHost(browser, { project: projectWithGisLayer() }, async (page, srv) => {
     assert.deepEqual(await page.locator('#menuItems li').allTextContents(),
       ['Mapa importu GIS', 'Chmura punktow', 'Czyszczenie duplikatow (polilinie + teksty)', 'Otwórz https://veldra.app/']);
     assert.deepEqual(await page.locator('#layerTable tbody td:first-child').allTextContents(), ['Domyslna', 'GIS_Dzialki']);
@@ -91,7 +68,7 @@ test('menu: map palette toggles without reloading, check mark follows, other com
 test('menu item 3 removes the duplicates of the selected layer only, and undo brings them back', async () => {
   let n = 0;
   const line = (layer) => ({ type: 20, guid: 'L' + ++n, layer, floor: 0, memo: { points: [0, 0, 5, 5], ringEnds: [2] } });
-  await withHost({ project: projectFile([line(1), line(1), line(2), line(2), line(2)], 10) }, async (page) => {
+  await withHost(browser, { project: projectWithGisLayer([line(1), line(1), line(2), line(2), line(2)], 10) }, async (page) => {
     await page.locator('#selLayers label', { hasText: 'GIS_Dzialki' }).locator('input').check();
     await page.click('#btnSelect');
     await page.waitForFunction(() => document.getElementById('selCount').textContent === 'Zaznaczone elementy: 3');
@@ -110,7 +87,7 @@ test('menu item 3 removes the duplicates of the selected layer only, and undo br
 });
 
 test('a map page opened in its own tab takes the palette from the host window', async () => {
-  await withHost({}, async (page, srv, ctx) => {
+  await withHost(browser, {}, async (page, srv, ctx) => {
     await menu(page, 'Mapa importu GIS');
     await page.waitForSelector('#palette:not([hidden])');
     const url = await page.getAttribute('#paletteFrame', 'src');
@@ -132,7 +109,7 @@ test('a web folder that cannot be written: diagnostic lines, both report texts, 
   ]) {
     const prepare = (home) => fs.mkdirSync(path.join(home, 'tmp', `veldra-${process.getuid()}`, folder, file),
       { recursive: true, mode: 0o700 });
-    await withHost({ prepare }, async (page, srv) => {
+    await withHost(browser, { prepare }, async (page, srv) => {
       await menu(page, item);
       await page.waitForFunction(() => document.querySelectorAll('#reportLines li').length >= 2);
       assert.deepEqual(await page.locator('#reportLines li').allTextContents(), [
@@ -153,7 +130,7 @@ test('a web folder that cannot be written: diagnostic lines, both report texts, 
 test('an alert waits for its answer: a window that takes over shows it again, a closed one releases it', async () => {
   const modalText = (page) => page.waitForSelector('#modal:not([hidden])', { timeout: 10000 })
     .then(() => page.textContent('#modalText'));
-  await withHost({}, async (first, srv, ctx) => {
+  await withHost(browser, {}, async (first, srv, ctx) => {
     // A second window opened while the alert waits takes over and is shown the same alert.
     await menu(first, 'Czyszczenie duplikatow');
     assert.match(await modalText(first), /^Usuwa zduplikowane POLILINIE i TEKSTY/);

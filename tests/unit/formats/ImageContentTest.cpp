@@ -4,20 +4,42 @@
 #include <string>
 #include <vector>
 
+#include <png.h>
 #include <zlib.h>
 
 #include "formats/ImageContent.h"
-#include "unit/PngSupport.h"
 
 namespace veldra {
 namespace {
 
-using testing::filled;
-using testing::Px;
-using testing::withOne;
+struct Px {
+  std::uint8_t r, g, b, a;
+};
 
+// w x h pixels written by libpng, RGBA or (grey) one channel taken from r.
 std::string png(int w, int h, const std::vector<Px>& pixels, bool grey = false) {
-  return testing::encodePng(w, h, pixels, grey);
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(w);
+  image.height = static_cast<png_uint_32>(h);
+  image.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGBA;
+  std::vector<std::uint8_t> raw;
+  for (const auto& p : pixels) {
+    const std::uint8_t channels[] = {p.r, p.g, p.b, p.a};
+    raw.insert(raw.end(), channels, channels + (grey ? 1 : 4));
+  }
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
+  std::string out(size, '\0');
+  if (!png_image_write_to_memory(&image, out.data(), &size, 0, raw.data(), 0, nullptr)) return {};
+  out.resize(size);
+  return out;
+}
+
+std::vector<Px> filled(int n, Px p) { return std::vector<Px>(static_cast<std::size_t>(n), p); }
+
+std::vector<Px> withOne(std::vector<Px> v, std::size_t at, Px p) {
+  v[at] = p;
+  return v;
 }
 
 // A PNG header announcing w x h, with a correct checksum and no image data.

@@ -5,37 +5,30 @@
 
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace veldra {
 namespace {
 
 TEST(Pl2000Zone, BoundariesBelongToTheEasternZone) {
-  EXPECT_EQ(pl2000ZoneForLongitude(14.0), 2176);
-  EXPECT_EQ(pl2000ZoneForLongitude(16.4999), 2176);
-  EXPECT_EQ(pl2000ZoneForLongitude(16.5), 2177);
-  EXPECT_EQ(pl2000ZoneForLongitude(19.4999999), 2177);
-  EXPECT_EQ(pl2000ZoneForLongitude(19.5), 2178);
-  EXPECT_EQ(pl2000ZoneForLongitude(22.4999), 2178);
-  EXPECT_EQ(pl2000ZoneForLongitude(22.5), 2179);
-  EXPECT_EQ(pl2000ZoneForLongitude(25.0), 2179);
+  const std::pair<double, int> cases[] = {{14.0, 2176}, {16.4999, 2176}, {16.5, 2177}, {19.4999999, 2177},
+                                          {19.5, 2178}, {22.4999, 2178}, {22.5, 2179}, {25.0, 2179}};
+  for (const auto& [lon, zone] : cases) EXPECT_EQ(pl2000ZoneForLongitude(lon), zone) << lon;
 }
 
 TEST(FindPlEpsgInText, TriesCodesInFixedOrder) {
-  EXPECT_EQ(findPlEpsgInText("ETRF2000-PL / CS2000/18 (EPSG:2177)"), 2177);
-  EXPECT_EQ(findPlEpsgInText("2180 and 2178"), 2178);
-  EXPECT_EQ(findPlEpsgInText("urn:ogc:def:crs:EPSG::2176"), 2176);
-  EXPECT_EQ(findPlEpsgInText("EPSG:4326 WGS 84"), 0);
-  EXPECT_EQ(findPlEpsgInText("217"), 0);
+  const std::pair<const char*, int> cases[] = {{"ETRF2000-PL / CS2000/18 (EPSG:2177)", 2177}, {"2180 and 2178", 2178},
+                                               {"urn:ogc:def:crs:EPSG::2176", 2176}, {"EPSG:4326 WGS 84", 0}, {"217", 0}};
+  for (const auto& [text, code] : cases) EXPECT_EQ(findPlEpsgInText(text), code) << text;
 }
 
 TEST(EpsgFromSrsName, CurrentZoneOnlyWhenNamedOtherwisePl1992) {
-  EXPECT_EQ(epsgFromSrsName("urn:ogc:def:crs:EPSG::2178", 2178), 2178);
-  EXPECT_EQ(epsgFromSrsName("urn:ogc:def:crs:EPSG::2178", 2177), 2180);
-  EXPECT_EQ(epsgFromSrsName("EPSG:2177", 2177), 2177);
-  EXPECT_EQ(epsgFromSrsName("http://www.opengis.net/def/crs/EPSG/0/2177", 2177), 2180);  // no ':' before digits
-  EXPECT_EQ(epsgFromSrsName("urn:x-ogc:def:crs:EPSG:6.9:2176", 2176), 2176);
-  EXPECT_EQ(epsgFromSrsName("EPSG:2180", 2178), 2180);
-  EXPECT_EQ(epsgFromSrsName("EPSG:0", 0), 2180);  // no zone chosen yet
+  const std::tuple<const char*, int, int> cases[] = {   // name, current zone, expected
+      {"urn:ogc:def:crs:EPSG::2178", 2178, 2178}, {"urn:ogc:def:crs:EPSG::2178", 2177, 2180}, {"EPSG:2177", 2177, 2177},
+      {"http://www.opengis.net/def/crs/EPSG/0/2177", 2177, 2180},   // no ':' before digits
+      {"urn:x-ogc:def:crs:EPSG:6.9:2176", 2176, 2176}, {"EPSG:2180", 2178, 2180},
+      {"EPSG:0", 0, 2180}};   // no zone chosen yet
+  for (const auto& [name, zone, expected] : cases) EXPECT_EQ(epsgFromSrsName(name, zone), expected) << name << " " << zone;
 }
 
 TEST(Projections, RejectsNonPl2000Codes) {
@@ -49,21 +42,18 @@ TEST(Projections, RejectsNonPl2000Codes) {
 TEST(LocalAffine, ExactAtCentreAndCloseToRigorousInFrame) {
   const double minE = 630000, minN = 480000, maxE = 640000, maxN = 490000;
   const LocalAffine a = makeLocalAffine(minE, minN, maxE, maxN, 2178);
-  const auto [ce, cn] = applyLocalAffine(a, 635000, 485000);
-  EXPECT_EQ(std::pair(ce, cn), pl1992ToPl2000(635000, 485000, 2178));
+  EXPECT_EQ(applyLocalAffine(a, 635000, 485000), pl1992ToPl2000(635000, 485000, 2178));
   // Near-rotation with a scale close to one.
   EXPECT_NEAR(a.dEdE, a.dNdN, 1e-6);
   EXPECT_NEAR(a.dNdE, -a.dEdN, 1e-6);
   // The error grows with the square of the distance from the centre: centimetres at the corner of a
   // 10 km frame, a few millimetres at 700 m.
-  const auto approx = applyLocalAffine(a, maxE, maxN);
-  const auto exact = pl1992ToPl2000(maxE, maxN, 2178);
-  EXPECT_NEAR(approx.first, exact.first, 0.15);
-  EXPECT_NEAR(approx.second, exact.second, 0.15);
-  const auto approxNear = applyLocalAffine(a, a.cE + 500, a.cN + 500);
-  const auto exactNear = pl1992ToPl2000(a.cE + 500, a.cN + 500, 2178);
-  EXPECT_NEAR(approxNear.first, exactNear.first, 0.003);
-  EXPECT_NEAR(approxNear.second, exactNear.second, 0.003);
+  for (const auto& [e, n, tolerance] : {std::tuple{maxE, maxN, 0.15}, std::tuple{a.cE + 500, a.cN + 500, 0.003}}) {
+    const auto [approxE, approxN] = applyLocalAffine(a, e, n);
+    const auto [exactE, exactN] = pl1992ToPl2000(e, n, 2178);
+    EXPECT_NEAR(approxE, exactE, tolerance) << e;
+    EXPECT_NEAR(approxN, exactN, tolerance) << e;
+  }
 }
 
 TEST(Bbox, FromWgs84TakesExtremesOfAllCorners) {

@@ -16,10 +16,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing::readText;
 using testing::ScopedEnv;
 using testing::TempDir;
 
-TEST(Paths, FoldersFollowXdgVariablesThenHome) {
+// Each test gets a fresh folder of its own.
+class Paths : public ::testing::Test {
+ protected:
+  TempDir tmp;
+  const fs::path dir = tmp.path();
+};
+
+TEST_F(Paths, FoldersFollowXdgVariablesThenHome) {
   ScopedEnv c("XDG_CONFIG_HOME", "/x/config");
   ScopedEnv l("XDG_CACHE_HOME", "");
   ScopedEnv h("HOME", "/home/ola");
@@ -29,20 +37,15 @@ TEST(Paths, FoldersFollowXdgVariablesThenHome) {
   EXPECT_EQ(localDataDir(), fs::path("."));
 }
 
-TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
   {
     ScopedEnv d("VELDRA_DIAG_DIR", dir.c_str());
     appendDiagLine("orvane_test.txt", "a=1");
     appendDiagLine("orvane_test.txt", "b=2");
     rewriteDiagFile("orvane_geo.txt", "x\n");
     rewriteDiagFile("orvane_geo.txt", "y\n");
-    std::string text;
-    ASSERT_TRUE(readWholeFile(dir / "orvane_test.txt", text));
-    EXPECT_EQ(text, "a=1\nb=2\n");
-    ASSERT_TRUE(readWholeFile(dir / "orvane_geo.txt", text));
-    EXPECT_EQ(text, "y\n");
+    EXPECT_EQ(readText(dir / "orvane_test.txt"), "a=1\nb=2\n");
+    EXPECT_EQ(readText(dir / "orvane_geo.txt"), "y\n");
   }
   {
     // A folder that cannot exist: a regular file in its way.
@@ -54,9 +57,7 @@ TEST(Paths, DiagnosticsGoToTheConfiguredFolderAndFailSilently) {
 // Working folders under the shared temporary folder can be made first by another local user,
 // who could then read or replace what we write there. The work folder of the server is refused
 // when open to others, someone else's or a link in the black-box test; here the diagnostics.
-TEST(Paths, DiagnosticsFolderIsPrivateAndASpoiltOneGetsNothing) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, DiagnosticsFolderIsPrivateAndASpoiltOneGetsNothing) {
   ScopedEnv none("VELDRA_DIAG_DIR", nullptr);
   ScopedEnv run("XDG_RUNTIME_DIR", dir.c_str());
   EXPECT_EQ(diagDir(), dir / "veldra");
@@ -68,23 +69,17 @@ TEST(Paths, DiagnosticsFolderIsPrivateAndASpoiltOneGetsNothing) {
   EXPECT_FALSE(fs::exists(dir / "veldra" / "orvane_geo.txt"));
 }
 
-TEST(Paths, DiagnosticsNeverWriteThroughALink) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, DiagnosticsNeverWriteThroughALink) {
   ScopedEnv d("VELDRA_DIAG_DIR", dir.c_str());
   { std::ofstream(dir / "victim") << "kept"; }
   fs::create_symlink(dir / "victim", dir / "orvane_a.txt");
   fs::create_symlink(dir / "victim", dir / "orvane_b.txt");
   appendDiagLine("orvane_a.txt", "line");
   rewriteDiagFile("orvane_b.txt", "text");
-  std::string text;
-  ASSERT_TRUE(readWholeFile(dir / "victim", text));
-  EXPECT_EQ(text, "kept");
+  EXPECT_EQ(readText(dir / "victim"), "kept");
 }
 
-TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
   fs::path f = dir / "deep" / "file.json";
   ASSERT_EQ(writeFileAtomically(f, "first"), "");
   ASSERT_EQ(writeFileAtomically(f, std::string(100000, 'x')), "");
@@ -95,9 +90,7 @@ TEST(Paths, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "deep"), fs::directory_iterator()), 1);
 }
 
-TEST(Paths, ConcurrentWritersNeverTearTheFile) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, ConcurrentWritersNeverTearTheFile) {
   fs::path f = dir / "s.json";
   ASSERT_EQ(writeFileAtomically(dir / "s.json.tmp", "mine"), "");   // the user's file, named like a temporary
   std::vector<std::thread> ts;
@@ -106,17 +99,13 @@ TEST(Paths, ConcurrentWritersNeverTearTheFile) {
       for (int i = 0; i < 50; ++i) ASSERT_EQ(writeFileAtomically(f, std::string(4096, char('a' + t))), "");
     });
   for (auto& t : ts) t.join();
-  std::string text;
-  ASSERT_TRUE(readWholeFile(f, text));
+  const std::string text = readText(f);
   ASSERT_EQ(text.size(), 4096u);
   EXPECT_EQ(text.find_first_not_of(text[0]), std::string::npos);
-  ASSERT_TRUE(readWholeFile(dir / "s.json.tmp", text));
-  EXPECT_EQ(text, "mine");
+  EXPECT_EQ(readText(dir / "s.json.tmp"), "mine");
 }
 
-TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
-  TempDir tmp;
-  const fs::path dir = tmp.path();
+TEST_F(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
   fs::path f = dir / "out.txt";
   ASSERT_EQ(writeFileAtomically(f, "old"), "");
   {
@@ -124,9 +113,7 @@ TEST(Paths, FileWrittenInPiecesAppearsOnlyWhenComplete) {
     ASSERT_TRUE(file.append("head-0000-"));
     ASSERT_TRUE(file.append(std::string(3 << 20, 'b')));
     ASSERT_TRUE(file.overwrite(5, "1234"));   // patched after the start was written out
-    std::string text;
-    ASSERT_TRUE(readWholeFile(f, text));
-    EXPECT_EQ(text, "old");
+    EXPECT_EQ(readText(f), "old");
     ASSERT_EQ(file.commit(), "");
   }
   std::string text;

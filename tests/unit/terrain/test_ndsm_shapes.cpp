@@ -34,8 +34,7 @@ const NdsmModel& scene() {
         for (int c = 0; c < g.ncols; ++c) g.values.push_back(f((c + 0.5) * kCell, (r + 0.5) * kCell));
       return g;
     };
-    NdsmModel s{grid(surfaceAt), grid(groundAt), true, true, true};
-    return s;
+    return NdsmModel{grid(surfaceAt), grid(groundAt), true, true, true};
   }();
   return m;
 }
@@ -68,10 +67,8 @@ TEST(BuildingFromNdsm, RoofAtTheSurfaceMedianWallsDownToTheTerrain) {
     for (std::size_t w = 1; w < s.faces.size(); ++w) {
       const auto& q = s.faces[w];
       ASSERT_EQ(q.size(), 4u);
-      EXPECT_EQ(q[0].z, roof);
-      EXPECT_EQ(q[1].z, roof);
-      EXPECT_NEAR(q[2].z, groundAt(q[2].x, q[2].y), 1e-9);
-      EXPECT_NEAR(q[3].z, groundAt(q[3].x, q[3].y), 1e-9);
+      EXPECT_EQ(std::pair(q[0].z, q[1].z), std::pair(roof, roof));
+      for (const Point3& p : {q[2], q[3]}) EXPECT_NEAR(p.z, groundAt(p.x, p.y), 1e-9);
     }
   }
 }

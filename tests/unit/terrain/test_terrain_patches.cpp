@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 namespace veldra {
 namespace {
@@ -17,16 +18,10 @@ TEST(TerrainPatches, WideFrameSplitsIntoTwoPatchesSharingAColumn) {
   ASSERT_EQ(set.patches.size(), 2u);
   const auto& w = set.patches[0];
   const auto& e = set.patches[1];
-  EXPECT_DOUBLE_EQ(w.minX, 1000);
-  EXPECT_DOUBLE_EQ(w.maxX, 1151);
-  EXPECT_DOUBLE_EQ(e.minX, 1151);
-  EXPECT_DOUBLE_EQ(e.maxX, 1300);
-  EXPECT_EQ(w.points.size(), 152u * 101u);
-  EXPECT_EQ(e.points.size(), 150u * 101u);
+  EXPECT_EQ(std::tuple(w.minX, w.maxX, e.minX, e.maxX), std::tuple(1000.0, 1151.0, 1151.0, 1300.0));
+  EXPECT_EQ(std::tuple(w.points.size(), e.points.size()), std::tuple(152u * 101u, 150u * 101u));
   // Lattice order: rows from the south, west to east.
-  EXPECT_DOUBLE_EQ(w.points[152].y, 2001);
-  EXPECT_DOUBLE_EQ(e.points.back().x, 1300);
-  EXPECT_DOUBLE_EQ(e.points.back().y, 2100);
+  EXPECT_EQ(std::tuple(w.points[152].y, e.points.back().x, e.points.back().y), std::tuple(2001.0, 1300.0, 2100.0));
 }
 
 TEST(TerrainPatches, LargeFrameIsClampedToFourByFourWithMessage) {
@@ -41,8 +36,7 @@ TEST(TerrainPatches, LargeFrameIsClampedToFourByFourWithMessage) {
     maxY = std::max(maxY, p.maxY);
     points += p.points.size();
   }
-  EXPECT_DOUBLE_EQ(maxX, 799.0);  // 800 nodes per axis from the south-west corner
-  EXPECT_DOUBLE_EQ(maxY, 799.0);
+  EXPECT_EQ(std::pair(maxX, maxY), std::pair(799.0, 799.0));  // 800 nodes per axis from the south-west corner
   EXPECT_EQ(points, 803u * 803u);  // three shared rows and columns are counted twice
   // The suggested step makes the same frame fit.
   EXPECT_TRUE(buildTerrainPatches({0, 0, 1000, 1000}, 2.0, flat()).message.empty());
