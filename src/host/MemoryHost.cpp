@@ -390,7 +390,7 @@ bool ruleMatches(const RefusalRule& r, HostOperation op, int typeCode, int layer
   return r.operation == op && (r.typeCode == 0 || r.typeCode == typeCode) && (r.layerIndex == 0 || r.layerIndex == layer) &&
          (r.layerName.empty() || (name && *name == r.layerName)) && (r.attributeKind == 0 || r.attributeKind == kind);
 }
-bool ruleArmed(const RefusalRule& r) { return r.successes >= r.afterSuccesses && (r.times < 0 || r.refusals < r.times); }
+bool ruleArmed(const RefusalRule& r) { return r.times < 0 || r.refusals < r.times; }
 }  // namespace
 
 RefusalRule* MemoryHost::refusalFor(HostOperation op, int typeCode, int layer, const std::string* name, int kind) {
@@ -401,11 +401,6 @@ RefusalRule* MemoryHost::refusalFor(HostOperation op, int typeCode, int layer, c
     }
   }
   return nullptr;
-}
-
-void MemoryHost::noteSuccess(HostOperation op, int typeCode, int layer, const std::string* name, int kind) {
-  for (auto& r : rules_)
-    if (ruleMatches(r, op, typeCode, layer, name, kind)) ++r.successes;
 }
 
 // ---- elements ---------------------------------------------------------------
@@ -467,7 +462,6 @@ HostErr MemoryHost::createElement(Element& element, const Memo& memo) {
   state_.elements.push_back(std::move(stored));
   index_.insert(element.guid, state_.elements.size() - 1, [this](std::size_t i) -> const std::string& { return guidAt(i); });
   changed();
-  noteSuccess(HostOperation::CreateElement, element.typeCode, element.layer, lname, 0);
   return kHostOk;
 }
 
@@ -552,15 +546,6 @@ HostErr MemoryHost::deleteElements(const std::vector<std::string>& guids) {
       }
     }
   }
-  for (auto& r : rules_) {
-    for (std::size_t i : doomed) {
-      const Element& e = state_.elements[i]->element;
-      if (ruleMatches(r, HostOperation::DeleteElements, e.typeCode, e.layer, layerName(e.layer), 0)) {
-        ++r.successes;
-        break;
-      }
-    }
-  }
   if (doomed.empty()) return kHostOk;
   std::vector<std::shared_ptr<const StoredElement>> kept;
   kept.reserve(state_.elements.size() - doomed.size());
@@ -618,7 +603,6 @@ HostErr MemoryHost::listAttributes(AttributeKind kind, std::vector<Attribute>& o
   if (!t) return kHostErrBadParameters;
   if (RefusalRule* r = refusalFor(HostOperation::ListAttributes, 0, 0, nullptr, static_cast<int>(kind))) return r->code;
   out = *t;
-  noteSuccess(HostOperation::ListAttributes, 0, 0, nullptr, static_cast<int>(kind));
   return kHostOk;
 }
 
@@ -639,7 +623,6 @@ HostErr MemoryHost::createAttribute(AttributeKind kind, const std::string& name,
     indexOut = addAttribute(kind, a);
     if (indexOut == 0) return kHostErrBadParameters;
   }
-  noteSuccess(HostOperation::CreateAttribute, 0, 0, &name, static_cast<int>(kind));
   return kHostOk;
 }
 
@@ -666,7 +649,6 @@ int MemoryHost::addAttribute(AttributeKind kind, Attribute attribute) {
 HostErr MemoryHost::readGeoLocation(GeoLocation& out) {
   if (RefusalRule* r = refusalFor(HostOperation::ReadGeoLocation, 0, 0, nullptr, 0)) return r->code;
   out = state_.geo;
-  noteSuccess(HostOperation::ReadGeoLocation, 0, 0, nullptr, 0);
   return kHostOk;
 }
 
@@ -675,7 +657,6 @@ HostErr MemoryHost::writeGeoLocation(const GeoLocation& in) {
   if (!finiteGeo(in)) return kHostErrBadParameters;
   state_.geo = in;
   changed();
-  noteSuccess(HostOperation::WriteGeoLocation, 0, 0, nullptr, 0);
   return kHostOk;
 }
 

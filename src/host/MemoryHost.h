@@ -38,8 +38,7 @@ enum class HostOperation {
 };
 
 // Makes an operation fail with `code`. Filters left at their zero value match
-// everything. The first `afterSuccesses` matching calls that succeed are let
-// through; after that the rule refuses `times` calls (-1: all of them).
+// everything. The rule refuses `times` matching calls (-1: all of them).
 struct RefusalRule {
   HostOperation operation = HostOperation::CreateElement;
   HostErr code = kHostErrRefused;
@@ -47,11 +46,9 @@ struct RefusalRule {
   int layerIndex = 0;      // create / delete: element layer
   std::string layerName;   // create / delete: name of the element's layer; create attribute: requested name
   int attributeKind = 0;   // create attribute / list attributes
-  int afterSuccesses = 0;
   int times = -1;
 
   // Bookkeeping, kept across rollbacks (rules are not part of the project).
-  int successes = 0;
   int refusals = 0;
 };
 
@@ -166,7 +163,6 @@ class MemoryHost : public Host {
   const std::string* layerName(int index) const;
   // First refusing rule for a call, or null.
   RefusalRule* refusalFor(HostOperation op, int typeCode, int layer, const std::string* name, int kind);
-  void noteSuccess(HostOperation op, int typeCode, int layer, const std::string* name, int kind);
   // A change outside any command cannot be undone, and undoing an earlier
   // command would silently drop it, so it ends the undo history.
   void changed();
