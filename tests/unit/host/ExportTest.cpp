@@ -120,6 +120,9 @@ TEST_F(ExportFiles, LargeDxfGoesOutInPiecesAndItsHandleSeedIsStillFilledIn) {
   EXPECT_GT(highest, 0x20u);
   EXPECT_EQ(seed, highest + 1);
   EXPECT_EQ(dxf.substr(dxf.size() - 4), "EOF\n");
+  // A layer name DXF cannot hold is cleaned, and its text goes to the cleaned layer.
+  EXPECT_EQ(dxf.find("GIS:ZLE"), std::string::npos);
+  EXPECT_NE(dxf.find("\n  8\nGIS_ZLE\n"), std::string::npos);
 }
 
 using Point3Key = std::tuple<double, double, double>;
