@@ -180,8 +180,8 @@ def test_adjacent_sheets_contour_like_one_grid(tmp_path):
     contours_like_gdal(tmp_path, hills(200, 120), 1, sheets_at=110)
 
 
-# Smoothing is the contour unit test's (ContourSmoothing): comparing smoothed lines with these
-# would pass just the same with the option ignored.
+# What smoothing does is the contour unit test's (ContourSmoothing); here only that the
+# option reaches it.
 def test_bbox_clips_the_contours(tmp_path):
     grid = tmp_path / "h.asc"
     write_asc(grid, hills(120, 100), 600000.0, 400000.0, 1.0)
@@ -195,3 +195,7 @@ def test_bbox_clips_the_contours(tmp_path):
             coords = ft["geometry"]["coordinates"]
             for x, y in (coords if ft["geometry"]["type"] == "LineString" else [coords]):
                 assert box[0] <= x <= box[2] and box[1] <= y <= box[3]
+    smoothed = tmp_path / "smooth.geojson"
+    run(VELDRA, "asc-contours", grid, "--interval", "0.5", "--bbox", ",".join(map(str, box)), "--step", "2",
+        "--smooth", "--out", smoothed)
+    assert smoothed.read_bytes() != out.read_bytes()
