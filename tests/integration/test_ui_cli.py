@@ -17,10 +17,10 @@ from fixture import VELDRA_BIN, private_env, veldra
 class Ui:
     """`veldra ui` in a private home, stopped (and checked to end cleanly) on exit."""
 
-    def __init__(self, args=("--no-browser", "--show-map"), prefix=()):
+    def __init__(self, args=("--no-browser", "--show-map"), prefix=(), env=None):
         self.home = tempfile.mkdtemp(prefix="veldra_ui_")
         self.proc = subprocess.Popen([*prefix, VELDRA_BIN, "ui", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     text=True, env=private_env(self.home))
+                                     text=True, env=private_env(self.home, **(env or {})))
         m = re.match(r"host: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/host/host\.html)$",
                      self.proc.stdout.readline().strip())
         assert m, self.proc.stderr.read() if self.proc.poll() is not None else "no address"
