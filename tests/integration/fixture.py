@@ -74,6 +74,12 @@ def veldra(*args, timeout=300, **kw):
     return subprocess.run([VELDRA_BIN, *map(str, args)], capture_output=True, text=True, timeout=timeout, **kw)
 
 
+# For a process whose memory a test measures: the sanitizer build keeps freed memory in a
+# quarantine of up to 256 MB, which would be measured with it; a small one leaves the measure to
+# what the program itself holds.
+SMALL_QUARANTINE = {"ASAN_OPTIONS": ":".join(o for o in (os.environ.get("ASAN_OPTIONS", ""), "quarantine_size_mb=16") if o)}
+
+
 def private_env(home, **extra):
     """Environment for a veldra process whose settings, cache, temporary files, diagnostics and
     opened addresses stay under home."""

@@ -10,7 +10,7 @@ import tempfile
 
 import pytest
 
-from fixture import VELDRA_BIN, private_env, read_dxf, veldra
+from fixture import SMALL_QUARANTINE, VELDRA_BIN, private_env, read_dxf, veldra
 
 MB = 1 << 20
 # Peak resident memory allowed: a fixed base (sanitizer runtime, libraries) plus this many times the
@@ -224,7 +224,7 @@ def run_measured(argv, stdin_bytes, cwd, env):
 @pytest.mark.parametrize("argv,content,stdin,status,message", CASES)
 def test_bad_input(argv, content, stdin, status, message):
     work = tempfile.mkdtemp(prefix="veldra_bad_")
-    env = private_env(os.path.join(work, "home"))
+    env = private_env(os.path.join(work, "home"), **SMALL_QUARANTINE)
     paths = {k: os.path.join(work, v) for k, v in (("INPUT", "input"), ("OUT", "out.file"), ("OUT2", "out2.file"),
                                                     ("PROJECT", "p.json"), ("LAS", "good.las"))}
     held = len(stdin or b"")

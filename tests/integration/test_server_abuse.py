@@ -14,6 +14,7 @@ import time
 import pytest
 
 import test_ui_cli
+from fixture import SMALL_QUARANTINE
 
 MALFORMED = "Nieprawidlowa wiadomosc z UI (JSON)"
 
@@ -216,10 +217,7 @@ def test_a_client_that_never_finishes_its_request_is_dropped_by_the_read_time_ou
 
 
 def test_a_page_that_never_reads_is_cut_off_and_memory_stays_bounded():
-    # The sanitizer build keeps freed memory in a quarantine of up to 256 MB; a small one leaves
-    # the measure to what the server itself holds.
-    asan = ":".join(o for o in (os.environ.get("ASAN_OPTIONS", ""), "quarantine_size_mb=16") if o)
-    with Ui(env={"ASAN_OPTIONS": asan}) as u:
+    with Ui(env=SMALL_QUARANTINE) as u:
         ws = Socket(u, "host", origin=None)
         assert ws.status == 101
         s = ws.s
