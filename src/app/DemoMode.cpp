@@ -44,7 +44,7 @@ bool safeName(const std::string& name) {
 
 std::string extractFiles(const fs::path& dir) {
   if (demoFiles().empty()) return "ten program nie zawiera danych przykladowych";
-  if (std::string why = platform::ensurePrivateDir(dir); !why.empty()) return why;
+  if (std::string why = platform::ensurePrivateFolders(dir); !why.empty()) return why;
   for (const auto& f : demoFiles()) {
     if (!safeName(f.name)) return std::string("niedozwolona nazwa pliku: ") + f.name;
     if (std::string why = platform::writeFileAtomically(dir / f.name, resourceText(f)); !why.empty()) return why;
@@ -109,12 +109,6 @@ DemoSession::~DemoSession() {
 
 std::unique_ptr<DemoSession> DemoSession::start(const fs::path& workDir, std::string& error) {
   const fs::path dataDir = workDir / "data", cacheDir = workDir / "cache";
-  for (const fs::path& dir : {workDir.parent_path(), workDir}) {
-    if (std::string why = platform::ensurePrivateDir(dir); !why.empty()) {
-      error = why;
-      return nullptr;
-    }
-  }
   if (error = extractFiles(dataDir); !error.empty()) return nullptr;
   std::string text;
   if (!platform::readWholeFile(dataDir / "demo.json", text)) {
@@ -135,7 +129,7 @@ std::unique_ptr<DemoSession> DemoSession::start(const fs::path& workDir, std::st
   // cache; emptied so that a newer program never shows an older demo's answers.
   std::error_code ec;
   fs::remove_all(cacheDir, ec);
-  if (std::string why = platform::ensurePrivateDir(cacheDir); !why.empty()) {
+  if (std::string why = platform::ensurePrivateFolders(cacheDir); !why.empty()) {
     error = why;
     impl->server->stop();
     return nullptr;

@@ -146,38 +146,14 @@ const std::vector<WebResourceEntry>& MapPalette::WebResourceTable() {
 
 std::string MapPalette::WebDir() { return (platform::privateWorkDir() / "web").string(); }
 
-namespace {
-
-// The private working folder and each folder from it down to `dir`, outermost first.
-std::vector<std::filesystem::path> foldersDownTo(const std::filesystem::path& dir) {
-  const std::filesystem::path root = platform::privateWorkDir();
-  std::vector<std::filesystem::path> chain{root};
-  const std::filesystem::path rel = dir.lexically_relative(root);
-  if (rel.empty() || *rel.begin() == "..") {
-    chain.push_back(dir);
-    return chain;
-  }
-  std::filesystem::path at = root;
-  for (const auto& part : rel) {
-    if (part == ".") continue;
-    at /= part;
-    chain.push_back(at);
-  }
-  return chain;
-}
-
-}  // namespace
-
 bool extractResources(const std::vector<WebResourceEntry>& table, const std::string& dir,
                       const std::function<void(const std::string&)>& reportFn, std::string_view reportPrefix) {
   const std::string prefix(reportPrefix);
   // The server hands these files to the page under its token: the folder must be ours alone.
-  for (const std::filesystem::path& d : foldersDownTo(dir)) {
-    if (const std::string why = platform::ensurePrivateDir(d); !why.empty()) {
-      webDiagLog("FOLDER ODRZUCONY: " + why);
-      if (reportFn) reportFn(prefix + "folder roboczy nie jest prywatny - zasoby web nie zapisane (" + why + ").");
-      return false;
-    }
+  if (const std::string why = platform::ensurePrivateFolders(dir); !why.empty()) {
+    webDiagLog("FOLDER ODRZUCONY: " + why);
+    if (reportFn) reportFn(prefix + "folder roboczy nie jest prywatny - zasoby web nie zapisane (" + why + ").");
+    return false;
   }
   for (const auto& row : table) {
     const EmbeddedResource* res = findResource(row.id);

@@ -73,6 +73,10 @@ class FetchContext {
   void dropNotesAfter(std::size_t size) { notes_.resize(std::min(size, notes_.size())); }
 
   void progress(int done, int total, const std::string& label) const;
+  // progress() as a callable, for the steps a phase hands its progress to.
+  std::function<void(int done, int total, const std::string& label)> progressFn() const {
+    return [this](int done, int total, const std::string& label) { progress(done, total, label); };
+  }
   void cancellableProgress(int done, int total, const std::string& label) const;
   void report(const std::string& line) const;
   TileProgressFn tileProgress(const std::string& label) const;

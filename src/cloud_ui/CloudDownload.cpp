@@ -102,9 +102,8 @@ CloudDownloadResult downloadAndWrite(const CloudDownloadJob& job, WfsClient& cli
     // The completion copies this file into the user's data folder: nobody else may be able to
     // swap it in between, so its folders must be ours alone.
     out = cloudTemporaryPath();
-    const std::filesystem::path folder = std::filesystem::path(out).parent_path();
-    for (const std::filesystem::path& d : {folder.parent_path(), folder})
-      if (const std::string why = platform::ensurePrivateDir(d); !why.empty()) return failure("Blad zapisu E57: " + why);
+    if (const std::string why = platform::ensurePrivateFolders(std::filesystem::path(out).parent_path()); !why.empty())
+      return failure("Blad zapisu E57: " + why);
   }
   std::string error;
   t0 = std::chrono::steady_clock::now();

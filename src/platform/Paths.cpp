@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,6 +61,25 @@ std::string ensurePrivateDir(const fs::path& dir) {
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     return "folder " + dir.string() + " is open to other users (mode " + mode + "); refusing to use it";
   }
+  return {};
+}
+
+std::string ensurePrivateFolders(const fs::path& dir) {
+  const fs::path root = privateWorkDir();
+  std::vector<fs::path> chain{root};
+  const fs::path rel = dir.lexically_relative(root);
+  if (rel.empty() || *rel.begin() == "..") {
+    chain.push_back(dir);
+  } else {
+    fs::path at = root;
+    for (const auto& part : rel) {
+      if (part == ".") continue;
+      at /= part;
+      chain.push_back(at);
+    }
+  }
+  for (const fs::path& d : chain)
+    if (std::string why = ensurePrivateDir(d); !why.empty()) return why;
   return {};
 }
 

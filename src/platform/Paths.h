@@ -26,6 +26,10 @@ std::filesystem::path privateWorkDir();
 // owned by this user and closed to everyone else. Gives an empty text, or why
 // it must not be used (someone else may have made it first, to plant files).
 std::string ensurePrivateDir(const std::filesystem::path& dir);
+// ensurePrivateDir for privateWorkDir() and each folder from it down to `dir`,
+// outermost first (for a `dir` elsewhere: the working folder, then `dir`).
+// Gives the first refusal, or an empty text.
+std::string ensurePrivateFolders(const std::filesystem::path& dir);
 
 // Diagnostics folder: $VELDRA_DIAG_DIR when set, else privateWorkDir().
 std::filesystem::path diagDir();

@@ -11,7 +11,7 @@ namespace veldra {
 void fetchCloudSurfaces(FetchContext& ctx, FetchedData& data) {
   const FetchRequest& req = ctx.request();
   CloudSurfacesHooks hooks;
-  hooks.progress = [&ctx](int done, int total, const std::string& label) { ctx.progress(done, total, label); };
+  hooks.progress = ctx.progressFn();
   hooks.levelProgress = hooks.progress;
   hooks.cancelled = [&ctx] { return ctx.cancelled(); };
   CloudSurfaces s =

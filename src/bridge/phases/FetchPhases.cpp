@@ -72,8 +72,7 @@ CascadeContext cascadeContext(FetchContext& ctx, FetchedData& data) {
 std::optional<FrameCloud> outlineCloud(FetchContext& ctx, const std::string& prefix) {
   FrameCloudOptions options;
   options.progressLabel = prefix + "pobieranie kafli LiDAR";
-  FrameCloud cloud = gatherFrameCloud(LidarResolver(ctx.client()), ctx.frame(), options,
-                                      [&ctx](int done, int total, const std::string& label) { ctx.progress(done, total, label); });
+  FrameCloud cloud = gatherFrameCloud(LidarResolver(ctx.client()), ctx.frame(), options, ctx.progressFn());
   if (cloud.downloadedTiles == 0) {
     ctx.note(prefix + "brak danych LiDAR dla tego obszaru.");
     return std::nullopt;

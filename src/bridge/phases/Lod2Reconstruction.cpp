@@ -12,9 +12,7 @@ void fetchLod2Reconstruction(FetchContext& ctx, FetchedData& data) {
   }
   const std::optional<FrameCloud> cloud = phase_support::outlineCloud(ctx, "Rekonstrukcja LOD2: ");
   if (!cloud) return;
-  RekonOutcome outcome = reconstructOutlines(
-      data.buildings3d, cloud->points,
-      [&ctx](int done, int total, const std::string& label) { ctx.progress(done, total, label); });
+  RekonOutcome outcome = reconstructOutlines(data.buildings3d, cloud->points, ctx.progressFn());
   ctx.note(rekonSummary(cloud->downloadedTiles, cloud->points.size(), outcome));
   data.reconstructed = std::move(outcome.solids);
 }

@@ -50,6 +50,18 @@ void keepRecords(ChunkRecords r) {
   s.records.push_back(std::move(r));
 }
 
+// Records each chunk is decoded for: its own count, the last cut to the header's `pointCount`;
+// chunks past it are not decoded.
+std::vector<uint64_t> chunkLimits(const LazDecoder& decoder, uint64_t pointCount) {
+  std::vector<uint64_t> limits;
+  uint64_t left = pointCount;
+  for (std::size_t c = 0; c < decoder.chunkCount() && left > 0; ++c) {
+    limits.push_back(std::min(left, decoder.chunkPoints(c)));
+    left -= limits.back();
+  }
+  return limits;
+}
+
 }  // namespace
 
 int decodeThreads() {
@@ -63,13 +75,9 @@ int decodeThreads() {
 }
 
 bool ParallelChunks::chunksFit(const LazDecoder& decoder, uint16_t recordLength, uint64_t pointCount) {
-  uint64_t left = pointCount;
-  for (std::size_t c = 0; c < decoder.chunkCount() && left > 0; ++c) {
-    const uint64_t n = std::min(left, decoder.chunkPoints(c));
-    if (n > kMaxParallelChunkBytes / std::max<uint16_t>(recordLength, 1)) return false;
-    left -= n;
-  }
-  return true;
+  const uint64_t most = kMaxParallelChunkBytes / std::max<uint16_t>(recordLength, 1);
+  const std::vector<uint64_t> limits = chunkLimits(decoder, pointCount);
+  return std::all_of(limits.begin(), limits.end(), [most](uint64_t n) { return n <= most; });
 }
 
 uint8_t* ChunkRecords::reserve(std::size_t n) {
@@ -84,13 +92,7 @@ uint8_t* ChunkRecords::reserve(std::size_t n) {
 ParallelChunks::ParallelChunks(std::vector<std::unique_ptr<LazDecoder>> decoders, uint16_t recordLength,
                                uint64_t pointCount)
     : decoders_(std::move(decoders)), recordLength_(recordLength) {
-  const std::size_t chunks = decoders_.front()->chunkCount();
-  uint64_t left = pointCount;
-  for (std::size_t c = 0; c < chunks && left > 0; ++c) {
-    const uint64_t n = std::min(left, decoders_.front()->chunkPoints(c));
-    limits_.push_back(n);
-    left -= n;
-  }
+  limits_ = chunkLimits(*decoders_.front(), pointCount);
   slots_.resize(kSlotsPerWorker * decoders_.size());
   for (auto& slot : slots_) slot.records = spareRecords();
   current_.records = spareRecords();
